@@ -1,0 +1,124 @@
+#include "installer/installer_settings.h"
+
+#include <shellapi.h>
+
+#include "base/bounded_string.h"
+
+SplitCommandLineFunction g_split_command_line_for_test = nullptr;
+
+namespace {
+
+enum class SwitchEffect { kSystemLevel, kChannel, kUnsupported };
+
+struct SwitchRule {
+  const wchar_t* text;
+  SwitchEffect effect;
+  const wchar_t* app_id;  // for kChannel
+};
+
+// Checked in this order; the first match applies. Among channel switches the last one given wins.
+// No argument ever clears a flag.
+constexpr SwitchRule kSwitches[] = {
+    {L"--system-level", SwitchEffect::kSystemLevel, nullptr},
+    {L"--lumora-beta", SwitchEffect::kChannel, kBetaAppId},
+    {L"--lumora-dev", SwitchEffect::kChannel, kDevAppId},
+    {L"--lumora-sxs", SwitchEffect::kChannel, kSxsAppId},
+    {L"--cleanup", SwitchEffect::kUnsupported, nullptr},
+    {L"--lumora-frame", SwitchEffect::kUnsupported, nullptr},
+};
+
+const wchar_t* FindPreviousVersion(HMODULE module) {
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (found == nullptr) return nullptr;
+  HGLOBAL loaded = LoadResource(module, found);
+  if (loaded == nullptr) return nullptr;
+  const DWORD size = SizeofResource(module, found);
+  if (size == 0 || size % 2 != 0) return nullptr;
+  const wchar_t* data = static_cast<const wchar_t*>(LockResource(loaded));
+  // The version is used in place, so it must end in its own terminator.
+  if (data == nullptr || data[size / 2 - 1] != 0) return nullptr;
+  return data;
+}
+
+}  // namespace
+
+void Reset(InstallerSettings& settings) {
+  if (settings.argv != nullptr) {
+    LocalFree(settings.argv);
+    settings.argv = nullptr;
+  }
+  settings.app_id = kDefaultAppId;
+  settings.command_line = nullptr;
+  settings.argc = 0;
+  settings.system_level = false;
+  settings.unsupported_switch = false;
+  settings.remove_extracted = true;
+  settings.previous_version = nullptr;
+}
+
+bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
+                        wchar_t* buffer, uint32_t capacity) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0;
+  DWORD bytes = capacity * 2;
+  const LSTATUS status =
+      RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
+  // The registry does not promise a terminator: a value may be stored without one.
+  if (bytes < 2) {
+    buffer[0] = 0;
+    return true;
+  }
+  if (buffer[bytes / 2 - 1] == 0) return true;
+  if (bytes / 2 < capacity) {
+    buffer[bytes / 2] = 0;
+    return true;
+  }
+  return false;
+}
+
+bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
+  settings.command_line = command_line;
+  int count = 0;
+  settings.argv = g_split_command_line_for_test != nullptr
+                      ? g_split_command_line_for_test(command_line, &count)
+                      : CommandLineToArgvW(command_line, &count);
+  settings.argc = count;
+  if (settings.argv == nullptr) return false;
+
+  // Index 0 is the installer's own path and is never taken for a switch.
+  for (int32_t i = 1; i < settings.argc; ++i) {
+    for (const SwitchRule& rule : kSwitches) {
+      if (lstrcmpiW(settings.argv[i], rule.text) != 0) continue;
+      switch (rule.effect) {
+        case SwitchEffect::kSystemLevel: settings.system_level = true; break;
+        case SwitchEffect::kChannel: settings.app_id = rule.app_id; break;
+        case SwitchEffect::kUnsupported: settings.unsupported_switch = true; break;
+      }
+      break;
+    }
+  }
+
+  if (!settings.system_level) {
+    wchar_t machine[2];
+    FillBytes(machine, 0, sizeof(machine));
+    const DWORD copied = GetEnvironmentVariableW(L"VelmarUpdateIsMachine", machine, 2);
+    settings.system_level = copied == 1 && machine[0] == L'1';
+  }
+  return true;
+}
+
+bool Load(InstallerSettings& settings, HMODULE module) {
+  Reset(settings);
+  settings.previous_version = FindPreviousVersion(module);
+
+  wchar_t cleanup[2];
+  FillBytes(cleanup, 0, sizeof(cleanup));
+  const bool read = ReadRegistryString(HKEY_CURRENT_USER, L"Software\\Velmar",
+                                       L"LumoraInstallerCleanup", cleanup, 2);
+  settings.remove_extracted = !(read && cleanup[0] == L'0');
+
+  return ParseSwitches(settings, GetCommandLineW());
+}

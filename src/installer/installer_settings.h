@@ -1,0 +1,49 @@
+// What the installer knows about its invocation before it touches the disk: the release channel
+// and install scope (command line and "VelmarUpdateIsMachine"), whether extracted files are removed
+// ("LumoraInstallerCleanup"), and the version an update replaces (resource RT_RCDATA 1).
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+// Registry ids of the release channels; the last component of the updater's client-state key.
+inline constexpr wchar_t kDefaultAppId[] = L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
+inline constexpr wchar_t kBetaAppId[] = L"{5DA28246-F4B4-499B-9E56-3F878A628D6C}";
+inline constexpr wchar_t kDevAppId[] = L"{28C2E411-B2C1-4FB3-8E6A-F9301909BD08}";
+inline constexpr wchar_t kSxsAppId[] = L"{eccdc541-5d94-41ee-addb-6db5a1a2dd1d}";
+
+struct InstallerSettings {
+  // From CommandLineToArgvW; released with LocalFree by Reset. Null when not split or splitting failed.
+  wchar_t** argv = nullptr;
+  const wchar_t* app_id = kDefaultAppId;
+  // The process command line as GetCommandLineW gave it; not owned.
+  const wchar_t* command_line = nullptr;
+  int32_t argc = 0;
+  bool system_level = false;
+  bool unsupported_switch = false;
+  bool remove_extracted = true;
+  // Terminated UTF-16 text inside the image's RT_RCDATA 1 resource; not owned.
+  const wchar_t* previous_version = nullptr;
+
+  InstallerSettings() = default;
+  InstallerSettings(const InstallerSettings&) = delete;
+  InstallerSettings& operator=(const InstallerSettings&) = delete;
+};
+
+// Fills the settings from the image of module, the registry, the process command line and the
+// environment. False only when the command line cannot be split; GetLastError() then holds why.
+bool Load(InstallerSettings& settings, HMODULE module);
+
+// Splits command_line and applies the switches (and, failing "--system-level", the environment).
+bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line);
+
+// Frees argv and restores every default. Safe to call any number of times.
+void Reset(InstallerSettings& settings);
+
+// Reads one REG_SZ value in the process's own registry view; true when buffer holds it, terminated.
+bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
+                        wchar_t* buffer, uint32_t capacity);
+
+// Test seam: when set, used instead of CommandLineToArgvW (whose failure cannot be provoked).
+using SplitCommandLineFunction = wchar_t** (*)(const wchar_t* command_line, int* count);
+extern SplitCommandLineFunction g_split_command_line_for_test;
