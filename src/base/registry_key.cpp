@@ -1,0 +1,67 @@
+#include "base/registry_key.h"
+
+#include "base/bounded_string.h"
+
+uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, uint32_t access) {
+  PathBuffer path;
+  if (!CopyBounded(path.text, path.capacity, kClientStateKeyPrefix) ||
+      !AppendBounded(path.text, path.capacity, app_id)) {
+    return ERROR_BUFFER_OVERFLOW;
+  }
+  Close();
+  HKEY root = system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  return static_cast<uint32_t>(
+      RegOpenKeyExW(root, path.text, 0, access | KEY_WOW64_32KEY, &handle_));
+}
+
+uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
+  DWORD type = 0;
+  DWORD bytes = capacity * 2;
+  const LSTATUS status =
+      RegQueryValueExW(handle_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+  if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
+  // The registry keeps whatever bytes were stored: a terminator is not promised.
+  if (bytes < 2) {
+    buffer[0] = 0;
+    return ERROR_SUCCESS;
+  }
+  if (buffer[bytes / 2 - 1] == 0) return ERROR_SUCCESS;
+  if (bytes / 2 < capacity) {
+    buffer[bytes / 2] = 0;
+    return ERROR_SUCCESS;
+  }
+  return ERROR_MORE_DATA;
+}
+
+uint32_t RegistryKey::ReadDword(const wchar_t* name, uint32_t& value) {
+  DWORD type = 0;
+  DWORD bytes = sizeof(value);
+  const LSTATUS status =
+      RegQueryValueExW(handle_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+  if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+  if (type != REG_DWORD) return ERROR_NOT_SUPPORTED;
+  return bytes == sizeof(value) ? ERROR_SUCCESS : ERROR_NO_DATA;
+}
+
+uint32_t RegistryKey::WriteString(const wchar_t* name, const wchar_t* text) {
+  DWORD units = 0;
+  while (text[units] != 0) ++units;
+  return static_cast<uint32_t>(RegSetValueExW(handle_, name, 0, REG_SZ,
+                                              reinterpret_cast<const BYTE*>(text),
+                                              (units + 1) * sizeof(wchar_t)));
+}
+
+uint32_t RegistryKey::WriteDword(const wchar_t* name, uint32_t value) {
+  // x86-64 is little-endian: the value's own bytes are the REG_DWORD layout.
+  return static_cast<uint32_t>(RegSetValueExW(handle_, name, 0, REG_DWORD,
+                                              reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+}
+
+void RegistryKey::Close() {
+  if (handle_ != nullptr) {
+    HKEY previous = handle_;
+    handle_ = nullptr;
+    RegCloseKey(previous);
+  }
+}
