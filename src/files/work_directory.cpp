@@ -1,0 +1,174 @@
+#include "files/work_directory.h"
+
+#include <ntsecapi.h>
+#include <sddl.h>
+
+#include "files/work_directory_calls.h"
+
+WorkDirectoryCalls g_work_directory_calls = {};
+
+namespace {
+
+constexpr const wchar_t* kPrefix = L"LM_";
+constexpr const wchar_t* kSuffix = L".tmp";
+constexpr uint32_t kNameDigits = 5;
+// Five digits, ".tmp", the final backslash and the terminator.
+constexpr uint32_t kNameRoom = 11;
+constexpr int kNameAttempts = 10;
+// Protected (P), so nothing is inherited from the installer's directory, which anyone may be able
+// to write to; the directory itself admits the administrators, the system account and this
+// process's default owner, and whatever is created inside grants full control to the
+// administrators, the system account and its own creator. Nobody else gets anything.
+constexpr const wchar_t* kDescriptorHead =
+    L"D:PAI(A;;FA;;;BA)(A;OIIOCI;GA;;;BA)(A;;FA;;;SY)(A;OIIOCI;GA;;;SY)(A;OIIOCI;GA;;;CO)(A;;FA;;;";
+// The head, a string SID of at most 183 units, ")" and the terminator.
+using DescriptorText = BoundedString<300>;
+
+HLOCAL FreeLocal(HLOCAL memory) {
+  auto free = g_work_directory_calls.local_free ? g_work_directory_calls.local_free : &LocalFree;
+  return free(memory);
+}
+
+// Owns memory the platform allocated with LocalAlloc. Releasing keeps the last error, which the
+// failing step has yet to report.
+class LocalMemory {
+ public:
+  explicit LocalMemory(void* memory) : memory_(memory) {}
+  ~LocalMemory() { Free(); }
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+
+  void* Get() const { return memory_; }
+  void Free() {
+    if (memory_ == nullptr) return;
+    void* previous = memory_;
+    memory_ = nullptr;
+    DWORD error = GetLastError();
+    FreeLocal(previous);
+    SetLastError(error);
+  }
+
+ private:
+  void* memory_;
+};
+
+// Owns the process token handle; closing keeps the last error like LocalMemory.
+class TokenHandle {
+ public:
+  TokenHandle() = default;
+  ~TokenHandle() {
+    if (handle_ == nullptr) return;
+    DWORD error = GetLastError();
+    CloseHandle(handle_);
+    SetLastError(error);
+  }
+  TokenHandle(const TokenHandle&) = delete;
+  TokenHandle& operator=(const TokenHandle&) = delete;
+
+  HANDLE* Receive() { return &handle_; }
+  HANDLE Get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+bool KeepsAccessLists(const wchar_t* path) {
+  auto volume_path = g_work_directory_calls.get_volume_path_name
+                         ? g_work_directory_calls.get_volume_path_name
+                         : &GetVolumePathNameW;
+  auto volume_information = g_work_directory_calls.get_volume_information
+                                ? g_work_directory_calls.get_volume_information
+                                : &GetVolumeInformationW;
+  PathBuffer root;
+  if (!volume_path(path, root.text, root.capacity)) return false;
+  DWORD flags = 0;
+  if (!volume_information(root.text, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+    return false;
+  }
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
+}  // namespace
+
+bool GetOwnerSidString(wchar_t*& sid) {
+  sid = nullptr;
+  auto open_token = g_work_directory_calls.open_process_token
+                        ? g_work_directory_calls.open_process_token
+                        : &OpenProcessToken;
+  auto token_information = g_work_directory_calls.get_token_information
+                               ? g_work_directory_calls.get_token_information
+                               : &GetTokenInformation;
+  TokenHandle token;
+  if (!open_token(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  DWORD size = 0;
+  if (token_information(token.Get(), TokenOwner, nullptr, 0, &size) ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+    return false;
+  }
+  LocalMemory owner(LocalAlloc(LMEM_ZEROINIT, size));
+  if (owner.Get() == nullptr) return false;
+  if (!token_information(token.Get(), TokenOwner, owner.Get(), size, &size)) return false;
+  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(owner.Get())->Owner, &sid) != FALSE;
+}
+
+bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descriptor) {
+  descriptor = nullptr;
+  // Default security where the volume cannot say that it keeps access lists: an explicit list
+  // would be dropped there anyway.
+  if (!KeepsAccessLists(path)) return true;
+  wchar_t* sid_text = nullptr;
+  if (!GetOwnerSidString(sid_text)) return false;
+  LocalMemory sid(sid_text);
+  DescriptorText text;
+  if (!AppendBounded(text.text, text.capacity, kDescriptorHead) ||
+      !AppendBounded(text.text, text.capacity, sid_text) ||
+      !AppendBounded(text.text, text.capacity, L")")) {
+    // No platform call failed here, so there is no error of its own to report.
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  auto convert = g_work_directory_calls.convert_descriptor
+                     ? g_work_directory_calls.convert_descriptor
+                     : &ConvertStringSecurityDescriptorToSecurityDescriptorW;
+  return convert(text.text, SDDL_REVISION_1, &descriptor, nullptr) != FALSE;
+}
+
+ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path) {
+  constexpr ExitResult kTooLong = {EXIT_PATH_TOO_LONG, 0};
+  if (!CopyBounded(path.text, path.capacity, base)) return kTooLong;
+  if (!AppendBounded(path.text, path.capacity, kPrefix)) return kTooLong;
+  const uint32_t name_start = LengthBounded(path.text, path.capacity);
+  if (path.capacity - name_start < kNameRoom) return kTooLong;
+
+  PSECURITY_DESCRIPTOR descriptor_memory = nullptr;
+  if (!BuildDirectorySecurity(base, descriptor_memory)) {
+    return {EXIT_WORK_DIR_SECURITY_FAILED, GetLastError()};
+  }
+  // Built once, serves every attempt, released after the last.
+  LocalMemory descriptor(descriptor_memory);
+  SECURITY_ATTRIBUTES attributes;
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = descriptor.Get();
+  attributes.bInheritHandle = FALSE;
+
+  auto random = g_work_directory_calls.random ? g_work_directory_calls.random : &SystemFunction036;
+  auto create = g_work_directory_calls.create_directory ? g_work_directory_calls.create_directory
+                                                        : &CreateDirectoryW;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    // Zeroed first: should the random source fail, the name is still defined, and only the
+    // creation's refusal of an existing name keeps runs apart.
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    random(bytes, sizeof(bytes));
+    // Eight digits, of which the first five (20 random bits) stay.
+    ToHexUpper(bytes, sizeof(bytes), path.text + name_start, path.capacity - name_start);
+    path.text[name_start + kNameDigits] = 0;
+    AppendBounded(path.text, path.capacity, kSuffix);
+    // Whatever the reason of a refusal (name taken, access denied, no such base), the next name
+    // is tried; the reason is not reported.
+    if (create(path.text, descriptor.Get() != nullptr ? &attributes : nullptr)) {
+      AppendBounded(path.text, path.capacity, L"\\");
+      return {EXIT_OK, 0};
+    }
+  }
+  return {EXIT_WORK_DIR_FAILED, 0};
+}
