@@ -8,13 +8,21 @@ uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, 
       !AppendBounded(path.text, path.capacity, app_id)) {
     return ERROR_BUFFER_OVERFLOW;
   }
+  // The updater keeps its key in the 32-bit view; a caller's 64-bit flag must not move us out of it.
+  const REGSAM view_access = (access & ~static_cast<REGSAM>(KEY_WOW64_64KEY)) | KEY_WOW64_32KEY;
   Close();
   HKEY root = system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  return static_cast<uint32_t>(
-      RegOpenKeyExW(root, path.text, 0, access | KEY_WOW64_32KEY, &handle_));
+  // Opened into a local first: what RegOpenKeyExW leaves in its output on failure is not promised,
+  // and the key must never hold a handle it does not own.
+  HKEY opened = nullptr;
+  const LSTATUS status = RegOpenKeyExW(root, path.text, 0, view_access, &opened);
+  if (status == ERROR_SUCCESS) handle_ = opened;
+  return static_cast<uint32_t>(status);
 }
 
 uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
+  // An empty value would otherwise get its terminator written outside a buffer of no units.
+  if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
   DWORD type = 0;
   DWORD bytes = capacity * 2;
   const LSTATUS status =
@@ -62,6 +70,9 @@ void RegistryKey::Close() {
   if (handle_ != nullptr) {
     HKEY previous = handle_;
     handle_ = nullptr;
+    // Close runs on clean-up paths, where a caller may still be about to read the last error.
+    const DWORD last_error = GetLastError();
     RegCloseKey(previous);
+    SetLastError(last_error);
   }
 }
