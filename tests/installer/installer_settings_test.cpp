@@ -37,6 +37,15 @@ struct CleanupValue {
       RegCloseKey(key);
     }
   }
+  static DWORD StoredBytes() {
+    HKEY key;
+    DWORD bytes = 0;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kVelmarKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+      RegQueryValueExW(key, kCleanupValue, nullptr, nullptr, nullptr, &bytes);
+      RegCloseKey(key);
+    }
+    return bytes;
+  }
   static void Set(DWORD type, const void* data, DWORD bytes) {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kVelmarKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
@@ -204,7 +213,9 @@ TEST(Load, CleanupRegistryValue) {
   };
   const Case cases[] = {
       {"REG_SZ 0 with terminator", REG_SZ, std::wstring(L"0", 2), 4, false},
-      {"REG_SZ 0 without terminator", REG_SZ, L"0", 2, false},
+      // The registry stores a terminator by itself when the unit after the data is 0, so an
+      // unterminated value needs a non-zero unit after it in memory.
+      {"REG_SZ 0 without terminator", REG_SZ, L"0X", 2, false},
       {"REG_SZ 00", REG_SZ, std::wstring(L"00", 3), 6, true},
       {"REG_SZ 1", REG_SZ, std::wstring(L"1", 2), 4, true},
       {"REG_SZ empty", REG_SZ, std::wstring(1, L'\0'), 2, true},
@@ -217,6 +228,7 @@ TEST(Load, CleanupRegistryValue) {
     SCOPED_TRACE(c.what);
     CleanupValue value;
     CleanupValue::Set(c.type, c.data.data(), c.bytes);
+    ASSERT_EQ(CleanupValue::StoredBytes(), c.bytes);
     InstallerSettings settings;
     ASSERT_TRUE(Load(settings, image.module));
     EXPECT_EQ(settings.remove_extracted, c.remove_extracted);
@@ -281,7 +293,8 @@ TEST(Load, PreviousVersionResource) {
 TEST(ReadRegistryString, TerminatesAndRefuses) {
   CleanupValue value;
   // Stored without terminator, filling the buffer exactly: nowhere to put one.
-  CleanupValue::Set(REG_SZ, L"ab", 4);
+  CleanupValue::Set(REG_SZ, L"abX", 4);  // the X keeps the registry from adding a terminator
+  ASSERT_EQ(CleanupValue::StoredBytes(), 4u) << "stored without terminator";
   wchar_t buffer[3] = {L'#', L'#', L'#'};
   EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, kVelmarKey, kCleanupValue, buffer, 2));
   EXPECT_TRUE(ReadRegistryString(HKEY_CURRENT_USER, kVelmarKey, kCleanupValue, buffer, 3));
