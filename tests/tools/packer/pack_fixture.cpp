@@ -1,0 +1,99 @@
+#include "pack_fixture.h"
+
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (uint8_t& b : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return bytes;
+}
+
+uint32_t ReferenceChecksum(std::vector<uint8_t> file) {
+  const uint32_t nt = file[60] | file[61] << 8 | file[62] << 16 | file[63] << 24;
+  const size_t field = nt + 24 + 64;
+  for (size_t i = 0; i < 4; ++i) file[field + i] = 0;
+  uint32_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    const uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum + static_cast<uint32_t>(file.size());
+}
+
+RunResult RunProgram(const std::string& command) {
+  char out_name[] = "/tmp/lumora-pack-out-XXXXXX";
+  char err_name[] = "/tmp/lumora-pack-err-XXXXXX";
+  close(mkstemp(out_name));
+  close(mkstemp(err_name));
+  RunResult result;
+  const int raw = std::system((command + " >" + out_name + " 2>" + err_name).c_str());
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const std::vector<uint8_t> out = ReadFileBytes(out_name), err = ReadFileBytes(err_name);
+  result.out.assign(out.begin(), out.end());
+  result.err.assign(err.begin(), err.end());
+  unlink(out_name);
+  unlink(err_name);
+  return result;
+}
+
+void PackFixture::SetUp() {
+  char name[] = "/tmp/lumora-pack-test-XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  dir_ = name;
+  ASSERT_FALSE(ReadFileBytes(LUMORA_STUB).empty())
+      << "no bare stub at " << LUMORA_STUB << "; build the Windows tree first (tools/build)";
+  // Sizes that are not multiples of anything, so that padding and alignment show.
+  archive_ = PatternBytes(3 * 4096 + 123, 1);
+  setup_ = PatternBytes(70001, 2);
+  WriteFileBytes(Path("app.7z"), archive_);
+  WriteFileBytes(Path("setup.exe"), setup_);
+}
+
+void PackFixture::TearDown() {
+  if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+RunResult PackFixture::Pack(const std::string& args) {
+  return RunProgram("cd '" + dir_ + "' && " + LUMORA_PACK + " " + args);
+}
+
+std::string PackFixture::Args(const std::string& extra, const std::string& output) const {
+  return std::string("pack --stub ") + LUMORA_STUB +
+         " --archive app.7z --setup setup.exe --cabinet-time 1700000000 --output " + output +
+         " " + extra;
+}
+
+std::vector<std::string> PackFixture::DirectoryEntries() const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir_.c_str())) {
+    while (dirent* e = readdir(d)) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

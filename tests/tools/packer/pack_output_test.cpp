@@ -1,0 +1,273 @@
+// What the packer writes: the payload where the stub will find it, read back by check mode and
+// by independent means (a byte search, a reference checksum, libgcab, osslsigncode).
+#include <libgcab.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "check_mode.h"
+#include "file_io.h"
+#include "pack_fixture.h"
+#include "pe_image.h"
+#include "resource_listing.h"
+
+namespace {
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t offset, uint64_t size) {
+  if (offset + size > bytes.size()) return {};
+  return std::vector<uint8_t>(bytes.begin() + offset, bytes.begin() + offset + size);
+}
+
+std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+const PayloadMember* FindMember(const InstallerReport& report, const std::string& type) {
+  for (const PayloadMember& m : report.payload) {
+    if (m.type == type) return &m;
+  }
+  return nullptr;
+}
+
+// Expands the single file of a cabinet with libgcab, with its name, attributes and time.
+struct CabinetFile {
+  bool ok = false;
+  std::string name;
+  uint32_t attributes = 0;
+  int64_t time = 0;
+  int compression = -1;
+  std::vector<uint8_t> bytes;
+};
+
+CabinetFile ReadCabinet(const std::vector<uint8_t>& cab, const std::string& scratch_dir) {
+  CabinetFile result;
+  GInputStream* in = g_memory_input_stream_new_from_data(cab.data(), cab.size(), nullptr);
+  GCabCabinet* cabinet = gcab_cabinet_new();
+  GFile* dir = g_file_new_for_path(scratch_dir.c_str());
+  if (gcab_cabinet_load(cabinet, in, nullptr, nullptr) &&
+      gcab_cabinet_extract_simple(cabinet, dir, nullptr, nullptr, nullptr, nullptr)) {
+    GPtrArray* folders = gcab_cabinet_get_folders(cabinet);
+    if (folders->len == 1) {
+      GCabFolder* folder = GCAB_FOLDER(g_ptr_array_index(folders, 0));
+      result.compression = gcab_folder_get_comptype(folder) & GCAB_COMPRESSION_MASK;
+      GSList* files = gcab_folder_get_files(folder);
+      if (g_slist_length(files) == 1) {
+        GCabFile* file = GCAB_FILE(files->data);
+        result.name = gcab_file_get_name(file);
+        result.attributes = gcab_file_get_attributes(file);
+        GDateTime* time = gcab_file_get_date_time(file);
+        result.time = g_date_time_to_unix(time);
+        g_date_time_unref(time);
+        result.bytes = ReadFileBytes(scratch_dir + "/" + result.name);
+        result.ok = true;
+      }
+      g_slist_free(files);
+    }
+  }
+  g_object_unref(dir);
+  g_object_unref(cabinet);
+  g_object_unref(in);
+  return result;
+}
+
+class PackOutput : public PackFixture {};
+
+TEST_F(PackOutput, SameInputsGiveTheSameBytes) {
+  ASSERT_EQ(Pack(Args("--previous-version 1.2", "a.exe")).status, 0);
+  // Another modification time of the setup program: the cabinet time is given, so it must not
+  // matter; nor must the output's name.
+  ASSERT_EQ(std::system(("touch -d 2001-01-01 '" + Path("setup.exe") + "'").c_str()), 0);
+  ASSERT_EQ(Pack(Args("--previous-version 1.2", "b.exe")).status, 0);
+  const std::vector<uint8_t> a = ReadFileBytes(Path("a.exe"));
+  EXPECT_FALSE(a.empty());
+  EXPECT_EQ(a, ReadFileBytes(Path("b.exe")));
+}
+
+struct Layout {
+  const char* what;
+  std::string extra;
+  std::string archive_type, setup_type;
+  std::string archive_name, setup_name;  // as stored
+  bool previous;
+  std::u16string previous_version;
+};
+
+TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
+  const std::string name259 = "LUMORA" + std::string(253, 'Y');
+  const Layout layouts[] = {
+      {"shipped layout", "--previous-version 1.2.3.4", "B7", "BL", "LUMORA.PACKED.7Z",
+       "SETUP.EX_", true, u"1.2.3.4"},
+      {"both unchanged in BN, lower-case names", "--archive-type BN --setup-type BN "
+       "--archive-name lumora-app.7z --setup-name Setup.exe",
+       "BN", "BN", "LUMORA-APP.7Z", "SETUP.EXE", false, u""},
+      {"patch with a non-ASCII version", "--archive-type BL --setup-type B7 "
+       "--previous-version '2.0 \xCE\xB2'",
+       "BL", "B7", "LUMORA.PACKED.7Z", "SETUP.PATCH", true, u"2.0 \u03B2"},
+      {"archive and cabinet in BL, longest name", "--archive-type BL --archive-name " + name259,
+       "BL", "BL", name259, "SETUP.EX_", false, u""},
+      {"empty previous version", "--previous-version ''", "B7", "BL", "LUMORA.PACKED.7Z",
+       "SETUP.EX_", true, u""},
+  };
+  for (const Layout& l : layouts) {
+    SCOPED_TRACE(l.what);
+    const RunResult packed = Pack(Args(l.extra));
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE(packed.out.find("verdict: accepted"), std::string::npos) << packed.out;
+
+    InstallerReport report;
+    std::string error;
+    ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+    EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
+    EXPECT_EQ(report.verdict.archive_type, l.archive_type);
+    EXPECT_EQ(report.verdict.setup_type, l.setup_type);
+    EXPECT_EQ(report.verdict.archive_name, U16(l.archive_name));
+    EXPECT_EQ(report.verdict.setup_name, U16(l.setup_name));
+    ASSERT_EQ(report.payload.size(), 2u);
+    EXPECT_EQ(report.has_previous_version, l.previous);
+    EXPECT_EQ(report.previous_version_valid, l.previous);
+    EXPECT_EQ(report.previous_version, l.previous_version);
+    EXPECT_EQ(report.overlay, 0u);
+    EXPECT_EQ(report.stored_checksum, report.computed_checksum);
+
+    const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+    for (const PayloadMember& m : report.payload) {
+      EXPECT_EQ(m.language, 1033);
+      ASSERT_TRUE(m.mapped);
+      const std::vector<uint8_t> data = Slice(out, m.file_offset, m.size);
+      if (m.name == U16(l.archive_name)) {
+        EXPECT_EQ(data, archive_);
+      } else if (l.setup_type == "BL") {
+        const CabinetFile cab = ReadCabinet(data, dir_);
+        ASSERT_TRUE(cab.ok);
+        EXPECT_EQ(cab.name, "setup.exe");
+        EXPECT_EQ(cab.attributes, 0x20u);
+        EXPECT_EQ(cab.time, 1700000000);
+        EXPECT_EQ(cab.compression, GCAB_COMPRESSION_MSZIP);
+        EXPECT_EQ(cab.bytes, setup_);
+      } else {
+        EXPECT_EQ(data, setup_);
+      }
+    }
+    const RunResult check = RunProgram(std::string(LUMORA_PACK) + " check '" + Path("out.exe") + "'");
+    EXPECT_EQ(check.status, 0);
+    EXPECT_NE(check.out.find("checksum: "), std::string::npos);
+    EXPECT_NE(check.out.find("(correct)"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("  " + l.archive_type + "  " + l.archive_name + "  " +
+                             std::to_string(archive_.size()) + " bytes"),
+              std::string::npos)
+        << check.out;
+  }
+}
+
+TEST_F(PackOutput, PayloadStartsOnPageBoundaries) {
+  ASSERT_EQ(Pack(Args("--setup-type BN")).status, 0);
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  // Found by content, not by the packer's own account of where it put them.
+  for (const std::vector<uint8_t>* member : {&archive_, &setup_}) {
+    const auto at = std::search(out.begin(), out.end(), member->begin(), member->begin() + 256);
+    ASSERT_NE(at, out.end());
+    const uint64_t offset = static_cast<uint64_t>(at - out.begin());
+    EXPECT_EQ(offset % 4096, 0u);
+    bool reported = false;
+    for (const PayloadMember& m : report.payload) {
+      if (m.file_offset == offset) {
+        reported = true;
+        EXPECT_EQ(m.rva % 4096, 0u);
+        EXPECT_EQ(m.size, member->size());
+      }
+    }
+    EXPECT_TRUE(reported);
+  }
+}
+
+TEST_F(PackOutput, ChecksumMatchesIndependentComputations) {
+  ASSERT_EQ(Pack(Args("--previous-version 3")).status, 0);
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  InputFile file;
+  PeImage image;
+  std::string error;
+  ASSERT_TRUE(file.Open(Path("out.exe"), error) && ReadPeImage(file, image, error)) << error;
+  EXPECT_EQ(image.checksum, ReferenceChecksum(out));
+  char expected[64];
+  std::snprintf(expected, sizeof(expected), "PE checksum   : %08X", image.checksum);
+  const RunResult verify = RunProgram("osslsigncode verify -in '" + Path("out.exe") + "'");
+  EXPECT_NE(verify.out.find(expected), std::string::npos) << verify.out << verify.err;
+}
+
+TEST_F(PackOutput, StubResourcesAreKept) {
+  ASSERT_EQ(Pack(Args("")).status, 0);
+  InputFile stub_file, out_file;
+  PeImage stub, out;
+  std::vector<ListedResource> before, after;
+  std::string error;
+  ASSERT_TRUE(stub_file.Open(LUMORA_STUB, error) && ReadPeImage(stub_file, stub, error) &&
+              ReadResourceListing(stub, stub_file, before, error))
+      << error;
+  ASSERT_TRUE(out_file.Open(Path("out.exe"), error) && ReadPeImage(out_file, out, error) &&
+              ReadResourceListing(out, out_file, after, error))
+      << error;
+  ASSERT_GE(before.size(), 2u) << "the stub carries a manifest and a version block";
+  const std::vector<uint8_t> stub_bytes = ReadFileBytes(LUMORA_STUB);
+  const std::vector<uint8_t> out_bytes = ReadFileBytes(Path("out.exe"));
+  for (const ListedResource& b : before) {
+    SCOPED_TRACE(KeyText(b.type) + "/" + KeyText(b.name));
+    auto match = std::find_if(after.begin(), after.end(), [&](const ListedResource& a) {
+      return a.type == b.type && a.name == b.name && a.language == b.language;
+    });
+    ASSERT_NE(match, after.end());
+    EXPECT_EQ(match->codepage, b.codepage);
+    EXPECT_EQ(match->data_rva % 4, 0u);
+    EXPECT_EQ(Slice(out_bytes, match->file_offset, match->size),
+              Slice(stub_bytes, b.file_offset, b.size));
+  }
+  EXPECT_EQ(after.size(), before.size() + 2);
+}
+
+TEST_F(PackOutput, StubOverlayAndSignatureAreLeftOut) {
+  std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
+  const uint32_t nt = Load32(&stub[60]);
+  const uint32_t security = nt + 24 + 112 + 8 * 4;
+  Store32(&stub[security], static_cast<uint32_t>(stub.size()));
+  Store32(&stub[security + 4], 1000);
+  const std::vector<uint8_t> overlay = PatternBytes(1000, 9);
+  stub.insert(stub.end(), overlay.begin(), overlay.end());
+  WriteFileBytes(Path("signed-stub.exe"), stub);
+  ASSERT_EQ(Pack(Args("--stub signed-stub.exe")).status, 0);
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  EXPECT_EQ(report.overlay, 0u);
+  EXPECT_EQ(report.signature_size, 0u);
+  EXPECT_EQ(report.stored_checksum, report.computed_checksum);
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  EXPECT_EQ(std::search(out.begin(), out.end(), overlay.begin(), overlay.end()), out.end());
+}
+
+TEST_F(PackOutput, SignedInstallerVerifies) {
+  ASSERT_EQ(Pack(Args("--previous-version 1.0")).status, 0);
+  const std::string key = Path("key.pem"), cert = Path("cert.pem");
+  ASSERT_EQ(RunProgram("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Lumora-Test "
+                       "-keyout '" + key + "' -out '" + cert + "'")
+                .status,
+            0);
+  const RunResult sign = RunProgram("osslsigncode sign -certs '" + cert + "' -key '" + key +
+                                    "' -in '" + Path("out.exe") + "' -out '" + Path("signed.exe") + "'");
+  ASSERT_EQ(sign.status, 0) << sign.out << sign.err;
+  // The certificate signs itself; naming it as the trusted root lets the chain verify.
+  const RunResult verify =
+      RunProgram("osslsigncode verify -CAfile '" + cert + "' -in '" + Path("signed.exe") + "'");
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("Signature verification: ok"), std::string::npos) << verify.out;
+
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("signed.exe"), report, error)) << error;
+  EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
+  EXPECT_NE(report.signature_size, 0u);
+  EXPECT_EQ(report.stored_checksum, report.computed_checksum);
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// The stub's reading of a payload layout, as check mode and the packer's final guard apply it.
+#include "payload_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+PayloadEntry Named(const std::u16string& name, uint64_t size = 10, bool cabinet = true) {
+  PayloadEntry e;
+  e.named = true;
+  e.name = name;
+  e.size = size;
+  e.cabinet_magic = cabinet;
+  return e;
+}
+
+PayloadEntry Identifier() {
+  PayloadEntry e;
+  e.size = 10;
+  return e;
+}
+
+struct Case {
+  const char* what;
+  std::vector<PayloadType> layout;
+  uint32_t code, extra;
+  const char* archive_type;
+  const char* setup_type;
+};
+
+TEST(ClassifyPayload, FollowsTheStub) {
+  const std::u16string n259 = u"lumora" + std::u16string(253, u'x');
+  const std::u16string n260 = n259 + u"x";
+  const Case cases[] = {
+      {"shipped layout", {{"B7", {Named(u"LUMORA.PACKED.7Z")}}, {"BL", {Named(u"SETUP.EX_")}}},
+       0, 0, "B7", "BL"},
+      {"bare prefixes, mixed case", {{"BN", {Named(u"LuMoRa"), Named(u"sEtUp")}}}, 0, 0, "BN", "BN"},
+      {"259 units", {{"B7", {Named(n259)}}, {"BN", {Named(u"SETUP")}}}, 0, 0, "B7", "BN"},
+      {"unknown name in B7", {{"B7", {Named(u"APP.7Z")}}}, 112, 13, "", ""},
+      {"unknown name after the archive", {{"B7", {Named(u"LUMORA")}}, {"BL", {Named(u"X")}}},
+       115, 13, "B7", ""},
+      {"prefix not at the start", {{"B7", {Named(u"XLUMORA")}}}, 112, 13, "", ""},
+      {"part of the prefix", {{"B7", {Named(u"LUMOR")}}}, 112, 13, "", ""},
+      {"non-ASCII case pair", {{"B7", {Named(u"LUMORA")}}, {"BN", {Named(u"\u017Fetup")}}},
+       115, 13, "B7", ""},
+      {"archives in B7 and BN", {{"B7", {Named(u"LUMORA.A")}}, {"BN", {Named(u"LUMORA.B")}}},
+       115, 68, "B7", ""},
+      {"two archives in B7", {{"B7", {Named(u"LUMORA.A"), Named(u"LUMORA.B")}}}, 112, 68, "", ""},
+      {"two setups in one type",
+       {{"B7", {Named(u"LUMORA")}}, {"BN", {Named(u"SETUP.A"), Named(u"SETUP.B")}}}, 115, 68,
+       "B7", ""},
+      {"260 units", {{"B7", {Named(n260)}}}, 112, 206, "", ""},
+      {"no setup", {{"B7", {Named(u"LUMORA")}}}, 115, 2, "B7", ""},
+      {"no archive", {{"BL", {Named(u"SETUP.EX_")}}}, 112, 2, "", "BL"},
+      {"identifiers end a type quietly",
+       {{"B7", {Named(u"LUMORA")}}, {"BL", {Identifier()}}}, 115, 2, "B7", ""},
+      {"an empty resource is absent and ends its type",
+       {{"B7", {Named(u"LUMORA", 0), Named(u"SETUP")}}}, 112, 2, "", ""},
+      {"a name Windows cannot find again ends its type",
+       {{"B7", {[] { PayloadEntry e = Named(u"lumora"); e.findable = false; return e; }()}},
+        {"BN", {Named(u"SETUP")}}},
+       112, 2, "", ""},
+      {"cabinet without signature",
+       {{"B7", {Named(u"LUMORA")}}, {"BL", {Named(u"SETUP.EX_", 10, false)}}}, 115, 0, "B7", "BL"},
+      {"cabinet named setup.exe", {{"B7", {Named(u"LUMORA")}}, {"BL", {Named(u"SETUP.EXE")}}},
+       115, 0, "B7", "BL"},
+      {"patch setup needs no signature",
+       {{"B7", {Named(u"LUMORA"), Named(u"SETUP.PATCH", 10, false)}}}, 0, 0, "B7", "B7"},
+      {"types outside the three are not scanned",
+       {{"B8", {Named(u"LUMORA")}}, {"BN", {Named(u"SETUP")}}}, 112, 2, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const PayloadVerdict v = ClassifyPayload(c.layout);
+    EXPECT_EQ(v.code, c.code) << v.reason;
+    EXPECT_EQ(v.extra, c.extra) << v.reason;
+    if (c.code == 0) {
+      EXPECT_EQ(v.archive_type, c.archive_type);
+      EXPECT_EQ(v.setup_type, c.setup_type);
+    } else {
+      EXPECT_FALSE(v.reason.empty());
+    }
+  }
+}
+
+TEST(Utf8ToUtf16, DecodesAndRejects) {
+  std::u16string out;
+  EXPECT_TRUE(Utf8ToUtf16("1.0 \xCE\xB2 \xE2\x82\xAC \xF0\x9F\x98\x80", out));
+  EXPECT_EQ(out, u"1.0 \u03B2 \u20AC \U0001F600");
+  for (const char* bad : {"\xC3", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "a\xE2\x82"}) {
+    EXPECT_FALSE(Utf8ToUtf16(bad, out)) << bad;
+  }
+}
+
+}  // namespace

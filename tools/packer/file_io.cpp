@@ -1,0 +1,171 @@
+#include "file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    path_ = std::move(other.path_);
+    size_ = other.size_;
+    mtime_ = other.mtime_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool InputFile::Open(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("cannot open", path);
+    return false;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    error = ErrnoText("cannot examine", path);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + " is not a regular file";
+    close(fd);
+    return false;
+  }
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  path_ = path;
+  size_ = static_cast<uint64_t>(info.st_size);
+  mtime_ = static_cast<int64_t>(info.st_mtime);
+  // Payloads are read front to back once.
+  posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool InputFile::ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    ssize_t got = pread(fd_, out, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = ErrnoText("cannot read", path_);
+      return false;
+    }
+    if (got == 0) {
+      error = "unexpected end of " + path_ + " (did it change while packing?)";
+      return false;
+    }
+    out += got;
+    offset += static_cast<uint64_t>(got);
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+namespace {
+
+// A fresh, exclusively created file named after path with a random suffix, in the same
+// directory, so that the final rename stays within one file system.
+int CreateBeside(const std::string& path, const char* tag, std::string& created) {
+  std::vector<char> name(path.begin(), path.end());
+  const std::string suffix = std::string(".") + tag + "-XXXXXX";
+  name.insert(name.end(), suffix.begin(), suffix.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) created = name.data();
+  return fd;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& path,
+              std::string& error) {
+  while (size > 0) {
+    ssize_t put = write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      error = ErrnoText("cannot write", path);
+      return false;
+    }
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!temp_path_.empty()) unlink(temp_path_.c_str());
+}
+
+bool OutputFile::Create(const std::string& final_path, std::string& error) {
+  fd_ = CreateBeside(final_path, "partial", temp_path_);
+  if (fd_ < 0) {
+    error = ErrnoText("cannot create a file beside", final_path);
+    return false;
+  }
+  final_path_ = final_path;
+  return true;
+}
+
+bool OutputFile::Write(const void* data, size_t size, std::string& error) {
+  return WriteAll(fd_, static_cast<const uint8_t*>(data), size, temp_path_, error);
+}
+
+bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
+  ssize_t put = pwrite(fd_, data, size, static_cast<off_t>(offset));
+  if (put != static_cast<ssize_t>(size)) {
+    error = ErrnoText("cannot write", temp_path_);
+    return false;
+  }
+  return true;
+}
+
+bool OutputFile::Commit(std::string& error) {
+  // mkostemp makes the file private (0600); an installer is an ordinary executable file.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(fd_, 0777 & ~mask) != 0 || close(fd_) != 0) {
+    fd_ = -1;
+    error = ErrnoText("cannot finish", temp_path_);
+    return false;
+  }
+  fd_ = -1;
+  if (rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
+    error = ErrnoText("cannot rename to", final_path_);
+    return false;
+  }
+  temp_path_.clear();
+  return true;
+}
+
+ScratchFile::~ScratchFile() {
+  if (!path_.empty()) unlink(path_.c_str());
+}
+
+bool ScratchFile::Create(const std::string& beside, const char* tag, std::string& error) {
+  int fd = CreateBeside(beside, tag, path_);
+  if (fd < 0) {
+    error = ErrnoText("cannot create a file beside", beside);
+    return false;
+  }
+  close(fd);
+  return true;
+}

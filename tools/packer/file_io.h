@@ -1,0 +1,72 @@
+// Files as the packer uses them: inputs read at explicit offsets (so that a gigabyte payload is
+// never held in memory), and an output that appears under its final name only when it is complete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// An input file opened for reading. Move-only; closes on destruction.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // Opens a regular file; on failure returns false with the reason in error.
+  bool Open(const std::string& path, std::string& error);
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  uint64_t size() const { return size_; }
+  int64_t mtime() const { return mtime_; }
+  // Reads exactly size bytes at offset; a short read (the file shrank) is a failure.
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const;
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  uint64_t size_ = 0;
+  int64_t mtime_ = 0;
+};
+
+// The packed installer being written. It is written to a temporary file beside the final path
+// and renamed over it by Commit; until then nothing exists under the final name, and the
+// temporary file is removed on destruction, so every failure leaves the output path untouched.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  bool Create(const std::string& final_path, std::string& error);
+  bool Write(const void* data, size_t size, std::string& error);
+  bool WriteAt(uint64_t offset, const void* data, size_t size, std::string& error);
+  const std::string& temp_path() const { return temp_path_; }
+  // Closes the file and renames it to the final path.
+  bool Commit(std::string& error);
+
+ private:
+  int fd_ = -1;
+  std::string temp_path_;
+  std::string final_path_;
+};
+
+// A temporary file beside a given path that is removed on destruction (the setup cabinet while
+// it waits to be copied into the installer).
+class ScratchFile {
+ public:
+  ScratchFile() = default;
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile();
+  bool Create(const std::string& beside, const char* tag, std::string& error);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ErrnoText(const std::string& what, const std::string& path);

@@ -1,0 +1,33 @@
+// lumora-pack: turns the bare stub, an archive and a setup program into an installer, and reads
+// installers back. Runs on the build machine; needs neither a compiler nor Wine.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "check_mode.h"
+#include "command_line.h"
+#include "pack_command.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  Command command;
+  std::string error;
+  if (!ParseCommandLine(args, command, error)) {
+    std::cerr << "lumora-pack: " << error << "\n\n" << UsageText();
+    return 2;
+  }
+  switch (command.kind) {
+    case Command::kHelp:
+      std::cout << UsageText();
+      return 0;
+    case Command::kCheck:
+      return RunCheck(command.check_path, std::cout, std::cerr);
+    case Command::kPack:
+      if (!RunPack(command.pack, std::cout, error)) {
+        std::cerr << "lumora-pack: " << error << "\n";
+        return 1;
+      }
+      return 0;
+  }
+  return 2;
+}

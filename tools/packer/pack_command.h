@@ -1,0 +1,31 @@
+// "lumora-pack pack": attaches an archive and a setup program to a copy of the bare stub as the
+// payload resources it reads, refusing any layout the stub would reject.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+struct PackOptions {
+  std::string stub;
+  std::string archive;
+  std::string archive_type = "B7";
+  std::string archive_name;  // empty: the default for the layout
+  std::string setup;
+  std::string setup_type = "BL";
+  std::string setup_name;
+  bool has_previous_version = false;
+  std::string previous_version;
+  bool has_cabinet_time = false;
+  int64_t cabinet_time = 0;  // seconds since 1970, UTC
+  std::string output;
+};
+
+// The names a release engineer gets without naming anything: those of the shipped installer,
+// and for the other setup storages a name that says what the file is.
+std::string DefaultArchiveName();
+std::string DefaultSetupName(const std::string& setup_type);
+
+// Packs; on success prints the installer's layout to out. Returns false with the reason in error
+// and leaves nothing at the output path.
+bool RunPack(const PackOptions& options, std::ostream& out, std::string& error);

@@ -1,0 +1,64 @@
+// What the stub accepts as its payload, stated once for packing and checking alike. The stub
+// scans the resource types "B7", "BL" and "BN" in that order, names in directory order; a name
+// beginning with "lumora" is the archive, one beginning with "setup" the setup program (ASCII
+// case-insensitive); there must be exactly one of each, each name shorter than 260 UTF-16 units.
+// The type says how the member is stored.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
+constexpr uint16_t kPayloadLanguage = 1033;
+constexpr uint16_t kRtRcdata = 10;
+constexpr uint16_t kPreviousVersionId = 1;
+
+constexpr const char* kPayloadTypes[] = {"B7", "BL", "BN"};
+
+enum class Member { kArchive, kSetup };
+
+bool IsPayloadType(const std::u16string& type);
+bool StartsWithNoCase(const std::u16string& text, const char* prefix);
+// The stub's reading of a name: the archive, the setup program, or neither (nullptr result).
+const Member* MemberOfName(const std::u16string& name);
+std::u16string AsciiUpper(std::u16string text);
+
+// How a member of a given type is stored, in words for people.
+std::string StorageText(Member member, const std::string& type);
+
+// Checks a name the packer is asked to give a member, and returns it as stored: upper-case, as
+// resource compilers store names and as Windows looks them up. Empty result with the reason in
+// error when the stub would not accept it.
+bool MakeMemberName(const std::string& name, Member member, const std::string& type,
+                    std::u16string& stored, std::string& error);
+
+// One resource under a payload type, as the stub's enumeration meets it.
+struct PayloadEntry {
+  bool named = false;
+  std::u16string name;
+  uint64_t size = 0;
+  bool findable = true;       // FindResourceW finds it by its name
+  bool cabinet_magic = false; // the data begins with "MSCF"
+};
+
+struct PayloadType {
+  std::string type;  // "B7", "BL" or "BN"
+  std::vector<PayloadEntry> entries;  // in directory order
+};
+
+// What the stub makes of its payload: exit code 0 when it would go on to run the setup program,
+// else the exit code and error it would end with, and why.
+struct PayloadVerdict {
+  uint32_t code = 0;
+  uint32_t extra = 0;
+  std::string reason;
+  std::string archive_type, setup_type;
+  std::u16string archive_name, setup_name;
+  bool accepted() const { return code == 0; }
+};
+
+PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types);
+
+// UTF-8 text from the command line as UTF-16; false on malformed UTF-8.
+bool Utf8ToUtf16(const std::string& text, std::u16string& out);

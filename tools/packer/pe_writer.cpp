@@ -1,0 +1,146 @@
+#include "pe_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "pe_checksum.h"
+
+namespace {
+
+constexpr uint32_t kInitializedData = 0x00000040;  // IMAGE_SCN_CNT_INITIALIZED_DATA
+constexpr uint32_t kMemoryRead = 0x40000000;       // IMAGE_SCN_MEM_READ
+// Large enough to run at disk speed, small enough that packing never holds much of a payload.
+constexpr size_t kCopyChunk = 4 << 20;
+
+// Writes everything in order, feeding the checksum as it goes.
+struct ChecksummedWriter {
+  explicit ChecksummedWriter(OutputFile& file) : out(file) {}
+  OutputFile& out;
+  PeChecksum checksum;
+  std::vector<uint8_t> buffer = std::vector<uint8_t>(kCopyChunk);
+
+  bool Put(const uint8_t* data, size_t size, std::string& error) {
+    checksum.Add(data, size);
+    return out.Write(data, size, error);
+  }
+  bool Zeros(uint64_t count, std::string& error) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    while (count > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(count, buffer.size()));
+      if (!Put(buffer.data(), n, error)) return false;
+      count -= n;
+    }
+    return true;
+  }
+  bool PadTo(uint64_t offset, std::string& error) {
+    return Zeros(offset - checksum.length(), error);
+  }
+  bool Copy(const InputFile& file, uint64_t from, uint64_t size, std::string& error) {
+    while (size > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(size, buffer.size()));
+      if (!file.ReadAt(from, buffer.data(), n, error) || !Put(buffer.data(), n, error)) {
+        return false;
+      }
+      from += n;
+      size -= n;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string& error) {
+  // Below a page, sections are laid out at their file offsets and could not be page-aligned.
+  if (stub.section_alignment < kPageSize) {
+    error = "the stub's section alignment is below 4096; link it with the default alignment";
+    return false;
+  }
+  const uint64_t table_end =
+      stub.section_table_offset + uint64_t{stub.sections.size() + 1} * kSectionHeaderSize;
+  if (table_end > stub.FirstRawOffset()) {
+    error = "the stub's headers have no room for one more section header";
+    return false;
+  }
+  const uint8_t* slot = stub.headers.data() + table_end - kSectionHeaderSize;
+  if (std::any_of(slot, slot + kSectionHeaderSize, [](uint8_t b) { return b != 0; })) {
+    error = "the stub keeps data right after its section table";
+    return false;
+  }
+  uint64_t end = stub.size_of_image;
+  for (const PeSection& s : stub.sections) {
+    const uint32_t extent = s.virtual_size != 0 ? s.virtual_size : s.raw_size;
+    end = std::max<uint64_t>(end, uint64_t{s.virtual_address} + extent);
+  }
+  end = AlignUp(end, stub.section_alignment);
+  if (end > UINT32_MAX) {
+    error = "the stub leaves no address space for a payload";
+    return false;
+  }
+  section_rva = static_cast<uint32_t>(end);
+  return true;
+}
+
+bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
+                      const ResourceSection& resources, const std::string& output_path,
+                      std::string& error) {
+  const uint64_t stub_end = stub.RawEnd();
+  const uint64_t raw_offset =
+      AlignUp(stub_end, std::max<uint32_t>(kPageSize, stub.file_alignment));
+  const uint64_t raw_size = AlignUp(resources.size, stub.file_alignment);
+  const uint64_t image_end = AlignUp(uint64_t{section_rva} + resources.size, stub.section_alignment);
+  if (raw_offset + raw_size > UINT32_MAX || image_end > UINT32_MAX) {
+    error = "the installer would exceed the 4 GiB a PE image can describe";
+    return false;
+  }
+
+  std::vector<uint8_t> headers = stub.headers;
+  uint8_t* optional = headers.data() + stub.optional_offset;
+  const uint32_t file_header = stub.optional_offset - 20;
+  Store16(&headers[file_header + 2], static_cast<uint16_t>(stub.sections.size() + 1));
+  Store32(optional + 8, Load32(optional + 8) + static_cast<uint32_t>(raw_size));  // initialized data
+  Store32(optional + 56, static_cast<uint32_t>(image_end));                     // SizeOfImage
+  Store32(optional + kChecksumFieldOffset, 0);
+  uint8_t* directories = headers.data() + stub.data_directory_offset;
+  if (stub.number_of_directories <= kDirectoryResource) {
+    error = "the stub's headers have no resource directory entry";
+    return false;
+  }
+  Store32(directories + 8 * kDirectoryResource, section_rva);
+  Store32(directories + 8 * kDirectoryResource + 4, static_cast<uint32_t>(resources.size));
+  if (stub.number_of_directories > kDirectorySecurity) {
+    // A stub's signature covers the stub, not the installer; it is left out with the overlay.
+    Store32(directories + 8 * kDirectorySecurity, 0);
+    Store32(directories + 8 * kDirectorySecurity + 4, 0);
+  }
+  uint8_t* section =
+      headers.data() + stub.section_table_offset + stub.sections.size() * kSectionHeaderSize;
+  std::memcpy(section, kPayloadSectionName, std::min<size_t>(8, sizeof(kPayloadSectionName) - 1));
+  Store32(section + 8, static_cast<uint32_t>(resources.size));
+  Store32(section + 12, section_rva);
+  Store32(section + 16, static_cast<uint32_t>(raw_size));
+  Store32(section + 20, static_cast<uint32_t>(raw_offset));
+  Store32(section + 36, kInitializedData | kMemoryRead);
+
+  OutputFile out;
+  if (!out.Create(output_path, error)) return false;
+  ChecksummedWriter writer(out);
+  if (!writer.Put(headers.data(), headers.size(), error) ||
+      !writer.Copy(stub_file, headers.size(), stub_end - headers.size(), error) ||
+      !writer.PadTo(raw_offset, error) ||
+      !writer.Put(resources.head.data(), resources.head.size(), error)) {
+    return false;
+  }
+  for (const StreamedBlob& blob : resources.blobs) {
+    if (!writer.PadTo(raw_offset + blob.offset, error) ||
+        !writer.Copy(*blob.file, 0, blob.file->size(), error)) {
+      return false;
+    }
+  }
+  if (!writer.PadTo(raw_offset + raw_size, error)) return false;
+  uint8_t checksum[4];
+  Store32(checksum, writer.checksum.Finish());
+  if (!out.WriteAt(stub.optional_offset + kChecksumFieldOffset, checksum, 4, error)) return false;
+  return out.Commit(error);
+}
