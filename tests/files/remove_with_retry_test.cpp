@@ -128,24 +128,29 @@ TEST_F(RealRemoval, ReadOnlyFileLosesTheBitWithoutWaiting) {
   EXPECT_FALSE(ScratchDirectory::Exists(path));
 }
 
-// The holder lets go during the k-th wait; the removal then succeeds on attempt k + 1.
-TEST_F(RealRemoval, FileHeldByAnotherProcessWithoutDeleteSharing) {
-  for (int release_at : {1, 3}) {
-    SCOPED_TRACE(release_at);
-    std::wstring path = scratch_ / (L"held-" + std::to_wstring(release_at) + L".bin");
-    ASSERT_TRUE(ScratchDirectory::WriteFile(path));
-    Holder holder(path, false);
-    ASSERT_TRUE(holder.Held());
-    sleeps_ = {};
-    sleeps_.on_sleep = [&](int sleep) {
-      if (sleep == release_at) EXPECT_EQ(holder.Release(), 0u);
-    };
-    int32_t attempts = 0;
-    EXPECT_TRUE(RemoveWithRetry(path.c_str(), attempts));
-    EXPECT_EQ(attempts, release_at + 1);
-    EXPECT_EQ(sleeps_.sleeps, release_at);
-    EXPECT_EQ(sleeps_.durations, std::vector<DWORD>(release_at, 100));
-    EXPECT_FALSE(ScratchDirectory::Exists(path));
+// The holder lets go during the k-th wait; the removal then succeeds on attempt k + 1. Without
+// delete sharing the deletion handle cannot be opened; with it the mark is accepted but stays
+// pending, and the reopen is denied, until the holder's handle closes.
+TEST_F(RealRemoval, FileHeldByAnotherProcess) {
+  for (bool share_delete : {false, true}) {
+    for (int release_at : {1, 3}) {
+      SCOPED_TRACE(std::string(share_delete ? "share-delete " : "") + std::to_string(release_at));
+      std::wstring path = scratch_ / (L"held-" + std::to_wstring(share_delete) + L"-" +
+                                      std::to_wstring(release_at) + L".bin");
+      ASSERT_TRUE(ScratchDirectory::WriteFile(path));
+      Holder holder(path, share_delete);
+      ASSERT_TRUE(holder.Held());
+      sleeps_ = {};
+      sleeps_.on_sleep = [&](int sleep) {
+        if (sleep == release_at) EXPECT_EQ(holder.Release(), 0u);
+      };
+      int32_t attempts = 0;
+      EXPECT_TRUE(RemoveWithRetry(path.c_str(), attempts));
+      EXPECT_EQ(attempts, release_at + 1);
+      EXPECT_EQ(sleeps_.sleeps, release_at);
+      EXPECT_EQ(sleeps_.durations, std::vector<DWORD>(release_at, 100));
+      EXPECT_FALSE(ScratchDirectory::Exists(path));
+    }
   }
 }
 
@@ -181,6 +186,389 @@ TEST_F(RealRemoval, DirectoryThatStillHoldsAFileStays) {
   EXPECT_EQ(attempts, 100);
   EXPECT_EQ(sleeps_.sleeps, 99);
   EXPECT_TRUE(ScratchDirectory::Exists(directory + L"inside.bin"));
+}
+
+// The link goes, the object it points at stays as it was.
+TEST_F(RealRemoval, SymbolicLinkIsRemovedItself) {
+  std::wstring target_file = scratch_ / L"target.bin";
+  std::wstring target_directory = scratch_ / L"target-directory";
+  ASSERT_TRUE(ScratchDirectory::WriteFile(target_file, "kept"));
+  ASSERT_TRUE(CreateDirectoryW(target_directory.c_str(), nullptr));
+  ASSERT_TRUE(ScratchDirectory::WriteFile(target_directory + L"\\inside.bin"));
+  std::wstring file_link = scratch_ / L"file-link";
+  std::wstring directory_link = scratch_ / L"directory-link";
+  if (!CreateSymbolicLinkW(file_link.c_str(), target_file.c_str(),
+                           SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+    GTEST_SKIP() << "this Wine cannot create symbolic links (CreateSymbolicLinkW error "
+                 << GetLastError() << ")";
+  }
+  ASSERT_TRUE(CreateSymbolicLinkW(directory_link.c_str(), target_directory.c_str(),
+                                  SYMBOLIC_LINK_FLAG_DIRECTORY |
+                                      SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
+  for (const std::wstring& link : {file_link, directory_link}) {
+    int32_t attempts = 0;
+    EXPECT_TRUE(RemoveWithRetry(link.c_str(), attempts));
+    EXPECT_EQ(attempts, 1);
+    EXPECT_FALSE(ScratchDirectory::Exists(link));
+  }
+  EXPECT_EQ(sleeps_.sleeps, 0);
+  char content[8] = {};
+  DWORD read = 0;
+  HANDLE file = CreateFileW(target_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ReadFile(file, content, sizeof(content), &read, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(std::string(content, read), "kept");
+  EXPECT_TRUE(ScratchDirectory::Exists(target_directory + L"\\inside.bin"));
+}
+
+// What a run leaves: the archive and the setup program inside the work directory. The directory
+// goes last, so nothing waits.
+TEST_F(RealRemoval, ExtractedFilesThenTheWorkDirectory) {
+  std::wstring work = scratch_ / L"LM_00000.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"LUMORA.PACKED.7Z"));
+  ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"setup.exe"));
+  int32_t max_attempts = 0;
+  RemoveExtracted((work + L"LUMORA.PACKED.7Z").c_str(), (work + L"setup.exe").c_str(),
+                  work.c_str(), max_attempts);
+  EXPECT_EQ(max_attempts, 1);
+  EXPECT_EQ(sleeps_.sleeps, 0);
+  EXPECT_FALSE(ScratchDirectory::Exists(work));
+}
+
+TEST_F(RealRemoval, EmptyPathsAreSkipped) {
+  std::wstring work = scratch_ / L"LM_00001.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  int32_t max_attempts = 0;
+  RemoveExtracted(L"", L"", work.c_str(), max_attempts);
+  EXPECT_EQ(max_attempts, 1);
+  EXPECT_FALSE(ScratchDirectory::Exists(work));
+}
+
+// ---- Exact error sequences, replayed through the seam ----
+
+enum class Call { kOpenDelete, kOpenAttributes, kMark, kReadBasic, kWriteBasic, kSleep };
+const char* Name(Call call) {
+  switch (call) {
+    case Call::kOpenDelete: return "open for deletion";
+    case Call::kOpenAttributes: return "open for attributes";
+    case Call::kMark: return "mark";
+    case Call::kReadBasic: return "read attributes";
+    case Call::kWriteBasic: return "write attributes";
+    case Call::kSleep: return "sleep";
+  }
+  return "?";
+}
+
+// One expected platform call and how it ends: error 0 is success.
+struct Step {
+  Call call;
+  DWORD error = 0;
+  DWORD attributes = 0;  // what a read of the attributes reports
+  std::wstring path = L"";  // empty: the path of the case
+};
+
+constexpr LARGE_INTEGER Time(LONGLONG value) {
+  LARGE_INTEGER time{};
+  time.QuadPart = value;
+  return time;
+}
+
+struct Replay {
+  std::wstring path;
+  std::vector<Step> steps;
+  size_t next = 0;
+  std::vector<std::string> faults;
+  std::vector<uintptr_t> open_handles;
+  uintptr_t handles_made = 0;
+  std::vector<DWORD> written;
+  std::vector<std::wstring> deletion_paths;
+
+  // The step this call must be, or an unknown error that ends any removal.
+  Step Take(Call call, const wchar_t* at = nullptr) {
+    if (next >= steps.size()) {
+      faults.push_back(std::string("unexpected ") + Name(call) + " after the script");
+      return {call, ERROR_INVALID_FUNCTION};
+    }
+    Step step = steps[next++];
+    if (step.call != call) {
+      faults.push_back("step " + std::to_string(next - 1) + ": " + Name(call) + " instead of " +
+                       Name(step.call));
+      return {call, ERROR_INVALID_FUNCTION};
+    }
+    if (at != nullptr) {
+      std::wstring expected = step.path.empty() ? path : step.path;
+      if (expected != at) faults.push_back("step " + std::to_string(next - 1) + ": other path");
+    }
+    return step;
+  }
+};
+Replay* g_replay = nullptr;
+
+HANDLE WINAPI ReplayCreateFile(LPCWSTR path, DWORD access, DWORD share,
+                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                               HANDLE model) {
+  Replay& replay = *g_replay;
+  if (share != 7 || security != nullptr || disposition != OPEN_EXISTING || flags != 0x2200000 ||
+      model != nullptr) {
+    replay.faults.push_back("open with other sharing, disposition or flags");
+  }
+  Call call = Call::kOpenDelete;
+  if (access == 0x180) {
+    call = Call::kOpenAttributes;
+  } else if (access != 0x10000) {
+    replay.faults.push_back("open with access " + std::to_string(access));
+  }
+  if (call == Call::kOpenDelete) replay.deletion_paths.push_back(path);
+  Step step = replay.Take(call, path);
+  if (step.error != 0) {
+    SetLastError(step.error);
+    return INVALID_HANDLE_VALUE;
+  }
+  uintptr_t handle = 0x4000 + 4 * ++replay.handles_made;
+  replay.open_handles.push_back(handle);
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+bool IsOpen(HANDLE handle) {
+  auto& open = g_replay->open_handles;
+  for (uintptr_t value : open) {
+    if (value == reinterpret_cast<uintptr_t>(handle)) return true;
+  }
+  g_replay->faults.push_back("call on a handle that is not open");
+  return false;
+}
+
+const LARGE_INTEGER kTimes[4] = {Time(1111), Time(2222), Time(3333), Time(4444)};
+
+BOOL WINAPI ReplaySet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
+  Replay& replay = *g_replay;
+  IsOpen(handle);
+  Call call = Call::kMark;
+  if (kind == FileDispositionInfo) {
+    if (size != 1 || static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != TRUE) {
+      replay.faults.push_back("mark without a one-byte TRUE");
+    }
+  } else if (kind == FileBasicInfo && size == 40) {
+    call = Call::kWriteBasic;
+    auto* basic = static_cast<FILE_BASIC_INFO*>(data);
+    replay.written.push_back(basic->FileAttributes);
+    if (basic->CreationTime.QuadPart != kTimes[0].QuadPart ||
+        basic->LastAccessTime.QuadPart != kTimes[1].QuadPart ||
+        basic->LastWriteTime.QuadPart != kTimes[2].QuadPart ||
+        basic->ChangeTime.QuadPart != kTimes[3].QuadPart) {
+      replay.faults.push_back("times not written back as read");
+    }
+  } else {
+    replay.faults.push_back("set of another class or size");
+  }
+  Step step = replay.Take(call);
+  SetLastError(step.error);
+  return step.error == 0;
+}
+
+BOOL WINAPI ReplayGet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
+  Replay& replay = *g_replay;
+  IsOpen(handle);
+  if (kind != FileBasicInfo || size != 40) replay.faults.push_back("read of another class");
+  for (DWORD i = 0; i < size; ++i) {
+    if (static_cast<BYTE*>(data)[i] != 0) {
+      replay.faults.push_back("attribute record not cleared before the read");
+      break;
+    }
+  }
+  Step step = replay.Take(Call::kReadBasic);
+  if (step.error != 0) {
+    SetLastError(step.error);
+    return FALSE;
+  }
+  auto* basic = static_cast<FILE_BASIC_INFO*>(data);
+  basic->CreationTime = kTimes[0];
+  basic->LastAccessTime = kTimes[1];
+  basic->LastWriteTime = kTimes[2];
+  basic->ChangeTime = kTimes[3];
+  basic->FileAttributes = step.attributes;
+  return TRUE;
+}
+
+BOOL WINAPI ReplayClose(HANDLE handle) {
+  auto& open = g_replay->open_handles;
+  for (size_t i = 0; i < open.size(); ++i) {
+    if (open[i] == reinterpret_cast<uintptr_t>(handle)) {
+      open.erase(open.begin() + i);
+      // A close that disturbs the last error: the loop must have taken its error before.
+      SetLastError(ERROR_INVALID_HANDLE);
+      return TRUE;
+    }
+  }
+  g_replay->faults.push_back("close of a handle that is not open");
+  return FALSE;
+}
+
+void WINAPI ReplaySleep(DWORD milliseconds) {
+  if (milliseconds != 100) g_replay->faults.push_back("sleep of another length");
+  g_replay->Take(Call::kSleep);
+}
+
+class ReplayedRemoval : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_replay = &replay_;
+    g_removal_calls = {&ReplayCreateFile, &ReplaySet, &ReplayGet, &ReplayClose, &ReplaySleep};
+  }
+  void TearDown() override {
+    g_removal_calls = {};
+    g_replay = nullptr;
+  }
+  void Start(std::vector<Step> steps) {
+    replay_ = {};
+    replay_.path = L"C:\\work\\LM_12345.tmp\\setup.exe";
+    replay_.steps = std::move(steps);
+  }
+  // Everything scripted happened, nothing else did, and every handle was closed.
+  void ExpectScriptPlayed() {
+    EXPECT_EQ(replay_.next, replay_.steps.size());
+    for (const std::string& fault : replay_.faults) ADD_FAILURE() << fault;
+    EXPECT_TRUE(replay_.open_handles.empty());
+  }
+  Replay replay_;
+};
+
+constexpr DWORD kSharing = ERROR_SHARING_VIOLATION;
+constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+const Step kOpenD{Call::kOpenDelete};
+const Step kOpenA{Call::kOpenAttributes};
+const Step kMark{Call::kMark};
+const Step kWrite{Call::kWriteBasic};
+const Step kWait{Call::kSleep};
+const Step kGone{Call::kOpenDelete, ERROR_FILE_NOT_FOUND};
+Step OpenD(DWORD error) { return {Call::kOpenDelete, error}; }
+Step OpenA(DWORD error) { return {Call::kOpenAttributes, error}; }
+Step Mark(DWORD error) { return {Call::kMark, error}; }
+Step Read(DWORD attributes, DWORD error = 0) { return {Call::kReadBasic, error, attributes}; }
+Step Write(DWORD error) { return {Call::kWriteBasic, error}; }
+
+TEST_F(ReplayedRemoval, ErrorSequences) {
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    bool removed;
+    int32_t attempts;
+    std::vector<DWORD> written;
+  } cases[] = {
+      {"gone from the start", {kGone}, true, 1},
+      {"path of a missing directory", {OpenD(ERROR_PATH_NOT_FOUND)}, true, 1},
+      {"plain file", {kOpenD, kMark, kGone}, true, 1},
+      {"sharing violations, then gone",
+       {OpenD(kSharing), kWait, OpenD(kSharing), kWait, kGone}, true, 3},
+      {"directory not empty, then emptied", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY), kWait, kGone},
+       true, 2},
+      {"denial without a read-only bit is waited out",
+       {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE), kWait, kGone}, true, 2},
+      {"denial, attributes cannot be opened", {OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true,
+       2},
+      {"denial, attributes cannot be read",
+       {OpenD(kDenied), kOpenA, Read(0, ERROR_INVALID_PARAMETER), kWait, kGone}, true, 2},
+      {"read-only file beside other attributes",
+       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly | FILE_ATTRIBUTE_ARCHIVE), kWrite, kOpenD,
+        kMark, kGone},
+       true, 1, {FILE_ATTRIBUTE_ARCHIVE}},
+      // Zero would mean "leave the attributes unchanged" and keep the bit.
+      {"read-only is the only attribute",
+       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, kMark, kGone}, true, 1,
+       {FILE_ATTRIBUTE_NORMAL}},
+      {"read-only bit cannot be cleared",
+       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), Write(kDenied), kWait, kGone}, true, 2,
+       {FILE_ATTRIBUTE_NORMAL}},
+      {"read-only cleared, mark still denied: one free retry, then a wait",
+       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied), kWait,
+        kGone},
+       true, 2, {FILE_ATTRIBUTE_NORMAL}},
+      {"deletion pending behind another handle",
+       {kOpenD, kMark, OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true, 2},
+      {"mark accepted, yet the path opens again",
+       {kOpenD, kMark, kOpenD, kMark, kWait, kGone}, true, 2},
+      {"unknown error from the open", {OpenD(ERROR_INVALID_NAME)}, false, 1},
+      {"unknown error from the mark", {kOpenD, Mark(ERROR_NOT_SUPPORTED)}, false, 1},
+      {"unknown error after waits", {OpenD(kSharing), kWait, OpenD(kSharing), kWait,
+                                     OpenD(ERROR_INVALID_PARAMETER)}, false, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.steps);
+    int32_t attempts = -5;
+    EXPECT_EQ(RemoveWithRetry(replay_.path.c_str(), attempts), c.removed);
+    EXPECT_EQ(attempts, c.attempts);
+    EXPECT_EQ(replay_.written, c.written);
+    ExpectScriptPlayed();
+  }
+}
+
+// Whatever the platform keeps answering, the loop ends after 100 attempts and 99 waits.
+TEST_F(ReplayedRemoval, EveryLoopEndsAfterOneHundredAttempts) {
+  struct Case {
+    const char* name;
+    std::vector<Step> attempt;
+  } cases[] = {
+      {"sharing violation", {OpenD(kSharing)}},
+      {"directory not empty", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY)}},
+      {"unexplained denial", {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE)}},
+      {"mark accepted, path stays openable", {kOpenD, kMark, kOpenD, kMark}},
+      {"read-only bit that keeps coming back",
+       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Step> steps;
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+      steps.insert(steps.end(), c.attempt.begin(), c.attempt.end());
+      if (attempt < 100) steps.push_back(kWait);
+    }
+    Start(steps);
+    int32_t attempts = 0;
+    EXPECT_FALSE(RemoveWithRetry(replay_.path.c_str(), attempts));
+    EXPECT_EQ(attempts, 100);
+    ExpectScriptPlayed();
+  }
+}
+
+TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) {
+  const std::wstring archive = L"C:\\w\\LM_1.tmp\\LUMORA.PACKED.7Z";
+  const std::wstring setup = L"C:\\w\\LM_1.tmp\\setup.exe";
+  const std::wstring work = L"C:\\w\\LM_1.tmp\\";
+  auto at = [](Step step, const std::wstring& path) {
+    step.path = path;
+    return step;
+  };
+  // Archive: 2 attempts, setup program: 3, work directory: 1.
+  const std::vector<Step> steps = {
+      at(OpenD(kSharing), archive), kWait, at(kGone, archive),
+      at(OpenD(kSharing), setup),   kWait, at(OpenD(kSharing), setup), kWait, at(kGone, setup),
+      at(kGone, work)};
+  struct Case {
+    int32_t before;
+    int32_t after;
+  } cases[] = {{0, 3}, {-1, 3}, {2, 3}, {3, 3}, {50, 50}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    Start(steps);
+    int32_t max_attempts = c.before;
+    RemoveExtracted(archive.c_str(), setup.c_str(), work.c_str(), max_attempts);
+    EXPECT_EQ(max_attempts, c.after);
+    EXPECT_EQ(replay_.deletion_paths,
+              std::vector<std::wstring>({archive, archive, setup, setup, setup, work}));
+    ExpectScriptPlayed();
+  }
+  // Empty archive and setup paths: only the work directory, which still counts.
+  Start({at(OpenD(kSharing), work), kWait, at(kGone, work)});
+  int32_t max_attempts = 0;
+  RemoveExtracted(L"", L"", work.c_str(), max_attempts);
+  EXPECT_EQ(max_attempts, 2);
+  EXPECT_EQ(replay_.deletion_paths, std::vector<std::wstring>({work, work}));
+  ExpectScriptPlayed();
 }
 
 }  // namespace
