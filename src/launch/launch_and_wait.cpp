@@ -1,0 +1,45 @@
+#include "launch/launch_and_wait.h"
+
+#include "base/bounded_string.h"
+#include "launch/owned_handle.h"
+
+LaunchCalls g_launch_calls_for_test = {nullptr, nullptr, nullptr};
+
+ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
+                         uint32_t code_file_not_found, uint32_t code_path_not_found,
+                         uint32_t code_other) {
+  const LaunchCalls& calls = g_launch_calls_for_test;
+  STARTUPINFOW startup;
+  FillBytes(&startup, 0, sizeof(startup));
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION created;
+  FillBytes(&created, 0, sizeof(created));
+
+  // No environment block and no directory: the setup program sees what the installer sees.
+  // CREATE_NO_WINDOW alone: a console setup program gets a console, but never a window.
+  const BOOL started = (calls.create_process ? calls.create_process : CreateProcessW)(
+      program.text, command.text, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+      &startup, &created);
+  if (!started) {
+    const DWORD error = GetLastError();
+    // The attributes tell a missing program file (INVALID_FILE_ATTRIBUTES) from a present one
+    // that the system could still not start because something it needs is missing.
+    const DWORD attributes = GetFileAttributesW(program.text);
+    if (error == ERROR_FILE_NOT_FOUND) return {code_file_not_found, attributes};
+    if (error == ERROR_PATH_NOT_FOUND) return {code_path_not_found, attributes};
+    return {code_other, error};
+  }
+  OwnedHandle(created.hThread).Close();
+  OwnedHandle process(created.hProcess);
+
+  const DWORD waited = (calls.wait_for_single_object ? calls.wait_for_single_object
+                                                     : WaitForSingleObject)(process.get(),
+                                                                            INFINITE);
+  if (waited != WAIT_OBJECT_0) return {EXIT_WAIT_FAILED, GetLastError()};
+  DWORD exit_code = 0;
+  if (!(calls.get_exit_code_process ? calls.get_exit_code_process
+                                    : GetExitCodeProcess)(process.get(), &exit_code)) {
+    return {EXIT_WAIT_FAILED, GetLastError()};
+  }
+  return {exit_code, 0};
+}

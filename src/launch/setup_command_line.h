@@ -1,0 +1,28 @@
+// The install invocation of the setup program, and the rule by which the installer passes the
+// arguments it was itself started with on to a setup program.
+#pragma once
+
+#include <stdint.h>
+
+#include "base/bounded_string.h"
+#include "base/exit_result.h"
+
+// Runs setup_path as
+//   "SETUP" --install-archive="ARCHIVE"[ --previous-version="VERSION"]TAIL
+// ("uncompressed-archive" instead when compressed_archive is false, that is for "BL" and "BN"
+// archives), where TAIL is the installer's own arguments as AppendInvocationTail passes them on.
+// previous_version is the version an update replaces, or null; a present but empty version still
+// gives the switch. command_line is the installer's whole command line as GetCommandLineW gave it.
+// Nothing is escaped: paths and version go in as they are.
+// A fixed part that does not fit a CommandBuffer gives {EXIT_COMMAND_LINE_TOO_LONG, 0} and starts
+// nothing; otherwise the result of LaunchAndWait with the codes 122, 123 and 124.
+ExitResult InstallWithSetup(const wchar_t* previous_version, const wchar_t* command_line,
+                            const PathBuffer& archive_path, const PathBuffer& setup_path,
+                            bool compressed_archive);
+
+// Appends to command what follows the program name in command_line, verbatim. A quoted name ends
+// at its closing quote (an unclosed one swallows everything), an unquoted one at the first space
+// or tab; a blank that follows the name is kept, and an argument glued to a closing quote gets one
+// space before it. A tail that does not fit is left out whole (the inserted space may stay):
+// the setup program still runs, only without the installer's arguments.
+void AppendInvocationTail(CommandBuffer& command, const wchar_t* command_line);
