@@ -173,6 +173,44 @@ TEST(LaunchAndWait, ConsoleProbeTellsAMissingCreateNoWindow) {
   EXPECT_NE(runs[0].console, L"console=hidden");
 }
 
+// A program file that exists but cannot be started for want of something else (Windows reports
+// ERROR_FILE_NOT_FOUND for a missing piece of the image too) is not reproducible under Wine; the
+// fake fails the creation with a chosen error, and the extra must carry the file's real attributes.
+DWORD g_creation_error = 0;
+BOOL WINAPI FailingCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                 BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                 LPPROCESS_INFORMATION) {
+  SetLastError(g_creation_error);
+  return FALSE;
+}
+
+TEST(LaunchAndWait, ACreationErrorOnAnExistingFileCarriesItsAttributes) {
+  ScratchDirectory scratch;
+  const std::wstring program = scratch.path() + L"present.exe";
+  launch_test::WriteFileText(program, "present");
+  ASSERT_TRUE(SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  struct Case {
+    DWORD error;
+    ExitResult expected;
+  };
+  const Case cases[] = {
+      {ERROR_FILE_NOT_FOUND, {kFileNotFound, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE}},
+      {ERROR_PATH_NOT_FOUND, {kPathNotFound, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE}},
+      {ERROR_ACCESS_DENIED, {kOther, ERROR_ACCESS_DENIED}},
+      {ERROR_INVALID_NAME, {kOther, ERROR_INVALID_NAME}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    g_creation_error = c.error;
+    g_launch_calls_for_test.create_process = FailingCreateProcess;
+    const ExitResult result = Launch(program, L"\"" + program + L"\"");
+    g_launch_calls_for_test.create_process = nullptr;
+    EXPECT_EQ(result.code, c.expected.code);
+    EXPECT_EQ(result.extra, c.expected.extra);
+  }
+  SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // A failing wait cannot be provoked under Wine; these fakes let the real call finish first, so the
 // child has exited, and then report the failure.
 DWORD g_fake_error = 0;
