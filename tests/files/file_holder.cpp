@@ -1,8 +1,9 @@
 // A second process for the removal tests: opens a file the way another program holding it would,
 // says so through an event, and keeps it open until told to let go.
 //   file_holder PATH READY_EVENT RELEASE_EVENT [share-delete]
-// Without "share-delete" the file is shared for reading and writing only, so nobody can delete it
-// while it is held; with it, a deletion can be requested but completes only when this handle closes.
+// Without "share-delete" the file is shared for reading and writing only, so nobody can delete
+// it while it is held; with it, a deletion can be requested but completes only when this handle
+// closes.
 #include <windows.h>
 #include <shellapi.h>
 
