@@ -1,0 +1,191 @@
+// Installers made by lumora-pack, read by the Windows loader: each payload member is found by
+// type and name as the stub finds it, holds the bytes that were packed, starts on a page of the
+// mapped image, and the installer (signed or not) still runs.
+#include <windows.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Packed(const wchar_t* name) { return std::wstring(LUMORA_PACKED_DIR) + L"\\" + name; }
+
+std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(file, nullptr));
+  DWORD got = 0;
+  if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                         got != bytes.size())) {
+    bytes.clear();
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+struct Module {
+  HMODULE handle = nullptr;
+  Module(const std::wstring& path, DWORD flags) {
+    handle = LoadLibraryExW(path.c_str(), nullptr, flags);
+  }
+  ~Module() {
+    if (handle != nullptr) FreeLibrary(handle);
+  }
+};
+
+// The bytes of one resource, found the way the stub finds them.
+std::vector<uint8_t> ResourceBytes(HMODULE module, const wchar_t* name, const wchar_t* type,
+                                   const uint8_t** where = nullptr) {
+  HRSRC found = FindResourceW(module, name, type);
+  if (found == nullptr) return {};
+  const DWORD size = SizeofResource(module, found);
+  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+  if (data == nullptr) return {};
+  if (where != nullptr) *where = data;
+  return std::vector<uint8_t>(data, data + size);
+}
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names) {
+  if (!IS_INTRESOURCE(name)) reinterpret_cast<std::vector<std::wstring>*>(names)->push_back(name);
+  return TRUE;
+}
+
+std::vector<std::wstring> NamesOfType(HMODULE module, const wchar_t* type) {
+  std::vector<std::wstring> names;
+  EnumResourceNamesW(module, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
+  return names;
+}
+
+UINT CALLBACK ExtractInto(PVOID target, UINT notification, UINT_PTR param1, UINT_PTR) {
+  if (notification == SPFILENOTIFY_FILEINCABINET) {
+    auto* info = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(param1);
+    if (lstrcmpW(info->NameInCabinet, L"setup.exe") != 0) return FILEOP_SKIP;
+    lstrcpynW(info->FullTargetName, static_cast<const wchar_t*>(target), MAX_PATH);
+    return FILEOP_DOIT;
+  }
+  return NO_ERROR;
+}
+
+// Expands the cabinet's "setup.exe" with the system's cabinet code.
+std::vector<uint8_t> ExpandWithSystem(const std::vector<uint8_t>& cabinet) {
+  wchar_t dir[MAX_PATH], cab[MAX_PATH], out[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  GetTempFileNameW(dir, L"cab", 0, cab);
+  GetTempFileNameW(dir, L"exp", 0, out);
+  HANDLE file = CreateFileW(cab, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD put = 0;
+  WriteFile(file, cabinet.data(), static_cast<DWORD>(cabinet.size()), &put, nullptr);
+  CloseHandle(file);
+  DeleteFileW(out);
+  std::vector<uint8_t> bytes;
+  if (SetupIterateCabinetW(cab, 0, ExtractInto, out)) bytes = ReadWholeFile(out);
+  DeleteFileW(cab);
+  DeleteFileW(out);
+  return bytes;
+}
+
+DWORD RunAndWait(const std::wstring& program, const wchar_t* args) {
+  std::wstring line = L"\"" + program + L"\" " + args;
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return 0xFFFFFFFF;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+struct Layout {
+  const wchar_t* file;
+  const wchar_t* archive_type;
+  const wchar_t* archive_name;
+  const wchar_t* setup_type;
+  const wchar_t* setup_name;
+  const wchar_t* previous_version;  // null: none
+};
+
+const Layout kLayouts[] = {
+    {L"shipped.exe", L"B7", L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_", L"1.2.3.4"},
+    {L"signed.exe", L"B7", L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_", L"1.2.3.4"},
+    {L"plain.exe", L"BN", L"LUMORA-PLAIN.BIN", L"BN", L"SETUP.EXE", nullptr},
+    {L"patch.exe", L"BL", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.PATCH", nullptr},
+};
+
+TEST(PackedImage, LoaderFindsThePackedBytes) {
+  const std::vector<uint8_t> archive = ReadWholeFile(Packed(L"app.7z"));
+  const std::vector<uint8_t> setup = ReadWholeFile(LUMORA_SETUP_PATH);
+  ASSERT_FALSE(archive.empty());
+  ASSERT_FALSE(setup.empty());
+  for (const Layout& l : kLayouts) {
+    SCOPED_TRACE(testing::Message() << l.file);
+    for (DWORD flags : {DWORD{LOAD_LIBRARY_AS_DATAFILE}, DWORD{0}}) {
+      SCOPED_TRACE(flags == 0 ? "mapped as an image" : "loaded as a data file");
+      Module image(Packed(l.file), flags);
+      ASSERT_NE(image.handle, nullptr) << GetLastError();
+      const uint8_t* at = nullptr;
+      EXPECT_EQ(ResourceBytes(image.handle, l.archive_name, l.archive_type, &at), archive);
+      if (flags == 0) {
+        // An image module's handle is its base address: the data's RVA starts a page.
+        EXPECT_EQ((at - reinterpret_cast<const uint8_t*>(image.handle)) % 4096, 0);
+      }
+      const std::vector<uint8_t> stored =
+          ResourceBytes(image.handle, l.setup_name, l.setup_type, &at);
+      if (flags == 0) EXPECT_EQ((at - reinterpret_cast<const uint8_t*>(image.handle)) % 4096, 0);
+      if (lstrcmpW(l.setup_type, L"BL") == 0) {
+        ASSERT_GT(stored.size(), 4u);
+        EXPECT_EQ(ExpandWithSystem(stored), setup);
+      } else {
+        EXPECT_EQ(stored, setup);
+      }
+      const std::vector<uint8_t> version =
+          ResourceBytes(image.handle, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10));
+      if (l.previous_version == nullptr) {
+        EXPECT_TRUE(version.empty());
+      } else {
+        ASSERT_EQ(version.size() % 2, 0u);
+        ASSERT_GE(version.size(), 2u);
+        EXPECT_STREQ(reinterpret_cast<const wchar_t*>(version.data()), l.previous_version);
+      }
+      // The stub's own resources are still there.
+      EXPECT_FALSE(ResourceBytes(image.handle, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)).empty());
+      EXPECT_FALSE(ResourceBytes(image.handle, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)).empty());
+    }
+  }
+}
+
+TEST(PackedImage, EnumerationMeetsEachMemberOnce) {
+  for (const Layout& l : kLayouts) {
+    SCOPED_TRACE(testing::Message() << l.file);
+    Module image(Packed(l.file), LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image.handle, nullptr);
+    std::vector<std::wstring> archives, setups;
+    for (const wchar_t* type : {L"B7", L"BL", L"BN"}) {
+      for (const std::wstring& name : NamesOfType(image.handle, type)) {
+        (name.rfind(L"LUMORA", 0) == 0 ? archives : setups).push_back(type + std::wstring(L"/") + name);
+      }
+    }
+    EXPECT_EQ(archives, std::vector<std::wstring>{std::wstring(l.archive_type) + L"/" + l.archive_name});
+    EXPECT_EQ(setups, std::vector<std::wstring>{std::wstring(l.setup_type) + L"/" + l.setup_name});
+  }
+}
+
+TEST(PackedImage, PackedAndSignedInstallersStillRun) {
+  // The bare stub refuses "--cleanup" with its own code once it has read its settings (and its
+  // previous version resource); the packed images must get just as far.
+  const DWORD bare = RunAndWait(LUMORA_STUB_WPATH, L"--cleanup");
+  ASSERT_EQ(bare, 118u);
+  EXPECT_EQ(RunAndWait(Packed(L"shipped.exe"), L"--cleanup"), bare);
+  EXPECT_EQ(RunAndWait(Packed(L"signed.exe"), L"--cleanup"), bare);
+}
+
+}  // namespace
