@@ -23,6 +23,10 @@
 // readable (else exit code 3), and the program copies itself to NEW (exit code 4 when that fails)
 // unless --test-no-new-setup is given.
 //
+// Other processes: --test-sleep-ms=N waits N ms before exiting (so that two runs overlap);
+// --test-hold-archive-ms=N leaves a process behind that holds the archive open, without delete
+// sharing, for N ms after this program has exited, as a virus scanner or indexer might.
+//
 // Exit code: N of --test-exit-code=N (decimal, or hexadecimal after 0x; all 32 bits), else 0.
 // Unknown arguments are accepted and ignored, as a real setup program ignores the installer's
 // own switches.
@@ -81,9 +85,42 @@ bool ReadableFile(const wchar_t* path) {
   return true;
 }
 
+unsigned long Number(const wchar_t* value) {
+  const bool hex = value[0] == L'0' && (value[1] == L'x' || value[1] == L'X');
+  return std::wcstoul(hex ? value + 2 : value, nullptr, hex ? 16 : 10);
+}
+
+// Opens the archive for this process and a child that inherits the handle and keeps it for
+// hold_ms; this process then closes its own handle, so only the child holds the file.
+void LeaveArchiveHolder(const wchar_t* archive, unsigned long hold_ms) {
+  SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+  HANDLE file = CreateFileW(archive, GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  wchar_t self[MAX_PATH + 1] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --test-holder-ms=" + std::to_wstring(hold_ms);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (CreateProcessW(self, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(file);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // The holder child only waits; its inherited handle closes when it exits.
+  if (argc == 2) {
+    if (const wchar_t* value = ValueOf(argv[1], L"--test-holder-ms=")) {
+      Sleep(Number(value));
+      return 0;
+    }
+  }
   const std::wstring record_path = Environment(L"LUMORA_SETUP_RECORD");
   if (!record_path.empty()) AppendRecord(record_path);
 
@@ -91,10 +128,20 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* patch = nullptr;
   const wchar_t* new_setup = nullptr;
   bool write_new_setup = true;
+  unsigned long sleep_ms = 0;
+  unsigned long hold_ms = 0;
+  const wchar_t* archive = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (const wchar_t* value = ValueOf(argv[i], L"--test-exit-code=")) {
-      const bool hex = value[0] == L'0' && (value[1] == L'x' || value[1] == L'X');
-      exit_code = std::wcstoul(hex ? value + 2 : value, nullptr, hex ? 16 : 10);
+      exit_code = Number(value);
+    } else if (const wchar_t* value = ValueOf(argv[i], L"--test-sleep-ms=")) {
+      sleep_ms = Number(value);
+    } else if (const wchar_t* value = ValueOf(argv[i], L"--test-hold-archive-ms=")) {
+      hold_ms = Number(value);
+    } else if (const wchar_t* value = ValueOf(argv[i], L"--install-archive=")) {
+      archive = value;
+    } else if (const wchar_t* value = ValueOf(argv[i], L"--uncompressed-archive=")) {
+      archive = value;
     } else if (const wchar_t* value = ValueOf(argv[i], L"--update-setup-exe=")) {
       patch = value;
     } else if (const wchar_t* value = ValueOf(argv[i], L"--new-setup-exe=")) {
@@ -112,6 +159,8 @@ int wmain(int argc, wchar_t** argv) {
       if (length == 0 || length > MAX_PATH || !CopyFileW(self, new_setup, FALSE)) return 4;
     }
   }
+  if (hold_ms != 0 && archive != nullptr) LeaveArchiveHolder(archive, hold_ms);
+  if (sleep_ms != 0) Sleep(sleep_ms);
   // ExitProcess rather than a return: all 32 bits reach the parent whatever the runtime does.
   ExitProcess(static_cast<UINT>(exit_code));
 }
