@@ -20,13 +20,13 @@ uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, 
   return static_cast<uint32_t>(status);
 }
 
-uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
+uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
   // An empty value would otherwise get its terminator written outside a buffer of no units.
   if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
   DWORD type = 0;
   DWORD bytes = capacity * 2;
   const LSTATUS status =
-      RegQueryValueExW(handle_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+      RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
   if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
   if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
   // The registry keeps whatever bytes were stored: a terminator is not promised.
@@ -40,6 +40,10 @@ uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t 
     return ERROR_SUCCESS;
   }
   return ERROR_MORE_DATA;
+}
+
+uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
+  return QueryStringValue(handle_, name, buffer, capacity);
 }
 
 uint32_t RegistryKey::ReadDword(const wchar_t* name, uint32_t& value) {

@@ -16,6 +16,12 @@ inline constexpr wchar_t kInstallerErrorValue[] = L"InstallerError";
 inline constexpr wchar_t kInstallerExtraCode1Value[] = L"InstallerExtraCode1";
 inline constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
 
+// Reads one REG_SZ value of an open key into buffer (capacity in units, terminator included) and
+// terminates it, also when it was stored without a terminator. Returns 0, the query's error,
+// ERROR_NOT_SUPPORTED for any other type, or ERROR_MORE_DATA when no room is left for the
+// terminator.
+uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32_t capacity);
+
 class RegistryKey {
  public:
   RegistryKey() = default;

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "base/bounded_string.h"
+#include "base/registry_key.h"
 
 SplitCommandLineFunction g_split_command_line_for_test = nullptr;
 
@@ -58,25 +59,12 @@ void Reset(InstallerSettings& settings) {
 
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                         wchar_t* buffer, uint32_t capacity) {
+  // The process's own view: this switch is not the updater's value.
   HKEY key = nullptr;
   if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  DWORD type = 0;
-  DWORD bytes = capacity * 2;
-  const LSTATUS status =
-      RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  const uint32_t error = QueryStringValue(key, value_name, buffer, capacity);
   RegCloseKey(key);
-  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-  // The registry does not promise a terminator: a value may be stored without one.
-  if (bytes < 2) {
-    buffer[0] = 0;
-    return true;
-  }
-  if (buffer[bytes / 2 - 1] == 0) return true;
-  if (bytes / 2 < capacity) {
-    buffer[bytes / 2] = 0;
-    return true;
-  }
-  return false;
+  return error == ERROR_SUCCESS;
 }
 
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
