@@ -5,6 +5,7 @@
 //   lumora-sample-setup.exe [--install-archive="A" | --uncompressed-archive="A"]
 //                           [--previous-version="V"]
 //                           [--update-setup-exe="PATCH" --new-setup-exe="NEW"]
+//                           [--sample-install] [--system-level] [--lumora-beta|-dev|-sxs]
 //                           [--test-exit-code=N] [--test-no-new-setup] [anything else]
 //
 // Record: when the environment variable LUMORA_SETUP_RECORD names a file, one UTF-8 line is
@@ -23,6 +24,16 @@
 // readable (else exit code 3), and the program copies itself to NEW (exit code 4 when that fails)
 // unless --test-no-new-setup is given.
 //
+// Installation: on the install invocation, and only when asked with --sample-install or with the
+// environment variable LUMORA_SAMPLE_INSTALL_ROOT, the program installs from the archive as a real
+// setup program would (sample_install.h): it extracts the 7z archive into ROOT\<version>\, copies
+// itself there as setup.exe and writes "UninstallString" into the application's client-state key.
+// ROOT is LUMORA_SAMPLE_INSTALL_ROOT, else %LOCALAPPDATA%\Lumora\Application (%ProgramFiles%\...
+// at system level). Without the request the archive is not even opened, so that tests may hand it
+// any file. The key follows the installer's own rules, which the installer passes on in the tail
+// of the command line: --system-level (or VelmarUpdateIsMachine=1) selects HKEY_LOCAL_MACHINE,
+// the last channel switch the application id. Exit codes 20 to 24: sample_install.h.
+//
 // Other processes: --test-sleep-ms=N waits N ms before exiting (so that two runs overlap);
 // --test-hold-archive-ms=N leaves a process behind that holds the archive open, without delete
 // sharing, for N ms after this program has exited, as a virus scanner or indexer might.
@@ -34,6 +45,8 @@
 
 #include <cwchar>
 #include <string>
+
+#include "sample_install.h"
 
 namespace {
 
@@ -85,6 +98,14 @@ bool ReadableFile(const wchar_t* path) {
   return true;
 }
 
+// The installer's channels: the last channel switch wins.
+constexpr const wchar_t* kChannels[][2] = {
+    {nullptr, L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}"},
+    {L"--lumora-beta", L"{5DA28246-F4B4-499B-9E56-3F878A628D6C}"},
+    {L"--lumora-dev", L"{28C2E411-B2C1-4FB3-8E6A-F9301909BD08}"},
+    {L"--lumora-sxs", L"{eccdc541-5d94-41ee-addb-6db5a1a2dd1d}"},
+};
+
 unsigned long Number(const wchar_t* value) {
   const bool hex = value[0] == L'0' && (value[1] == L'x' || value[1] == L'X');
   return std::wcstoul(hex ? value + 2 : value, nullptr, hex ? 16 : 10);
@@ -128,6 +149,9 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* patch = nullptr;
   const wchar_t* new_setup = nullptr;
   bool write_new_setup = true;
+  bool install = !Environment(L"LUMORA_SAMPLE_INSTALL_ROOT").empty();
+  InstallRequest request;
+  request.app_id = kChannels[0][1];
   unsigned long sleep_ms = 0;
   unsigned long hold_ms = 0;
   const wchar_t* archive = nullptr;
@@ -148,8 +172,16 @@ int wmain(int argc, wchar_t** argv) {
       new_setup = value;
     } else if (std::wcscmp(argv[i], L"--test-no-new-setup") == 0) {
       write_new_setup = false;
+    } else if (_wcsicmp(argv[i], L"--sample-install") == 0) {
+      install = true;
+    } else if (_wcsicmp(argv[i], L"--system-level") == 0) {
+      request.system_level = true;
+    }
+    for (const auto& channel : kChannels) {
+      if (channel[0] != nullptr && _wcsicmp(argv[i], channel[0]) == 0) request.app_id = channel[1];
     }
   }
+  if (!request.system_level) request.system_level = Environment(L"VelmarUpdateIsMachine") == L"1";
 
   if (patch != nullptr && new_setup != nullptr) {
     if (!ReadableFile(patch)) return 3;
@@ -158,6 +190,11 @@ int wmain(int argc, wchar_t** argv) {
       const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
       if (length == 0 || length > MAX_PATH || !CopyFileW(self, new_setup, FALSE)) return 4;
     }
+  }
+  if (install && archive != nullptr) {
+    request.archive = archive;
+    request.root = Environment(L"LUMORA_SAMPLE_INSTALL_ROOT");
+    if (const int code = InstallFromArchive(request)) ExitProcess(static_cast<UINT>(code));
   }
   if (hold_ms != 0 && archive != nullptr) LeaveArchiveHolder(archive, hold_ms);
   if (sleep_ms != 0) Sleep(sleep_ms);
