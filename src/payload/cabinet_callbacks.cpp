@@ -1,0 +1,79 @@
+#include "payload/cabinet_callbacks.h"
+
+namespace {
+
+// The library's open flags follow the C runtime's _open.
+constexpr int kOpenWriteOnly = 0x1;  // _O_WRONLY
+constexpr int kOpenReadWrite = 0x2;  // _O_RDWR
+constexpr int kOpenCreate = 0x100;   // _O_CREAT
+
+constexpr UINT kFailedCount = static_cast<UINT>(-1);
+
+HANDLE AsHandle(INT_PTR file) { return reinterpret_cast<HANDLE>(file); }
+
+// A UTF-16 copy of a UTF-8 path on the process heap, released on every path out.
+struct WidePath {
+  wchar_t* text = nullptr;
+  explicit WidePath(const char* utf8) {
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    if (units <= 0) return;
+    text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
+    if (text == nullptr) return;
+    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, units) != units) {
+      HeapFree(GetProcessHeap(), 0, text);
+      text = nullptr;
+    }
+  }
+  ~WidePath() {
+    if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
+  }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
+};
+
+}  // namespace
+
+void* DIAMONDAPI CabAlloc(ULONG bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
+
+void DIAMONDAPI CabFree(void* block) {
+  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+INT_PTR DIAMONDAPI CabOpen(char* path, int open_flags, int permission_mode) {
+  (void)permission_mode;
+  WidePath wide(path);
+  if (wide.text == nullptr) return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
+  DWORD access = GENERIC_READ;
+  if (open_flags & kOpenReadWrite) {
+    access = GENERIC_READ | GENERIC_WRITE;
+  } else if (open_flags & kOpenWriteOnly) {
+    access = GENERIC_WRITE;
+  }
+  const DWORD disposition = (open_flags & kOpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+  HANDLE file = CreateFileW(wide.text, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return reinterpret_cast<INT_PTR>(file);
+}
+
+UINT DIAMONDAPI CabRead(INT_PTR file, void* buffer, UINT count) {
+  DWORD read = 0;
+  if (!ReadFile(AsHandle(file), buffer, count, &read, nullptr)) return kFailedCount;
+  return read;
+}
+
+UINT DIAMONDAPI CabWrite(INT_PTR file, void* buffer, UINT count) {
+  DWORD written = 0;
+  if (!WriteFile(AsHandle(file), buffer, count, &written, nullptr)) return kFailedCount;
+  if (written != count) {
+    SetLastError(ERROR_DISK_FULL);
+    return kFailedCount;
+  }
+  return written;
+}
+
+int DIAMONDAPI CabClose(INT_PTR file) { return CloseHandle(AsHandle(file)) ? 0 : -1; }
+
+LONG DIAMONDAPI CabSeek(INT_PTR file, LONG distance, int seek_type) {
+  // SEEK_SET, SEEK_CUR and SEEK_END have the values of FILE_BEGIN, FILE_CURRENT and FILE_END.
+  return static_cast<LONG>(SetFilePointer(AsHandle(file), distance, nullptr, seek_type));
+}

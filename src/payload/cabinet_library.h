@@ -1,0 +1,33 @@
+// The system cabinet library, loaded by full path on first use and kept until the process ends.
+// The stub imports only from kernel32, advapi32 and shell32; cabinet.dll is reached only through
+// LoadLibraryExW and GetProcAddress, and by full path so that no copy planted beside the
+// installer (in a downloads folder, say) is ever loaded in its place.
+#pragma once
+
+#include <windows.h>
+
+#include <fdi.h>
+
+using FdiCreateFunction = decltype(&FDICreate);
+using FdiCopyFunction = decltype(&FDICopy);
+using FdiDestroyFunction = decltype(&FDIDestroy);
+
+struct CabinetLibrary {
+  FdiCreateFunction fdi_create;
+  FdiCopyFunction fdi_copy;
+  FdiDestroyFunction fdi_destroy;
+  // Set by the first successful load and never unloaded.
+  HMODULE module;
+};
+
+// Process-wide, constant-initialised (empty) so that the stub needs no static constructor.
+extern CabinetLibrary cabinet_library;
+
+// Loads the library if it is not loaded yet, trying %WINDIR%, %SYSTEMROOT% and C:\Windows in that
+// order, then looks up the three entry points again. False when no candidate loads (a later call
+// tries them all again) or an entry point is missing.
+bool LoadCabinetLibrary();
+
+// Test seam: replaces LoadLibraryExW when set. Null, the default, loads for real.
+using LoadLibraryFunction = HMODULE(WINAPI*)(LPCWSTR path, HANDLE file, DWORD flags);
+extern LoadLibraryFunction cabinet_load_library;

@@ -1,0 +1,151 @@
+#include "payload/expand_cabinet.h"
+
+#include "base/bounded_string.h"
+#include "payload/cabinet_callbacks.h"
+#include "payload/cabinet_library.h"
+
+namespace {
+
+// Under the FDI contract -1 aborts the copy, 0 skips a file and a handle receives its data.
+constexpr INT_PTR kAbort = -1;
+constexpr INT_PTR kSkip = 0;
+
+// _A_RDONLY, _A_HIDDEN, _A_SYSTEM and _A_ARCH, which share their values with the FILE_ATTRIBUTE_
+// bits. _A_EXEC and _A_NAME_IS_UTF mean nothing to the file system and are dropped.
+constexpr USHORT kKeptAttributes = 0x27;
+
+// A UTF-8 copy of part of a UTF-16 text on the process heap, terminated, released on every path.
+struct Utf8Text {
+  char* text = nullptr;
+  // units < 0: up to and including the terminator.
+  Utf8Text(const wchar_t* wide, int units) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return;
+    // A counted conversion brings no terminator of its own.
+    const int room = units < 0 ? bytes : bytes + 1;
+    text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, room));
+    if (text == nullptr) return;
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, units, text, bytes, nullptr, nullptr) != bytes) {
+      HeapFree(GetProcessHeap(), 0, text);
+      text = nullptr;
+      return;
+    }
+    text[room - 1] = 0;
+  }
+  ~Utf8Text() {
+    if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
+  }
+  Utf8Text(const Utf8Text&) = delete;
+  Utf8Text& operator=(const Utf8Text&) = delete;
+};
+
+// One FDI context, destroyed on every path out.
+struct FdiContext {
+  HFDI handle = nullptr;
+  void Destroy() {
+    if (handle != nullptr) cabinet_library.fdi_destroy(handle);
+    handle = nullptr;
+  }
+  ~FdiContext() { Destroy(); }
+};
+
+// The position of the last backslash, never looking at the first unit; 0 when there is none.
+uint32_t LastBackslash(const wchar_t* path) {
+  uint32_t length = 0;
+  while (path[length] != 0) ++length;
+  for (uint32_t i = length; i > 1; --i) {
+    if (path[i - 1] == L'\\') return i - 1;
+  }
+  return 0;
+}
+
+INT_PTR OnCopyFile(ExpansionState& state, const FDINOTIFICATION& notification) {
+  // A library that goes on after the -1 of the close notification offers the next file here;
+  // skipping it keeps the destination holding the first file only.
+  if (state.copy_started) return kSkip;
+  state.copy_started = true;
+  state.announced_size = static_cast<uint32_t>(notification.cb);
+  (void)state.output.Open(state.destination);
+  // The library writes through, and closes, a handle of its own; output keeps the original for
+  // flushing or marking the file for deletion once the copy is over.
+  HANDLE copy = state.output.Duplicate();
+  return copy == INVALID_HANDLE_VALUE ? kAbort : reinterpret_cast<INT_PTR>(copy);
+}
+
+// A library may send this notification even when decoding the file's data failed part way, so
+// the file counts as complete only when it holds every byte announced for it.
+INT_PTR OnCloseFileInfo(ExpansionState& state, const FDINOTIFICATION& notification) {
+  HANDLE file = reinterpret_cast<HANDLE>(notification.hf);
+  LARGE_INTEGER size;
+  const bool whole = GetFileSizeEx(file, &size) && size.QuadPart == state.announced_size;
+  // An incomplete file gets no attributes: a read-only one could not be marked for deletion.
+  if (whole) {
+    FILE_BASIC_INFO info;
+    FillBytes(&info, 0, sizeof(info));  // zero times and attributes leave those items as they are
+    FILETIME local;
+    FILETIME utc;
+    if (DosDateTimeToFileTime(notification.date, notification.time, &local) &&
+        LocalFileTimeToFileTime(&local, &utc)) {
+      info.CreationTime.LowPart = utc.dwLowDateTime;
+      info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+    }
+    info.FileAttributes = notification.attribs & kKeptAttributes;
+    (void)SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof(info));
+  }
+  CloseHandle(file);
+  state.completed = whole;
+  // The first file is all the installer wants: stop the copy here.
+  return kAbort;
+}
+
+}  // namespace
+
+INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
+  ExpansionState& state = *static_cast<ExpansionState*>(notification->pv);
+  switch (type) {
+    case fdintCABINET_INFO:
+    case fdintENUMERATE:
+      return 0;
+    case fdintCOPY_FILE:
+      return OnCopyFile(state, *notification);
+    case fdintCLOSE_FILE_INFO:
+      return OnCloseFileInfo(state, *notification);
+    case fdintPARTIAL_FILE:  // continues a previous cabinet the installer does not have
+    case fdintNEXT_CABINET:  // the setup program never spans cabinets
+    default:
+      return kAbort;
+  }
+}
+
+bool ExpandCabinet(const wchar_t* source, const wchar_t* destination) {
+  if (!LoadCabinetLibrary()) return false;
+  const uint32_t backslash = LastBackslash(source);
+  if (backslash == 0) return false;
+  // FDI joins the two texts as they stand, so the directory keeps its backslash.
+  Utf8Text cabinet_name(source + backslash + 1, -1);
+  Utf8Text cabinet_path(source, static_cast<int>(backslash + 1));
+  if (cabinet_name.text == nullptr || cabinet_path.text == nullptr) return false;
+
+  ERF error_record;
+  FillBytes(&error_record, 0, sizeof(error_record));
+  FdiContext context;
+  context.handle = cabinet_library.fdi_create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite,
+                                              CabClose, CabSeek, cpuUNKNOWN, &error_record);
+  if (context.handle == nullptr) return false;
+
+  ExpansionState state;
+  state.destination = destination;
+  // The outcome is read from the state: the library's own result does not say whether the
+  // first file arrived whole.
+  (void)cabinet_library.fdi_copy(context.handle, cabinet_name.text, cabinet_path.text, 0,
+                                 CabNotify, nullptr, &state);
+  context.Destroy();
+
+  if (state.completed) {
+    (void)FlushFileBuffers(state.output.Handle());
+  } else if (state.output.IsOpen()) {
+    (void)state.output.MarkForDeletion();
+  }
+  state.output.Close();
+  return state.completed;
+}

@@ -1,0 +1,291 @@
+// Expansion through the real cabinet library of the Wine prefix, with cabinets made by gcab at
+// build time, variants of them patched here, and cabinets written here (LZX, empty).
+#include "payload/expand_cabinet.h"
+
+#include <gtest/gtest.h>
+
+#include "payload_test_support.h"
+
+namespace {
+
+struct FileFacts {
+  bool exists = false;
+  DWORD attributes = 0;
+  FILETIME creation = {};
+};
+
+FileFacts Facts(const std::wstring& path) {
+  FileFacts facts;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    facts.exists = true;
+    facts.attributes = data.dwFileAttributes;
+    facts.creation = data.ftCreationTime;
+  }
+  return facts;
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The creation time a cabinet entry's date and time stand for, as the installer sets it.
+uint64_t CabinetTime(uint16_t date, uint16_t time) {
+  FILETIME local;
+  FILETIME utc;
+  if (!DosDateTimeToFileTime(date, time, &local) || !LocalFileTimeToFileTime(&local, &utc)) return 0;
+  return Ticks(utc);
+}
+
+std::vector<uint8_t> DataFile(const wchar_t* name) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(ReadBytes(DataPath(name), bytes)) << "missing fixture";
+  return bytes;
+}
+
+std::vector<uint8_t> Contents(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  ReadBytes(path, bytes);
+  return bytes;
+}
+
+size_t EntriesIn(const ScratchDirectory& directory) {
+  size_t count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory.Path() + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") ++count;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
+class ExpandCabinetTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(scratch.Ok()); }
+  // Writes the cabinet into the scratch directory and expands it into "setup.exe" beside it.
+  bool Expand(const std::vector<uint8_t>& cabinet, const std::wstring& name = L"SETUP.EX_") {
+    source = scratch / name;
+    EXPECT_TRUE(WriteBytes(source, cabinet));
+    return ExpandCabinet(source.c_str(), destination.c_str());
+  }
+  ScratchDirectory scratch;
+  std::wstring source;
+  std::wstring destination = scratch / L"setup.exe";
+};
+
+TEST_F(ExpandCabinetTest, ExpandsTheFileWithItsAttributes) {
+  ASSERT_TRUE(Expand(DataFile(L"setup_one.cab")));
+  EXPECT_EQ(Contents(destination), DataFile(L"setup.exe"));
+  EXPECT_EQ(Facts(destination).attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY),
+            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(Exists(source)) << "the cabinet is the caller's to remove";
+}
+
+TEST_F(ExpandCabinetTest, GivesTheFileTheCabinetsDateAsItsCreationTime) {
+  if (!CreationTimesAreKept(scratch)) GTEST_SKIP() << kCreationTimesNotKept;
+  const std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  ASSERT_TRUE(Expand(cabinet));
+  EXPECT_EQ(Ticks(Facts(destination).creation),
+            CabinetTime(cab::FirstFileDate(cabinet), cab::FirstFileTime(cabinet)));
+}
+
+TEST_F(ExpandCabinetTest, WritesOnlyTheFirstOfTwoFiles) {
+  ASSERT_TRUE(Expand(DataFile(L"setup_two.cab")));
+  EXPECT_EQ(Contents(destination), DataFile(L"setup.exe"));
+  EXPECT_FALSE(Exists(scratch / L"second.bin"));
+  EXPECT_EQ(EntriesIn(scratch), 2u) << "only the cabinet and the destination";
+}
+
+TEST_F(ExpandCabinetTest, FailsWithoutLeavingAFile) {
+  const std::vector<uint8_t> good = DataFile(L"setup_one.cab");
+  ASSERT_GT(good.size(), 200u);
+  // The second data block's MSZIP signature damaged: the first 32 KiB decode, then decoding
+  // fails part way through the file. (Damage inside a deflate stream can make Wine's own
+  // decoder write out of bounds and take the process down, so the test damages the signature.)
+  std::vector<uint8_t> corrupted = good;
+  const size_t second_block = cab::FirstBlockData(good) + cab::Get16(good, cab::FirstBlockData(good) - 4);
+  ASSERT_EQ(corrupted[second_block + 8], 'C');
+  corrupted[second_block + 8] = 'X';
+  std::vector<uint8_t> truncated(good.begin(), good.begin() + good.size() / 2);
+  std::vector<uint8_t> headers_only(good.begin(), good.begin() + cab::FirstBlockData(good));
+  const std::vector<uint8_t> not_a_cabinet(good.begin() + 4, good.end());
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"no file", cab::Build({}, cab::kNone)},
+      {"corrupted data", corrupted},
+      {"truncated in the data", truncated},
+      {"truncated after the headers", headers_only},
+      {"no signature", not_a_cabinet},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(Expand(c.bytes));
+    EXPECT_FALSE(Exists(destination));
+  }
+}
+
+TEST_F(ExpandCabinetTest, FailsWhenTheCabinetOrTheDestinationCannotBeOpened) {
+  EXPECT_FALSE(ExpandCabinet((scratch / L"missing.cab").c_str(), destination.c_str()));
+  EXPECT_FALSE(Exists(destination));
+  const std::wstring unreachable = scratch / L"no-such-directory\\setup.exe";
+  source = scratch / L"SETUP.EX_";
+  ASSERT_TRUE(WriteBytes(source, DataFile(L"setup_one.cab")));
+  EXPECT_FALSE(ExpandCabinet(source.c_str(), unreachable.c_str()));
+}
+
+TEST_F(ExpandCabinetTest, NeedsABackslashAfterTheFirstUnitOfTheSource) {
+  ASSERT_TRUE(WriteBytes(scratch / L"SETUP.EX_", DataFile(L"setup_one.cab")));
+  // The current directory holds the cabinet, so only the missing directory part makes it fail.
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.Path().c_str()));
+  EXPECT_FALSE(ExpandCabinet(L"SETUP.EX_", destination.c_str()));
+  EXPECT_FALSE(ExpandCabinet(L"\\SETUP.EX_", destination.c_str()));
+  EXPECT_FALSE(Exists(destination));
+  wchar_t temp[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, temp);
+  SetCurrentDirectoryW(temp);
+}
+
+TEST_F(ExpandCabinetTest, KeepsOnlyTheFourFileSystemAttributes) {
+  // What a new file gets from the system, for the entry whose attributes carry none of the four.
+  const std::wstring reference = scratch / L"reference";
+  ASSERT_TRUE(WriteBytes(reference, {}));
+  const DWORD as_created = Facts(reference).attributes;
+  const struct {
+    uint16_t attribs;
+    DWORD expected;
+  } cases[] = {
+      {0x21, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE},
+      {0x60, FILE_ATTRIBUTE_ARCHIVE},  // _A_EXEC dropped
+      {0x40, as_created},
+      {0x80, as_created},  // _A_NAME_IS_UTF dropped
+  };
+  const std::vector<uint8_t> original = DataFile(L"setup_one.cab");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.attribs);
+    std::vector<uint8_t> cabinet = original;
+    cab::SetFirstFile(cabinet, cab::FirstFileDate(original), cab::FirstFileTime(original), c.attribs);
+    ASSERT_TRUE(Expand(cabinet));
+    const DWORD relevant = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(Facts(destination).attributes & relevant, c.expected & relevant);
+    SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(DeleteFileW(destination.c_str()));
+  }
+}
+
+TEST_F(ExpandCabinetTest, ADateTheSystemRejectsLeavesTheCreationTimeAsCreated) {
+  std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  // Month 13 of 2026.
+  const uint16_t date = static_cast<uint16_t>((46 << 9) | (13 << 5) | 1);
+  FILETIME unused;
+  ASSERT_FALSE(DosDateTimeToFileTime(date, 0, &unused));
+  cab::SetFirstFile(cabinet, date, 0, 0x21);
+  FILETIME before;
+  GetSystemTimeAsFileTime(&before);
+  ASSERT_TRUE(Expand(cabinet));
+  const FileFacts facts = Facts(destination);
+  // File systems keep times more coarsely than the clock: allow two seconds.
+  EXPECT_GE(Ticks(facts.creation) + 20000000, Ticks(before));
+  EXPECT_TRUE(facts.attributes & FILE_ATTRIBUTE_READONLY) << "the attributes still apply";
+}
+
+TEST_F(ExpandCabinetTest, PathsOutsideAsciiSurviveTheLibrarysUtf8) {
+  const std::wstring directory = scratch / L"Ünïcødé κόσμε 漢字\\";
+  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  source = directory + L"SETUP€.EX_";
+  ASSERT_TRUE(WriteBytes(source, DataFile(L"setup_one.cab")));
+  const std::wstring target = directory + L"setup-ß-😀.exe";
+  ASSERT_TRUE(ExpandCabinet(source.c_str(), target.c_str()));
+  EXPECT_EQ(Contents(target), DataFile(L"setup.exe"));
+}
+
+// The shipped setup cabinet uses LZX with a window of 2^18 bytes, which no tool of the build
+// writes; a cabinet of uncompressed LZX blocks shows that the library's LZX path takes it.
+TEST_F(ExpandCabinetTest, ExpandsAnLzxCabinet) {
+  for (size_t size : {size_t{1}, cab::kFrame, 3 * cab::kFrame + 12345}) {
+    SCOPED_TRACE(size);
+    cab::File file;
+    file.name = "setup.exe";
+    for (size_t i = 0; i < size; ++i) file.data.push_back(static_cast<uint8_t>(i * 131 + (i >> 9)));
+    const std::vector<uint8_t> cabinet = cab::Build({file}, cab::kLzx18);
+    ASSERT_EQ(cab::Get16(cabinet, 36 + 6), cab::kLzx18);
+    ASSERT_TRUE(Expand(cabinet));
+    EXPECT_EQ(Contents(destination), file.data);
+    if (CreationTimesAreKept(scratch)) {
+      EXPECT_EQ(Ticks(Facts(destination).creation), CabinetTime(file.date, file.time));
+    }
+    ASSERT_TRUE(DeleteFileW(destination.c_str()));
+  }
+}
+
+TEST_F(ExpandCabinetTest, TheCabinetWriterAgreesWithTheLibraryWhenStored) {
+  // Guards the writer behind the LZX test: the same layout, uncompressed, expands too.
+  cab::File file;
+  file.name = "setup.exe";
+  file.data.assign(40000, 0x42);
+  ASSERT_TRUE(Expand(cab::Build({file}, cab::kNone)));
+  EXPECT_EQ(Contents(destination), file.data);
+}
+
+// The notifications on their own: what the installer answers, whatever a library does next.
+TEST_F(ExpandCabinetTest, NotificationsAnswerAsTheContractAsks) {
+  ExpansionState state;
+  state.destination = destination.c_str();
+  FDINOTIFICATION n = {};
+  n.pv = &state;
+  EXPECT_EQ(CabNotify(fdintCABINET_INFO, &n), 0);
+  EXPECT_EQ(CabNotify(fdintENUMERATE, &n), 0);
+  EXPECT_EQ(CabNotify(fdintPARTIAL_FILE, &n), -1);
+  EXPECT_EQ(CabNotify(fdintNEXT_CABINET, &n), -1);
+  EXPECT_EQ(CabNotify(static_cast<FDINOTIFICATIONTYPE>(9), &n), -1);
+  EXPECT_FALSE(state.output.IsOpen()) << "none of these touches the destination";
+}
+
+TEST_F(ExpandCabinetTest, OnlyTheFirstFileIsEverOpened) {
+  ExpansionState state;
+  state.destination = destination.c_str();
+  FDINOTIFICATION n = {};
+  n.pv = &state;
+  n.cb = 3;
+  const INT_PTR first = CabNotify(fdintCOPY_FILE, &n);
+  ASSERT_NE(first, -1);
+  ASSERT_NE(first, 0);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(first), "abc", 3, &written, nullptr));
+  n.hf = first;
+  n.attribs = 0x20;
+  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1);
+  EXPECT_TRUE(state.completed);
+  // A library that ignores the -1 and offers the next file is told to skip it.
+  n.cb = 5;
+  EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
+  EXPECT_TRUE(state.completed);
+  state.output.Close();
+  EXPECT_EQ(Contents(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
+}
+
+TEST_F(ExpandCabinetTest, AFileShorterThanAnnouncedIsNotComplete) {
+  ExpansionState state;
+  state.destination = destination.c_str();
+  FDINOTIFICATION n = {};
+  n.pv = &state;
+  n.cb = 10;
+  const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
+  ASSERT_NE(copy, -1);
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
+  n.hf = copy;
+  n.attribs = 0x21;  // read-only would keep the file from being marked for deletion
+  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1);
+  EXPECT_FALSE(state.completed);
+  EXPECT_TRUE(state.output.MarkForDeletion());
+  state.output.Close();
+  EXPECT_FALSE(Exists(destination));
+}
+
+}  // namespace

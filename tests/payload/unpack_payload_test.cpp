@@ -1,0 +1,266 @@
+// Unpacking real payload layouts (resource-only images) into a scratch work directory, with the
+// real cabinet library and real file removal.
+#include "payload/unpack_payload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "payload_test_support.h"
+
+namespace {
+
+struct Unpacked {
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  int32_t max_attempts = 0;
+  ExitResult result;
+};
+
+void Unpack(const wchar_t* layout, const std::wstring& work_dir, Unpacked& out) {
+  ResourceImage image(layout);
+  ASSERT_NE(image.module, nullptr) << "layout image missing";
+  out.result = UnpackPayload(image.module, work_dir.c_str(), out.setup_path, out.setup_type,
+                             out.archive_path, out.archive_type, out.max_attempts);
+}
+
+std::vector<uint8_t> DataFile(const wchar_t* name) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(ReadBytes(DataPath(name), bytes));
+  return bytes;
+}
+
+std::vector<uint8_t> Contents(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  ReadBytes(path, bytes);
+  return bytes;
+}
+
+std::vector<std::wstring> Entries(const ScratchDirectory& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory.Path() + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+TEST(UnpackPayload, ShippedLayout) {
+  for (int32_t before : {0, 5}) {
+    SCOPED_TRACE(before);
+    ScratchDirectory work;
+    ASSERT_TRUE(work.Ok());
+    Unpacked u;
+    u.max_attempts = before;
+    Unpack(L"shipped", work.Path(), u);
+    EXPECT_EQ(u.result.code, EXIT_OK);
+    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_STREQ(u.archive_type.text, L"B7");
+    EXPECT_STREQ(u.setup_type.text, L"BL");
+    EXPECT_EQ(std::wstring(u.archive_path.text), work / L"LUMORA.PACKED.7Z");
+    EXPECT_EQ(std::wstring(u.setup_path.text), work / L"setup.exe");
+    EXPECT_EQ(Contents(u.archive_path.text), DataFile(L"archive.7z"));
+    EXPECT_EQ(Contents(u.setup_path.text), DataFile(L"setup.exe"));
+    EXPECT_FALSE(Exists(work / L"SETUP.EX_"));
+    EXPECT_EQ(Entries(work).size(), 2u);
+    // The removal of the compressed file raised the maximum, which never goes down.
+    EXPECT_EQ(u.max_attempts, before > 1 ? before : 1);
+
+    // "setup.exe" carries the cabinet's date as its creation time, and the archive attribute.
+    std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+    FILETIME local;
+    FILETIME expected;
+    ASSERT_TRUE(DosDateTimeToFileTime(cab::FirstFileDate(cabinet), cab::FirstFileTime(cabinet),
+                                      &local));
+    ASSERT_TRUE(LocalFileTimeToFileTime(&local, &expected));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(u.setup_path.text, GetFileExInfoStandard, &data));
+    if (CreationTimesAreKept(work)) {
+      EXPECT_EQ(Ticks(data.ftCreationTime), Ticks(expected));
+    } else {
+      std::printf("creation time not checked: %s\n", kCreationTimesNotKept);
+    }
+    EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_FALSE(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+  }
+}
+
+TEST(UnpackPayload, SetupProgramsThatNeedNoExpansion) {
+  const struct {
+    const wchar_t* layout;
+    const wchar_t* archive_type;
+    const wchar_t* archive_name;
+    const wchar_t* setup_type;
+    const wchar_t* setup_name;
+  } cases[] = {
+      // Stored uncompressed: always "setup.exe".
+      {L"bn_members", L"BN", L"LUMORA.ARCHIVE", L"BN", L"setup.exe"},
+      // A patch keeps its resource name; the caller applies it.
+      {L"b7_setup", L"B7", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.PATCH"},
+      // A type with integer identifiers only is no failure.
+      {L"integer_only", L"B7", L"LUMORA.PACKED.7Z", L"BN", L"setup.exe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout);
+    ScratchDirectory work;
+    Unpacked u;
+    u.max_attempts = 3;
+    Unpack(c.layout, work.Path(), u);
+    EXPECT_EQ(u.result.code, EXIT_OK);
+    EXPECT_STREQ(u.archive_type.text, c.archive_type);
+    EXPECT_STREQ(u.setup_type.text, c.setup_type);
+    EXPECT_EQ(std::wstring(u.archive_path.text), work / c.archive_name);
+    EXPECT_EQ(std::wstring(u.setup_path.text), work / c.setup_name);
+    EXPECT_EQ(Contents(u.archive_path.text), DataFile(L"archive.7z"));
+    EXPECT_EQ(Contents(u.setup_path.text), DataFile(L"setup.exe"));
+    EXPECT_EQ(Entries(work).size(), 2u);
+    EXPECT_EQ(u.max_attempts, 3) << "only the removal of a cabinet counts";
+  }
+}
+
+TEST(UnpackPayload, MalformedPayloads) {
+  const struct {
+    const wchar_t* layout;
+    uint32_t code;
+    uint32_t extra;
+    const wchar_t* archive_type;
+  } cases[] = {
+      // The archive's own walk fails: its type is not recorded, so the archive is to blame.
+      {L"archive_then_unknown", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
+      {L"prefix_not_at_start", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
+      {L"unknown_after_archive", EXIT_SETUP_UNPACK_FAILED, ERROR_INVALID_DATA, L"B7"},
+      {L"two_archives_in_one_type", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L""},
+      {L"two_archives_across_types", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
+      {L"two_setups_in_one_type", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
+      {L"name_260", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILENAME_EXCED_RANGE, L""},
+      {L"empty_archive", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
+      {L"setup_only", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
+      {L"archive_only", EXIT_SETUP_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L"B7"},
+      // A valid name that no work directory leaves room for.
+      {L"name_259", EXIT_PATH_TOO_LONG, 0, L"B7"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout);
+    ScratchDirectory work;
+    Unpacked u;
+    Unpack(c.layout, work.Path(), u);
+    EXPECT_EQ(u.result.code, c.code);
+    EXPECT_EQ(u.result.extra, c.extra);
+    EXPECT_STREQ(u.archive_type.text, c.archive_type);
+    EXPECT_STREQ(u.archive_path.text, L"");
+    EXPECT_STREQ(u.setup_path.text, L"");
+    EXPECT_TRUE(Entries(work).empty()) << "nothing is written before the payload is whole";
+  }
+}
+
+// A work directory whose path is exactly long enough for the length in units given.
+std::wstring LongWorkDirectory(const ScratchDirectory& scratch, size_t length) {
+  std::wstring path = scratch.Path();
+  path += std::wstring(length - path.size() - 1, L'd') + L"\\";
+  // Past 248 units CreateDirectoryW wants the extended form.
+  if (!CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr)) return L"";
+  return path;
+}
+
+TEST(UnpackPayload, EachPathMustFit) {
+  // short_names: "LUMORA" (6 units), "SETUP.X" (7), and then "setup.exe" (9).
+  ScratchDirectory scratch;
+  ASSERT_TRUE(scratch.Ok());
+  {
+    SCOPED_TRACE("archive path");
+    Unpacked u;
+    Unpack(L"short_names", std::wstring(254, L'w'), u);
+    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
+    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_STREQ(u.archive_path.text, L"");
+  }
+  {
+    SCOPED_TRACE("setup path");
+    const std::wstring work = LongWorkDirectory(scratch, 253);
+    ASSERT_FALSE(work.empty());
+    Unpacked u;
+    Unpack(L"short_names", work, u);
+    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
+    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_EQ(std::wstring(u.archive_path.text), work + L"LUMORA");
+    EXPECT_TRUE(Exists(u.archive_path.text)) << "left for the caller's clean-up";
+    EXPECT_STREQ(u.setup_path.text, L"");
+    DeleteFileW(u.archive_path.text);
+    RemoveDirectoryW((L"\\\\?\\" + work).c_str());
+  }
+  {
+    SCOPED_TRACE("expanded path");
+    const std::wstring work = LongWorkDirectory(scratch, 251);
+    ASSERT_FALSE(work.empty());
+    Unpacked u;
+    Unpack(L"short_names", work, u);
+    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
+    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_EQ(std::wstring(u.setup_path.text), work + L"SETUP.X");
+    EXPECT_TRUE(Exists(u.setup_path.text)) << "left for the caller's clean-up";
+    DeleteFileW(u.archive_path.text);
+    DeleteFileW(u.setup_path.text);
+    RemoveDirectoryW((L"\\\\?\\" + work).c_str());
+  }
+}
+
+TEST(UnpackPayload, AFailedExpansionLeavesNeitherFile) {
+  const struct {
+    const wchar_t* layout;
+    const wchar_t* compressed;
+  } cases[] = {
+      {L"truncated_cabinet", L"SETUP.EX_"},
+      // The compressed file is the expansion target: it cannot be created while it is read.
+      {L"cabinet_named_setup_exe", L"SETUP.EXE"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout);
+    ScratchDirectory work;
+    Unpacked u;
+    Unpack(c.layout, work.Path(), u);
+    EXPECT_EQ(u.result.code, EXIT_SETUP_UNPACK_FAILED);
+    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_STREQ(u.setup_type.text, L"BL");
+    EXPECT_EQ(std::wstring(u.setup_path.text), work / L"setup.exe");
+    EXPECT_FALSE(Exists(work / c.compressed));
+    EXPECT_FALSE(Exists(work / L"setup.exe"));
+    EXPECT_EQ(Entries(work), std::vector<std::wstring>{L"LUMORA.PACKED.7Z"});
+    EXPECT_GE(u.max_attempts, 1);
+  }
+}
+
+TEST(UnpackPayload, AFailedWriteReportsTheWindowsError) {
+  // A directory where a member's file should go: CreateFileW refuses it.
+  {
+    SCOPED_TRACE("archive");
+    ScratchDirectory work;
+    ASSERT_TRUE(CreateDirectoryW((work / L"LUMORA.PACKED.7Z").c_str(), nullptr));
+    Unpacked u;
+    Unpack(L"shipped", work.Path(), u);
+    EXPECT_EQ(u.result.code, EXIT_ARCHIVE_UNPACK_FAILED);
+    EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Exists(work / L"SETUP.EX_")) << "the archive comes first";
+  }
+  {
+    SCOPED_TRACE("setup program");
+    ScratchDirectory work;
+    ASSERT_TRUE(CreateDirectoryW((work / L"setup.exe").c_str(), nullptr));
+    Unpacked u;
+    Unpack(L"bn_members", work.Path(), u);
+    EXPECT_EQ(u.result.code, EXIT_SETUP_WRITE_FAILED);
+    EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Contents(work / L"LUMORA.ARCHIVE"), DataFile(L"archive.7z"));
+  }
+}
+
+}  // namespace
