@@ -60,6 +60,26 @@ TEST_F(FullVolumeTest, AResourceThatDoesNotFitLeavesNoFile) {
   EXPECT_EQ(FreeBytes(), free_before);
 }
 
+TEST_F(FullVolumeTest, AWriteOntoAFullVolumeKeepsItsErrorThroughTheCleanUp) {
+  // Fill the volume first, so that the very first write fails outright.
+  const std::wstring filler = work + L"filler";
+  HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> bytes(1024 * 1024, 0x66);
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ASSERT_GT(written, 0u);
+  ResourceBlob blob;
+  blob.data = bytes.data();
+  blob.size = 4096;
+  SetLastError(0);
+  EXPECT_FALSE(WriteResourceToFile(blob, (work + L"member.bin").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_FALSE(Exists(work + L"member.bin"));
+  CloseHandle(file);
+}
+
 TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
   const struct {
     const wchar_t* layout;
