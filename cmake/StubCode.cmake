@@ -18,4 +18,30 @@ function(lumora_stub_library name)
   target_compile_options(${name} PRIVATE ${LUMORA_STUB_COMPILE_OPTIONS})
   target_compile_definitions(${name} PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0A00)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  # The only system libraries stub code may import from; named here so that they follow every
+  # library on the link line.
+  target_link_libraries(${name} PUBLIC kernel32 advapi32 shell32)
+endfunction()
+
+# lumora_stub_image(TARGET OUTPUT_NAME name OUTPUT_DIRECTORY dir RESOURCES file.rc ...)
+# Links an installer image: the process entry, the installer's code and the given resources, as a
+# GUI-subsystem PE32+ image with its own entry point and no C runtime. It imports from kernel32,
+# advapi32 and shell32 only; libgcc supplies the stack probe for large frames. The bare stub is
+# one such image; tests link others with payload resources of their choosing.
+function(lumora_stub_image target)
+  cmake_parse_arguments(ARG "" "OUTPUT_NAME;OUTPUT_DIRECTORY" "RESOURCES" ${ARGN})
+  add_executable(${target} WIN32 ${ARG_RESOURCES})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${ARG_OUTPUT_NAME}
+    RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
+  target_link_options(${target} PRIVATE
+    -nostdlib -nostartfiles -Wl,-e,StubEntry -Wl,--subsystem,windows
+    -Wl,--gc-sections -s
+    # Reproducible: the same sources give the same bytes.
+    -Wl,--no-insert-timestamp -Wl,--build-id=none
+    -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+  # Import libraries after the stub's own objects, so that they resolve against them.
+  target_link_libraries(${target} PRIVATE lumora_process_entry lumora_installer
+    lumora_freestanding_runtime kernel32 advapi32 shell32 gcc)
+  set_property(TARGET ${target} PROPERTY LINKER_LANGUAGE CXX)
 endfunction()

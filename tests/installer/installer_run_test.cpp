@@ -1,0 +1,551 @@
+// Whole runs of installer images under Wine: each scenario copies an image into a fresh directory,
+// prepares the updater's client-state key, runs the image as a user or the updater would, and
+// reads back the full 32-bit exit code, the client state, the work directory and what the sample
+// setup program was given.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr wchar_t kClientState[] =
+    L"Software\\Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
+constexpr wchar_t kVelmar[] = L"Software\\Velmar";
+constexpr uint32_t kNone = 0xFFFFFFFFu;  // what Dword() reads for an absent value
+// Short, so that the deepest test directories still hold the installer.
+constexpr wchar_t kInstallerName[] = L"inst.exe";
+
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    &wide[0], static_cast<int>(wide.size()));
+  wide.resize(static_cast<size_t>(n));
+  return wide;
+}
+
+// --- the updater's client-state key -------------------------------------------------------------
+
+struct ClientState {
+  HKEY root = HKEY_CURRENT_USER;
+
+  void Erase() const {
+    RegDeleteTreeW(root, kClientState);  // HKCU is shared by both views
+    HKEY velmar;
+    if (RegOpenKeyExW(root, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &velmar) ==
+        ERROR_SUCCESS) {
+      RegDeleteTreeW(velmar, L"Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}");
+      RegCloseKey(velmar);
+    }
+  }
+  HKEY Open(REGSAM access) const {
+    HKEY key = nullptr;
+    RegCreateKeyExW(root, kClientState, 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key,
+                    nullptr);
+    return key;
+  }
+  bool Exists() const {
+    HKEY key;
+    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    return true;
+  }
+  void SetString(const wchar_t* name, const std::wstring& text) const {
+    HKEY key = Open(KEY_SET_VALUE);
+    ASSERT_NE(key, nullptr);
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * 2));
+    RegCloseKey(key);
+  }
+  void SetDword(const wchar_t* name, DWORD value) const {
+    HKEY key = Open(KEY_SET_VALUE);
+    ASSERT_NE(key, nullptr);
+    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    RegCloseKey(key);
+  }
+  std::wstring String(const wchar_t* name) const {
+    wchar_t buffer[600] = {};
+    DWORD bytes = sizeof(buffer) - 2;
+    DWORD type = 0;
+    HKEY key;
+    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+      return L"(no key)";
+    }
+    const LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return L"(absent)";
+    return type == REG_SZ ? std::wstring(buffer) : L"(not a string)";
+  }
+  uint32_t Dword(const wchar_t* name) const {
+    DWORD value = 0;
+    DWORD bytes = 4;
+    DWORD type = 0;
+    HKEY key;
+    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+      return kNone;
+    }
+    const LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD ? value : kNone;
+  }
+};
+
+void SetCleanupSwitch(const wchar_t* value) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kVelmar, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  if (value == nullptr) {
+    RegDeleteValueW(key, L"LumoraInstallerCleanup");
+  } else {
+    RegSetValueExW(key, L"LumoraInstallerCleanup", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                   static_cast<DWORD>((wcslen(value) + 1) * 2));
+  }
+  RegCloseKey(key);
+}
+
+// --- running an image ---------------------------------------------------------------------------
+
+std::wstring RunRoot() { return LUMORA_RUN_WORK; }
+
+// A fresh, empty directory for one run, padded so that its path with a trailing backslash is
+// exactly length units long when length is given.
+std::wstring FreshDirectory(const std::string& name, size_t length = 0) {
+  std::wstring dir = RunRoot() + L"\\" + Widen(name);
+  std::error_code ignored;
+  fs::remove_all(fs::path(dir), ignored);
+  if (length != 0) {
+    const size_t base = dir.size() + 1;  // with the backslash before the padding
+    EXPECT_LT(base + 1, length) << "run root too long for this case";
+    dir += L"\\" + std::wstring(length - base - 1, L'p');
+  }
+  fs::create_directories(fs::path(dir));
+  return dir + L"\\";
+}
+
+struct RunOutcome {
+  uint32_t exit_code = kNone;
+  std::vector<std::wstring> setup_commands;  // one per run of the sample setup program
+  std::vector<std::wstring> left_over;       // names left in the installer's directory
+};
+
+std::vector<std::wstring> ReadRecord(const std::wstring& path) {
+  std::ifstream file{fs::path(path)};
+  std::vector<std::wstring> commands;
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t at = line.find("\tcommand=");
+    if (at != std::string::npos) commands.push_back(Widen(line.substr(at + 9)));
+  }
+  return commands;
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir))) {
+    names.push_back(fs::relative(entry.path(), fs::path(dir)).wstring());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+HANDLE Start(const std::wstring& image_copy, const std::wstring& arguments) {
+  std::wstring command = L"\"" + image_copy + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(image_copy.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << fs::path(image_copy).string() << ": " << GetLastError();
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+uint32_t Finish(HANDLE process) {
+  if (process == nullptr) return kNone;
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = kNone;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code;
+}
+
+RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
+  const std::wstring copy = dir + kInstallerName;
+  EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
+                        copy.c_str(), FALSE))
+      << image;
+  const std::wstring record = RunRoot() + L"\\record.txt";
+  DeleteFileW(record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  RunOutcome run;
+  run.exit_code = Finish(Start(copy, arguments));
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  run.setup_commands = ReadRecord(record);
+  for (const std::wstring& name : ListTree(dir)) {
+    if (name != kInstallerName) run.left_over.push_back(name);
+  }
+  return run;
+}
+
+std::string Narrow(const std::wstring& text) { return fs::path(text).u8string(); }
+std::string Join(const std::vector<std::wstring>& names) {
+  std::string all;
+  for (const std::wstring& n : names) all += Narrow(n) + " ";
+  return all;
+}
+
+// The work directory named in a setup command line, e.g. "...\LM_1A2B3.tmp\".
+std::wstring WorkDirIn(const std::wstring& command, const std::wstring& dir) {
+  const size_t at = command.find(dir + L"LM_");
+  if (at == std::wstring::npos) return L"";
+  return command.substr(at, dir.size() + 13);
+}
+
+// --- the table of scenarios ----------------------------------------------------------------------
+
+enum class Left { kNothing, kWorkDirPatchOnly };
+
+struct Scenario {
+  const char* name;
+  const char* image;
+  const wchar_t* arguments;
+  // Before the run.
+  bool key_exists;
+  const wchar_t* uninstall;  // "UninstallString" template: {dir} is replaced; null: not set
+  // Expected.
+  uint32_t code;
+  bool recorded;   // a failure record, or after success the retry word, is in the key
+  uint32_t extra;  // the recorded InstallerExtraCode1
+  bool tagged;     // "ap" became "-full"
+  int setup_runs;
+  Left left;
+};
+
+const Scenario kScenarios[] = {
+    // Success: the run's retry word is recorded and everything extracted is gone.
+    {"shipped layout, MSZIP setup cabinet", "shipped_mszip", L"", true, nullptr, 0, true, 0x30000, true, 1, Left::kNothing},
+    {"BN members", "members_bn", L"--lumora-frame-not", true, nullptr, 0, true, 0x30000, true, 1, Left::kNothing},
+    {"patch through the installed setup program", "patch", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 0, true, 0x30000, true, 2, Left::kNothing},
+    // The setup program's own codes pass through unchanged, after clean-up and recording.
+    {"setup exits 7", "shipped_mszip", L"--test-exit-code=7", true, nullptr, 7, true, 0, true, 1, Left::kNothing},
+    {"setup exits with the high bit set", "members_bn", L"--test-exit-code=0xC0000005", true, nullptr, 0xC0000005, true, 0, true, 1, Left::kNothing},
+    {"setup exits 108 like an installer code", "members_bn", L"--test-exit-code=108", true, nullptr, 108, true, 0, true, 1, Left::kNothing},
+    // Unpacking failures: trimmed, cleaned, recorded.
+    {"no archive", "no_archive", L"", true, nullptr, 112, true, 2, true, 0, Left::kNothing},
+    {"no setup program", "no_setup", L"", true, nullptr, 115, true, 2, true, 0, Left::kNothing},
+    {"unknown name beside the archive", "unknown_name_with_archive", L"", true, nullptr, 112, true, 13, true, 0, Left::kNothing},
+    {"unknown name after the archive's type", "unknown_name_after_archive", L"", true, nullptr, 115, true, 13, true, 0, Left::kNothing},
+    {"two archives in one type", "two_archives_one_type", L"", true, nullptr, 112, true, 68, true, 0, Left::kNothing},
+    {"two archives in two types", "two_archives_two_types", L"", true, nullptr, 115, true, 68, true, 0, Left::kNothing},
+    {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
+    {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
+    {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0, Left::kNothing},
+    {"archive file cannot be created", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
+    {"setup file cannot be created", "setup_name_invalid", L"", true, nullptr, 116, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
+    // Install failures.
+    {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
+    {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0, Left::kNothing},
+    {"patch program exits 0 without writing setup.exe", "patch", L"--test-no-new-setup", true, L"{dir}installed\\1.2.3.4\\setup.exe", 122, true, 0xFFFFFFFF, true, 1, Left::kNothing},
+    // Patch failures: the patch file stays when the lookup failed, is deleted after a launch.
+    {"no UninstallString", "patch", L"", true, nullptr, 110, true, ERROR_FILE_NOT_FOUND, true, 0, Left::kWorkDirPatchOnly},
+    {"installed version differs", "patch", L"", true, L"{dir}installed\\1.2.3.5\\setup.exe", 111, true, 0, true, 0, Left::kWorkDirPatchOnly},
+    {"installed program missing", "patch", L"", true, L"{dir}installed\\1.2.3.4\\gone.exe", 119, true, 0xFFFFFFFF, true, 0, Left::kNothing},
+    {"installed program's directory missing", "patch", L"", true, L"{dir}1.2.3.4\\nowhere\\setup.exe", 120, true, 0xFFFFFFFF, true, 0, Left::kNothing},
+    {"installed program is no program", "patch", L"", true, L"{dir}installed\\1.2.3.4\\readme.txt", 121, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
+    // The failing patch program has written setup.exe before it failed: that goes too.
+    {"patch program fails", "patch", L"--test-exit-code=9", true, L"{dir}installed\\1.2.3.4\\setup.exe", 9, true, 0, true, 1, Left::kNothing},
+    // Ends before anything is created or recorded.
+    {"unsupported switch", "shipped_mszip", L"--cleanup", true, nullptr, 118, false, 0, false, 0, Left::kNothing},
+    {"unsupported frame switch", "shipped_mszip", L"--LUMORA-FRAME", true, nullptr, 118, false, 0, false, 0, Left::kNothing},
+    // A missing client-state key gets nothing, and the run still installs.
+    {"no client-state key", "shipped_mszip", L"", false, nullptr, 0, false, 0, false, 1, Left::kNothing},
+    {"no client-state key, failure", "no_setup", L"", false, nullptr, 115, false, 0, false, 0, Left::kNothing},
+};
+
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
+
+class InstallerRun : public testing::TestWithParam<Scenario> {
+ protected:
+  void SetUp() override {
+    state_.Erase();
+    SetCleanupSwitch(nullptr);
+  }
+  void TearDown() override { state_.Erase(); }
+  ClientState state_;
+};
+
+std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to) {
+  for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// The installed setup program, where the updater's "UninstallString" points.
+void InstallSetupProgram(const std::wstring& dir) {
+  fs::create_directories(fs::path(dir + L"installed\\1.2.3.4"));
+  ASSERT_TRUE(CopyFileW(LUMORA_SAMPLE_SETUP, (dir + L"installed\\1.2.3.4\\setup.exe").c_str(), FALSE));
+  std::ofstream(fs::path(dir + L"installed\\1.2.3.4\\readme.txt")) << "not a program\n";
+}
+
+TEST_P(InstallerRun, Scenario) {
+  const Scenario& s = GetParam();
+  const std::wstring dir = FreshDirectory(s.image + std::string("_") + std::to_string(&s - kScenarios));
+  if (s.key_exists) {
+    state_.SetString(L"ap", L"");
+  }
+  InstallSetupProgram(dir);
+  if (s.uninstall != nullptr) state_.SetString(L"UninstallString", Replace(s.uninstall, L"{dir}", dir));
+
+  const RunOutcome run = RunImage(s.image, dir, s.arguments);
+
+  EXPECT_EQ(run.exit_code, s.code) << std::hex << "0x" << run.exit_code;
+  EXPECT_EQ(static_cast<int>(run.setup_commands.size()), s.setup_runs);
+  EXPECT_EQ(state_.Exists(), s.key_exists) << "the installer never creates the key";
+  if (s.key_exists) {
+    EXPECT_EQ(state_.String(L"ap"), s.tagged ? L"-full" : L"");
+    if (!s.recorded) {
+      EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone);
+      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), kNone);
+    } else if (s.code == 0) {
+      EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone);
+      EXPECT_EQ(state_.Dword(L"InstallerError"), kNone);
+      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), s.extra);
+    } else {
+      EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
+      EXPECT_EQ(state_.Dword(L"InstallerError"), s.code);
+      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), s.extra);
+    }
+  }
+
+  // What stays beside the installer (the installed program's directory aside).
+  std::vector<std::wstring> left;
+  for (const std::wstring& name : run.left_over) {
+    if (name.rfind(L"installed", 0) != 0) left.push_back(name);
+  }
+  switch (s.left) {
+    case Left::kNothing:
+      EXPECT_TRUE(left.empty()) << Join(left);
+      break;
+    case Left::kWorkDirPatchOnly:
+      // The archive is removed; the patch file, which the run no longer names, stays, and so
+      // does the work directory that holds it.
+      ASSERT_EQ(left.size(), 2u) << Join(left);
+      EXPECT_EQ(left[0].size(), 12u) << "LM_XXXXX.tmp";
+      EXPECT_EQ(left[1].substr(13), L"SETUP.PATCH") << Join(left);
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerRun, testing::ValuesIn(kScenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                           std::string name;
+                           for (const char* p = info.param.name; *p; ++p) {
+                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           }
+                           return name;
+                         });
+
+// --- what the setup program is given ------------------------------------------------------------
+
+class InstallerRunDetail : public testing::Test {
+ protected:
+  void SetUp() override {
+    state_.Erase();
+    SetCleanupSwitch(nullptr);
+  }
+  void TearDown() override {
+    state_.Erase();
+    SetCleanupSwitch(nullptr);
+  }
+  ClientState state_;
+};
+
+TEST_F(InstallerRunDetail, InstallCommandLinesAndTail) {
+  struct Case {
+    const char* image;
+    const wchar_t* arguments;
+    const wchar_t* archive_switch;
+    const wchar_t* archive_name;
+  };
+  const Case cases[] = {
+      {"shipped_mszip", L"--verbose  \"quoted arg\"\t--system-level-not", L"install-archive", L"LUMORA.PACKED.7Z"},
+      {"members_bn", L"", L"uncompressed-archive", L"LUMORA.ARCHIVE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image);
+    state_.SetString(L"ap", L"");
+    const std::wstring dir = FreshDirectory(std::string("command_") + c.image);
+    const RunOutcome run = RunImage(c.image, dir, c.arguments);
+    ASSERT_EQ(run.exit_code, 0u);
+    ASSERT_EQ(run.setup_commands.size(), 1u);
+    const std::wstring work = WorkDirIn(run.setup_commands[0], dir);
+    ASSERT_FALSE(work.empty()) << Narrow(run.setup_commands[0]);
+    std::wstring expected = L"\"" + work + L"setup.exe\" --" + c.archive_switch + L"=\"" + work +
+                            c.archive_name + L"\"";
+    if (*c.arguments != 0) expected += std::wstring(L" ") + c.arguments;
+    EXPECT_EQ(Narrow(run.setup_commands[0]), Narrow(expected));
+    EXPECT_TRUE(run.left_over.empty()) << Join(run.left_over);
+  }
+}
+
+TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
+  ClientState machine{HKEY_LOCAL_MACHINE};
+  machine.Erase();
+  const std::wstring dir = FreshDirectory("patch_commands");
+  InstallSetupProgram(dir);
+  const std::wstring installed = dir + L"installed\\1.2.3.4\\setup.exe";
+  machine.SetString(L"UninstallString", L"\"" + installed + L"\"");
+  machine.SetString(L"ap", L"beta");
+
+  const RunOutcome run = RunImage("patch", dir, L"--system-level --keep");
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.setup_commands.size(), 2u);
+  const std::wstring work = WorkDirIn(run.setup_commands[1], dir);
+  ASSERT_FALSE(work.empty());
+  EXPECT_EQ(Narrow(run.setup_commands[0]),
+            Narrow(L"\"" + installed + L"\" --update-setup-exe=\"" + work +
+                   L"SETUP.PATCH\" --new-setup-exe=\"" + work +
+                   L"setup.exe\" --system-level --keep"));
+  EXPECT_EQ(Narrow(run.setup_commands[1]),
+            Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
+                   L"LUMORA.PACKED.7Z\" --previous-version=\"1.2.3.4\" --system-level --keep"));
+  // The machine-wide key, where the 32-bit updater reads it.
+  EXPECT_EQ(machine.String(L"ap"), L"beta-full");
+  EXPECT_EQ(machine.Dword(L"InstallerExtraCode1"), 0x30000u);
+  HKEY native;
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientState, 0, KEY_READ | KEY_WOW64_64KEY, &native),
+            ERROR_SUCCESS)
+      << "nothing in the 64-bit view";
+  EXPECT_FALSE(state_.Exists()) << "nothing under the current user";
+  machine.Erase();
+}
+
+// --- client state across runs --------------------------------------------------------------------
+
+TEST_F(InstallerRunDetail, TagSurvivesFailureAndSuccessKeepsEarlierFailure) {
+  state_.SetString(L"ap", L"stable-arch_x64");
+  const RunOutcome failed = RunImage("no_setup", FreshDirectory("tag_failure"), L"");
+  EXPECT_EQ(failed.exit_code, 115u);
+  EXPECT_EQ(state_.String(L"ap"), L"stable-arch_x64-full");
+  EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
+  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 2u);
+
+  // A second failure keeps the first record.
+  const RunOutcome again = RunImage("no_archive", FreshDirectory("tag_failure_again"), L"");
+  EXPECT_EQ(again.exit_code, 112u);
+  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
+  EXPECT_EQ(state_.String(L"ap"), L"stable-arch_x64-full") << "tagged once";
+
+  const RunOutcome succeeded = RunImage("shipped_mszip", FreshDirectory("tag_success"), L"");
+  EXPECT_EQ(succeeded.exit_code, 0u);
+  EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
+  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+}
+
+TEST_F(InstallerRunDetail, RemovalSwitchedOffLeavesEverything) {
+  SetCleanupSwitch(L"0");
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("no_removal");
+  const RunOutcome run = RunImage("shipped_mszip", dir, L"");
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.left_over.size(), 3u) << Join(run.left_over);
+  EXPECT_EQ(run.left_over[1].substr(13), L"LUMORA.PACKED.7Z");
+  EXPECT_EQ(run.left_over[2].substr(13), L"setup.exe") << "the cabinet itself is gone";
+  // Only the cabinet's removal was counted: one attempt, no retry.
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+}
+
+// --- paths at their limits ------------------------------------------------------------------------
+
+TEST_F(InstallerRunDetail, WorkDirectoryBaseAtItsLimit) {
+  // 246 units of directory leave exactly room for "LM_", five digits, ".tmp", "\" and the
+  // terminator: the work directory is made and tagging happens; only the archive's path no longer
+  // fits, which is a recorded unpacking failure.
+  state_.SetString(L"ap", L"");
+  const std::wstring fits = FreshDirectory("base_246", 246);
+  ASSERT_EQ(fits.size(), 246u);
+  const RunOutcome made = RunImage("members_bn", fits, L"");
+  EXPECT_EQ(made.exit_code, 108u);
+  EXPECT_EQ(state_.String(L"ap"), L"-full");
+  EXPECT_EQ(state_.Dword(L"InstallerError"), 108u) << "recorded: the payload's path";
+  EXPECT_TRUE(made.left_over.empty()) << Join(made.left_over);
+
+  // One unit more and the work directory's name cannot fit: nothing is created, tagged or recorded.
+  state_.Erase();
+  state_.SetString(L"ap", L"");
+  const std::wstring too_long = FreshDirectory("base_247", 247);
+  ASSERT_EQ(too_long.size(), 247u);
+  const RunOutcome refused = RunImage("members_bn", too_long, L"");
+  EXPECT_EQ(refused.exit_code, 108u);
+  EXPECT_TRUE(refused.left_over.empty()) << Join(refused.left_over);
+  EXPECT_EQ(state_.String(L"ap"), L"") << "not tagged";
+  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
+}
+
+TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
+  // 239 units of directory: the work directory holds "LUMORA" and "SETUP", but not "setup.exe".
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("rebuilt_too_long", 239);
+  state_.SetString(L"UninstallString", L"C:\\nowhere\\1.2.3.4\\setup.exe");
+  const RunOutcome run = RunImage("patch_short_names", dir, L"");
+  EXPECT_EQ(run.exit_code, 108u);
+  EXPECT_TRUE(run.setup_commands.empty());
+  EXPECT_EQ(state_.String(L"ap"), L"-full");
+  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
+  ASSERT_EQ(run.left_over.size(), 3u) << "work directory and both members stay: " << Join(run.left_over);
+}
+
+// --- other processes -------------------------------------------------------------------------------
+
+TEST_F(InstallerRunDetail, ArchiveHeldAfterSetupExitsIsRemovedWithRetries) {
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("held_archive");
+  // The setup program leaves a process behind that holds the archive, without delete sharing,
+  // for 450 ms after the setup program itself has exited.
+  const RunOutcome run = RunImage("shipped_mszip", dir, L"--test-hold-archive-ms=450");
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_TRUE(run.left_over.empty()) << Join(run.left_over);
+  const uint32_t word = state_.Dword(L"InstallerExtraCode1");
+  EXPECT_GE(word, 0x30000u + 2) << std::hex << word;
+  EXPECT_LE(word, 0x30000u + 7) << std::hex << word;
+}
+
+TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("two_at_once");
+  const std::wstring copy = dir + kInstallerName;
+  ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(), copy.c_str(), FALSE));
+  const std::wstring record = RunRoot() + L"\\record.txt";
+  DeleteFileW(record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  HANDLE first = Start(copy, L"--test-sleep-ms=300");
+  HANDLE second = Start(copy, L"--test-sleep-ms=300");
+  EXPECT_EQ(Finish(first), 0u);
+  EXPECT_EQ(Finish(second), 0u);
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  const std::vector<std::wstring> commands = ReadRecord(record);
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_NE(WorkDirIn(commands[0], dir), WorkDirIn(commands[1], dir));
+  EXPECT_FALSE(WorkDirIn(commands[0], dir).empty());
+  std::vector<std::wstring> left = ListTree(dir);
+  EXPECT_EQ(left.size(), 1u) << Join(left);
+}
+
+}  // namespace
