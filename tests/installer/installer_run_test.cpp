@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "payload/cabinet_writer.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -546,6 +548,66 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
   EXPECT_FALSE(WorkDirIn(commands[0], dir).empty());
   std::vector<std::wstring> left = ListTree(dir);
   EXPECT_EQ(left.size(), 1u) << Join(left);
+}
+
+// --- payloads attached without the project's tools --------------------------------------------
+
+std::vector<uint8_t> ReadAll(const std::wstring& path) {
+  std::ifstream file{fs::path(path), std::ios::binary};
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+// The bare stub with resources written by the platform's own resource updater, and the setup
+// program in an LZX cabinet (window 2^18) as the shipped image carries it.
+TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabinet) {
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("update_resource_lzx");
+  const std::wstring image = dir + L"stub-copy.exe";
+  ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
+  const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
+  cab::File setup;
+  setup.name = "setup.exe";
+  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  setup.data = program;
+  const std::vector<uint8_t> cabinet = cab::Build({setup}, cab::kLzx18);
+  HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
+  ASSERT_NE(update, nullptr);
+  ASSERT_TRUE(UpdateResourceW(update, L"B7", L"LUMORA.PACKED.7Z", 1033,
+                              const_cast<uint8_t*>(archive.data()), static_cast<DWORD>(archive.size())));
+  ASSERT_TRUE(UpdateResourceW(update, L"BL", L"SETUP.EX_", 1033,
+                              const_cast<uint8_t*>(cabinet.data()), static_cast<DWORD>(cabinet.size())));
+  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  // Run it as the installer: the copy under the installer's name.
+  const std::wstring copy = dir + kInstallerName;
+  ASSERT_TRUE(MoveFileW(image.c_str(), copy.c_str()));
+  const std::wstring record = RunRoot() + L"\\record.txt";
+  DeleteFileW(record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  const uint32_t code = Finish(Start(copy, L"--from-update-resource"));
+  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  EXPECT_EQ(code, 0u);
+  const std::vector<std::wstring> commands = ReadRecord(record);
+  ASSERT_EQ(commands.size(), 1u) << "the setup program expanded from LZX ran";
+  const std::wstring work = WorkDirIn(commands[0], dir);
+  EXPECT_EQ(Narrow(commands[0]), Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
+                                        L"LUMORA.PACKED.7Z\" --from-update-resource"));
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(ListTree(dir).size(), 1u) << Join(ListTree(dir));
+}
+
+// On a volume where nothing can be created, ten names are tried and the run ends with nothing
+// created, tagged or recorded.
+TEST_F(InstallerRunDetail, WorkDirectoryCannotBeCreated) {
+  const std::wstring installer = std::wstring(LUMORA_READ_ONLY_VOLUME) + L"\\inst.exe";
+  if (GetFileAttributesW(installer.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "no read-only volume was mounted (mounting needs root)";
+  }
+  state_.SetString(L"ap", L"");
+  const uint32_t code = Finish(Start(installer, L""));
+  EXPECT_EQ(code, 109u);
+  EXPECT_EQ(ListTree(LUMORA_READ_ONLY_VOLUME).size(), 1u);
+  EXPECT_EQ(state_.String(L"ap"), L"") << "not tagged";
+  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
 }
 
 }  // namespace
