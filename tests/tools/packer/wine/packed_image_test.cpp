@@ -188,4 +188,19 @@ TEST(PackedImage, PackedAndSignedInstallersStillRun) {
   EXPECT_EQ(RunAndWait(Packed(L"signed.exe"), L"--cleanup"), bare);
 }
 
+TEST(PackedImage, PackedAndSignedInstallersInstall) {
+  // The whole run: unpacking from the page-aligned section, expanding the cabinet, running the
+  // setup program and removing the work directory again. Each runs from a directory of its own.
+  for (const wchar_t* file : {L"shipped.exe", L"signed.exe", L"plain.exe"}) {
+    SCOPED_TRACE(testing::Message() << file);
+    const std::wstring dir = std::wstring(LUMORA_PACKED_DIR) + L"\\run-" + file;
+    CreateDirectoryW(dir.c_str(), nullptr);
+    const std::wstring copy = dir + L"\\installer.exe";
+    ASSERT_TRUE(CopyFileW(Packed(file).c_str(), copy.c_str(), FALSE));
+    EXPECT_EQ(RunAndWait(copy, L"--test-exit-code=0"), 0u);
+    EXPECT_TRUE(DeleteFileW(copy.c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(dir.c_str())) << "the work directory is gone";
+  }
+}
+
 }  // namespace
