@@ -1,32 +1,38 @@
 #include "setup_cabinet.h"
 
-#include <libgcab.h>
-
 #include <algorithm>
+
+#include "file_io.h"
 
 namespace {
 
-// Owners for the GLib objects and errors that one cabinet takes.
-template <typename T>
-struct GObjectPtr {
-  T* p = nullptr;
-  explicit GObjectPtr(T* object) : p(object) {}
-  GObjectPtr(const GObjectPtr&) = delete;
-  GObjectPtr& operator=(const GObjectPtr&) = delete;
-  ~GObjectPtr() {
-    if (p != nullptr) g_object_unref(p);
+// The setup program, read front to back.
+class SetupInput final : public CabinetInput {
+ public:
+  explicit SetupInput(const InputFile& file) : file_(file) {}
+  bool Read(uint8_t* buffer, size_t size, std::string& error) override {
+    if (!file_.ReadAt(offset_, buffer, size, error)) return false;
+    offset_ += size;
+    return true;
   }
+
+ private:
+  const InputFile& file_;
+  uint64_t offset_ = 0;
 };
 
-struct ErrorHolder {
-  GError* error = nullptr;
-  ErrorHolder() = default;
-  ErrorHolder(const ErrorHolder&) = delete;
-  ErrorHolder& operator=(const ErrorHolder&) = delete;
-  ~ErrorHolder() {
-    if (error != nullptr) g_error_free(error);
+class CabinetFile final : public CabinetOutput {
+ public:
+  explicit CabinetFile(OutputFile& file) : file_(file) {}
+  bool Append(const uint8_t* data, size_t size, std::string& error) override {
+    return file_.Write(data, size, error);
   }
-  std::string Text() const { return error != nullptr ? error->message : "unknown error"; }
+  bool Overwrite(uint64_t offset, const uint8_t* data, size_t size, std::string& error) override {
+    return file_.WriteAt(offset, data, size, error);
+  }
+
+ private:
+  OutputFile& file_;
 };
 
 }  // namespace
@@ -37,38 +43,11 @@ int64_t ClampCabinetTime(int64_t unix_time) {
 
 bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
                        const std::string& cabinet_path, std::string& error) {
-  ErrorHolder failure;
-  GObjectPtr<GFile> input(g_file_new_for_path(setup_path.c_str()));
-  GObjectPtr<GCabFile> file(gcab_file_new_with_file("setup.exe", input.p));
-  GObjectPtr<GCabFolder> folder(gcab_folder_new(GCAB_COMPRESSION_MSZIP));
-  if (!gcab_folder_add_file(folder.p, file.p, FALSE, nullptr, &failure.error)) {
-    error = "cannot add " + setup_path + " to a cabinet: " + failure.Text();
-    return false;
-  }
-  // Set after adding: adding a file reads the attributes and time of the file on disk.
-  gcab_file_set_attributes(file.p, kSetupAttributes);
-  GDateTime* time = g_date_time_new_from_unix_utc(ClampCabinetTime(unix_time));
-  gcab_file_set_date_time(file.p, time);
-  g_date_time_unref(time);
-
-  GObjectPtr<GCabCabinet> cabinet(gcab_cabinet_new());
-  if (!gcab_cabinet_add_folder(cabinet.p, folder.p, &failure.error)) {
-    error = "cannot make a cabinet: " + failure.Text();
-    return false;
-  }
-  GObjectPtr<GFile> output_file(g_file_new_for_path(cabinet_path.c_str()));
-  GObjectPtr<GFileOutputStream> output(g_file_replace(output_file.p, nullptr, FALSE,
-                                                      G_FILE_CREATE_PRIVATE, nullptr,
-                                                      &failure.error));
-  if (output.p == nullptr) {
-    error = "cannot create " + cabinet_path + ": " + failure.Text();
-    return false;
-  }
-  if (!gcab_cabinet_write_simple(cabinet.p, G_OUTPUT_STREAM(output.p), nullptr, nullptr, nullptr,
-                                 &failure.error) ||
-      !g_output_stream_close(G_OUTPUT_STREAM(output.p), nullptr, &failure.error)) {
-    error = "cannot write the setup cabinet: " + failure.Text();
-    return false;
-  }
-  return true;
+  InputFile setup;
+  OutputFile cabinet;
+  if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
+  SetupInput input(setup);
+  CabinetFile output(cabinet);
+  return WriteMszipCabinet(setup.size(), ClampCabinetTime(unix_time), input, output, error) &&
+         cabinet.Commit(error);
 }

@@ -1,0 +1,240 @@
+// The setup cabinet, checked by two independent readers, gcab and cabextract (which also checks
+// every block's checksum), for each edge of the data block and for data that deflate cannot and
+// can shrink; and what the writer does when it cannot finish.
+#include "setup_cabinet.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cabinet_cases.h"
+#include "pack_fixture.h"
+
+namespace {
+
+uint32_t Get16(const std::vector<uint8_t>& in, size_t at) { return in[at] | (in[at + 1] << 8); }
+uint32_t Get32(const std::vector<uint8_t>& in, size_t at) {
+  return Get16(in, at) | (Get16(in, at + 2) << 16);
+}
+
+// The data blocks of a one-folder cabinet, found by walking their headers from the folder's first.
+struct Layout {
+  bool ok = false;
+  uint32_t folders = 0;
+  uint32_t files = 0;
+  uint32_t compression = 0;
+  uint32_t declared_size = 0;
+  uint32_t declared_blocks = 0;
+  std::vector<uint32_t> packed;    // compressed bytes of each block, "CK" included
+  std::vector<uint32_t> expanded;  // bytes each block expands to
+};
+
+Layout ReadLayout(const std::vector<uint8_t>& cab) {
+  Layout layout;
+  if (cab.size() < 44) return layout;
+  layout.declared_size = Get32(cab, 8);
+  layout.folders = Get16(cab, 26);
+  layout.files = Get16(cab, 28);
+  layout.declared_blocks = Get16(cab, 36 + 4);
+  layout.compression = Get16(cab, 36 + 6);
+  size_t at = Get32(cab, 36);
+  while (at + 8 <= cab.size()) {
+    const uint32_t packed = Get16(cab, at + 4);
+    if (packed < 2 || at + 8 + packed > cab.size() || cab[at + 8] != 'C' || cab[at + 9] != 'K') {
+      return layout;
+    }
+    layout.packed.push_back(packed);
+    layout.expanded.push_back(Get16(cab, at + 6));
+    at += 8 + packed;
+  }
+  layout.ok = at == cab.size();
+  return layout;
+}
+
+// "YYYY-MM-DD HH:MM:SS" as cabextract shows it: "DD.MM.YYYY HH:MM:SS".
+std::string DayFirst(const std::string& shown) {
+  return shown.substr(8, 2) + "." + shown.substr(5, 2) + "." + shown.substr(0, 4) + shown.substr(10);
+}
+
+class SetupCabinet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/lumora-cabinet-test-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir_ = name;
+  }
+  void TearDown() override {
+    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // What the directory holds besides the given inputs: a failure must leave nothing there.
+  std::string Leftovers() const {
+    return RunProgram("ls -A '" + dir_ + "' | grep -v '^in-' | tr '\\n' ' '").out;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(SetupCabinet, ReadersExpandEveryCaseByteIdentically) {
+  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> bytes = cabinet_cases::Bytes(c);
+    const std::string input = Path(std::string("in-") + c.name);
+    const std::string cab = Path(std::string(c.name) + ".cab");
+    WriteFileBytes(input, bytes);
+    std::string error;
+    ASSERT_TRUE(WriteSetupCabinet(input, c.time, cab, error)) << error;
+
+    const std::string by_gcab = Path(std::string("gcab-") + c.name);
+    const std::string by_cabextract = Path(std::string("cabextract-") + c.name);
+    const RunResult gcab = RunProgram("mkdir '" + by_gcab + "' && gcab -x -C '" + by_gcab +
+                                      "' '" + cab + "'");
+    EXPECT_EQ(gcab.status, 0) << gcab.err;
+    EXPECT_EQ(ReadFileBytes(by_gcab + "/setup.exe"), bytes);
+    const RunResult cabextract = RunProgram("cabextract -q -d '" + by_cabextract + "' '" + cab + "'");
+    EXPECT_EQ(cabextract.status, 0) << cabextract.out << cabextract.err;
+    EXPECT_EQ(ReadFileBytes(by_cabextract + "/setup.exe"), bytes);
+    // Name, size, UTC date and time, and attributes as each reader shows them.
+    EXPECT_EQ(RunProgram("gcab -l '" + cab + "'").out,
+              "setup.exe " + std::to_string(c.size) + " " + c.shown_time + " 0x20\n");
+    const std::string listed = RunProgram("cabextract -l '" + cab + "'").out;
+    EXPECT_NE(listed.find(std::to_string(c.size) + " | " + DayFirst(c.shown_time) + " | setup.exe"),
+              std::string::npos)
+        << listed;
+
+    // MSZIP in blocks of 32 KiB, each within what readers accept: Windows' cabinet library and
+    // cabextract refuse a block of more than 32768 + 6144 compressed bytes.
+    const std::vector<uint8_t> written = ReadFileBytes(cab);
+    const Layout layout = ReadLayout(written);
+    ASSERT_TRUE(layout.ok);
+    EXPECT_EQ(layout.declared_size, written.size());
+    EXPECT_EQ(layout.folders, 1u);
+    EXPECT_EQ(layout.files, 1u);
+    EXPECT_EQ(layout.compression, 1u);
+    const size_t blocks = (c.size + cabinet_cases::kBlock - 1) / cabinet_cases::kBlock;
+    EXPECT_EQ(layout.declared_blocks, blocks);
+    ASSERT_EQ(layout.expanded.size(), blocks);
+    for (size_t i = 0; i < blocks; ++i) {
+      EXPECT_EQ(layout.expanded[i], i + 1 < blocks ? cabinet_cases::kBlock
+                                                   : c.size - i * cabinet_cases::kBlock);
+      EXPECT_LE(layout.packed[i], 32768u + 6144u);
+    }
+    if (c.content == cabinet_cases::Content::kText && c.size > 0) {
+      EXPECT_LT(written.size(), c.size / 2);
+    }
+    if (c.content == cabinet_cases::Content::kZeros && c.size > 0) {
+      EXPECT_LT(written.size(), c.size / 100);
+    }
+  }
+}
+
+TEST_F(SetupCabinet, FailsWithoutLeavingACabinet) {
+  WriteFileBytes(Path("in-setup.exe"), {1, 2, 3});
+  // A file one byte larger than a folder can hold, sparse, so refused before anything is read.
+  const std::string too_large = Path("in-too-large.exe");
+  WriteFileBytes(too_large, {});
+  ASSERT_EQ(truncate(too_large.c_str(), static_cast<off_t>(kMaxCabinetFileSize + 1)), 0);
+  const struct {
+    const char* what;
+    std::string setup;
+    std::string cabinet;
+    const char* message;
+  } cases[] = {
+      {"no setup program", Path("in-missing.exe"), Path("setup.cab"), "cannot open"},
+      {"a directory", dir_, Path("setup.cab"), "not a regular file"},
+      {"too large for a cabinet", too_large, Path("setup.cab"), "a cabinet holds at most 2147450880"},
+      {"no directory for the cabinet", Path("in-setup.exe"), Path("missing/setup.cab"),
+       "cannot create"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error;
+    EXPECT_FALSE(WriteSetupCabinet(c.setup, 1700000000, c.cabinet, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_EQ(Leftovers(), "");
+  }
+}
+
+// The writer on its own: a read or a write that fails mid-way ends the cabinet with that error.
+class Bytes final : public CabinetInput {
+ public:
+  Bytes(std::vector<uint8_t> bytes, int fail_at) : bytes_(std::move(bytes)), fail_at_(fail_at) {}
+  bool Read(uint8_t* buffer, size_t size, std::string& error) override {
+    if (reads_++ == fail_at_ || at_ + size > bytes_.size()) {
+      error = "read failed";
+      return false;
+    }
+    std::copy(bytes_.begin() + at_, bytes_.begin() + at_ + size, buffer);
+    at_ += size;
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int fail_at_;
+  int reads_ = 0;
+  size_t at_ = 0;
+};
+
+class Sink final : public CabinetOutput {
+ public:
+  explicit Sink(int fail_at) : fail_at_(fail_at) {}
+  bool Append(const uint8_t* data, size_t size, std::string& error) override {
+    if (writes_++ == fail_at_) {
+      error = "write failed";
+      return false;
+    }
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  bool Overwrite(uint64_t offset, const uint8_t* data, size_t size, std::string& error) override {
+    if (writes_++ == fail_at_ || offset + size > bytes.size()) {
+      error = "write failed";
+      return false;
+    }
+    std::copy(data, data + size, bytes.begin() + offset);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+
+ private:
+  int fail_at_;
+  int writes_ = 0;
+};
+
+TEST(MszipCabinet, StopsAtTheFirstFailure) {
+  const std::vector<uint8_t> three_blocks = PatternBytes(2 * 32768 + 100, 7);
+  const struct {
+    const char* what;
+    int read_fails, write_fails;
+    int64_t time;
+    const char* message;
+  } cases[] = {
+      {"first read", 0, -1, 1700000000, "read failed"},
+      {"last read", 2, -1, 1700000000, "read failed"},
+      {"headers", -1, 0, 1700000000, "write failed"},
+      {"second block", -1, 2, 1700000000, "write failed"},
+      {"total size", -1, 4, 1700000000, "write failed"},
+      {"before 1980", -1, -1, kEarliestCabinetTime - 1, "outside what a cabinet can hold"},
+      {"after 2107", -1, -1, kLatestCabinetTime + 1, "outside what a cabinet can hold"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes input(three_blocks, c.read_fails);
+    Sink output(c.write_fails);
+    std::string error;
+    EXPECT_FALSE(WriteMszipCabinet(three_blocks.size(), c.time, input, output, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+  // The same writer and data without a failure: the failures above were the only cause.
+  Bytes input(three_blocks, -1);
+  Sink output(-1);
+  std::string error;
+  EXPECT_TRUE(WriteMszipCabinet(three_blocks.size(), 1700000000, input, output, error)) << error;
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+#include "mszip_cabinet.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+namespace {
+
+// Each data block expands to at most 32 KiB, and readers refuse one that holds more than 6 KiB
+// over that in compressed bytes.
+constexpr size_t kBlockSize = 32768;
+constexpr size_t kMaxCompressedBlock = kBlockSize + 6144;
+
+// Fixed so that the same file and time always give the same cabinet (for the same zlib).
+constexpr int kLevel = 9;
+constexpr int kMemLevel = 8;
+// Negative: raw deflate, without zlib's header and trailer, as MSZIP holds it.
+constexpr int kWindowBits = -15;
+
+// CFHEADER, one CFFOLDER, one CFFILE with its name: everything before the first data block.
+constexpr size_t kHeaderSize = 36;
+constexpr size_t kFolderSize = 8;
+constexpr size_t kFileEntrySize = 16;
+constexpr size_t kHeadersSize = kHeaderSize + kFolderSize + kFileEntrySize + sizeof(kSetupName);
+constexpr size_t kCabinetSizeOffset = 8;
+// CFDATA: checksum, compressed size, expanded size; then "CK" and the deflate stream.
+constexpr size_t kBlockHeaderSize = 8;
+constexpr uint16_t kTypeMszip = 1;
+
+void Put16(uint8_t* at, uint32_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void Put32(uint8_t* at, uint32_t value) {
+  Put16(at, value & 0xFFFF);
+  Put16(at + 2, value >> 16);
+}
+
+// The cabinet checksum: the data as little-endian 32-bit words, combined by exclusive or. The
+// last one to three bytes form one more word in reverse order, the first of them highest: that
+// is how Microsoft's cabinet code computes it, and readers that check it expect exactly that.
+uint32_t CabinetChecksum(const uint8_t* data, size_t size, uint32_t seed) {
+  uint32_t sum = seed;
+  size_t at = 0;
+  for (; at + 4 <= size; at += 4) {
+    sum ^= data[at] | (data[at + 1] << 8) | (data[at + 2] << 16) |
+           (static_cast<uint32_t>(data[at + 3]) << 24);
+  }
+  uint32_t tail = 0;
+  for (; at < size; ++at) tail = (tail << 8) | data[at];
+  return sum ^ tail;
+}
+
+// A DOS date and time from the UTC fields of unix_time (within the DOS range). Computed here
+// rather than with gmtime, whose range and behaviour differ between C runtimes.
+struct DosDateTime {
+  uint16_t date = 0;
+  uint16_t time = 0;
+};
+
+DosDateTime ToDosDateTime(int64_t unix_time) {
+  const int64_t days = unix_time / 86400;
+  const int64_t seconds = unix_time % 86400;
+  // Days since 1970 to a civil date, counting in 400-year eras that start on 1 March, so that
+  // the leap day falls at the end of each year.
+  const int64_t shifted = days + 719468;
+  const int64_t era = shifted / 146097;
+  const int64_t day_of_era = shifted - era * 146097;
+  const int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t month_from_march = (5 * day_of_year + 2) / 153;
+  const int64_t day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
+  const int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
+  const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+  DosDateTime dos;
+  dos.date = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  // Two-second steps: an odd second is rounded down.
+  dos.time = static_cast<uint16_t>(((seconds / 3600) << 11) | ((seconds / 60 % 60) << 5) |
+                                   (seconds % 60 / 2));
+  return dos;
+}
+
+// One zlib deflate stream, ended on every path.
+class Deflater {
+ public:
+  Deflater() = default;
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  ~Deflater() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  bool Init(std::string& error) {
+    if (deflateInit2(&stream_, kLevel, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) !=
+        Z_OK) {
+      error = "cannot start zlib's deflate";
+      return false;
+    }
+    ready_ = true;
+    return true;
+  }
+  z_stream* get() { return &stream_; }
+
+ private:
+  z_stream stream_ = {};
+  bool ready_ = false;
+};
+
+}  // namespace
+
+bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& input,
+                       CabinetOutput& output, std::string& error) {
+  if (file_size > kMaxCabinetFileSize) {
+    error = "the setup program has " + std::to_string(file_size) +
+            " bytes; a cabinet holds at most " + std::to_string(kMaxCabinetFileSize);
+    return false;
+  }
+  if (unix_time < kEarliestCabinetTime || unix_time > kLatestCabinetTime) {
+    error = "the time " + std::to_string(unix_time) + " lies outside what a cabinet can hold";
+    return false;
+  }
+  const uint32_t size = static_cast<uint32_t>(file_size);
+  const uint32_t blocks = static_cast<uint32_t>((file_size + kBlockSize - 1) / kBlockSize);
+  const DosDateTime dos = ToDosDateTime(unix_time);
+
+  // The headers, with the cabinet's total size still 0. A set id and cabinet index of 0, no
+  // reserved areas, no previous or next cabinet.
+  uint8_t headers[kHeadersSize] = {'M', 'S', 'C', 'F'};
+  uint8_t* const folder = headers + kHeaderSize;
+  uint8_t* const file = folder + kFolderSize;
+  Put32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
+  headers[24] = 3;  // version 1.3
+  headers[25] = 1;
+  Put16(headers + 26, 1);  // folders
+  Put16(headers + 28, 1);  // files
+  Put32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
+  Put16(folder + 4, blocks);
+  Put16(folder + 6, kTypeMszip);
+  Put32(file, size);
+  // The file starts the folder (offset 0) and lies in folder 0.
+  Put16(file + 10, dos.date);
+  Put16(file + 12, dos.time);
+  Put16(file + 14, kSetupAttributes);
+  for (size_t i = 0; i < sizeof(kSetupName); ++i) file[kFileEntrySize + i] = kSetupName[i];
+  if (!output.Append(headers, sizeof(headers), error)) return false;
+
+  Deflater deflater;
+  if (!deflater.Init(error)) return false;
+  z_stream* const stream = deflater.get();
+  // Larger than any block that deflate can make of 32 KiB, stored blocks included, so that one
+  // call of deflate ends the block.
+  const size_t bound = deflateBound(stream, kBlockSize);
+  if (2 + bound > kMaxCompressedBlock) {
+    error = "zlib's deflate may make a block larger than readers accept";
+    return false;
+  }
+  std::vector<uint8_t> previous(kBlockSize);
+  std::vector<uint8_t> current(kBlockSize);
+  std::vector<uint8_t> block(kBlockHeaderSize + 2 + bound);
+  uint64_t cabinet_size = kHeadersSize;
+  uint64_t remaining = file_size;
+  for (uint32_t index = 0; index < blocks; ++index) {
+    const size_t expanded = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
+    if (!input.Read(current.data(), expanded, error)) return false;
+    remaining -= expanded;
+
+    // Every block is a deflate stream of its own, ended by a final deflate block, which is how
+    // readers find the end of an MSZIP block. The dictionary carries across blocks, as with
+    // Microsoft's compressor: each block may refer back into the 32 KiB before it. Readers keep
+    // that history because Microsoft's own cabinets need it (the system library, libmspack's
+    // cabextract and gcab all do), and it makes programs' cabinets 3-5% smaller than fresh
+    // streams would. Some readers restart their window at each block and reach back by
+    // wrapping around it, which works because every block but the last is full.
+    if (deflateReset(stream) != Z_OK ||
+        (index > 0 && deflateSetDictionary(stream, previous.data(), kBlockSize) != Z_OK)) {
+      error = "cannot restart zlib's deflate";
+      return false;
+    }
+    uint8_t* const data = block.data() + kBlockHeaderSize;
+    data[0] = 'C';
+    data[1] = 'K';
+    stream->next_in = current.data();
+    stream->avail_in = static_cast<uInt>(expanded);
+    stream->next_out = data + 2;
+    stream->avail_out = static_cast<uInt>(bound);
+    if (deflate(stream, Z_FINISH) != Z_STREAM_END) {
+      error = "zlib's deflate did not finish a block";
+      return false;
+    }
+    const size_t packed = 2 + bound - stream->avail_out;
+    Put16(block.data() + 4, static_cast<uint32_t>(packed));
+    Put16(block.data() + 6, static_cast<uint32_t>(expanded));
+    // The checksum covers the compressed bytes, then the two sizes.
+    Put32(block.data(), CabinetChecksum(block.data() + 4, 4, CabinetChecksum(data, packed, 0)));
+    if (!output.Append(block.data(), kBlockHeaderSize + packed, error)) return false;
+    cabinet_size += kBlockHeaderSize + packed;
+    previous.swap(current);
+  }
+
+  // At most 65535 blocks of at most 2 + bound bytes each: the total fits in 32 bits.
+  uint8_t total[4];
+  Put32(total, static_cast<uint32_t>(cabinet_size));
+  return output.Overwrite(kCabinetSizeOffset, total, sizeof(total), error);
+}
