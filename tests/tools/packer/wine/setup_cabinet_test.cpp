@@ -1,0 +1,136 @@
+// The packer's setup cabinets as the installer meets them: written at build time by the packer
+// on the build machine (lumora-cabinet-fixtures), expanded by the system cabinet library through
+// the installer's own ExpandCabinet, with the bytes, attributes and time that went in. And the
+// same writer built for Windows, with its own zlib, writes the same bytes from the same input.
+#include "payload/expand_cabinet.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "payload/payload_test_support.h"
+#include "tools/packer/cabinet_cases.h"
+#include "tools/packer/mszip_cabinet.h"
+
+namespace {
+
+std::wstring Fixture(const cabinet_cases::Case& c, const wchar_t* extension) {
+  const std::string name = c.name;
+  return DataPath((std::wstring(name.begin(), name.end()) + extension).c_str());
+}
+
+std::vector<uint8_t> Contents(const std::wstring& path) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(ReadBytes(path, bytes)) << "cannot read a fixture";
+  return bytes;
+}
+
+uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// The shown time ("YYYY-MM-DD HH:MM:SS") read as the installer reads a cabinet's date: as local
+// time, turned into UTC.
+uint64_t CreationTicks(const char* shown) {
+  SYSTEMTIME fields = {};
+  const std::string s = shown;
+  fields.wYear = static_cast<WORD>(std::stoi(s.substr(0, 4)));
+  fields.wMonth = static_cast<WORD>(std::stoi(s.substr(5, 2)));
+  fields.wDay = static_cast<WORD>(std::stoi(s.substr(8, 2)));
+  fields.wHour = static_cast<WORD>(std::stoi(s.substr(11, 2)));
+  fields.wMinute = static_cast<WORD>(std::stoi(s.substr(14, 2)));
+  fields.wSecond = static_cast<WORD>(std::stoi(s.substr(17, 2)));
+  FILETIME local;
+  FILETIME utc;
+  if (!SystemTimeToFileTime(&fields, &local) || !LocalFileTimeToFileTime(&local, &utc)) return 0;
+  return Ticks(utc);
+}
+
+class SetupCabinet : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(scratch.Ok()); }
+  // Expands the case's cabinet into "setup.exe" and returns what the file system says of it.
+  bool Expand(const cabinet_cases::Case& c, WIN32_FILE_ATTRIBUTE_DATA& facts) {
+    DeleteFileW(destination.c_str());
+    return ExpandCabinet(Fixture(c, L".cab").c_str(), destination.c_str()) &&
+           GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &facts);
+  }
+  ScratchDirectory scratch;
+  std::wstring destination = scratch / L"setup.exe";
+};
+
+TEST_F(SetupCabinet, TheSystemLibraryExpandsEveryCase) {
+  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
+    SCOPED_TRACE(c.name);
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    ASSERT_TRUE(Expand(c, facts));
+    EXPECT_TRUE(Contents(destination) == Contents(Fixture(c, L".bin")));
+    const DWORD relevant = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    EXPECT_EQ(facts.dwFileAttributes & relevant, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  }
+}
+
+TEST_F(SetupCabinet, TheFileTakesTheCabinetsTimeAsItsCreationTime) {
+  if (!CreationTimesAreKept(scratch)) GTEST_SKIP() << kCreationTimesNotKept;
+  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
+    SCOPED_TRACE(c.name);
+    WIN32_FILE_ATTRIBUTE_DATA facts;
+    ASSERT_TRUE(Expand(c, facts));
+    EXPECT_EQ(Ticks(facts.ftCreationTime), CreationTicks(c.shown_time));
+  }
+}
+
+class Bytes final : public CabinetInput {
+ public:
+  explicit Bytes(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  bool Read(uint8_t* buffer, size_t size, std::string& error) override {
+    if (at_ + size > bytes_.size()) {
+      error = "read past the end";
+      return false;
+    }
+    std::copy(bytes_.begin() + at_, bytes_.begin() + at_ + size, buffer);
+    at_ += size;
+    return true;
+  }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  size_t at_ = 0;
+};
+
+class Sink final : public CabinetOutput {
+ public:
+  bool Append(const uint8_t* data, size_t size, std::string&) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  bool Overwrite(uint64_t offset, const uint8_t* data, size_t size, std::string& error) override {
+    if (offset + size > bytes.size()) {
+      error = "overwrite past the end";
+      return false;
+    }
+    std::copy(data, data + size, bytes.begin() + offset);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+};
+
+// The packer is to get a Windows build that writes the same installers from the same inputs.
+TEST(MszipCabinet, TheWriterBuiltForWindowsWritesTheSameBytes) {
+  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> setup = Contents(Fixture(c, L".bin"));
+    Bytes input(setup);
+    Sink output;
+    std::string error;
+    // The packer clamps the time before it reaches the writer.
+    const int64_t time = std::clamp(c.time, kEarliestCabinetTime, kLatestCabinetTime);
+    ASSERT_TRUE(WriteMszipCabinet(setup.size(), time, input, output, error)) << error;
+    EXPECT_TRUE(output.bytes == Contents(Fixture(c, L".cab")));
+  }
+}
+
+}  // namespace
