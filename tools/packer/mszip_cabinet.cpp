@@ -167,11 +167,11 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
 
     // Every block is a deflate stream of its own, ended by a final deflate block, which is how
     // readers find the end of an MSZIP block. The dictionary carries across blocks, as with
-    // Microsoft's compressor: each block may refer back into the 32 KiB before it. Readers keep
-    // that history because Microsoft's own cabinets need it (the system library, libmspack's
-    // cabextract and gcab all do), and it makes programs' cabinets 3-5% smaller than fresh
-    // streams would. Some readers restart their window at each block and reach back by
-    // wrapping around it, which works because every block but the last is full.
+    // Microsoft's compressor: each block may refer back into the 32 KiB before it. Microsoft's
+    // own cabinets need that history, so readers keep it (the system library, cabextract and
+    // gcab all do), and it makes programs' cabinets 3-5% smaller than fresh streams would.
+    // Some readers restart their window at each block and reach back by wrapping around it,
+    // which works because every block but the last is full.
     if (deflateReset(stream) != Z_OK ||
         (index > 0 && deflateSetDictionary(stream, previous.data(), kBlockSize) != Z_OK)) {
       error = "cannot restart zlib's deflate";
