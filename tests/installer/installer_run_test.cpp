@@ -258,8 +258,8 @@ const Scenario kScenarios[] = {
     {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
     {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
     {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0, Left::kNothing},
-    {"archive file cannot be created", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
-    {"setup file cannot be created", "setup_name_invalid", L"", true, nullptr, 116, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
+    {"archive name with a directory in it", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
+    {"setup name with a directory in it", "setup_name_invalid", L"", true, nullptr, 115, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
     // Install failures.
     {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
     {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0, Left::kNothing},
