@@ -394,6 +394,117 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
   EXPECT_EQ(ListTree(dir).size(), 1u) << Join(ListTree(dir));
 }
 
+// Member names that no packer writes but anyone can attach to the bare stub. The installer's
+// folder holds a victim file that a name leaving the work directory would reach; each such run
+// ends with its code, records it, and leaves the folder as it found it.
+TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
+  struct Case {
+    const char* name;
+    const wchar_t* archive_name;
+    const wchar_t* setup_type;
+    const wchar_t* setup_name;
+    uint32_t code;
+  } cases[] = {
+      {"archive traversal", L"LUMORA\\..\\..\\VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
+      {"archive with slashes", L"LUMORA/../../VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
+      {"archive data stream", L"LUMORA.PACKED.7Z:VICTIM", L"BN", L"SETUP.EXE", 112},
+      {"archive trailing dot", L"LUMORA.PACKED.7Z.", L"BN", L"SETUP.EXE", 112},
+      {"cabinet traversal", L"LUMORA.PACKED.7Z", L"BL", L"SETUP\\..\\..\\VICTIM.TXT", 115},
+      {"patch named setup.exe", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE", 115},
+      {"patch named setup.exe.", L"LUMORA.PACKED.7Z", L"B7", L"setup.exe.", 115},
+  };
+  const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
+  cab::File setup_file;
+  setup_file.name = "setup.exe";
+  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  setup_file.data = program;
+  const std::vector<uint8_t> cabinet = cab::Build({setup_file}, cab::kNone);
+  const std::string victim_text = "the victim's own bytes\n";
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state_.Erase();
+    state_.SetString(L"ap", L"");
+    state_.SetString(L"UninstallString", L"C:\\nowhere\\setup.exe");
+    const std::wstring dir = FreshDirectory("hostile_" + std::to_string(index++));
+    std::ofstream(fs::path(dir + L"VICTIM.TXT"), std::ios::binary) << victim_text;
+    const std::wstring image = dir + L"stub-copy.exe";
+    ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
+    const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : program;
+    HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
+                                const_cast<uint8_t*>(archive.data()), static_cast<DWORD>(archive.size())));
+    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
+                                const_cast<uint8_t*>(setup.data()), static_cast<DWORD>(setup.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(MoveFileW(image.c_str(), (dir + kInstallerName).c_str()));
+
+    const std::wstring record = RunRoot() + L"\\record.txt";
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+    const uint32_t code = Finish(Start(dir + kInstallerName, L""));
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+    EXPECT_EQ(code, c.code);
+    EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
+    EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
+    EXPECT_EQ(state_.Dword(L"InstallerError"), c.code);
+    EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), static_cast<uint32_t>(ERROR_INVALID_NAME));
+    std::ifstream victim{fs::path(dir + L"VICTIM.TXT"), std::ios::binary};
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), victim_text);
+    // The work directory came and went; nothing else appeared.
+    EXPECT_EQ(ListTree(dir), std::vector<std::wstring>({L"VICTIM.TXT", kInstallerName}))
+        << Join(ListTree(dir));
+  }
+}
+
+// While the setup program runs, another process (this test) tries to rename the work directory
+// away and put a link to a folder of its own in its place, which the clean-up would then follow
+// and empty. The run holds the directory open without delete sharing, so the rename is refused,
+// the folder keeps its files and the work directory is still removed at the end.
+TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns) {
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("held_work_dir");
+  const std::wstring target = dir + L"target\\";
+  fs::create_directories(fs::path(target));
+  for (const wchar_t* name : {L"LUMORA.PACKED.7Z", L"setup.exe"}) {
+    std::ofstream(fs::path(target + name)) << "someone else's file\n";
+  }
+  const std::wstring copy = dir + kInstallerName;
+  ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(),
+                        copy.c_str(), FALSE));
+  HANDLE process = Start(copy, L"--test-sleep-ms=3000");
+  ASSERT_NE(process, nullptr);
+  // The work directory, once the setup program is in it.
+  std::wstring work;
+  for (int waited = 0; waited < 2000 && work.empty(); ++waited) {
+    for (const auto& entry : fs::directory_iterator(fs::path(dir))) {
+      const std::wstring name = entry.path().filename().wstring();
+      if (name.rfind(L"LM_", 0) == 0 && fs::exists(entry.path() / L"setup.exe")) {
+        work = entry.path().wstring();
+      }
+    }
+    if (work.empty()) Sleep(10);
+  }
+  ASSERT_FALSE(work.empty()) << "the setup program never appeared";
+  const BOOL moved = MoveFileExW(work.c_str(), (dir + L"moved").c_str(), 0);
+  const DWORD rename_error = GetLastError();
+  if (moved) {
+    // What the hold is there to prevent: the clean-up would delete the target's files.
+    CreateSymbolicLinkW(work.c_str(), target.substr(0, target.size() - 1).c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+  }
+  EXPECT_FALSE(moved) << "the work directory was renamed while the run held it";
+  EXPECT_TRUE(rename_error == ERROR_SHARING_VIOLATION || rename_error == ERROR_ACCESS_DENIED)
+      << rename_error;
+  EXPECT_FALSE(RemoveDirectoryW(work.c_str()));
+  EXPECT_EQ(Finish(process), 0u);
+  EXPECT_TRUE(fs::exists(fs::path(target + L"LUMORA.PACKED.7Z")));
+  EXPECT_TRUE(fs::exists(fs::path(target + L"setup.exe")));
+  EXPECT_FALSE(fs::exists(fs::path(work))) << "the work directory is removed at the end";
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+}
+
 // On a volume where nothing can be created, ten names are tried and the run ends with nothing
 // created, tagged or recorded.
 TEST_F(InstallerRunDetail, WorkDirectoryCannotBeCreated) {
