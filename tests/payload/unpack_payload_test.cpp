@@ -210,7 +210,7 @@ TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
     HMODULE module = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
 
-    // The work directory sits two levels below a directory of its own, where "..\..\" leads.
+    // The work directory sits in a folder of its own, the installer's, where "LUMORA\..\..\" leads.
     ScratchDirectory outside;
     const std::wstring work = outside / L"installer\\LM_00000.tmp\\";
     ASSERT_TRUE(CreateDirectoryW((outside / L"installer").c_str(), nullptr));
@@ -220,6 +220,7 @@ TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
                              u.archive_type, u.max_attempts);
     FreeLibrary(module);
     EXPECT_EQ(u.result.code, c.code);
+    EXPECT_FALSE(Exists(outside / L"installer\\VICTIM.TXT"));
     EXPECT_FALSE(Exists(outside / L"VICTIM.TXT"));
     if (c.code == EXIT_OK) {
       EXPECT_EQ(std::wstring(u.setup_path.text), work + L"setup.exe");
