@@ -146,7 +146,7 @@ bool RemoveWithRetry(const wchar_t* path, int32_t& attempts) {
 }
 
 void RemoveExtracted(const wchar_t* archive_path, const wchar_t* setup_path,
-                     const wchar_t* work_dir, int32_t& max_attempts) {
+                     const wchar_t* work_dir, HeldDirectory& held, int32_t& max_attempts) {
   int32_t attempts = 0;
   if (archive_path != nullptr && LengthBounded(archive_path, PathBuffer::capacity) != 0) {
     RemoveWithRetry(archive_path, attempts);
@@ -156,7 +156,9 @@ void RemoveExtracted(const wchar_t* archive_path, const wchar_t* setup_path,
     RemoveWithRetry(setup_path, attempts);
     FoldAttempts(max_attempts, attempts);
   }
-  // Last: only an empty directory can be removed.
+  // Last: only an empty directory can be removed, and only once nobody holds it without sharing
+  // deletion, this run included.
+  held.Release();
   RemoveWithRetry(work_dir, attempts);
   FoldAttempts(max_attempts, attempts);
 }

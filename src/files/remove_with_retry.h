@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "files/held_directory.h"
+
 // Deletes one file or one empty directory (a trailing backslash is fine); a symbolic link or
 // junction is removed itself, never its target. True when the path no longer exists. attempts is
 // set to 1 and raised by one before each wait; it ends between 1 and 100.
@@ -15,6 +17,8 @@ inline void FoldAttempts(int32_t& max_attempts, int32_t attempts) {
 }
 
 // Removes the archive, the setup program (each skipped when its path is empty) and then the work
-// directory, folding every attempt count into max_attempts. Failures stay silent.
+// directory, folding every attempt count into max_attempts. Failures stay silent. The directory
+// is released just before its own removal, so that it cannot be swapped while the files inside
+// are deleted by path.
 void RemoveExtracted(const wchar_t* archive_path, const wchar_t* setup_path,
-                     const wchar_t* work_dir, int32_t& max_attempts);
+                     const wchar_t* work_dir, HeldDirectory& held, int32_t& max_attempts);

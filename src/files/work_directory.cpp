@@ -72,7 +72,10 @@ class TokenHandle {
   HANDLE handle_ = nullptr;
 };
 
-bool KeepsAccessLists(const wchar_t* path) {
+// True only when the volume answers that it keeps no access lists. A volume that cannot be asked
+// gets the descriptor all the same: a failed query says nothing about the volume, and a directory
+// created with inherited security would take whatever the installer's folder grants to others.
+bool SaysItKeepsNoAccessLists(const wchar_t* path) {
   auto volume_path = g_work_directory_calls.get_volume_path_name
                          ? g_work_directory_calls.get_volume_path_name
                          : &GetVolumePathNameW;
@@ -85,7 +88,7 @@ bool KeepsAccessLists(const wchar_t* path) {
   if (!volume_information(root.text, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
     return false;
   }
-  return (flags & FILE_PERSISTENT_ACLS) != 0;
+  return (flags & FILE_PERSISTENT_ACLS) == 0;
 }
 
 }  // namespace
@@ -113,9 +116,9 @@ bool GetOwnerSidString(wchar_t*& sid) {
 
 bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descriptor) {
   descriptor = nullptr;
-  // Default security where the volume cannot say that it keeps access lists: an explicit list
-  // would be dropped there anyway.
-  if (!KeepsAccessLists(path)) return true;
+  // Default security where the volume keeps no access lists: an explicit list would be dropped
+  // there anyway.
+  if (SaysItKeepsNoAccessLists(path)) return true;
   wchar_t* sid_text = nullptr;
   if (!GetOwnerSidString(sid_text)) return false;
   LocalMemory sid(sid_text);
@@ -133,7 +136,7 @@ bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descripto
   return convert(text.text, SDDL_REVISION_1, &descriptor, nullptr) != FALSE;
 }
 
-ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path) {
+ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held) {
   constexpr ExitResult kTooLong = {EXIT_PATH_TOO_LONG, 0};
   if (!CopyBounded(path.text, path.capacity, base)) return kTooLong;
   if (!AppendBounded(path.text, path.capacity, kPrefix)) return kTooLong;
@@ -165,10 +168,16 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path) {
     AppendBounded(path.text, path.capacity, kSuffix);
     // Whatever the reason of a refusal (name taken, access denied, no such base), the next name
     // is tried; the reason is not reported.
-    if (create(path.text, descriptor.Get() != nullptr ? &attributes : nullptr)) {
-      AppendBounded(path.text, path.capacity, L"\\");
-      return {EXIT_OK, 0};
+    if (!create(path.text, descriptor.Get() != nullptr ? &attributes : nullptr)) continue;
+    // Held from here on. Something other than a directory at the path now was put there after
+    // the creation; it is not used. An empty directory, or a link (removed itself, never its
+    // target), is taken back; anything else stays as it is.
+    if (!held.Hold(path.text)) {
+      (void)RemoveDirectoryW(path.text);
+      continue;
     }
+    AppendBounded(path.text, path.capacity, L"\\");
+    return {EXIT_OK, 0};
   }
   return {EXIT_WORK_DIR_FAILED, 0};
 }

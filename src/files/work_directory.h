@@ -7,17 +7,20 @@
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
+#include "files/held_directory.h"
 
 // Creates base + "LM_" + five random upper-case hexadecimal digits + ".tmp", trying up to ten
-// names, and leaves that path with a final backslash in path. base ends with a backslash.
-// EXIT_PATH_TOO_LONG before anything touches the disk, EXIT_WORK_DIR_SECURITY_FAILED with the
-// last error when the access list cannot be built, EXIT_WORK_DIR_FAILED when no name could be
-// created.
-ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path);
+// names, leaves that path with a final backslash in path and the directory held open in held.
+// base ends with a backslash. An attempt whose new directory cannot be held as a directory (it
+// was replaced between creation and opening) fails like a refused creation, and what it created
+// is taken back when it is still there. EXIT_PATH_TOO_LONG before anything touches the disk,
+// EXIT_WORK_DIR_SECURITY_FAILED with the last error when the access list cannot be built,
+// EXIT_WORK_DIR_FAILED when no name could be created and held.
+ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held);
 
 // The descriptor for a new work directory on the volume of path, owned by the caller (LocalFree).
-// True with null when the volume keeps no access lists or cannot be queried; false, with the last
-// error set, when the descriptor cannot be built.
+// True with null when the volume answers that it keeps no access lists; a volume that cannot be
+// queried gets the descriptor. False, with the last error set, when it cannot be built.
 bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descriptor);
 
 // The process token's default owner as a string SID ("S-1-..."), owned by the caller

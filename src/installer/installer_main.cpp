@@ -1,6 +1,7 @@
 #include "installer/installer_main.h"
 
 #include "base/bounded_string.h"
+#include "files/held_directory.h"
 #include "files/remove_with_retry.h"
 #include "files/work_directory.h"
 #include "installer/client_state_report.h"
@@ -41,6 +42,9 @@ ExitResult InstallerMain(HMODULE module) {
   InstallerSettings settings;
   PathBuffer module_dir;
   PathBuffer work_dir;
+  // Open from the work directory's creation until the clean-up removes it (or, with removal
+  // switched off, until the run ends), so that its path keeps naming it throughout.
+  HeldDirectory work_dir_held;
   PathBuffer archive_path;
   PathBuffer setup_path;
   ResourceTypeBuffer archive_type;
@@ -64,7 +68,7 @@ ExitResult InstallerMain(HMODULE module) {
     Reset(settings);
     return {EXIT_OWN_DIRECTORY_UNKNOWN, own_directory_error};
   }
-  result = MakeWorkDirectory(module_dir.text, work_dir);
+  result = MakeWorkDirectory(module_dir.text, work_dir, work_dir_held);
   if (result.code != EXIT_OK) {
     Reset(settings);
     return result;
@@ -104,7 +108,8 @@ ExitResult InstallerMain(HMODULE module) {
     // written all or part of the new setup program: that is removed with the rest, so that no
     // half-written program keeps the work directory alive.
     const wchar_t* setup_to_remove = setup_path.text[0] != 0 ? setup_path.text : new_setup_path.text;
-    RemoveExtracted(archive_path.text, setup_to_remove, work_dir.text, max_attempts);
+    RemoveExtracted(archive_path.text, setup_to_remove, work_dir.text, work_dir_held,
+                    max_attempts);
   }
   if (succeeded) {
     StoreRetryCount(settings, max_attempts);

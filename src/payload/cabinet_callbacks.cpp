@@ -11,15 +11,16 @@ constexpr UINT kFailedCount = static_cast<UINT>(-1);
 
 HANDLE AsHandle(INT_PTR file) { return reinterpret_cast<HANDLE>(file); }
 
-// A UTF-16 copy of a UTF-8 path on the process heap, released on every path out.
+// A UTF-16 copy of a UTF-8 path on the process heap, released on every path out. Strict, like
+// the conversion the path came from: malformed UTF-8 opens nothing rather than a path with U+FFFD.
 struct WidePath {
   wchar_t* text = nullptr;
   explicit WidePath(const char* utf8) {
-    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
     if (units <= 0) return;
     text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
     if (text == nullptr) return;
-    if (MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, units) != units) {
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, text, units) != units) {
       HeapFree(GetProcessHeap(), 0, text);
       text = nullptr;
     }

@@ -7,19 +7,18 @@ LoadLibraryFunction cabinet_load_library = nullptr;
 
 namespace {
 
-constexpr const wchar_t* kCandidates[] = {
-    L"%WINDIR%\\system32\\cabinet.dll",
-    L"%SYSTEMROOT%\\system32\\cabinet.dll",
-    L"C:\\Windows\\system32\\cabinet.dll",
-};
+constexpr const wchar_t* kLibraryName = L"\\cabinet.dll";
 
-HMODULE LoadCandidate(const wchar_t* path) {
-  // LOAD_WITH_ALTERED_SEARCH_PATH: cabinet.dll's own dependencies are looked up beside it, not
-  // beside the installer.
-  if (cabinet_load_library != nullptr) {
-    return cabinet_load_library(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
-  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+// The full path names the file; the flag decides where the library's own dependencies come
+// from. LOAD_LIBRARY_SEARCH_SYSTEM32 keeps them in System32. LOAD_WITH_ALTERED_SEARCH_PATH would
+// look beside cabinet.dll first, also System32, but then fall back to the standard search order,
+// current directory and PATH included, overriding what the entry set with
+// SetDefaultDllDirectories (and it may not be combined with the LOAD_LIBRARY_SEARCH_ flags).
+constexpr DWORD kLoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32;
+
+HMODULE Load(const wchar_t* path) {
+  if (cabinet_load_library != nullptr) return cabinet_load_library(path, nullptr, kLoadFlags);
+  return LoadLibraryExW(path, nullptr, kLoadFlags);
 }
 
 // GetProcAddress returns a generic function pointer; the detour through void* says that the
@@ -33,15 +32,15 @@ Function EntryPoint(const char* name) {
 }  // namespace
 
 bool LoadCabinetLibrary() {
-  for (const wchar_t* candidate : kCandidates) {
-    if (cabinet_library.module != nullptr) break;
-    PathBuffer expanded;
-    const DWORD units = ExpandEnvironmentStringsW(candidate, expanded.text, expanded.capacity);
-    // 0 is a failure; more than the capacity (the count includes the terminator) did not fit.
-    if (units == 0 || units > expanded.capacity) continue;
-    cabinet_library.module = LoadCandidate(expanded.text);
+  if (cabinet_library.module == nullptr) {
+    PathBuffer path;
+    const UINT units = GetSystemDirectoryW(path.text, path.capacity);
+    // 0 is a failure; a count not below the capacity is the size that would have been needed.
+    if (units == 0 || units >= path.capacity) return false;
+    if (!AppendBounded(path.text, path.capacity, kLibraryName)) return false;
+    cabinet_library.module = Load(path.text);
+    if (cabinet_library.module == nullptr) return false;
   }
-  if (cabinet_library.module == nullptr) return false;
   cabinet_library.fdi_create = EntryPoint<FdiCreateFunction>("FDICreate");
   cabinet_library.fdi_destroy = EntryPoint<FdiDestroyFunction>("FDIDestroy");
   cabinet_library.fdi_copy = EntryPoint<FdiCopyFunction>("FDICopy");

@@ -15,22 +15,29 @@ constexpr INT_PTR kSkip = 0;
 constexpr USHORT kKeptAttributes = 0x27;
 
 // A UTF-8 copy of part of a UTF-16 text on the process heap, terminated, released on every path.
+// The conversion is strict: an unpaired surrogate fails it instead of becoming U+FFFD, which would
+// make the library open a path other than the one the installer wrote.
 struct Utf8Text {
   char* text = nullptr;
+  // Bytes before the terminator.
+  int length = 0;
   // units < 0: up to and including the terminator.
   Utf8Text(const wchar_t* wide, int units) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, nullptr, 0,
+                                          nullptr, nullptr);
     if (bytes <= 0) return;
     // A counted conversion brings no terminator of its own.
     const int room = units < 0 ? bytes : bytes + 1;
     text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, room));
     if (text == nullptr) return;
-    if (WideCharToMultiByte(CP_UTF8, 0, wide, units, text, bytes, nullptr, nullptr) != bytes) {
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, text, bytes, nullptr,
+                            nullptr) != bytes) {
       HeapFree(GetProcessHeap(), 0, text);
       text = nullptr;
       return;
     }
     text[room - 1] = 0;
+    length = room - 1;
   }
   ~Utf8Text() {
     if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
@@ -38,6 +45,16 @@ struct Utf8Text {
   Utf8Text(const Utf8Text&) = delete;
   Utf8Text& operator=(const Utf8Text&) = delete;
 };
+
+// The library keeps the directory and the name in fixed buffers of CB_MAX_CAB_PATH and
+// CB_MAX_CABINET_NAME bytes, and joins them into one of MAX_PATH bytes with room to spare: Wine's
+// refuses more than MAX_PATH - 3 bytes together, and what Windows' does with more is not
+// documented. A text that does not fit is refused here, before the library can cut or overrun it.
+bool FitsTheLibrary(const Utf8Text& path, const Utf8Text& name) {
+  constexpr int kJoinedLimit = MAX_PATH - 3;
+  return path.text != nullptr && name.text != nullptr && path.length < CB_MAX_CAB_PATH &&
+         name.length < CB_MAX_CABINET_NAME && path.length + name.length <= kJoinedLimit;
+}
 
 // One FDI context, destroyed on every path out.
 struct FdiContext {
@@ -124,7 +141,7 @@ bool ExpandCabinet(const wchar_t* source, const wchar_t* destination) {
   // FDI joins the two texts as they stand, so the directory keeps its backslash.
   Utf8Text cabinet_name(source + backslash + 1, -1);
   Utf8Text cabinet_path(source, static_cast<int>(backslash + 1));
-  if (cabinet_name.text == nullptr || cabinet_path.text == nullptr) return false;
+  if (!FitsTheLibrary(cabinet_path, cabinet_name)) return false;
 
   ERF error_record;
   FillBytes(&error_record, 0, sizeof(error_record));

@@ -2,6 +2,7 @@
 
 #include "files/remove_with_retry.h"
 #include "payload/expand_cabinet.h"
+#include "payload/member_name.h"
 #include "payload/payload_scan.h"
 #include "payload/write_resource_to_file.h"
 
@@ -21,6 +22,13 @@ bool SameType(const ResourceTypeBuffer& type, const wchar_t* other) {
     if (other[i] == 0) return true;
   }
   return false;
+}
+
+// How the setup program's type stores it, for the rule on its name.
+NamedMember SetupMember(const ResourceTypeBuffer& type) {
+  if (SameType(type, L"B7")) return NamedMember::kSetupPatch;
+  if (SameType(type, L"BL")) return NamedMember::kSetupCabinet;
+  return NamedMember::kSetupPlain;
 }
 
 // A path that does not fit is left empty, so that the caller's clean-up never takes the bare work
@@ -63,6 +71,15 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& se
   }
   if (archive.size == 0) return {EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND};
   if (setup.size == 0) return {EXIT_SETUP_UNPACK_FAILED, ERROR_FILE_NOT_FOUND};
+  // A name that becomes a file name must name a plain file in the work directory, and not the
+  // file another member becomes; both are judged before anything is written, so that a refused
+  // setup program leaves no archive behind either.
+  if (!IsUsableMemberName(NamedMember::kArchive, archive_name.text)) {
+    return {EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_NAME};
+  }
+  if (!IsUsableMemberName(SetupMember(setup_type), setup_name.text)) {
+    return {EXIT_SETUP_UNPACK_FAILED, ERROR_INVALID_NAME};
+  }
 
   if (!ComposePath(archive_path, work_dir, archive_name.text)) return {EXIT_PATH_TOO_LONG, 0};
   if (!WriteResourceToFile(archive, archive_path.text)) {

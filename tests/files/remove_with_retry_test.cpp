@@ -223,18 +223,22 @@ TEST_F(RealRemoval, SymbolicLinkIsRemovedItself) {
   EXPECT_TRUE(ScratchDirectory::Exists(target_directory + L"\\inside.bin"));
 }
 
-// What a run leaves: the archive and the setup program inside the work directory. The directory
-// goes last, so nothing waits.
+// What a run leaves: the archive and the setup program inside the work directory, which the run
+// holds open. The files go while it is held; the directory is released and goes last, so nothing
+// waits.
 TEST_F(RealRemoval, ExtractedFilesThenTheWorkDirectory) {
   std::wstring work = scratch_ / L"LM_00000.tmp\\";
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
   ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"LUMORA.PACKED.7Z"));
   ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"setup.exe"));
+  HeldDirectory held;
+  ASSERT_TRUE(held.Hold(work.c_str()));
   int32_t max_attempts = 0;
   RemoveExtracted((work + L"LUMORA.PACKED.7Z").c_str(), (work + L"setup.exe").c_str(),
-                  work.c_str(), max_attempts);
+                  work.c_str(), held, max_attempts);
   EXPECT_EQ(max_attempts, 1);
   EXPECT_EQ(sleeps_.sleeps, 0);
+  EXPECT_FALSE(held.IsHeld());
   EXPECT_FALSE(ScratchDirectory::Exists(work));
 }
 
@@ -242,7 +246,8 @@ TEST_F(RealRemoval, EmptyPathsAreSkipped) {
   std::wstring work = scratch_ / L"LM_00001.tmp\\";
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
   int32_t max_attempts = 0;
-  RemoveExtracted(L"", L"", work.c_str(), max_attempts);
+  HeldDirectory none;
+  RemoveExtracted(L"", L"", work.c_str(), none, max_attempts);
   EXPECT_EQ(max_attempts, 1);
   EXPECT_FALSE(ScratchDirectory::Exists(work));
 }
@@ -556,7 +561,8 @@ TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) 
     SCOPED_TRACE(c.before);
     Start(steps);
     int32_t max_attempts = c.before;
-    RemoveExtracted(archive.c_str(), setup.c_str(), work.c_str(), max_attempts);
+    HeldDirectory none;
+    RemoveExtracted(archive.c_str(), setup.c_str(), work.c_str(), none, max_attempts);
     EXPECT_EQ(max_attempts, c.after);
     EXPECT_EQ(replay_.deletion_paths,
               std::vector<std::wstring>({archive, archive, setup, setup, setup, work}));
@@ -565,7 +571,8 @@ TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) 
   // Empty archive and setup paths: only the work directory, which still counts.
   Start({at(OpenD(kSharing), work), kWait, at(kGone, work)});
   int32_t max_attempts = 0;
-  RemoveExtracted(L"", L"", work.c_str(), max_attempts);
+  HeldDirectory none;
+  RemoveExtracted(L"", L"", work.c_str(), none, max_attempts);
   EXPECT_EQ(max_attempts, 2);
   EXPECT_EQ(replay_.deletion_paths, std::vector<std::wstring>({work, work}));
   ExpectScriptPlayed();

@@ -86,6 +86,9 @@ struct Creation {
 
 enum class Volume { kReal, kAccessLists, kNoAccessLists, kPathFails, kInformationFails };
 
+// What another process puts in place of the first new directory before it is held.
+enum class Swap { kNone, kFile, kLink };
+
 // Records every call of the seam and forwards it to the platform unless told otherwise.
 struct Recorder {
   std::deque<std::vector<uint8_t>> random_bytes;  // empty: the real source
@@ -104,6 +107,9 @@ struct Recorder {
   DWORD conversion_error = 0;
   std::vector<void*> frees;
   bool frees_clobber_error = false;
+  Swap swap = Swap::kNone;
+  std::wstring link_target;
+  bool swapped = false;
 };
 Recorder* g_recorder = nullptr;
 
@@ -137,7 +143,17 @@ BOOL WINAPI CreateDirectoryRecorded(LPCWSTR path, LPSECURITY_ATTRIBUTES attribut
     return FALSE;
   }
   // Wine keeps no access lists on its files; the descriptor is what matters, and it was read above.
-  return CreateDirectoryW(path, attributes);
+  if (!CreateDirectoryW(path, attributes)) return FALSE;
+  if (g_recorder->creations.size() == 1 && g_recorder->swap != Swap::kNone) {
+    RemoveDirectoryW(path);
+    if (g_recorder->swap == Swap::kFile) {
+      g_recorder->swapped = ScratchDirectory::WriteFile(path);
+    } else {
+      g_recorder->swapped = CreateSymbolicLinkW(path, g_recorder->link_target.c_str(),
+                                                SYMBOLIC_LINK_FLAG_DIRECTORY) != FALSE;
+    }
+  }
+  return TRUE;
 }
 
 BOOL WINAPI VolumePath(LPCWSTR path, LPWSTR root, DWORD size) {
@@ -235,12 +251,15 @@ class WorkDirectory : public ::testing::Test {
     g_work_directory_calls = {};
     g_recorder = nullptr;
   }
-  ExitResult Make(const std::wstring& base) { return MakeWorkDirectory(base.c_str(), path_); }
+  ExitResult Make(const std::wstring& base) {
+    return MakeWorkDirectory(base.c_str(), path_, held_);
+  }
   std::wstring Made() const { return path_.text; }
 
   ScratchDirectory scratch_;
   Recorder recorder_;
   PathBuffer path_;
+  HeldDirectory held_;
 };
 
 bool IsUpperHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'); }
@@ -393,6 +412,65 @@ TEST_F(WorkDirectory, DescriptorIsFreedOnceWhenEveryAttemptFails) {
   EXPECT_EQ(recorder_.token_opens, 1);
 }
 
+// The run finds its work directory again by path for every step; while it is held, nobody can
+// rename it away (to put a link to another folder in its place) or delete it.
+TEST_F(WorkDirectory, TheNewDirectoryIsHeldAgainstRenameAndDeletion) {
+  ASSERT_EQ(Make(scratch_.Path()).code, EXIT_OK);
+  ASSERT_TRUE(held_.IsHeld());
+  std::wstring made = Made();
+  made.pop_back();  // without the final backslash
+  const std::wstring moved = scratch_ / L"moved";
+  EXPECT_FALSE(MoveFileExW(made.c_str(), moved.c_str(), 0));
+  const DWORD rename_error = GetLastError();
+  EXPECT_TRUE(rename_error == ERROR_SHARING_VIOLATION || rename_error == ERROR_ACCESS_DENIED)
+      << rename_error;
+  EXPECT_FALSE(RemoveDirectoryW(made.c_str()));
+  EXPECT_TRUE(ScratchDirectory::Exists(made));
+  // Files inside come and go as usual.
+  EXPECT_TRUE(ScratchDirectory::WriteFile(Made() + L"inside"));
+  EXPECT_TRUE(DeleteFileW((Made() + L"inside").c_str()));
+
+  held_.Release();
+  EXPECT_TRUE(MoveFileExW(made.c_str(), moved.c_str(), 0)) << GetLastError();
+}
+
+// Between the creation and the hold, another process puts something else at the path. That
+// attempt fails and the next name is tried; what was put there is not followed.
+TEST_F(WorkDirectory, ASwapBeforeTheHoldFailsTheAttempt) {
+  const std::wstring target = scratch_ / L"elsewhere\\";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  struct Case {
+    const char* name;
+    Swap swap;
+  } cases[] = {{"a file", Swap::kFile}, {"a link to another directory", Swap::kLink}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    recorder_ = {};
+    recorder_.swap = c.swap;
+    recorder_.link_target = target;
+    ASSERT_EQ(Make(scratch_.Path()).code, EXIT_OK);
+    ASSERT_TRUE(recorder_.swapped) << "nothing was put in the directory's place";
+    ASSERT_EQ(recorder_.creations.size(), 2u);
+    const std::wstring swapped = recorder_.creations[0].path;
+    if (c.swap == Swap::kLink) {
+      const DWORD attributes = GetFileAttributesW(swapped.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        ADD_FAILURE() << "the link is still there and not a link";
+      }
+      // A link is taken back as itself; its target stays, empty.
+      EXPECT_FALSE(ScratchDirectory::Exists(swapped));
+      EXPECT_TRUE(ScratchDirectory::Exists(target));
+    } else {
+      EXPECT_TRUE(ScratchDirectory::Exists(swapped)) << "not ours to remove";
+      EXPECT_EQ(GetFileAttributesW(swapped.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    }
+    EXPECT_EQ(Made(), recorder_.creations[1].path + L"\\");
+    EXPECT_TRUE(held_.IsHeld());
+    held_.Release();
+  }
+}
+
 std::vector<uint8_t> NameBytes(int i) {
   return {static_cast<uint8_t>(0x10 * i), 0x00, static_cast<uint8_t>(0xF0), 0xFF};
 }
@@ -483,13 +561,15 @@ TEST_F(WorkDirectory, LongerBasesTouchNothing) {
   }
 }
 
-TEST_F(WorkDirectory, DefaultSecurityWhereTheVolumeKeepsNoAccessLists) {
+TEST_F(WorkDirectory, DefaultSecurityOnlyWhereTheVolumeSaysItKeepsNoAccessLists) {
   struct Case {
     const char* name;
     Volume volume;
-  } cases[] = {{"no persistent access lists", Volume::kNoAccessLists},
-               {"volume path unknown", Volume::kPathFails},
-               {"volume cannot be queried", Volume::kInformationFails}};
+    bool descriptor;
+  } cases[] = {{"no persistent access lists", Volume::kNoAccessLists, false},
+               // A query that fails says nothing about the volume: the directory is protected.
+               {"volume path unknown", Volume::kPathFails, true},
+               {"volume cannot be queried", Volume::kInformationFails, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     recorder_ = {};
@@ -497,10 +577,15 @@ TEST_F(WorkDirectory, DefaultSecurityWhereTheVolumeKeepsNoAccessLists) {
     ExitResult result = Make(scratch_.Path());
     EXPECT_EQ(result.code, EXIT_OK);
     ASSERT_EQ(recorder_.creations.size(), 1u);
-    EXPECT_FALSE(recorder_.creations[0].with_attributes);
+    EXPECT_EQ(recorder_.creations[0].with_attributes, c.descriptor);
+    EXPECT_EQ(recorder_.creations[0].descriptor != nullptr, c.descriptor);
+    if (c.descriptor) {
+      EXPECT_EQ(Entries(recorder_.creations[0].text).size(), 7u) << recorder_.creations[0].text;
+      EXPECT_NE(recorder_.creations[0].control & SE_DACL_PROTECTED, 0);
+    }
     EXPECT_EQ(recorder_.volume_path_queries, 1);
-    EXPECT_EQ(recorder_.token_opens, 0);
-    EXPECT_TRUE(recorder_.frees.empty());
+    EXPECT_EQ(recorder_.token_opens, c.descriptor ? 1 : 0);
+    EXPECT_EQ(recorder_.frees.size(), c.descriptor ? 3u : 0u);
     EXPECT_TRUE(ScratchDirectory::Exists(Made()));
   }
 }

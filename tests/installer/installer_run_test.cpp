@@ -14,210 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "installer/run/installer_runs.h"
 #include "payload/cabinet_writer.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr wchar_t kClientState[] =
-    L"Software\\Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
-constexpr wchar_t kVelmar[] = L"Software\\Velmar";
-constexpr uint32_t kNone = 0xFFFFFFFFu;  // what Dword() reads for an absent value
-// Short, so that the deepest test directories still hold the installer.
-constexpr wchar_t kInstallerName[] = L"inst.exe";
-
-std::wstring Widen(const std::string& text) {
-  std::wstring wide(text.size(), L'\0');
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    &wide[0], static_cast<int>(wide.size()));
-  wide.resize(static_cast<size_t>(n));
-  return wide;
-}
-
-// --- the updater's client-state key -------------------------------------------------------------
-
-struct ClientState {
-  HKEY root = HKEY_CURRENT_USER;
-
-  void Erase() const {
-    RegDeleteTreeW(root, kClientState);  // HKCU is shared by both views
-    HKEY velmar;
-    if (RegOpenKeyExW(root, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &velmar) ==
-        ERROR_SUCCESS) {
-      RegDeleteTreeW(velmar, L"Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}");
-      RegCloseKey(velmar);
-    }
-  }
-  HKEY Open(REGSAM access) const {
-    HKEY key = nullptr;
-    RegCreateKeyExW(root, kClientState, 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key,
-                    nullptr);
-    return key;
-  }
-  bool Exists() const {
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  }
-  void SetString(const wchar_t* name, const std::wstring& text) const {
-    HKEY key = Open(KEY_SET_VALUE);
-    ASSERT_NE(key, nullptr);
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * 2));
-    RegCloseKey(key);
-  }
-  void SetDword(const wchar_t* name, DWORD value) const {
-    HKEY key = Open(KEY_SET_VALUE);
-    ASSERT_NE(key, nullptr);
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
-    RegCloseKey(key);
-  }
-  std::wstring String(const wchar_t* name) const {
-    wchar_t buffer[600] = {};
-    DWORD bytes = sizeof(buffer) - 2;
-    DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return L"(no key)";
-    }
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return L"(absent)";
-    return type == REG_SZ ? std::wstring(buffer) : L"(not a string)";
-  }
-  uint32_t Dword(const wchar_t* name) const {
-    DWORD value = 0;
-    DWORD bytes = 4;
-    DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return kNone;
-    }
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_DWORD ? value : kNone;
-  }
-};
-
-void SetCleanupSwitch(const wchar_t* value) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kVelmar, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  if (value == nullptr) {
-    RegDeleteValueW(key, L"LumoraInstallerCleanup");
-  } else {
-    RegSetValueExW(key, L"LumoraInstallerCleanup", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * 2));
-  }
-  RegCloseKey(key);
-}
-
-// --- running an image ---------------------------------------------------------------------------
-
-std::wstring RunRoot() { return LUMORA_RUN_WORK; }
-
-// A fresh, empty directory for one run, padded so that its path with a trailing backslash is
-// exactly length units long when length is given.
-std::wstring FreshDirectory(const std::string& name, size_t length = 0) {
-  std::wstring dir = RunRoot() + L"\\" + Widen(name);
-  std::error_code ignored;
-  fs::remove_all(fs::path(dir), ignored);
-  if (length != 0) {
-    const size_t base = dir.size() + 1;  // with the backslash before the padding
-    EXPECT_LT(base + 1, length) << "run root too long for this case";
-    dir += L"\\" + std::wstring(length - base - 1, L'p');
-  }
-  fs::create_directories(fs::path(dir));
-  return dir + L"\\";
-}
-
-struct RunOutcome {
-  uint32_t exit_code = kNone;
-  std::vector<std::wstring> setup_commands;  // one per run of the sample setup program
-  std::vector<std::wstring> left_over;       // names left in the installer's directory
-};
-
-std::vector<std::wstring> ReadRecord(const std::wstring& path) {
-  std::ifstream file{fs::path(path)};
-  std::vector<std::wstring> commands;
-  std::string line;
-  while (std::getline(file, line)) {
-    const size_t at = line.find("\tcommand=");
-    if (at != std::string::npos) commands.push_back(Widen(line.substr(at + 9)));
-  }
-  return commands;
-}
-
-std::vector<std::wstring> ListTree(const std::wstring& dir) {
-  std::vector<std::wstring> names;
-  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir))) {
-    names.push_back(fs::relative(entry.path(), fs::path(dir)).wstring());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-HANDLE Start(const std::wstring& image_copy, const std::wstring& arguments) {
-  std::wstring command = L"\"" + image_copy + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(image_copy.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << fs::path(image_copy).string() << ": " << GetLastError();
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
-  return process.hProcess;
-}
-
-uint32_t Finish(HANDLE process) {
-  if (process == nullptr) return kNone;
-  WaitForSingleObject(process, INFINITE);
-  DWORD code = kNone;
-  GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code;
-}
-
-RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
-  const std::wstring copy = dir + kInstallerName;
-  EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
-                        copy.c_str(), FALSE))
-      << image;
-  const std::wstring record = RunRoot() + L"\\record.txt";
-  DeleteFileW(record.c_str());
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-  RunOutcome run;
-  run.exit_code = Finish(Start(copy, arguments));
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
-  run.setup_commands = ReadRecord(record);
-  for (const std::wstring& name : ListTree(dir)) {
-    if (name != kInstallerName) run.left_over.push_back(name);
-  }
-  return run;
-}
-
-std::string Narrow(const std::wstring& text) { return fs::path(text).u8string(); }
-std::string Join(const std::vector<std::wstring>& names) {
-  std::string all;
-  for (const std::wstring& n : names) all += Narrow(n) + " ";
-  return all;
-}
-
-// The work directory named in a setup command line, e.g. "...\LM_1A2B3.tmp\".
-std::wstring WorkDirIn(const std::wstring& command, const std::wstring& dir) {
-  const size_t at = command.find(dir + L"LM_");
-  if (at == std::wstring::npos) return L"";
-  return command.substr(at, dir.size() + 13);
-}
+using namespace installer_runs;
 
 // --- the table of scenarios ----------------------------------------------------------------------
 
@@ -258,8 +60,8 @@ const Scenario kScenarios[] = {
     {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
     {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
     {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0, Left::kNothing},
-    {"archive file cannot be created", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
-    {"setup file cannot be created", "setup_name_invalid", L"", true, nullptr, 116, true, ERROR_PATH_NOT_FOUND, true, 0, Left::kNothing},
+    {"archive name with a directory in it", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
+    {"setup name with a directory in it", "setup_name_invalid", L"", true, nullptr, 115, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
     // Install failures.
     {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
     {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0, Left::kNothing},
@@ -291,28 +93,6 @@ class InstallerRun : public testing::TestWithParam<Scenario> {
   void TearDown() override { state_.Erase(); }
   ClientState state_;
 };
-
-std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to) {
-  for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
-// The installed setup program, where the updater's "UninstallString" points.
-void InstallSetupProgram(const std::wstring& dir) {
-  fs::create_directories(fs::path(dir + L"installed\\1.2.3.4"));
-  ASSERT_TRUE(CopyFileW(LUMORA_SAMPLE_SETUP, (dir + L"installed\\1.2.3.4\\setup.exe").c_str(), FALSE));
-  std::ofstream(fs::path(dir + L"installed\\1.2.3.4\\readme.txt")) << "not a program\n";
-}
-
-// Under load, Wine now and then fails to start a program that was written a moment before,
-// with ERROR_INTERNAL_ERROR; Windows has no such failure. Such a run says nothing about the
-// installer, so it is run once more from a clean state.
-bool WineFailedToStartAFreshProgram(const RunOutcome& run, const ClientState& state) {
-  return (run.exit_code == 121 || run.exit_code == 124) &&
-         state.Dword(L"InstallerExtraCode1") == ERROR_INTERNAL_ERROR;
-}
 
 TEST_P(InstallerRun, Scenario) {
   const Scenario& s = GetParam();
@@ -576,11 +356,6 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
 
 // --- payloads attached without the project's tools --------------------------------------------
 
-std::vector<uint8_t> ReadAll(const std::wstring& path) {
-  std::ifstream file{fs::path(path), std::ios::binary};
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
 // The bare stub with resources written by the platform's own resource updater, and the setup
 // program in an LZX cabinet (window 2^18) as the shipped image carries it.
 TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabinet) {
@@ -617,6 +392,117 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
                                         L"LUMORA.PACKED.7Z\" --from-update-resource"));
   EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
   EXPECT_EQ(ListTree(dir).size(), 1u) << Join(ListTree(dir));
+}
+
+// Member names that no packer writes but anyone can attach to the bare stub. The installer's
+// folder holds a victim file that a name leaving the work directory would reach; each such run
+// ends with its code, records it, and leaves the folder as it found it.
+TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
+  struct Case {
+    const char* name;
+    const wchar_t* archive_name;
+    const wchar_t* setup_type;
+    const wchar_t* setup_name;
+    uint32_t code;
+  } cases[] = {
+      {"archive traversal", L"LUMORA\\..\\..\\VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
+      {"archive with slashes", L"LUMORA/../../VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
+      {"archive data stream", L"LUMORA.PACKED.7Z:VICTIM", L"BN", L"SETUP.EXE", 112},
+      {"archive trailing dot", L"LUMORA.PACKED.7Z.", L"BN", L"SETUP.EXE", 112},
+      {"cabinet traversal", L"LUMORA.PACKED.7Z", L"BL", L"SETUP\\..\\..\\VICTIM.TXT", 115},
+      {"patch named setup.exe", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE", 115},
+      {"patch named setup.exe.", L"LUMORA.PACKED.7Z", L"B7", L"setup.exe.", 115},
+  };
+  const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
+  cab::File setup_file;
+  setup_file.name = "setup.exe";
+  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  setup_file.data = program;
+  const std::vector<uint8_t> cabinet = cab::Build({setup_file}, cab::kNone);
+  const std::string victim_text = "the victim's own bytes\n";
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state_.Erase();
+    state_.SetString(L"ap", L"");
+    state_.SetString(L"UninstallString", L"C:\\nowhere\\setup.exe");
+    const std::wstring dir = FreshDirectory("hostile_" + std::to_string(index++));
+    std::ofstream(fs::path(dir + L"VICTIM.TXT"), std::ios::binary) << victim_text;
+    const std::wstring image = dir + L"stub-copy.exe";
+    ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
+    const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : program;
+    HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
+                                const_cast<uint8_t*>(archive.data()), static_cast<DWORD>(archive.size())));
+    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
+                                const_cast<uint8_t*>(setup.data()), static_cast<DWORD>(setup.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(MoveFileW(image.c_str(), (dir + kInstallerName).c_str()));
+
+    const std::wstring record = RunRoot() + L"\\record.txt";
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+    const uint32_t code = Finish(Start(dir + kInstallerName, L""));
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+    EXPECT_EQ(code, c.code);
+    EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
+    EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
+    EXPECT_EQ(state_.Dword(L"InstallerError"), c.code);
+    EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), static_cast<uint32_t>(ERROR_INVALID_NAME));
+    std::ifstream victim{fs::path(dir + L"VICTIM.TXT"), std::ios::binary};
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), victim_text);
+    // The work directory came and went; nothing else appeared.
+    EXPECT_EQ(ListTree(dir), std::vector<std::wstring>({L"VICTIM.TXT", kInstallerName}))
+        << Join(ListTree(dir));
+  }
+}
+
+// While the setup program runs, another process (this test) tries to rename the work directory
+// away and put a link to a folder of its own in its place, which the clean-up would then follow
+// and empty. The run holds the directory open without delete sharing, so the rename is refused,
+// the folder keeps its files and the work directory is still removed at the end.
+TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns) {
+  state_.SetString(L"ap", L"");
+  const std::wstring dir = FreshDirectory("held_work_dir");
+  const std::wstring target = dir + L"target\\";
+  fs::create_directories(fs::path(target));
+  for (const wchar_t* name : {L"LUMORA.PACKED.7Z", L"setup.exe"}) {
+    std::ofstream(fs::path(target + name)) << "someone else's file\n";
+  }
+  const std::wstring copy = dir + kInstallerName;
+  ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(),
+                        copy.c_str(), FALSE));
+  HANDLE process = Start(copy, L"--test-sleep-ms=3000");
+  ASSERT_NE(process, nullptr);
+  // The work directory, once the setup program is in it.
+  std::wstring work;
+  for (int waited = 0; waited < 2000 && work.empty(); ++waited) {
+    for (const auto& entry : fs::directory_iterator(fs::path(dir))) {
+      const std::wstring name = entry.path().filename().wstring();
+      if (name.rfind(L"LM_", 0) == 0 && fs::exists(entry.path() / L"setup.exe")) {
+        work = entry.path().wstring();
+      }
+    }
+    if (work.empty()) Sleep(10);
+  }
+  ASSERT_FALSE(work.empty()) << "the setup program never appeared";
+  const BOOL moved = MoveFileExW(work.c_str(), (dir + L"moved").c_str(), 0);
+  const DWORD rename_error = GetLastError();
+  if (moved) {
+    // What the hold is there to prevent: the clean-up would delete the target's files.
+    CreateSymbolicLinkW(work.c_str(), target.substr(0, target.size() - 1).c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY);
+  }
+  EXPECT_FALSE(moved) << "the work directory was renamed while the run held it";
+  EXPECT_TRUE(rename_error == ERROR_SHARING_VIOLATION || rename_error == ERROR_ACCESS_DENIED)
+      << rename_error;
+  EXPECT_FALSE(RemoveDirectoryW(work.c_str()));
+  EXPECT_EQ(Finish(process), 0u);
+  EXPECT_TRUE(fs::exists(fs::path(target + L"LUMORA.PACKED.7Z")));
+  EXPECT_TRUE(fs::exists(fs::path(target + L"setup.exe")));
+  EXPECT_FALSE(fs::exists(fs::path(work))) << "the work directory is removed at the end";
+  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
 }
 
 // On a volume where nothing can be created, ten names are tried and the run ends with nothing

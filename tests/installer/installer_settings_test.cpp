@@ -111,7 +111,7 @@ TEST(ParseSwitches, SwitchTable) {
       {L"--cleanup", kDefaultAppId, false, false},              // index 0 is never a switch
       {L"--cleanup --lumora-beta", kBetaAppId, false, false},
       {L"installer.exe --cleanup --lumora-dev", kDevAppId, false, true},
-      {L"installer.exe --verbose --do-not-launch-chrome", kDefaultAppId, false, false},
+      {L"installer.exe --verbose --do-not-launch-lumora", kDefaultAppId, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.command_line);

@@ -1,11 +1,15 @@
 // Checks the built bare stub as a file: a 64-bit GUI image that imports from kernel32, advapi32
-// and shell32 and nothing else (no C runtime), with its manifest and version resources.
+// and shell32 and nothing else (no C runtime), with its manifest and version resources, whose
+// first act is to narrow the DLL search to System32, and whose load configuration asks the loader
+// to do the same for the static imports' dependencies. The last two are checked in a packed
+// installer too, since the packer rewrites the image.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -14,9 +18,16 @@
 
 namespace {
 
-std::vector<uint8_t> ReadStub() {
-  std::ifstream file(LUMORA_STUB_PATH, std::ios::binary);
+std::vector<uint8_t> ReadFile(const char* path) {
+  std::ifstream file(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+std::vector<uint8_t> ReadStub() { return ReadFile(LUMORA_STUB_PATH); }
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 struct Image {
@@ -41,7 +52,106 @@ struct Image {
     }
     return nullptr;
   }
+  const IMAGE_DATA_DIRECTORY& Directory(int index) const {
+    return nt->OptionalHeader.DataDirectory[index];
+  }
+  // "dll!function" for the import address table slot at rva; empty when no import uses it.
+  std::string ImportAt(uint32_t rva) const {
+    const IMAGE_DATA_DIRECTORY& imports = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+    for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(At(imports.VirtualAddress));
+         d != nullptr && d->Name != 0; ++d) {
+      const uint32_t names = d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk;
+      for (uint32_t i = 0;; ++i) {
+        const uint8_t* entry = At(names + i * 8);
+        if (entry == nullptr) break;
+        uint64_t thunk = 0;
+        std::memcpy(&thunk, entry, 8);
+        if (thunk == 0) break;
+        if (d->FirstThunk + i * 8 != rva) continue;
+        if (thunk & IMAGE_ORDINAL_FLAG64) return "ordinal";
+        const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+            At(static_cast<uint32_t>(thunk)));
+        return Lower(reinterpret_cast<const char*>(At(d->Name))) + "!" +
+               reinterpret_cast<const char*>(by_name->Name);
+      }
+    }
+    return "";
+  }
 };
+
+// The load configuration directory and the DependentLoadFlags it carries (offset 0x4E).
+void ExpectLoadConfiguration(const Image& image) {
+  const IMAGE_DATA_DIRECTORY& directory = image.Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
+  ASSERT_NE(directory.VirtualAddress, 0u) << "no load configuration directory";
+  ASSERT_GE(directory.Size, 0x50u) << "too short to hold DependentLoadFlags";
+  const uint8_t* record = image.At(directory.VirtualAddress);
+  ASSERT_NE(record, nullptr) << "the directory points outside the sections' file data";
+  uint32_t size = 0;
+  std::memcpy(&size, record, 4);
+  EXPECT_EQ(size, directory.Size) << "the record's own size and the directory's differ";
+  uint16_t dependent_load_flags = 0;
+  std::memcpy(&dependent_load_flags, record + 0x4E, 2);
+  EXPECT_EQ(dependent_load_flags, 0x800) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
+  // No security cookie for the loader to initialise, no guard tables to check.
+  uint64_t cookie = 0;
+  std::memcpy(&cookie, record + 0x58, 8);
+  EXPECT_EQ(cookie, 0u);
+}
+
+// Decodes the entry point up to its first call. Only the instructions a function prologue and
+// an argument need are known; anything else fails the check rather than being skipped.
+struct FirstCall {
+  std::string target;   // "dll!function" of the import it calls through, or why not
+  int64_t ecx = -1;     // the first argument, when set by an immediate
+};
+
+FirstCall DecodeFirstCall(const Image& image) {
+  FirstCall call;
+  uint32_t rva = image.nt->OptionalHeader.AddressOfEntryPoint;
+  for (int instructions = 0; instructions < 16; ++instructions) {
+    const uint8_t* code = image.At(rva);
+    if (code == nullptr) {
+      call.target = "entry point outside the image";
+      return call;
+    }
+    auto imm32 = [&](int at) {
+      int32_t value = 0;
+      std::memcpy(&value, code + at, 4);
+      return value;
+    };
+    if (code[0] == 0x48 && code[1] == 0x83 && code[2] == 0xEC) {  // sub rsp, imm8
+      rva += 4;
+    } else if (code[0] == 0x48 && code[1] == 0x81 && code[2] == 0xEC) {  // sub rsp, imm32
+      rva += 7;
+    } else if (code[0] == 0xB9) {  // mov ecx, imm32
+      call.ecx = static_cast<uint32_t>(imm32(1));
+      rva += 5;
+    } else if (code[0] == 0xFF && code[1] == 0x15) {  // call [rip + disp32]
+      call.target = image.ImportAt(static_cast<uint32_t>(rva + 6 + imm32(2)));
+      if (call.target.empty()) call.target = "an indirect call through no import";
+      return call;
+    } else if (code[0] == 0xE8) {  // call rel32
+      call.target = "a direct call into the image";
+      return call;
+    } else {
+      char byte[48];
+      std::snprintf(byte, sizeof(byte), "an unexpected instruction byte 0x%02X", code[0]);
+      call.target = byte;
+      return call;
+    }
+  }
+  call.target = "no call among the first instructions";
+  return call;
+}
+
+// The bare stub, and where the build made one, an installer packed from it.
+std::vector<const char*> Images() {
+  std::vector<const char*> paths = {LUMORA_STUB_PATH};
+#ifdef LUMORA_PACKED_PATH
+  paths.push_back(LUMORA_PACKED_PATH);
+#endif
+  return paths;
+}
 
 TEST(StubImage, IsA64BitGuiImageWithoutRuntime) {
   Image image(ReadStub());
@@ -60,14 +170,32 @@ TEST(StubImage, IsA64BitGuiImageWithoutRuntime) {
   std::set<std::string> dlls;
   for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.At(imports.VirtualAddress));
        d != nullptr && d->Name != 0; ++d) {
-    std::string name(reinterpret_cast<const char*>(image.At(d->Name)));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    dlls.insert(name);
+    dlls.insert(Lower(reinterpret_cast<const char*>(image.At(d->Name))));
   }
   for (const std::string& dll : dlls) std::printf("imports from %s\n", dll.c_str());
   const std::set<std::string> allowed = {"kernel32.dll", "advapi32.dll", "shell32.dll"};
   for (const std::string& dll : dlls) EXPECT_TRUE(allowed.count(dll)) << "unexpected import " << dll;
   EXPECT_TRUE(dlls.count("kernel32.dll"));
+}
+
+TEST(StubImage, LoadConfigurationKeepsStaticDependenciesInSystem32) {
+  for (const char* path : Images()) {
+    SCOPED_TRACE(path);
+    Image image(ReadFile(path));
+    ASSERT_NE(image.nt, nullptr) << "cannot read the image";
+    ExpectLoadConfiguration(image);
+  }
+}
+
+TEST(StubImage, EntryPointFirstNarrowsTheDllSearchToSystem32) {
+  for (const char* path : Images()) {
+    SCOPED_TRACE(path);
+    Image image(ReadFile(path));
+    ASSERT_NE(image.nt, nullptr) << "cannot read the image";
+    const FirstCall call = DecodeFirstCall(image);
+    EXPECT_EQ(call.target, "kernel32.dll!SetDefaultDllDirectories");
+    EXPECT_EQ(call.ecx, 0x800) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
+  }
 }
 
 TEST(StubImage, CarriesManifestAndVersionButNoPayload) {

@@ -204,6 +204,67 @@ TEST_F(ExpandCabinetTest, PathsOutsideAsciiSurviveTheLibrarysUtf8) {
   EXPECT_EQ(Contents(target), DataFile(L"setup.exe"));
 }
 
+// A path that the library cannot be handed exactly is refused, never approximated. A lone
+// surrogate would otherwise become U+FFFD on the way to UTF-8, and the library would open the
+// cabinet of that other name, which is there and valid.
+TEST_F(ExpandCabinetTest, LoneSurrogatesAreRefusedNotReplaced) {
+  const std::wstring replaced_directory = scratch / L"\xFFFD\\";
+  ASSERT_TRUE(CreateDirectoryW(replaced_directory.c_str(), nullptr));
+  ASSERT_TRUE(WriteBytes(replaced_directory + L"SETUP.EX_", DataFile(L"setup_one.cab")));
+  ASSERT_TRUE(WriteBytes(scratch / L"SETUP\xFFFD.EX_", DataFile(L"setup_one.cab")));
+  const std::wstring cases[] = {
+      scratch / L"\xD800\\SETUP.EX_",  // in the directory part
+      scratch / L"SETUP\xDC00.EX_",      // in the file name part
+  };
+  for (const std::wstring& lone : cases) {
+    SCOPED_TRACE(testing::PrintToString(lone));
+    EXPECT_FALSE(ExpandCabinet(lone.c_str(), destination.c_str()));
+    EXPECT_FALSE(Facts(destination).exists);
+  }
+}
+
+// The library keeps the cabinet's directory and name in buffers of CB_MAX_CAB_PATH and
+// CB_MAX_CABINET_NAME bytes and joins the two into one of MAX_PATH bytes, so the directory may take
+// 255 bytes of UTF-8, and both together 257. The bytes are counted, not the UTF-16 units: each
+// CJK character is three of them.
+TEST_F(ExpandCabinetTest, DirectoryAndNameFitTheLibrarysBuffersInUtf8Bytes) {
+  const size_t base = scratch.Path().size();  // ASCII
+  struct Case {
+    size_t directory_bytes;  // final backslash included; the scratch directory itself when 0
+    size_t joined_bytes;
+    bool expands;
+  } cases[] = {
+      {248, 257, true}, {249, 258, false},  // the joined path at its limit, then one more
+      {0, 257, true}, {0, 258, false},      // the same, with the bytes in the name
+      {256, 257, false},                    // a directory over its own limit
+  };
+  const std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.directory_bytes << " of " << c.joined_bytes);
+    // Text of the given UTF-8 size: about half of it in three-byte characters, then ASCII, then a
+    // tag that keeps the cases apart.
+    auto text = [](size_t bytes, const std::wstring& tail) {
+      const size_t wide = (bytes - tail.size()) / 6;
+      return std::wstring(wide, L'\x6F22') + std::wstring(bytes - 3 * wide - tail.size(), L'd') +
+             tail;
+    };
+    std::wstring directory = scratch.Path();
+    size_t directory_bytes = base;
+    if (c.directory_bytes != 0) {
+      directory += text(c.directory_bytes - base - 1, std::to_wstring(index)) + L"\\";
+      directory_bytes = c.directory_bytes;
+      ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+    }
+    source = directory + text(c.joined_bytes - directory_bytes, std::to_wstring(index));
+    ASSERT_TRUE(WriteBytes(source, cabinet));
+    EXPECT_EQ(ExpandCabinet(source.c_str(), destination.c_str()), c.expands);
+    EXPECT_EQ(Facts(destination).exists, c.expands);
+    DeleteFileW(destination.c_str());
+    ++index;
+  }
+}
+
 // The shipped setup cabinet uses LZX with a window of 2^18 bytes, which no tool of the build
 // writes; a cabinet of uncompressed LZX blocks shows that the library's LZX path takes it.
 TEST_F(ExpandCabinetTest, ExpandsAnLzxCabinet) {

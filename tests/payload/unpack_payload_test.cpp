@@ -163,6 +163,81 @@ TEST(UnpackPayload, MalformedPayloads) {
   }
 }
 
+// Member names that would leave the work directory, name something other than a plain file in it,
+// or name the file another member becomes. No tool of the build writes such names, so each image
+// is a copy of a layout whose resources are replaced through UpdateResourceW.
+TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
+  const struct {
+    const wchar_t* archive_name;
+    const wchar_t* setup_type;
+    const wchar_t* setup_name;
+    uint32_t code;
+  } cases[] = {
+      {L"LUMORA\\..\\..\\VICTIM.TXT", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
+      {L"LUMORA/../../VICTIM.TXT", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
+      {L"LUMORA.7Z:STREAM", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
+      {L"LUMORA.PACKED.7Z.", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
+      // The archive is judged first when both names are bad.
+      {L"LUMORA\\..\\X", L"B7", L"SETUP.EXE", EXIT_ARCHIVE_UNPACK_FAILED},
+      {L"LUMORA.PACKED.7Z", L"BL", L"SETUP\\..\\..\\VICTIM.TXT", EXIT_SETUP_UNPACK_FAILED},
+      {L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_:S", EXIT_SETUP_UNPACK_FAILED},
+      // A patch named as the file that the patch program writes, in either spelling.
+      {L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED},
+      {L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE.", EXIT_SETUP_UNPACK_FAILED},
+      // An uncompressed setup program is "setup.exe" whatever its name: not judged.
+      {L"LUMORA.PACKED.7Z", L"BN", L"SETUP\\..\\..\\VICTIM.TXT", EXIT_OK},
+  };
+  const std::vector<uint8_t> archive = DataFile(L"archive.7z");
+  const std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  ScratchDirectory images;
+  ASSERT_TRUE(images.Ok());
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.archive_name) + L" / " + c.setup_type +
+                                        L" " + c.setup_name));
+    const std::wstring image = images / (L"hostile" + std::to_wstring(index++) + L".dll");
+    ASSERT_TRUE(CopyFileW(LayoutPath(L"integer_only").c_str(), image.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceW(image.c_str(), TRUE);
+    ASSERT_NE(update, nullptr);
+    const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : archive;
+    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
+                                const_cast<uint8_t*>(archive.data()),
+                                static_cast<DWORD>(archive.size())));
+    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
+                                const_cast<uint8_t*>(setup.data()),
+                                static_cast<DWORD>(setup.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    HMODULE module = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+
+    // The work directory sits in a folder of its own, the installer's, where "LUMORA\..\..\" leads.
+    ScratchDirectory outside;
+    const std::wstring work = outside / L"installer\\LM_00000.tmp\\";
+    ASSERT_TRUE(CreateDirectoryW((outside / L"installer").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+    Unpacked u;
+    u.result = UnpackPayload(module, work.c_str(), u.setup_path, u.setup_type, u.archive_path,
+                             u.archive_type, u.max_attempts);
+    FreeLibrary(module);
+    EXPECT_EQ(u.result.code, c.code);
+    EXPECT_FALSE(Exists(outside / L"installer\\VICTIM.TXT"));
+    EXPECT_FALSE(Exists(outside / L"VICTIM.TXT"));
+    if (c.code == EXIT_OK) {
+      EXPECT_EQ(std::wstring(u.setup_path.text), work + L"setup.exe");
+      EXPECT_EQ(Contents(u.setup_path.text), archive);
+      DeleteFileW(u.setup_path.text);
+      DeleteFileW(u.archive_path.text);
+    } else {
+      EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_INVALID_NAME));
+      EXPECT_STREQ(u.archive_path.text, L"");
+      EXPECT_STREQ(u.setup_path.text, L"");
+    }
+    // Nothing but the work directory itself beside the installer, and nothing in it.
+    EXPECT_TRUE(RemoveDirectoryW(work.c_str())) << "the work directory is empty";
+    EXPECT_TRUE(RemoveDirectoryW((outside / L"installer").c_str()));
+  }
+}
+
 // A work directory whose path is exactly long enough for the length in units given.
 std::wstring LongWorkDirectory(const ScratchDirectory& scratch, size_t length) {
   std::wstring path = scratch.Path();

@@ -51,7 +51,7 @@ run_image(two_archives_two_types "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.
 run_image(corrupt_cabinet "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.EX_ BL \"@P@/not_a_cabinet.cab\"")
 run_image(truncated_cabinet "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.EX_ BL \"@P@/setup_truncated.cab\"")
 run_image(long_archive_name "LUMORA${long_tail} B7 \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"")
-# A name that leads into a directory that does not exist: the file cannot be created.
+# Names that lead into a directory: refused before anything is written.
 run_image(archive_name_invalid "LUMORA\\NOWHERE.7Z B7 \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"")
 run_image(setup_name_invalid "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP\\NOWHERE.EX_ BL \"@P@/setup_mszip.cab\"")
 run_image(setup_not_a_program "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@P@/not_a_program.exe\"")

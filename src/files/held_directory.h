@@ -1,0 +1,40 @@
+// The work directory, held open from its creation until the clean-up removes it. Every later step
+// finds the directory again by its path: each write, the setup program's launch, each deletion.
+// Were it renamed and a link to another folder put in its place meanwhile, those steps would
+// follow the link, and the clean-up would delete files of the same names in the link's target.
+// A handle that does not share deletion refuses every rename and deletion of the directory for
+// as long as it is open (on NTFS, renaming a folder above it fails too, since an open handle lies
+// below), so the path keeps naming the directory the run created.
+#pragma once
+
+#include <windows.h>
+
+class HeldDirectory {
+ public:
+  HeldDirectory() = default;
+  ~HeldDirectory() { Release(); }
+  HeldDirectory(HeldDirectory&& other) : handle_(other.handle_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  HeldDirectory& operator=(HeldDirectory&& other) {
+    if (this != &other) {
+      Release();
+      handle_ = other.handle_;
+      other.handle_ = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+  }
+  HeldDirectory(const HeldDirectory&) = delete;
+  HeldDirectory& operator=(const HeldDirectory&) = delete;
+
+  // Opens path itself, never what a link there points to, and keeps it open when it is a
+  // directory and no reparse point. False, with the last error set, leaves nothing held: the
+  // path did not name such a directory (something was put in its place) or could not be opened.
+  bool Hold(const wchar_t* path);
+  // Closes the handle; the thread's last error is kept.
+  void Release();
+  bool IsHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
