@@ -16,7 +16,7 @@ struct Refusal {
   int status;
 };
 
-const std::string k260(254, 'X');  // "LUMORA" + 254 = 260 units
+const std::string k244(238, 'X');  // "LUMORA" + 238 = 244 units: too long for any path
 
 class PackRefusal : public PackFixture {
  protected:
@@ -41,8 +41,10 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"setup without prefix", "--setup-name INSTALL.EX_", "must begin with \"setup\"", 1},
       {"setup prefix not at start", "--setup-name MYSETUP.EX_", "must begin with \"setup\"", 1},
       {"setup named as archive", "--setup-name LUMORA.EXE", "must begin with \"setup\"", 1},
-      {"archive name of 260 units", "--archive-name LUMORA" + k260, "at most 259", 1},
-      {"setup name of 260 units", "--setup-name SETUP" + k260 + "X", "at most 259", 1},
+      {"archive name of 244 units", "--archive-name LUMORA" + k244, "at most 243", 1},
+      {"setup name of 244 units", "--setup-name SETUP" + k244 + "X", "at most 243", 1},
+      {"patch named setup.exe", "--setup-type B7 --setup-name Setup.Exe",
+       "patch setup program (B7) cannot be named", 1},
       {"cabinet named setup.exe", "--setup-name setup.exe", "cannot be named \"setup.exe\"", 1},
       {"cabinet named SETUP.EXE", "--setup-type BL --setup-name SETUP.EXE",
        "cannot be named \"setup.exe\"", 1},
@@ -51,9 +53,15 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"empty setup program as cabinet", "--setup empty --setup-type BL", "is empty", 1},
       {"unknown archive type", "--archive-type B8", "must be B7, BL or BN", 1},
       {"unknown setup type", "--setup-type bl", "must be B7, BL or BN", 1},
-      {"path separator in a name", "--archive-name LUMORA/X.7Z", "printable ASCII", 1},
-      {"colon in a name", "--setup-name SETUP:1", "printable ASCII", 1},
-      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "printable ASCII", 1},
+      {"path separator in a name", "--archive-name LUMORA/X.7Z", "may hold only ASCII", 1},
+      {"colon in a name", "--setup-name SETUP:1", "may hold only ASCII", 1},
+      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "may hold only ASCII", 1},
+      {"two dots in a name", "--archive-name LUMORA..7Z", "may hold only ASCII", 1},
+      {"final dot", "--setup-type BN --setup-name SETUP.EXE.", "may hold only ASCII", 1},
+      {"space in a name", "--archive-name 'LUMORA 7Z'", "may hold only ASCII", 1},
+      {"version ending in a backslash", "--previous-version '1.2\\'", "backslash", 1},
+      {"version too long for the command line", "--previous-version " + std::string(938, '1'),
+       "at most 937", 1},
       {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 1},
       {"malformed UTF-8 version", "--previous-version \"$(printf '1.\\303')\"", "not valid UTF-8", 1},
       {"missing archive file", "--archive nothing.7z", "cannot open", 1},
