@@ -15,6 +15,8 @@ namespace {
 // string longer than this is not something a person reads.
 constexpr uint32_t kMaxShownVersion = 64 * 1024;
 constexpr uint32_t kCopyChunk = 4 << 20;
+// A certificate table holds at least one entry's 8-byte header.
+constexpr uint32_t kSmallestCertificateTable = 8;
 
 bool ComputeChecksum(const InputFile& file, const PeImage& image, uint32_t& checksum,
                      std::string& error) {
@@ -35,13 +37,14 @@ bool ComputeChecksum(const InputFile& file, const PeImage& image, uint32_t& chec
 // Windows finds a resource by a binary search over the sorted names of a directory, with the
 // name it is given upper-cased; a name stored out of order or in lower case is enumerated but
 // not found again. This repeats that search over the names as stored.
-bool LoaderFinds(const std::vector<std::u16string>& stored, const std::u16string& wanted) {
+bool LoaderFinds(const std::vector<ResourceKey>& stored, const std::u16string& wanted) {
   const std::u16string key = AsciiUpper(wanted);
   size_t low = 0, high = stored.size();
   while (low < high) {
     const size_t middle = (low + high) / 2;
-    if (stored[middle] == key) return true;
-    if (stored[middle] < key) {
+    const std::u16string& name = stored[middle].name();
+    if (name == key) return true;
+    if (name < key) {
       low = middle + 1;
     } else {
       high = middle;
@@ -49,6 +52,19 @@ bool LoaderFinds(const std::vector<std::u16string>& stored, const std::u16string
   }
   return false;
 }
+
+// The stub meets at most this many names of one type: it records at most the archive and the
+// setup program, and the third named resource of a type is always a second member or an
+// unknown name, where it stops. Only these few are looked up and read.
+constexpr size_t kEntriesTheStubReaches = 3;
+
+// The resources listed under one payload type's directory entry.
+struct TypeGroup {
+  uint32_t type_entry = 0;
+  std::string type;
+  std::vector<ResourceKey> names;           // the string names, in stored order
+  std::vector<const ListedResource*> firsts;  // the first language of each name, in order
+};
 
 std::string Hex(uint64_t value) {
   char text[32];
@@ -77,71 +93,91 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   report.stored_checksum = image.checksum;
   uint32_t rva = 0, size = 0;
   image.Directory(kDirectorySecurity, rva, size);
+  // Its "address" is a file offset. A signature follows the sections, within the file.
+  report.signature_offset = rva;
   report.signature_size = size;
+  if ((rva != 0 || size != 0) &&
+      (size < kSmallestCertificateTable || rva < image.RawEnd() ||
+       uint64_t{rva} + size > image.file_size)) {
+    report.image_fault = "its certificate table (" + std::to_string(size) + " bytes at offset " +
+                         Hex(rva) + ") does not lie within the file after the sections; " +
+                         "no signing tool or signature check can read it";
+  }
   image.Directory(kDirectoryResource, rva, size);
   if (const PeSection* s = rva != 0 ? image.SectionAt(rva) : nullptr) {
     report.resource_section = s->name;
   }
 
-  std::vector<std::u16string> named_types;
-  std::map<std::string, std::vector<std::u16string>> names_by_type;
-  std::vector<PayloadType> types;
+  std::vector<ResourceKey> named_types;
+  std::vector<TypeGroup> groups;
+  const ListedResource* version = nullptr;
   for (const ListedResource& r : listing) {
-    if (r.type.named && (named_types.empty() || named_types.back() != r.type.name)) {
-      named_types.push_back(r.type.name);
+    const bool new_type = groups.empty() || groups.back().type_entry != r.type_entry;
+    if (r.type.named && (named_types.empty() || !(named_types.back() == r.type))) {
+      named_types.push_back(r.type);
     }
-    if (!r.type.named || !IsPayloadType(r.type.name)) {
+    if (!r.type.named || !IsPayloadType(r.type.name())) {
       if (!r.type.named && r.type.id == kRtRcdata && !r.name.named &&
-          r.name.id == kPreviousVersionId && !report.has_previous_version) {
-        report.has_previous_version = true;
-        report.previous_version_size = r.size;
-        std::vector<uint8_t> bytes(std::min(r.size, kMaxShownVersion) & ~1u);
-        uint8_t last[2] = {1, 1};
-        if (r.mapped && r.size >= 2 && file.ReadAt(r.file_offset, bytes.data(), bytes.size(), error) &&
-            file.ReadAt(r.file_offset + r.size - 2, last, 2, error)) {
-          report.previous_version_valid = r.size % 2 == 0 && last[0] == 0 && last[1] == 0;
-          for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            const char16_t unit = Load16(&bytes[i]);
-            if (unit == 0) break;
-            report.previous_version += unit;
-          }
-        }
+          r.name.id == kPreviousVersionId && version == nullptr) {
+        version = &r;
       } else {
         report.others.push_back(r);
       }
       continue;
     }
-    const std::string type = Utf16ToUtf8(r.type.name);
-    const std::string shown = KeyText(r.name);
-    PayloadMember m{type, r.name.named ? r.name.name : std::u16string(shown.begin(), shown.end()),
-                    r.language, r.size, r.data_rva, r.mapped, r.file_offset};
-    report.payload.push_back(m);
-    if (types.empty() || types.back().type != type) types.push_back({type, {}});
-    std::vector<std::u16string>& names = names_by_type[type];
-    if (r.name.named && (names.empty() || names.back() != r.name.name)) names.push_back(r.name.name);
-    PayloadEntry entry;
-    entry.named = r.name.named;
-    entry.name = r.name.name;
-    entry.size = r.size;
-    uint8_t magic[4] = {};
-    entry.cabinet_magic = r.mapped && r.size >= 4 && file.ReadAt(r.file_offset, magic, 4, error) &&
-                          magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+    const std::string type = Utf16ToUtf8(r.type.name());
+    report.payload.push_back(
+        {type, r.name, r.language, r.size, r.data_rva, r.mapped, r.file_offset});
+    if (new_type) groups.push_back({r.type_entry, type, {}, {}});
+    TypeGroup& group = groups.back();
     // Further languages of a name are never reached: the stub finds one and moves on.
-    if (!types.back().entries.empty() && entry.named && types.back().entries.back().named &&
-        types.back().entries.back().name == entry.name) {
-      continue;
-    }
-    types.back().entries.push_back(entry);
+    if (!group.firsts.empty() && group.firsts.back()->name_entry == r.name_entry) continue;
+    if (r.name.named) group.names.push_back(r.name);
+    group.firsts.push_back(&r);
   }
+
   std::vector<PayloadType> reachable;
-  for (PayloadType& t : types) {
-    if (!LoaderFinds(named_types, std::u16string(t.type.begin(), t.type.end()))) continue;
-    for (PayloadEntry& e : t.entries) {
-      e.findable = e.named && LoaderFinds(names_by_type[t.type], e.name);
+  for (const TypeGroup& group : groups) {
+    if (!LoaderFinds(named_types, std::u16string(group.type.begin(), group.type.end()))) continue;
+    PayloadType t{group.type, {}};
+    for (size_t i = 0; i < group.firsts.size() && i < kEntriesTheStubReaches; ++i) {
+      const ListedResource& r = *group.firsts[i];
+      PayloadEntry e;
+      e.named = r.name.named;
+      // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
+      const std::u16string& stored = r.name.name();
+      e.name = stored.substr(0, stored.find(u'\0'));
+      // A name beginning with '#' is read by FindResourceW as a number, not looked up by name.
+      e.findable = e.named && (e.name.empty() || e.name[0] != u'#') && LoaderFinds(group.names, e.name);
+      e.size = r.size;
+      e.mapped = r.mapped;
+      uint8_t magic[4] = {};
+      e.cabinet_magic = r.mapped && r.size >= 4 && file.ReadAt(r.file_offset, magic, 4, error) &&
+                        magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+      t.entries.push_back(std::move(e));
     }
     reachable.push_back(std::move(t));
   }
-  report.verdict = ClassifyPayload(reachable);
+
+  if (version != nullptr) {
+    report.has_previous_version = true;
+    report.previous_version_size = version->size;
+    std::vector<uint8_t> bytes(std::min(version->size, kMaxShownVersion) & ~1u);
+    uint8_t last[2] = {1, 1};
+    if (version->mapped && version->size >= 2 &&
+        file.ReadAt(version->file_offset, bytes.data(), bytes.size(), error) &&
+        file.ReadAt(version->file_offset + version->size - 2, last, 2, error)) {
+      report.previous_version_valid = version->size % 2 == 0 && last[0] == 0 && last[1] == 0;
+      for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char16_t unit = Load16(&bytes[i]);
+        if (unit == 0) break;
+        report.previous_version += unit;
+      }
+    }
+  }
+  report.verdict =
+      ClassifyPayload(reachable, report.previous_version_valid ? &report.previous_version : nullptr);
+
   error.clear();
   return true;
 }
@@ -162,13 +198,18 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   } else {
     out << " (wrong: computed " << Hex(r.computed_checksum) << ")\n";
   }
-  out << "signature: " << (r.signature_size == 0 ? "none" : std::to_string(r.signature_size) + " bytes")
-      << "\n";
+  out << "signature: ";
+  if (!r.image_fault.empty()) {
+    out << "malformed (" << r.signature_size << " bytes at offset " << Hex(r.signature_offset)
+        << ")\n";
+  } else {
+    out << (r.signature_size == 0 ? "none" : std::to_string(r.signature_size) + " bytes") << "\n";
+  }
   out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
   out << "payload:" << (r.payload.empty() ? " none" : "") << "\n";
   for (const PayloadMember& m : r.payload) {
-    const Member* member = MemberOfName(m.name);
-    out << "  " << m.type << "  " << Utf16ToUtf8(m.name) << "  " << m.size << " bytes  language "
+    const Member* member = MemberOfName(m.name.name());
+    out << "  " << m.type << "  " << KeyText(m.name) << "  " << m.size << " bytes  language "
         << m.language << "  ";
     if (m.mapped) {
       out << "file offset " << Hex(m.file_offset)
@@ -183,7 +224,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   if (!r.has_previous_version) {
     out << "none\n";
   } else if (r.previous_version_valid) {
-    out << "\"" << Utf16ToUtf8(r.previous_version) << "\"\n";
+    out << "\"" << NameText(r.previous_version) << "\"\n";
   } else {
     out << "ignored by the stub (" << r.previous_version_size
         << " bytes; it must be a terminated UTF-16 string)\n";
@@ -193,9 +234,11 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
     out << "  type " << KeyText(o.type) << "  name " << KeyText(o.name) << "  language "
         << o.language << "  " << o.size << " bytes\n";
   }
-  if (r.verdict.accepted()) {
-    out << "verdict: accepted: archive " << Utf16ToUtf8(r.verdict.archive_name) << " ("
-        << r.verdict.archive_type << "), setup program " << Utf16ToUtf8(r.verdict.setup_name)
+  if (!r.image_fault.empty()) {
+    out << "verdict: rejected: " << r.image_fault << "\n";
+  } else if (r.verdict.accepted()) {
+    out << "verdict: accepted: archive " << NameText(r.verdict.archive_name) << " ("
+        << r.verdict.archive_type << "), setup program " << NameText(r.verdict.setup_name)
         << " (" << r.verdict.setup_type << ")\n";
   } else {
     out << "verdict: rejected: the stub would exit with " << r.verdict.code << " (error "
@@ -211,5 +254,5 @@ int RunCheck(const std::string& path, std::ostream& out, std::ostream& err) {
     return 2;
   }
   PrintReport(report, out);
-  return report.verdict.accepted() ? 0 : 1;
+  return report.accepted() ? 0 : 1;
 }

@@ -13,7 +13,7 @@
 
 struct PayloadMember {
   std::string type;
-  std::u16string name;
+  ResourceKey name;
   uint16_t language = 0;
   uint32_t size = 0;
   uint32_t rva = 0;
@@ -26,7 +26,8 @@ struct InstallerReport {
   uint64_t file_size = 0;
   bool pe32_plus = false;
   uint64_t overlay = 0;            // bytes after the last section's raw data
-  uint32_t signature_size = 0;     // the certificate table's size, 0 when unsigned
+  uint32_t signature_offset = 0;   // the certificate table's file offset, 0 when unsigned
+  uint32_t signature_size = 0;     // ... and its size
   uint32_t stored_checksum = 0;
   uint32_t computed_checksum = 0;
   bool checksum_computed = false;
@@ -38,6 +39,11 @@ struct InstallerReport {
   std::u16string previous_version;     // up to its terminator
   std::vector<ListedResource> others;  // everything else, in directory order
   PayloadVerdict verdict;
+  // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
+  // certificate table that is not in the file); empty when there is none.
+  std::string image_fault;
+
+  bool accepted() const { return image_fault.empty() && verdict.accepted(); }
 };
 
 // Reads the installer at path. compute_checksum reads the whole file once more; the packer,

@@ -23,6 +23,8 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
     path_ = std::move(other.path_);
     size_ = other.size_;
     mtime_ = other.mtime_;
+    device_ = other.device_;
+    inode_ = other.inode_;
     other.fd_ = -1;
   }
   return *this;
@@ -33,7 +35,9 @@ InputFile::~InputFile() {
 }
 
 bool InputFile::Open(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opening a FIFO for reading waits for a writer unless it is opened non-blocking; the type
+  // is known only once it is open.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = ErrnoText("cannot open", path);
     return false;
@@ -49,11 +53,19 @@ bool InputFile::Open(const std::string& path, std::string& error) {
     close(fd);
     return false;
   }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error = ErrnoText("cannot read", path);
+    close(fd);
+    return false;
+  }
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
   path_ = path;
   size_ = static_cast<uint64_t>(info.st_size);
   mtime_ = static_cast<int64_t>(info.st_mtime);
+  device_ = static_cast<uint64_t>(info.st_dev);
+  inode_ = static_cast<uint64_t>(info.st_ino);
   // Payloads are read front to back once.
   posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   return true;
@@ -77,6 +89,13 @@ bool InputFile::ReadAt(uint64_t offset, void* buffer, size_t size, std::string& 
     size -= static_cast<size_t>(got);
   }
   return true;
+}
+
+bool NamesOpenFile(const std::string& path, const InputFile& file) {
+  struct stat info;
+  if (!file.IsOpen() || stat(path.c_str(), &info) != 0) return false;
+  return static_cast<uint64_t>(info.st_dev) == file.device_ &&
+         static_cast<uint64_t>(info.st_ino) == file.inode_;
 }
 
 namespace {

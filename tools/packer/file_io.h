@@ -15,7 +15,8 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  // Opens a regular file; on failure returns false with the reason in error.
+  // Opens a regular file; on failure returns false with the reason in error. Anything else (a
+  // FIFO, a device) is refused without waiting for a writer to appear.
   bool Open(const std::string& path, std::string& error);
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
@@ -29,7 +30,16 @@ class InputFile {
   std::string path_;
   uint64_t size_ = 0;
   int64_t mtime_ = 0;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+
+  friend bool NamesOpenFile(const std::string& path, const InputFile& file);
 };
+
+// Whether path names the very file that is open (the same device and inode), so that a hard
+// link or another spelling of the path is caught as well as the same text. False when nothing
+// exists at path.
+bool NamesOpenFile(const std::string& path, const InputFile& file);
 
 // The packed installer being written. It is written to a temporary file beside the final path
 // and renamed over it by Commit; until then nothing exists under the final name, and the
@@ -42,6 +52,7 @@ class OutputFile {
   ~OutputFile();
 
   bool Create(const std::string& final_path, std::string& error);
+  bool IsOpen() const { return fd_ >= 0; }
   bool Write(const void* data, size_t size, std::string& error);
   bool WriteAt(uint64_t offset, const void* data, size_t size, std::string& error);
   const std::string& temp_path() const { return temp_path_; }

@@ -1,7 +1,5 @@
 #include "pack_command.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -44,24 +42,76 @@ NewResource StreamedMember(const std::string& type, const std::u16string& name,
 }
 
 // The previous version as the stub reads it: UTF-16LE with a terminating zero unit.
-bool PreviousVersionBytes(const std::string& text, std::vector<uint8_t>& bytes, std::string& error) {
+bool PreviousVersionBytes(const std::string& text, size_t archive_name_units,
+                          const std::string& archive_type, std::vector<uint8_t>& bytes,
+                          std::string& error) {
   std::u16string units;
   if (!Utf8ToUtf16(text, units)) {
     error = "the previous version is not valid UTF-8";
     return false;
   }
-  // The stub puts the version between double quotes on the setup program's command line and
-  // escapes nothing.
-  for (char16_t c : units) {
-    if (c < 0x20 || c == u'"') {
-      error = "the previous version may not hold double quotes or control characters";
-      return false;
-    }
-  }
+  if (!CheckPreviousVersion(units, archive_name_units, archive_type, error)) return false;
   units += u'\0';
   for (char16_t c : units) {
     bytes.push_back(static_cast<uint8_t>(c));
     bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return true;
+}
+
+// An output path that names one of the inputs would replace it with the installer (or, for
+// the stub, leave no bare stub to pack the next release from): each is refused alike.
+bool CheckOutputIsNoInput(const std::string& output, const InputFile* const* inputs,
+                          const char* const* words, size_t count, std::string& error) {
+  for (size_t i = 0; i < count; ++i) {
+    if (NamesOpenFile(output, *inputs[i])) {
+      error = "the output " + output + " is the " + words[i] + " " + inputs[i]->path() +
+              "; packing would replace it";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Copies the stub's own resources (its manifest, version block, icons). In any image each
+// resource's data has bytes of its own in the file, so together they cannot exceed the file;
+// a directory that claims more points resources at the same bytes again, and copying each of
+// them would turn a small stub into a huge installer.
+bool CopyStubResources(const std::string& path, const InputFile& stub_file,
+                       const std::vector<ListedResource>& listed, bool has_previous_version,
+                       std::vector<NewResource>& resources, std::string& error) {
+  uint64_t total = 0;
+  for (const ListedResource& r : listed) {
+    if (r.type.named && IsPayloadType(r.type.name())) {
+      error = path + " already carries payload resources (type " + KeyText(r.type) +
+              "); pack the bare stub";
+      return false;
+    }
+    if (has_previous_version && !r.type.named && r.type.id == kRtRcdata && !r.name.named &&
+        r.name.id == kPreviousVersionId) {
+      error = path + " already carries a previous version (RT_RCDATA 1)";
+      return false;
+    }
+    if (!r.mapped) {
+      error = path + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
+              " lies outside the file";
+      return false;
+    }
+    total += r.size;
+    if (total > stub_file.size()) {
+      error = path + ": its resources claim more bytes than the file holds (" +
+              std::to_string(total) + " of " + std::to_string(stub_file.size()) +
+              "); several of them share their data";
+      return false;
+    }
+    NewResource own = Resource(r.type, r.name);
+    own.language = r.language;
+    own.codepage = r.codepage;
+    own.bytes.resize(r.size);
+    if (r.size != 0 && !stub_file.ReadAt(r.file_offset, own.bytes.data(), r.size, error)) {
+      return false;
+    }
+    resources.push_back(std::move(own));
   }
   return true;
 }
@@ -120,7 +170,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   }
   std::vector<uint8_t> previous_version;
   if (options.has_previous_version &&
-      !PreviousVersionBytes(options.previous_version, previous_version, error)) {
+      !PreviousVersionBytes(options.previous_version, archive_name.size(), options.archive_type,
+                            previous_version, error)) {
     return false;
   }
   InputFile stub_file, archive, setup;
@@ -128,35 +179,27 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   std::vector<ListedResource> stub_resources;
   if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
       !OpenNonEmpty(options.archive, "archive", archive, error) ||
-      !OpenNonEmpty(options.setup, "setup program", setup, error) ||
-      !ReadPeImage(stub_file, stub, error) ||
-      !ReadResourceListing(stub, stub_file, stub_resources, error)) {
+      !OpenNonEmpty(options.setup, "setup program", setup, error)) {
     return false;
   }
-
+  const InputFile* const inputs[] = {&stub_file, &archive, &setup};
+  const char* const words[] = {"stub", "archive", "setup program"};
+  if (!CheckOutputIsNoInput(options.output, inputs, words, 3, error) ||
+      !ReadPeImage(stub_file, stub, error)) {
+    return false;
+  }
+  uint32_t signature_offset = 0, signature_size = 0;
+  stub.Directory(kDirectorySecurity, signature_offset, signature_size);
+  if (signature_offset != 0 || signature_size != 0) {
+    error = options.stub + " is signed; its signature would not cover the installer. Pack the "
+            "unsigned stub and sign the installer after packing";
+    return false;
+  }
   std::vector<NewResource> resources;
-  for (const ListedResource& r : stub_resources) {
-    if (r.type.named && IsPayloadType(r.type.name)) {
-      error = options.stub + " already carries payload resources (type " + KeyText(r.type) +
-              "); pack the bare stub";
-      return false;
-    }
-    if (options.has_previous_version && !r.type.named && r.type.id == kRtRcdata &&
-        !r.name.named && r.name.id == kPreviousVersionId) {
-      error = options.stub + " already carries a previous version (RT_RCDATA 1)";
-      return false;
-    }
-    NewResource own = Resource(r.type, r.name);
-    own.language = r.language;
-    own.codepage = r.codepage;
-    own.bytes.resize(r.size);
-    if (!r.mapped) {
-      error = options.stub + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
-              " lies outside the file";
-      return false;
-    }
-    if (r.size != 0 && !stub_file.ReadAt(r.file_offset, own.bytes.data(), r.size, error)) return false;
-    resources.push_back(std::move(own));
+  if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
+      !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
+                         resources, error)) {
+    return false;
   }
 
   uint32_t section_rva = 0;
@@ -201,23 +244,35 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
     }
     planned.push_back(t);
   }
-  const PayloadVerdict verdict = ClassifyPayload(planned);
+  std::u16string version_text;
+  for (size_t i = 0; i + 3 < previous_version.size(); i += 2) {
+    version_text += static_cast<char16_t>(previous_version[i] | previous_version[i + 1] << 8);
+  }
+  const PayloadVerdict verdict =
+      ClassifyPayload(planned, options.has_previous_version ? &version_text : nullptr);
   if (!verdict.accepted()) {
     error = "the stub would reject this layout: " + verdict.reason;
     return false;
   }
 
+  // The installer is read back the way the stub will read it while it is still the temporary
+  // file, so that a faulty one never appears under the output path.
   ResourceSection section;
-  if (!BuildResourceSection(std::move(resources), section_rva, section, error) ||
-      !WritePackedImage(stub, stub_file, section_rva, section, options.output, error)) {
-    return false;
-  }
+  OutputFile out_file;
   InstallerReport report;
-  if (!InspectInstaller(options.output, report, error, false) || !report.verdict.accepted()) {
-    if (error.empty()) error = "the written installer reads back wrong: " + report.verdict.reason;
-    unlink(options.output.c_str());
+  if (!BuildResourceSection(std::move(resources), section_rva, section, error) ||
+      !out_file.Create(options.output, error) ||
+      !WritePackedImage(stub, stub_file, section_rva, section, out_file, error) ||
+      !InspectInstaller(out_file.temp_path(), report, error, false)) {
     return false;
   }
+  if (!report.accepted()) {
+    error = "the written installer reads back wrong: " +
+            (report.image_fault.empty() ? report.verdict.reason : report.image_fault);
+    return false;
+  }
+  if (!out_file.Commit(error)) return false;
+  report.path = options.output;
   PrintReport(report, out);
   return true;
 }

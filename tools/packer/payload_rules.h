@@ -1,8 +1,10 @@
 // What the stub accepts as its payload, stated once for packing and checking alike. The stub
 // scans the resource types "B7", "BL" and "BN" in that order, names in directory order; a name
 // beginning with "lumora" is the archive, one beginning with "setup" the setup program (ASCII
-// case-insensitive); there must be exactly one of each, each name shorter than 260 UTF-16 units.
-// The type says how the member is stored.
+// case-insensitive); there must be exactly one of each, each name shorter than 260 UTF-16 units
+// and safe as a file name in the work directory. The type says how the member is stored. Then
+// the stub composes paths and the setup program's command line in fixed buffers: what cannot fit
+// them even from the shortest directory an installer can run from fails on every machine.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,14 @@
 #include <vector>
 
 constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
+// The stub's path buffers and its command-line buffer, terminator included.
+constexpr size_t kPathCapacity = 260;
+constexpr size_t kCommandCapacity = 1040;
+// The shortest work directory there is: "LM_", five digits, ".tmp" and a backslash beside an
+// installer at the root of a drive, "C:\".
+constexpr size_t kShortestWorkDirectory = 16;
+// The longest member name that fits a path beside the shortest work directory.
+constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory;
 constexpr uint16_t kPayloadLanguage = 1033;
 constexpr uint16_t kRtRcdata = 10;
 constexpr uint16_t kPreviousVersionId = 1;
@@ -28,10 +38,18 @@ std::u16string AsciiUpper(std::u16string text);
 std::string StorageText(Member member, const std::string& type);
 
 // Checks a name the packer is asked to give a member, and returns it as stored: upper-case, as
-// resource compilers store names and as Windows looks them up. Empty result with the reason in
-// error when the stub would not accept it.
+// resource compilers store names and as Windows looks them up. False with the reason in error
+// when the stub would not accept it or could never write it.
 bool MakeMemberName(const std::string& name, Member member, const std::string& type,
                     std::u16string& stored, std::string& error);
+
+// The longest previous version for which the stub's setup command line fits its buffer when the
+// installer runs from a drive's root, the shortest directory there is; a longer one never fits.
+size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type);
+// Checks a previous version the packer is asked to store: it must fit the setup command line and
+// keep its quoting intact there. False with the reason in error.
+bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_units,
+                          const std::string& archive_type, std::string& error);
 
 // One resource under a payload type, as the stub's enumeration meets it.
 struct PayloadEntry {
@@ -39,6 +57,7 @@ struct PayloadEntry {
   std::u16string name;
   uint64_t size = 0;
   bool findable = true;       // FindResourceW finds it by its name
+  bool mapped = true;         // its data lies within the file's section data
   bool cabinet_magic = false; // the data begins with "MSCF"
 };
 
@@ -58,7 +77,9 @@ struct PayloadVerdict {
   bool accepted() const { return code == 0; }
 };
 
-PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types);
+// previous_version: the version the stub would read (up to its terminator), or null for none.
+PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
+                               const std::u16string* previous_version = nullptr);
 
 // UTF-8 text from the command line as UTF-16; false on malformed UTF-8.
 bool Utf8ToUtf16(const std::string& text, std::u16string& out);

@@ -79,6 +79,7 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
   image.number_of_directories =
       std::min<uint32_t>(Load32(h + image.optional_offset + directories_at - 4),
                          (optional_size - directories_at) / 8);
+  uint64_t sections_end = 0;
   for (uint32_t i = 0; i < number_of_sections; ++i) {
     const uint8_t* s = h + image.section_table_offset + i * kSectionHeaderSize;
     PeSection section;
@@ -92,6 +93,15 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
       error = path + ": section " + section.name + " extends past the end of the file";
       return false;
     }
+    // The loader maps sections at ascending addresses without overlap and refuses other
+    // images; holding to the same lets SectionAt find an address by binary search, so that
+    // looking up every resource of a directory costs no more than a pass over it.
+    const uint64_t extent = std::max(section.virtual_size, section.raw_size);
+    if (section.virtual_address < sections_end) {
+      error = path + ": section " + section.name + " overlaps the one before it";
+      return false;
+    }
+    sections_end = uint64_t{section.virtual_address} + extent;
     image.sections.push_back(section);
   }
   return true;
@@ -123,11 +133,13 @@ void PeImage::Directory(uint32_t index, uint32_t& rva, uint32_t& size) const {
 }
 
 const PeSection* PeImage::SectionAt(uint32_t rva) const {
-  for (const PeSection& s : sections) {
-    const uint32_t extent = std::max(s.virtual_size, s.raw_size);
-    if (rva >= s.virtual_address && rva - s.virtual_address < extent) return &s;
-  }
-  return nullptr;
+  auto after = std::upper_bound(
+      sections.begin(), sections.end(), rva,
+      [](uint32_t value, const PeSection& s) { return value < s.virtual_address; });
+  if (after == sections.begin()) return nullptr;
+  const PeSection& s = *(after - 1);
+  const uint32_t extent = std::max(s.virtual_size, s.raw_size);
+  return rva - s.virtual_address < extent ? &s : nullptr;
 }
 
 bool PeImage::RvaToOffset(uint32_t rva, uint64_t size, uint64_t& offset) const {

@@ -83,8 +83,7 @@ bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string&
 }
 
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
-                      const ResourceSection& resources, const std::string& output_path,
-                      std::string& error) {
+                      const ResourceSection& resources, OutputFile& out, std::string& error) {
   const uint64_t stub_end = stub.RawEnd();
   const uint64_t raw_offset =
       AlignUp(stub_end, std::max<uint32_t>(kPageSize, stub.file_alignment));
@@ -109,11 +108,6 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t 
   }
   Store32(directories + 8 * kDirectoryResource, section_rva);
   Store32(directories + 8 * kDirectoryResource + 4, static_cast<uint32_t>(resources.size));
-  if (stub.number_of_directories > kDirectorySecurity) {
-    // A stub's signature covers the stub, not the installer; it is left out with the overlay.
-    Store32(directories + 8 * kDirectorySecurity, 0);
-    Store32(directories + 8 * kDirectorySecurity + 4, 0);
-  }
   uint8_t* section =
       headers.data() + stub.section_table_offset + stub.sections.size() * kSectionHeaderSize;
   std::memcpy(section, kPayloadSectionName, std::min<size_t>(8, sizeof(kPayloadSectionName) - 1));
@@ -123,8 +117,6 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t 
   Store32(section + 20, static_cast<uint32_t>(raw_offset));
   Store32(section + 36, kInitializedData | kMemoryRead);
 
-  OutputFile out;
-  if (!out.Create(output_path, error)) return false;
   ChecksummedWriter writer(out);
   if (!writer.Put(headers.data(), headers.size(), error) ||
       !writer.Copy(stub_file, headers.size(), stub_end - headers.size(), error) ||
@@ -141,6 +133,5 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t 
   if (!writer.PadTo(raw_offset + raw_size, error)) return false;
   uint8_t checksum[4];
   Store32(checksum, writer.checksum.Finish());
-  if (!out.WriteAt(stub.optional_offset + kChecksumFieldOffset, checksum, 4, error)) return false;
-  return out.Commit(error);
+  return out.WriteAt(stub.optional_offset + kChecksumFieldOffset, checksum, 4, error);
 }

@@ -1,8 +1,8 @@
 // Writing the packed installer: the stub's headers and sections unchanged, followed by one new
 // last section that holds the whole new resource directory and its data. The old resource
 // section stays where it is (sections must stay contiguous in memory), no longer referenced.
-// Whatever followed the stub's last section (an overlay, a signature) is left out, so that the
-// installer can be signed afterwards.
+// Whatever followed the stub's last section (an overlay) is left out, so that the installer can
+// be signed afterwards. The stub itself comes unsigned: the packer refuses a signed one.
 #pragma once
 
 #include <string>
@@ -17,8 +17,7 @@ constexpr char kPayloadSectionName[] = ".payload";
 // Checks that the stub can take one more section, and gives the RVA that section will have.
 bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string& error);
 
-// Writes the installer to output_path through a temporary file; nothing appears under
-// output_path unless the whole installer was written.
+// Writes the installer into out, a freshly created output file, and leaves committing it to the
+// caller, who reads it back first.
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
-                      const ResourceSection& resources, const std::string& output_path,
-                      std::string& error);
+                      const ResourceSection& resources, OutputFile& out, std::string& error);

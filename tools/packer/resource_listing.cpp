@@ -1,21 +1,42 @@
 #include "resource_listing.h"
 
+#include <algorithm>
+#include <map>
+#include <set>
 
 namespace {
 
 constexpr uint32_t kDirectoryHeaderSize = 16;
 constexpr uint32_t kEntrySize = 8;
 constexpr uint32_t kDataEntrySize = 16;
+constexpr uint32_t kNameLengthSize = 2;
 constexpr uint32_t kHighBit = 0x80000000u;
-// Real images hold a few hundred resources; a bound keeps a hostile directory from running long.
-constexpr size_t kMaxResources = 100000;
+// The longest name shown whole: every name the stub can take is shorter.
+constexpr size_t kLongestShownName = 260;
+
+// The bytes one directory table takes: its header and its entries.
+uint64_t TableBytes(uint32_t entries) { return kDirectoryHeaderSize + uint64_t{kEntrySize} * entries; }
 
 struct Walker {
   const PeImage& image;
   const InputFile& file;
   uint32_t base_rva;
   uint32_t directory_size;
+  // The bytes the walk may still consume; see ReadResourceListing for why this is safe.
+  uint64_t budget;
+  std::set<uint32_t> tables_read;
+  std::map<uint32_t, std::shared_ptr<const std::u16string>> names_read;  // by offset
   std::string& error;
+
+  bool Consume(uint64_t bytes) {
+    if (bytes > budget) {
+      error = "the resource directory claims more tables, entries and names than its " +
+              std::to_string(directory_size) + " bytes can hold";
+      return false;
+    }
+    budget -= bytes;
+    return true;
+  }
 
   bool Read(uint32_t offset, void* buffer, uint32_t size) {
     uint64_t at = 0;
@@ -32,27 +53,45 @@ struct Walker {
       key = ResourceKey::Id(static_cast<uint16_t>(name_field));
       return true;
     }
-    uint8_t length_bytes[2];
     const uint32_t at = name_field & ~kHighBit;
-    if (!Read(at, length_bytes, 2)) return false;
+    key = ResourceKey();
+    key.named = true;
+    // Entries that share a name share its one copy; only a name's first use costs its bytes.
+    auto known = names_read.find(at);
+    if (known != names_read.end()) {
+      key.text = known->second;
+      return true;
+    }
+    uint8_t length_bytes[kNameLengthSize];
+    if (!Read(at, length_bytes, kNameLengthSize)) return false;
     const uint16_t length = Load16(length_bytes);
+    if (!Consume(kNameLengthSize + 2u * length)) return false;
     std::vector<uint8_t> units(length * 2u);
-    if (length != 0 && !Read(at + 2, units.data(), length * 2u)) return false;
+    if (length != 0 && !Read(at + kNameLengthSize, units.data(), length * 2u)) return false;
     std::u16string name(length, u'\0');
     for (uint16_t i = 0; i < length; ++i) name[i] = Load16(&units[i * 2u]);
-    key = ResourceKey::Name(std::move(name));
+    key.text = std::make_shared<const std::u16string>(std::move(name));
+    names_read.emplace(at, key.text);
     return true;
   }
 
-  // Reads one directory's entries: (key, offset field) pairs in stored order.
+  // Reads one directory table's entries: (key, offset field) pairs in stored order.
   bool ReadDirectory(uint32_t offset, std::vector<std::pair<ResourceKey, uint32_t>>& entries) {
+    if (!tables_read.insert(offset).second) {
+      error = "the resource directory refers to its table at offset " + std::to_string(offset) +
+              " more than once";
+      return false;
+    }
     uint8_t header[kDirectoryHeaderSize];
     if (!Read(offset, header, sizeof(header))) return false;
     const uint32_t count = uint32_t{Load16(header + 12)} + Load16(header + 14);
+    // Paid for before anything is allocated for the entries.
+    if (!Consume(TableBytes(count))) return false;
     std::vector<uint8_t> raw(count * kEntrySize);
     if (count != 0 && !Read(offset + kDirectoryHeaderSize, raw.data(), count * kEntrySize)) {
       return false;
     }
+    entries.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
       ResourceKey key;
       if (!ReadKey(Load32(&raw[i * kEntrySize]), key)) return false;
@@ -73,9 +112,19 @@ struct Walker {
 
 }  // namespace
 
+const std::u16string& ResourceKey::name() const {
+  static const std::u16string kNone;
+  return text != nullptr ? *text : kNone;
+}
+
+bool ResourceKey::operator==(const ResourceKey& other) const {
+  if (named != other.named || id != other.id) return false;
+  return text == other.text || name() == other.name();
+}
+
 bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
   if (a.named != b.named) return a.named;
-  if (a.named) return a.name < b.name;
+  if (a.named) return a.text != b.text && a.name() < b.name();
   return a.id < b.id;
 }
 
@@ -85,9 +134,17 @@ bool ReadResourceListing(const PeImage& image, const InputFile& file,
   uint32_t rva = 0, size = 0;
   image.Directory(kDirectoryResource, rva, size);
   if (rva == 0) return true;
-  Walker walker{image, file, rva, size, error};
+  // Every part of a resource directory lies within the directory's bytes, and in any image a
+  // linker or resource compiler makes no two parts share bytes: each table (16 bytes and 8 per
+  // entry), each data entry (16 bytes) and each distinct name (2 bytes and 2 per unit) has bytes
+  // of its own. So a real directory never needs more than its size, nor more than the file
+  // holds, since every part is read from the file. Tables are visited once each, names read once
+  // per offset; what a crafted directory claims beyond its bytes it could only claim by reusing
+  // them, and the walk refuses it instead of doing that work again.
+  Walker walker{image, file, rva, size, std::min<uint64_t>(size, file.size()), {}, {}, error};
   std::vector<std::pair<ResourceKey, uint32_t>> types;
   if (!walker.ReadDirectory(0, types)) return false;
+  uint32_t type_entry = 0, name_entry = 0;
   for (const auto& [type, type_field] : types) {
     uint32_t names_at = 0;
     std::vector<std::pair<ResourceKey, uint32_t>> names;
@@ -107,22 +164,24 @@ bool ReadResourceListing(const PeImage& image, const InputFile& file,
           return false;
         }
         uint8_t data[kDataEntrySize];
-        if (!walker.Read(data_field, data, sizeof(data))) return false;
+        if (!walker.Consume(kDataEntrySize) || !walker.Read(data_field, data, sizeof(data))) {
+          return false;
+        }
         ListedResource r;
         r.type = type;
         r.name = name;
         r.language = language.id;
+        r.type_entry = type_entry;
+        r.name_entry = name_entry;
         r.data_rva = Load32(data);
         r.size = Load32(data + 4);
         r.codepage = Load32(data + 8);
         r.mapped = image.RvaToOffset(r.data_rva, r.size, r.file_offset);
         resources.push_back(std::move(r));
-        if (resources.size() > kMaxResources) {
-          error = "the resource directory holds implausibly many entries";
-          return false;
-        }
       }
+      ++name_entry;
     }
+    ++type_entry;
   }
   return true;
 }
@@ -156,7 +215,13 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   return out;
 }
 
+std::string NameText(const std::u16string& name) {
+  if (name.size() <= kLongestShownName) return Utf16ToUtf8(name);
+  return Utf16ToUtf8(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
+         " units)";
+}
+
 std::string KeyText(const ResourceKey& key) {
-  if (key.named) return Utf16ToUtf8(key.name);
+  if (key.named) return NameText(key.name());
   return "#" + std::to_string(key.id);
 }

@@ -83,7 +83,7 @@ bool BuildResourceSection(std::vector<NewResource> resources, uint32_t section_r
   std::map<std::u16string, uint64_t> strings;
   for (const NewResource& r : resources) {
     for (const ResourceKey* key : {&r.type, &r.name}) {
-      if (key->named && strings.emplace(key->name, at).second) at += 2 + 2 * key->name.size();
+      if (key->named && strings.emplace(key->name(), at).second) at += 2 + 2 * key->name().size();
     }
   }
   std::vector<uint64_t> data_at(resources.size());
@@ -109,7 +109,7 @@ bool BuildResourceSection(std::vector<NewResource> resources, uint32_t section_r
   std::vector<uint8_t>& out = section.head;
   out.assign(head_size, 0);
   auto name_field = [&](const ResourceKey& key) {
-    return key.named ? kHighBit | static_cast<uint32_t>(strings.at(key.name)) : key.id;
+    return key.named ? kHighBit | static_cast<uint32_t>(strings.at(key.name())) : key.id;
   };
   auto count_named = [](auto begin, auto end, auto key_of) {
     uint16_t named = 0;

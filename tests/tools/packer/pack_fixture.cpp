@@ -78,8 +78,8 @@ void PackFixture::TearDown() {
   if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
 }
 
-RunResult PackFixture::Pack(const std::string& args) {
-  return RunProgram("cd '" + dir_ + "' && " + LUMORA_PACK + " " + args);
+RunResult PackFixture::Pack(const std::string& args, const std::string& limits) {
+  return RunProgram("cd '" + dir_ + "' && " + limits + LUMORA_PACK + " " + args);
 }
 
 std::string PackFixture::Args(const std::string& extra, const std::string& output) const {

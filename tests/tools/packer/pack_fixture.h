@@ -29,8 +29,9 @@ class PackFixture : public ::testing::Test {
   void TearDown() override;
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  // Runs lumora-pack with the given arguments (already quoted where needed).
-  RunResult Pack(const std::string& args);
+  // Runs lumora-pack with the given arguments (already quoted where needed), after the shell
+  // commands in limits (such as a ulimit).
+  RunResult Pack(const std::string& args, const std::string& limits = "");
   // The usual pack arguments for stub, archive, setup and output, followed by extra.
   std::string Args(const std::string& extra, const std::string& output = "out.exe") const;
   std::vector<std::string> DirectoryEntries() const;

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "crafted_image.h"
 #include "pack_fixture.h"
 #include "pe_image.h"
 
@@ -16,14 +19,15 @@ struct Refusal {
   int status;
 };
 
-const std::string k260(254, 'X');  // "LUMORA" + 254 = 260 units
+const std::string k244(238, 'X');  // "LUMORA" + 238 = 244 units: too long for any path
 
 class PackRefusal : public PackFixture {
  protected:
-  void ExpectRefused(const std::string& args, const char* message, int status) {
+  void ExpectRefused(const std::string& args, const char* message, int status,
+                     const std::string& limits = "") {
     WriteFileBytes(Path("out.exe"), {'o', 'l', 'd'});
     const std::vector<std::string> before = DirectoryEntries();
-    const RunResult r = Pack(args);
+    const RunResult r = Pack(args, limits);
     EXPECT_EQ(r.status, status) << args << "\n" << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << args << "\nstderr: " << r.err;
     EXPECT_EQ(DirectoryEntries(), before) << args;
@@ -41,8 +45,10 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"setup without prefix", "--setup-name INSTALL.EX_", "must begin with \"setup\"", 1},
       {"setup prefix not at start", "--setup-name MYSETUP.EX_", "must begin with \"setup\"", 1},
       {"setup named as archive", "--setup-name LUMORA.EXE", "must begin with \"setup\"", 1},
-      {"archive name of 260 units", "--archive-name LUMORA" + k260, "at most 259", 1},
-      {"setup name of 260 units", "--setup-name SETUP" + k260 + "X", "at most 259", 1},
+      {"archive name of 244 units", "--archive-name LUMORA" + k244, "at most 243", 1},
+      {"setup name of 244 units", "--setup-name SETUP" + k244 + "X", "at most 243", 1},
+      {"patch named setup.exe", "--setup-type B7 --setup-name Setup.Exe",
+       "patch setup program (B7) cannot be named", 1},
       {"cabinet named setup.exe", "--setup-name setup.exe", "cannot be named \"setup.exe\"", 1},
       {"cabinet named SETUP.EXE", "--setup-type BL --setup-name SETUP.EXE",
        "cannot be named \"setup.exe\"", 1},
@@ -51,9 +57,15 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"empty setup program as cabinet", "--setup empty --setup-type BL", "is empty", 1},
       {"unknown archive type", "--archive-type B8", "must be B7, BL or BN", 1},
       {"unknown setup type", "--setup-type bl", "must be B7, BL or BN", 1},
-      {"path separator in a name", "--archive-name LUMORA/X.7Z", "printable ASCII", 1},
-      {"colon in a name", "--setup-name SETUP:1", "printable ASCII", 1},
-      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "printable ASCII", 1},
+      {"path separator in a name", "--archive-name LUMORA/X.7Z", "may hold only ASCII", 1},
+      {"colon in a name", "--setup-name SETUP:1", "may hold only ASCII", 1},
+      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "may hold only ASCII", 1},
+      {"two dots in a name", "--archive-name LUMORA..7Z", "may hold only ASCII", 1},
+      {"final dot", "--setup-type BN --setup-name SETUP.EXE.", "may hold only ASCII", 1},
+      {"space in a name", "--archive-name 'LUMORA 7Z'", "may hold only ASCII", 1},
+      {"version ending in a backslash", "--previous-version '1.2\\'", "backslash", 1},
+      {"version too long for the command line", "--previous-version " + std::string(938, '1'),
+       "at most 937", 1},
       {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 1},
       {"malformed UTF-8 version", "--previous-version \"$(printf '1.\\303')\"", "not valid UTF-8", 1},
       {"missing archive file", "--archive nothing.7z", "cannot open", 1},
@@ -82,6 +94,99 @@ TEST_F(PackRefusal, StubWithoutRoomForASectionHeader) {
   Store32(&stub[nt + 24 + 60], end);
   WriteFileBytes(Path("tight.exe"), stub);
   ExpectRefused(Args("--stub tight.exe"), "no room for one more section header", 1);
+}
+
+TEST_F(PackRefusal, OutputThatIsAnInput) {
+  // The same file by another spelling or through a hard link is the same file all the same.
+  ASSERT_EQ(link(Path("app.7z").c_str(), Path("hard-link.7z").c_str()), 0);
+  WriteFileBytes(Path("stub.exe"), ReadFileBytes(LUMORA_STUB));
+  const std::vector<uint8_t> stub = ReadFileBytes(Path("stub.exe"));
+  struct Case {
+    const char* what;
+    std::string args;
+    const char* word;
+  };
+  const std::string common = "--cabinet-time 1700000000 ";
+  const Case cases[] = {
+      {"archive", "--stub stub.exe --archive app.7z --setup setup.exe --output app.7z", "archive"},
+      {"archive by another spelling", "--stub stub.exe --archive app.7z --setup setup.exe --output ./app.7z",
+       "archive"},
+      {"archive through a hard link", "--stub stub.exe --archive app.7z --setup setup.exe --output hard-link.7z",
+       "archive"},
+      {"setup program", "--stub stub.exe --archive app.7z --setup setup.exe --output setup.exe",
+       "setup program"},
+      {"stub", "--stub stub.exe --archive app.7z --setup setup.exe --output stub.exe", "stub"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::string> before = DirectoryEntries();
+    const RunResult r = Pack("pack " + common + c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(std::string("is the ") + c.word), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("packing would replace it"), std::string::npos) << r.err;
+    EXPECT_EQ(DirectoryEntries(), before);
+    EXPECT_EQ(ReadFileBytes(Path("app.7z")), archive_);
+    EXPECT_EQ(ReadFileBytes(Path("setup.exe")), setup_);
+    EXPECT_EQ(ReadFileBytes(Path("stub.exe")), stub);
+  }
+}
+
+TEST_F(PackRefusal, SignedStub) {
+  std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
+  const uint32_t end = static_cast<uint32_t>(stub.size());
+  stub.resize(end + 1000, 0x5A);
+  SetDataDirectory(stub, 4, end, 1000);
+  WriteFileBytes(Path("signed-stub.exe"), stub);
+  ExpectRefused(Args("--stub signed-stub.exe"), "sign the installer after packing", 1);
+}
+
+TEST_F(PackRefusal, StubResourcesThatClaimMoreThanTheFile) {
+  // Packing copies the stub's own resources; within a memory limit far below 4 GiB, a copy
+  // made before the size was checked against the file would fail.
+  const std::vector<uint8_t> bare = ReadFileBytes(LUMORA_STUB);
+  const uint32_t rva = NextSectionRva(bare);
+  auto stub_with = [&](uint32_t copies, uint32_t size, uint32_t data_size) {
+    DirectoryBytes d;
+    const uint32_t root = d.Table(0, 1), names = d.Table(0, copies);
+    d.Entry(root, 0, 10, kHigh | names);
+    const uint32_t data = d.Data(std::vector<uint8_t>(data_size, 0x11));
+    for (uint32_t i = 0; i < copies; ++i) {
+      const uint32_t languages = d.Table(0, 1);
+      d.Entry(languages, 0, 1033, d.DataEntry(rva + data, size));
+      d.Entry(names, i, 100 + i, kHigh | languages);
+    }
+    return WithResourceDirectory(bare, d.bytes);
+  };
+  WriteFileBytes(Path("huge.exe"), stub_with(1, 0xFFFFFFFF, 16));
+  WriteFileBytes(Path("shared.exe"), stub_with(1000, 64 * 1024, 64 * 1024));
+  struct Case {
+    const char* stub;
+    const char* message;
+  };
+  for (const Case& c : {Case{"huge.exe", "lies outside the file"},
+                        Case{"shared.exe", "claim more bytes than the file holds"}}) {
+    SCOPED_TRACE(c.stub);
+    ExpectRefused(Args(std::string("--stub ") + c.stub), c.message, 1, "ulimit -v 1048576; ");
+  }
+}
+
+TEST_F(PackRefusal, ReadBackFailureLeavesTheOutputAlone) {
+  // A stub carrying its own previous version, too long for the setup command line: the planned
+  // layout has no version and passes, the written installer reads back with it and fails. The
+  // file that was at the output path before must still be there, unchanged.
+  const std::vector<uint8_t> bare = ReadFileBytes(LUMORA_STUB);
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 1100; ++i) text.insert(text.end(), {'1', 0});
+  text.insert(text.end(), {0, 0});
+  DirectoryBytes d;
+  const uint32_t root = d.Table(0, 1), names = d.Table(0, 1), languages = d.Table(0, 1);
+  d.Entry(root, 0, 10, kHigh | names);
+  d.Entry(names, 0, 1, kHigh | languages);
+  const uint32_t entry = d.DataEntry(0, static_cast<uint32_t>(text.size()));
+  d.Entry(languages, 0, 1033, entry);
+  Store32(&d.bytes[entry], NextSectionRva(bare) + d.Data(text));
+  WriteFileBytes(Path("versioned.exe"), WithResourceDirectory(bare, d.bytes));
+  ExpectRefused(Args("--stub versioned.exe"), "reads back wrong", 1);
 }
 
 }  // namespace

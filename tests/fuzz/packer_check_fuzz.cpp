@@ -1,0 +1,44 @@
+// lumora-pack check on arbitrary bytes: the PE header reader, the resource directory walk, the
+// stub's verdict and the report, as "lumora-pack check" runs them on a file nobody vouches for.
+// The bytes go into one anonymous in-memory file that the reader opens by its /proc path, so
+// that the real file reading runs too, without touching the disk.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "check_mode.h"
+
+namespace {
+
+int InMemoryFile() {
+  static const int fd = memfd_create("packer-check-input", MFD_CLOEXEC);
+  if (fd < 0) std::abort();
+  return fd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int fd = InMemoryFile();
+  if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
+    std::abort();
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  InstallerReport report;
+  std::string error;
+  if (InspectInstaller(path, report, error)) {
+    std::ostringstream out;
+    PrintReport(report, out);
+    // A verdict is either accepted or names the code the stub would end with.
+    if (report.verdict.accepted() != (report.verdict.code == 0)) std::abort();
+  } else if (error.empty()) {
+    std::abort();  // every refusal says why
+  }
+  return 0;
+}

@@ -1,0 +1,43 @@
+// Hostile and damaged images made byte by byte: a resource directory laid out by hand (tables
+// shared between entries, names shared or overlapping, counts that lie) placed into a copy of
+// the bare stub, and single fields of a packed installer changed in place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A resource directory under construction. Offsets are from the start of the directory, which
+// becomes the start of a new last section of the image; data RVAs are the section's RVA plus
+// an offset.
+struct DirectoryBytes {
+  std::vector<uint8_t> bytes;
+
+  // A table with room for named + ids entries; returns its offset.
+  uint32_t Table(uint16_t named, uint16_t ids);
+  // Entry index of the table at table: a name (a string's offset with the high bit, or an
+  // identifier) and a target (a table's offset with the high bit, or a data entry's offset).
+  void Entry(uint32_t table, uint32_t index, uint32_t name, uint32_t target);
+  uint32_t String(const std::u16string& text);
+  uint32_t DataEntry(uint32_t rva, uint32_t size);
+  uint32_t Data(const std::vector<uint8_t>& data);
+};
+
+constexpr uint32_t kHigh = 0x80000000u;
+
+// The RVA the next section of the image gets, and the image with the directory put in there.
+uint32_t NextSectionRva(const std::vector<uint8_t>& image);
+std::vector<uint8_t> WithResourceDirectory(std::vector<uint8_t> image,
+                                           const std::vector<uint8_t>& directory);
+
+// A directory of an ordinary installer: archive "LUMORA.PACKED.7Z" in "B7", a cabinet
+// "SETUP.EX_" (its data begins with "MSCF") in "BL", names as given, and a previous version
+// when one is given.
+std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string& archive_name,
+                                      const std::u16string& setup_name,
+                                      const std::u16string* previous_version);
+
+// Sets the RVA or the size field of the data entry whose size is size, in a packed installer.
+bool PatchDataEntry(std::vector<uint8_t>& image, uint32_t size, bool rva_field, uint32_t value);
+// Sets a data directory entry of the image (index 4 is the certificate table).
+void SetDataDirectory(std::vector<uint8_t>& image, uint32_t index, uint32_t rva, uint32_t size);

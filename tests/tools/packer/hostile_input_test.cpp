@@ -1,0 +1,190 @@
+// Files made to hurt the reader of untrusted installers: resource directories that would make a
+// naive walk run for minutes or exhaust memory, installers whose payload the stub cannot reach,
+// inputs that are no regular files. check must answer quickly within little memory, refuse what
+// it cannot read (status 2), and never call "accepted" what the stub would fail on.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "check_mode.h"
+#include "crafted_image.h"
+#include "pack_fixture.h"
+#include "payload_rules.h"
+#include "pe_image.h"
+
+namespace {
+
+// Runs check within a memory limit far below what a walk that copied or revisited would take,
+// and a time limit only to turn a hang into a failure.
+RunResult CheckBounded(const std::string& path) {
+  return RunProgram("ulimit -v 524288; timeout 300 " + std::string(LUMORA_PACK) + " check '" +
+                    path + "'");
+}
+
+class HostileInput : public PackFixture {
+ protected:
+  std::vector<uint8_t> Stub() const { return ReadFileBytes(LUMORA_STUB); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteFileBytes(Path(name), bytes);
+    return Path(name);
+  }
+};
+
+// Root -> 5000 types -> one name table of 5000 entries -> one empty language table: a naive walk
+// reads the name table 5000 times over.
+std::vector<uint8_t> SharedNameTable() {
+  DirectoryBytes d;
+  const uint32_t root = d.Table(0, 5000), names = d.Table(0, 5000), languages = d.Table(0, 0);
+  for (uint32_t i = 0; i < 5000; ++i) {
+    d.Entry(root, i, i + 1, kHigh | names);
+    d.Entry(names, i, i + 1, kHigh | languages);
+  }
+  return d.bytes;
+}
+
+// 10,000 archives in "B7" that all name one string of 65,535 units.
+std::vector<uint8_t> OneLongNameManyTimes() {
+  DirectoryBytes d;
+  const uint32_t root = d.Table(1, 0), names = d.Table(10000, 0);
+  d.Entry(root, 0, kHigh | d.String(u"B7"), kHigh | names);
+  const uint32_t name = d.String(u"LUMORA" + std::u16string(65535 - 6, u'X'));
+  for (uint32_t i = 0; i < 10000; ++i) {
+    const uint32_t languages = d.Table(0, 1);
+    d.Entry(languages, 0, 1033, d.DataEntry(0, 1));
+    d.Entry(names, i, kHigh | name, kHigh | languages);
+  }
+  return d.bytes;
+}
+
+// 10,000 names at successive offsets of one run of 0xFFFF units: each reads as 65,535 units,
+// all of them the same bytes again.
+std::vector<uint8_t> OverlappingNames() {
+  DirectoryBytes d;
+  const uint32_t root = d.Table(1, 0), names = d.Table(10000, 0), languages = d.Table(0, 0);
+  d.Entry(root, 0, kHigh | d.String(u"BX"), kHigh | names);
+  const uint32_t run = d.String(std::u16string(65535 + 10000, u'\xFFFF'));
+  for (uint32_t i = 0; i < 10000; ++i) d.Entry(names, i, kHigh | (run + 2 + 2 * i), kHigh | languages);
+  return d.bytes;
+}
+
+std::vector<uint8_t> CountBeyondTheBytes() {
+  DirectoryBytes d;
+  const uint32_t root = d.Table(0, 1);
+  Store16(&d.bytes[root + 14], 0xFFFF);
+  return d.bytes;
+}
+
+TEST_F(HostileInput, DirectoriesThatClaimMoreThanTheirBytesAreRefused) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> directory;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"one name table under 5000 types", SharedNameTable(), "more than once"},
+      {"10,000 names at overlapping offsets", OverlappingNames(), "claims more"},
+      {"a table counting 65,535 entries in 16 bytes", CountBeyondTheBytes(), "claims more"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult r = CheckBounded(Write("hostile.exe", WithResourceDirectory(Stub(), c.directory)));
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(HostileInput, OneLongNameSharedByManyEntriesIsReadOnce) {
+  const RunResult r =
+      CheckBounded(Write("hostile.exe", WithResourceDirectory(Stub(), OneLongNameManyTimes())));
+  // Read and judged like any installer: the stub stops at the first name, too long to record.
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("exit with 112 (error 206)"), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_NE(r.out.find("XXX... (65535 units)"), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_LT(r.out.size(), 10000u * 400) << "names are shown shortened";
+}
+
+TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
+  ASSERT_EQ(Pack(Args("", "packed.exe")).status, 0);
+  const std::vector<uint8_t> packed = ReadFileBytes(Path("packed.exe"));
+  const uint32_t archive_size = static_cast<uint32_t>(archive_.size());
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("packed.exe"), report, error)) << error;
+  uint32_t cabinet_size = 0;
+  for (const PayloadMember& m : report.payload) {
+    if (m.type == "BL") cabinet_size = m.size;
+  }
+  auto patched = [&](uint32_t size, bool rva_field, uint32_t value) {
+    std::vector<uint8_t> image = packed;
+    EXPECT_TRUE(PatchDataEntry(image, size, rva_field, value));
+    return image;
+  };
+  auto crafted = [&](const std::u16string& archive, const std::u16string& setup,
+                     const std::u16string* version) {
+    const std::vector<uint8_t> stub = Stub();
+    return WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), archive, setup, version));
+  };
+  auto with_signature = [&](uint32_t offset, uint32_t size) {
+    std::vector<uint8_t> image = packed;
+    SetDataDirectory(image, 4, offset, size);
+    return image;
+  };
+  // The longest version the shipped layout's command line holds from a drive's root.
+  const std::u16string fits(LongestPreviousVersion(16, "B7"), u'1');
+  const std::u16string too_long(1100, u'1');
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> image;
+    int status;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      // Established under Wine by the packed-image tests: the writes fail.
+      {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
+      {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
+      {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1, "exit with 116 (error 1784)"},
+      {"previous version of 1,100 units", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &too_long), 1,
+       "exit with 105 (error 0)"},
+      {"longest previous version", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &fits), 0,
+       "verdict: accepted"},
+      {"archive name with \"..\"", crafted(u"LUMORA..7Z", u"SETUP.EX_", nullptr), 1,
+       "exit with 112 (error 123)"},
+      {"setup name with a colon", crafted(u"LUMORA.7Z", u"SETUP:EX_", nullptr), 1,
+       "exit with 115 (error 123)"},
+      {"archive name of 244 units", crafted(u"LUMORA" + std::u16string(238, u'X'), u"SETUP.EX_", nullptr),
+       1, "exit with 108 (error 0)"},
+      {"archive name of 243 units", crafted(u"LUMORA" + std::u16string(237, u'X'), u"SETUP.EX_", nullptr),
+       0, "verdict: accepted"},
+      {"certificate table 0xFFFFFFFF", with_signature(0xFFFFFFFF, 0xFFFFFFFF), 1,
+       "does not lie within the file"},
+      {"certificate table inside the sections", with_signature(0x400, 0x100), 1,
+       "does not lie within the file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult r = CheckBounded(Write("crafted.exe", c.image));
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(r.out.find(c.verdict), std::string::npos) << r.out;
+  }
+  const RunResult signature = CheckBounded(Write("crafted.exe", with_signature(0xFFFFFFFF, 0xFFFFFFFF)));
+  EXPECT_NE(signature.out.find("signature: malformed"), std::string::npos) << signature.out;
+}
+
+TEST_F(HostileInput, InputsThatAreNoRegularFilesAreRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  // Nobody ever writes to the FIFO: an open that waited for a writer would hang here, and the
+  // time limit turns that into a failure.
+  const RunResult check = RunProgram("timeout 60 " + std::string(LUMORA_PACK) + " check " + Path("fifo"));
+  EXPECT_EQ(check.status, 2);
+  EXPECT_NE(check.err.find("not a regular file"), std::string::npos) << check.err;
+  for (const char* option : {"--archive fifo", "--setup fifo", "--stub fifo"}) {
+    SCOPED_TRACE(option);
+    const RunResult pack =
+        RunProgram("cd '" + dir_ + "' && timeout 60 " + LUMORA_PACK + " " + Args(option));
+    EXPECT_EQ(pack.status, 1);
+    EXPECT_NE(pack.err.find("not a regular file"), std::string::npos) << pack.err;
+  }
+}
+
+}  // namespace
