@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <vector>
 
 #include "seven_zip_reader.h"
 
@@ -50,11 +49,11 @@ bool IsVersionCharacter(wchar_t c) {
 }
 
 // The text of the top-level "VERSION" file, surrounding blanks and line ends removed.
-int ReadVersion(HANDLE archive, const std::vector<SevenZipEntry>& entries, std::wstring& version) {
-  for (const SevenZipEntry& entry : entries) {
-    if (entry.is_directory || _wcsicmp(entry.name.c_str(), L"VERSION") != 0) continue;
+int ReadVersion(HANDLE archive, const SevenZipListing& listing, std::wstring& version) {
+  for (const SevenZipEntry& entry : listing.entries) {
+    if (entry.is_directory || _wcsicmp(WideName(entry).c_str(), L"VERSION") != 0) continue;
     std::string bytes;
-    const SevenZipStatus status = ReadEntryBytes(archive, entry, 64, bytes);
+    const SevenZipStatus status = ReadEntryBytes(archive, listing, entry, 64, bytes);
     if (status == SevenZipStatus::kUnsupported) return kInstallNoVersion;  // too long
     if (status != SevenZipStatus::kOk) return CodeFor(status);
     size_t begin = 0;
@@ -136,18 +135,18 @@ std::wstring DefaultInstallRoot(bool system_level) {
 int InstallFromArchive(const InstallRequest& request) {
   ArchiveFile archive(request.archive);
   if (archive.handle == INVALID_HANDLE_VALUE) return kInstallArchiveDamaged;
-  std::vector<SevenZipEntry> entries;
-  SevenZipStatus status = ReadSevenZip(archive.handle, entries);
+  SevenZipListing listing;
+  SevenZipStatus status = ReadSevenZip(archive.handle, listing);
   if (status != SevenZipStatus::kOk) return CodeFor(status);
   std::wstring version;
-  if (const int code = ReadVersion(archive.handle, entries, version)) return code;
+  if (const int code = ReadVersion(archive.handle, listing, version)) return code;
 
   std::wstring root = request.root.empty() ? DefaultInstallRoot(request.system_level) : request.root;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   if (root.empty()) return kInstallWriteFailed;
   const std::wstring install_dir = root + L"\\" + version;
   if (!CreateDirectoryPath(install_dir)) return kInstallWriteFailed;
-  status = ExtractSevenZip(archive.handle, entries, install_dir + L"\\");
+  status = ExtractSevenZip(archive.handle, listing, install_dir + L"\\");
   if (status != SevenZipStatus::kOk) return CodeFor(status);
   const std::wstring setup_path = install_dir + L"\\setup.exe";
   if (!CopySelf(setup_path)) return kInstallWriteFailed;

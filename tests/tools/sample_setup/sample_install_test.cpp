@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "seven_zip_craft.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,20 +145,26 @@ TEST_F(SampleInstall, InstallsIntoTheVersionDirectoryAndRegisters) {
 }
 
 TEST_F(SampleInstall, RefusalsInstallNothing) {
+  // A device name: "NUL.readme" would be written into the null device, and the installation
+  // would have looked complete.
+  std::string device = craft::ReadAll(Fixture(L"stored.7z"));
+  ASSERT_TRUE(craft::Rename(device, u"README.txt", u"NUL.readme"));
+  craft::WriteAll(scratch_ + L"\\device-name.7z", device);
   const struct {
-    const wchar_t* archive;
+    std::wstring archive;
     uint32_t code;
   } cases[] = {
-      {L"not-an-archive.txt", 20},
-      {L"compressed.7z", 20},
-      {L"encoded-header.7z", 20},
-      {L"no-version.7z", 22},
-      {L"missing.7z", 21},
+      {Fixture(L"not-an-archive.txt"), 20},
+      {Fixture(L"compressed.7z"), 20},
+      {Fixture(L"encoded-header.7z"), 20},
+      {Fixture(L"no-version.7z"), 22},
+      {Fixture(L"missing.7z"), 21},
+      {scratch_ + L"\\device-name.7z", 21},
   };
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
   for (const auto& c : cases) {
     SCOPED_TRACE(fs::path(c.archive).string());
-    EXPECT_EQ(RunProgram(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(c.archive) + L"\""), c.code);
+    EXPECT_EQ(RunProgram(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + c.archive + L"\""), c.code);
     EXPECT_TRUE(ListTree(root_).empty());
     EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"(absent)");
   }
