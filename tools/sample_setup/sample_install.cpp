@@ -105,6 +105,31 @@ bool CopySelf(const std::wstring& target) {
   return CopyFileW(self, target.c_str(), FALSE) != FALSE;
 }
 
+// Deletes a version directory that this installation made and could not complete, so that a
+// failed installation leaves nothing of its own behind. A directory entry that is a reparse point
+// is removed as a link, never followed.
+void RemoveTree(const std::wstring& directory) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = directory + L"\\" + name;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        RemoveDirectoryW(path.c_str());
+        DeleteFileW(path.c_str());
+      } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(directory.c_str());
+}
+
 bool Register(const InstallRequest& request, const std::wstring& setup_path) {
   const std::wstring key_path = std::wstring(kClientStatePrefix) + request.app_id;
   HKEY key = nullptr;
@@ -145,10 +170,14 @@ int InstallFromArchive(const InstallRequest& request) {
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   if (root.empty()) return kInstallWriteFailed;
   const std::wstring install_dir = root + L"\\" + version;
+  // A version that is already there (a reinstallation) is written over and never removed.
+  const bool made_here = GetFileAttributesW(install_dir.c_str()) == INVALID_FILE_ATTRIBUTES;
   if (!CreateDirectoryPath(install_dir)) return kInstallWriteFailed;
-  status = ExtractSevenZip(archive.handle, listing, install_dir + L"\\");
-  if (status != SevenZipStatus::kOk) return CodeFor(status);
   const std::wstring setup_path = install_dir + L"\\setup.exe";
-  if (!CopySelf(setup_path)) return kInstallWriteFailed;
-  return Register(request, setup_path) ? 0 : kInstallRegisterFailed;
+  status = ExtractSevenZip(archive.handle, listing, install_dir + L"\\");
+  int code = CodeFor(status);
+  if (code == 0 && !CopySelf(setup_path)) code = kInstallWriteFailed;
+  if (code == 0 && !Register(request, setup_path)) code = kInstallRegisterFailed;
+  if (code != 0 && made_here) RemoveTree(install_dir);
+  return code;
 }

@@ -80,21 +80,34 @@ bool CreateDirectories(const std::wstring& directory, const std::wstring& relati
   return true;
 }
 
-SevenZipStatus ExtractFile(HANDLE archive, const SevenZipEntry& entry, const std::wstring& path) {
-  OwnedHandle out(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (out.handle == INVALID_HANDLE_VALUE) return SevenZipStatus::kWriteFailed;
-  uint32_t crc = 0;
-  SevenZipStatus status = CopyRange(archive, entry.offset, entry.size, out.handle, crc);
-  if (status == SevenZipStatus::kOk && entry.has_crc && crc != entry.crc) {
-    status = SevenZipStatus::kDamaged;
+// The file is written beside its place under a name of its own and moved there only once its
+// CRC has passed, so that a damaged entry never replaces what an earlier installation left, and a
+// partial or wrong file never stays where the application will look for it.
+SevenZipStatus ExtractFile(HANDLE archive, const SevenZipEntry& entry,
+                           const std::wstring& parent_directory, const std::wstring& path) {
+  wchar_t temporary[MAX_PATH];
+  if (GetTempFileNameW(parent_directory.c_str(), L"7z", 0, temporary) == 0) {
+    return SevenZipStatus::kWriteFailed;
   }
-  if (status != SevenZipStatus::kOk) {
-    // A partial or wrong file must not stay where the application will look for it.
-    CloseHandle(out.handle);
-    out.handle = INVALID_HANDLE_VALUE;
-    DeleteFileW(path.c_str());
+  SevenZipStatus status = SevenZipStatus::kOk;
+  {
+    OwnedHandle out(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint32_t crc = 0;
+    if (out.handle == INVALID_HANDLE_VALUE) {
+      status = SevenZipStatus::kWriteFailed;
+    } else {
+      status = CopyRange(archive, entry.offset, entry.size, out.handle, crc);
+    }
+    if (status == SevenZipStatus::kOk && entry.has_crc && crc != entry.crc) {
+      status = SevenZipStatus::kDamaged;
+    }
   }
+  if (status == SevenZipStatus::kOk &&
+      !MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    status = SevenZipStatus::kWriteFailed;
+  }
+  if (status != SevenZipStatus::kOk) DeleteFileW(temporary);
   return status;
 }
 
@@ -153,6 +166,7 @@ SevenZipStatus ExtractSevenZip(HANDLE archive, const SevenZipListing& listing,
                                 : slash == std::wstring::npos ? std::wstring()
                                                               : name.substr(0, slash);
     if (!CreateDirectories(directory, parent)) return SevenZipStatus::kWriteFailed;
+    const std::wstring parent_directory = directory + parent;
     if (entry.is_directory) continue;
     // A folder's files follow each other, so checking it when its first file comes up suffices.
     if (entry.folder != verified) {
@@ -160,7 +174,7 @@ SevenZipStatus ExtractSevenZip(HANDLE archive, const SevenZipListing& listing,
       if (status != SevenZipStatus::kOk) return status;
       verified = entry.folder;
     }
-    const SevenZipStatus status = ExtractFile(archive, entry, directory + name);
+    const SevenZipStatus status = ExtractFile(archive, entry, parent_directory, directory + name);
     if (status != SevenZipStatus::kOk) return status;
   }
   return SevenZipStatus::kOk;

@@ -2,8 +2,9 @@
 // and the checks of seven_zip_parser.h, with the archive read from an open file. Every offset and
 // size comes from the file and is checked against the file before it is used, and every CRC that
 // the archive gives is checked against the bytes it covers before those bytes are trusted: the
-// start header's and the header's before parsing, a file's while it is written (a file that fails
-// is deleted again), and a folder CRC that spans several files before any of them is written.
+// start header's and the header's before parsing, a file's while it is written (under a temporary
+// name, which takes the file's place only once its CRC has passed), and a folder CRC that spans
+// several files before any of them is written.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +24,9 @@ SevenZipStatus ReadEntryBytes(HANDLE archive, const SevenZipListing& listing,
                               const SevenZipEntry& entry, size_t max_size, std::string& bytes);
 
 // Writes every entry below directory (which ends in a backslash), creating the directories that
-// entries name. A file whose CRC does not match is deleted again and ends the extraction; so does
-// a folder whose CRC does not match, before any of its files is written.
+// entries name and replacing files of the same names. A file whose CRC does not match ends the
+// extraction without replacing anything; so does a folder whose CRC does not match, before any of
+// its files is written.
 SevenZipStatus ExtractSevenZip(HANDLE archive, const SevenZipListing& listing,
                                const std::wstring& directory);
 
