@@ -1,5 +1,5 @@
 // The walk over the installer's arguments against its switch table, compared with a model of the
-// rules: argv[0] is never looked at, the first switch that an argument matches applies, the last
+// rules: argv[0] is never looked at, the arguments are looked at in order, the first switch that an argument matches applies, the last
 // channel switch wins, no argument clears a flag, anything appended to a switch matches nothing.
 // The arguments are the input's lines.
 //
@@ -10,6 +10,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -26,14 +27,15 @@ int SameNoCase(const wchar_t* a, const wchar_t* b) {
   }
 }
 
-const wchar_t* const* g_argv = nullptr;
-int g_argc = 0;
+// Where each argument stands in argv, and the last one compared.
+std::unordered_map<const wchar_t*, size_t> g_index;
+size_t g_last = 0;
 
-// Fails the run when the walk compares anything but an argument after argv[0].
+// Fails the run when the walk compares anything but an argument after argv[0], or goes back.
 int Compare(const wchar_t* argument, const wchar_t* switch_text) {
-  bool known = false;
-  for (int i = 1; i < g_argc; ++i) known = known || argument == g_argv[i];
-  FUZZ_CHECK(known);
+  const auto found = g_index.find(argument);
+  FUZZ_CHECK(found != g_index.end() && found->second >= 1 && found->second >= g_last);
+  g_last = found->second;
   return SameNoCase(argument, switch_text);
 }
 
@@ -58,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<const wchar_t*> argv;
   for (const auto& argument : arguments) argv.push_back(argument.get());
-  g_argv = argv.data();
-  g_argc = static_cast<int>(argv.size());
+  g_index.clear();
+  for (size_t i = 0; i < argv.size(); ++i) g_index.emplace(argv[i], i);
+  g_last = 0;
 
   SwitchChoices expected = start;
   for (size_t i = 1; i < argv.size(); ++i) {
@@ -72,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   SwitchChoices choices = start;
-  MatchSwitches(argv.data(), g_argc, Compare, choices);
+  MatchSwitches(argv.data(), static_cast<int32_t>(argv.size()), Compare, choices);
   FUZZ_CHECK(choices.app_id == expected.app_id);
   FUZZ_CHECK(choices.system_level == expected.system_level);
   FUZZ_CHECK(choices.unsupported_switch == expected.unsupported_switch);
