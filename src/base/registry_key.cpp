@@ -1,6 +1,7 @@
 #include "base/registry_key.h"
 
 #include "base/bounded_string.h"
+#include "base/registry_string.h"
 
 uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, uint32_t access) {
   PathBuffer path;
@@ -29,17 +30,7 @@ uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32
       RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
   if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
   if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
-  // The registry keeps whatever bytes were stored: a terminator is not promised.
-  if (bytes < 2) {
-    buffer[0] = 0;
-    return ERROR_SUCCESS;
-  }
-  if (buffer[bytes / 2 - 1] == 0) return ERROR_SUCCESS;
-  if (bytes / 2 < capacity) {
-    buffer[bytes / 2] = 0;
-    return ERROR_SUCCESS;
-  }
-  return ERROR_MORE_DATA;
+  return TerminateRegistryString(buffer, capacity, bytes) ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {

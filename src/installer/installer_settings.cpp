@@ -9,24 +9,10 @@ SplitCommandLineFunction g_split_command_line_for_test = nullptr;
 
 namespace {
 
-enum class SwitchEffect { kSystemLevel, kChannel, kUnsupported };
-
-struct SwitchRule {
-  const wchar_t* text;
-  SwitchEffect effect;
-  const wchar_t* app_id;  // for kChannel
-};
-
-// Checked in this order; the first match applies. Among channel switches the last one given wins.
-// No argument ever clears a flag.
-constexpr SwitchRule kSwitches[] = {
-    {L"--system-level", SwitchEffect::kSystemLevel, nullptr},
-    {L"--lumora-beta", SwitchEffect::kChannel, kBetaAppId},
-    {L"--lumora-dev", SwitchEffect::kChannel, kDevAppId},
-    {L"--lumora-sxs", SwitchEffect::kChannel, kSxsAppId},
-    {L"--cleanup", SwitchEffect::kUnsupported, nullptr},
-    {L"--lumora-frame", SwitchEffect::kUnsupported, nullptr},
-};
+// The installer's switches match as the platform compares whole strings, ignoring case.
+int SameSwitch(const wchar_t* argument, const wchar_t* switch_text) {
+  return lstrcmpiW(argument, switch_text);
+}
 
 const wchar_t* FindPreviousVersion(HMODULE module) {
   HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
@@ -76,18 +62,11 @@ bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
   settings.argc = count;
   if (settings.argv == nullptr) return false;
 
-  // Index 0 is the installer's own path and is never taken for a switch.
-  for (int32_t i = 1; i < settings.argc; ++i) {
-    for (const SwitchRule& rule : kSwitches) {
-      if (lstrcmpiW(settings.argv[i], rule.text) != 0) continue;
-      switch (rule.effect) {
-        case SwitchEffect::kSystemLevel: settings.system_level = true; break;
-        case SwitchEffect::kChannel: settings.app_id = rule.app_id; break;
-        case SwitchEffect::kUnsupported: settings.unsupported_switch = true; break;
-      }
-      break;
-    }
-  }
+  SwitchChoices choices = {settings.app_id, settings.system_level, settings.unsupported_switch};
+  MatchSwitches(settings.argv, settings.argc, SameSwitch, choices);
+  settings.app_id = choices.app_id;
+  settings.system_level = choices.system_level;
+  settings.unsupported_switch = choices.unsupported_switch;
 
   if (!settings.system_level) {
     wchar_t machine[2];

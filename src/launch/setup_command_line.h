@@ -1,11 +1,12 @@
-// The install invocation of the setup program, and the rule by which the installer passes the
-// arguments it was itself started with on to a setup program.
+// The install invocation of the setup program. The installer's own arguments reach it through
+// AppendInvocationTail (invocation_tail.h).
 #pragma once
 
 #include <stdint.h>
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
+#include "launch/invocation_tail.h"
 
 // Runs setup_path as
 //   "SETUP" --install-archive="ARCHIVE"[ --previous-version="VERSION"]TAIL
@@ -19,10 +20,3 @@
 ExitResult InstallWithSetup(const wchar_t* previous_version, const wchar_t* command_line,
                             const PathBuffer& archive_path, const PathBuffer& setup_path,
                             bool compressed_archive);
-
-// Appends to command what follows the program name in command_line, verbatim. A quoted name ends
-// at its closing quote (an unclosed one swallows everything), an unquoted one at the first space
-// or tab; a blank that follows the name is kept, and an argument glued to a closing quote gets one
-// space before it. A tail that does not fit is left out whole (the inserted space may stay):
-// the setup program still runs, only without the installer's arguments.
-void AppendInvocationTail(CommandBuffer& command, const wchar_t* command_line);

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <vector>
 
 #include "seven_zip_reader.h"
 
@@ -50,11 +49,11 @@ bool IsVersionCharacter(wchar_t c) {
 }
 
 // The text of the top-level "VERSION" file, surrounding blanks and line ends removed.
-int ReadVersion(HANDLE archive, const std::vector<SevenZipEntry>& entries, std::wstring& version) {
-  for (const SevenZipEntry& entry : entries) {
-    if (entry.is_directory || _wcsicmp(entry.name.c_str(), L"VERSION") != 0) continue;
+int ReadVersion(HANDLE archive, const SevenZipListing& listing, std::wstring& version) {
+  for (const SevenZipEntry& entry : listing.entries) {
+    if (entry.is_directory || _wcsicmp(WideName(entry).c_str(), L"VERSION") != 0) continue;
     std::string bytes;
-    const SevenZipStatus status = ReadEntryBytes(archive, entry, 64, bytes);
+    const SevenZipStatus status = ReadEntryBytes(archive, listing, entry, 64, bytes);
     if (status == SevenZipStatus::kUnsupported) return kInstallNoVersion;  // too long
     if (status != SevenZipStatus::kOk) return CodeFor(status);
     size_t begin = 0;
@@ -106,6 +105,31 @@ bool CopySelf(const std::wstring& target) {
   return CopyFileW(self, target.c_str(), FALSE) != FALSE;
 }
 
+// Deletes a version directory that this installation made and could not complete, so that a
+// failed installation leaves nothing of its own behind. A directory entry that is a reparse point
+// is removed as a link, never followed.
+void RemoveTree(const std::wstring& directory) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((directory + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = directory + L"\\" + name;
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        RemoveDirectoryW(path.c_str());
+        DeleteFileW(path.c_str());
+      } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(path);
+      } else {
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(directory.c_str());
+}
+
 bool Register(const InstallRequest& request, const std::wstring& setup_path) {
   const std::wstring key_path = std::wstring(kClientStatePrefix) + request.app_id;
   HKEY key = nullptr;
@@ -136,20 +160,24 @@ std::wstring DefaultInstallRoot(bool system_level) {
 int InstallFromArchive(const InstallRequest& request) {
   ArchiveFile archive(request.archive);
   if (archive.handle == INVALID_HANDLE_VALUE) return kInstallArchiveDamaged;
-  std::vector<SevenZipEntry> entries;
-  SevenZipStatus status = ReadSevenZip(archive.handle, entries);
+  SevenZipListing listing;
+  SevenZipStatus status = ReadSevenZip(archive.handle, listing);
   if (status != SevenZipStatus::kOk) return CodeFor(status);
   std::wstring version;
-  if (const int code = ReadVersion(archive.handle, entries, version)) return code;
+  if (const int code = ReadVersion(archive.handle, listing, version)) return code;
 
   std::wstring root = request.root.empty() ? DefaultInstallRoot(request.system_level) : request.root;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   if (root.empty()) return kInstallWriteFailed;
   const std::wstring install_dir = root + L"\\" + version;
+  // A version that is already there (a reinstallation) is written over and never removed.
+  const bool made_here = GetFileAttributesW(install_dir.c_str()) == INVALID_FILE_ATTRIBUTES;
   if (!CreateDirectoryPath(install_dir)) return kInstallWriteFailed;
-  status = ExtractSevenZip(archive.handle, entries, install_dir + L"\\");
-  if (status != SevenZipStatus::kOk) return CodeFor(status);
   const std::wstring setup_path = install_dir + L"\\setup.exe";
-  if (!CopySelf(setup_path)) return kInstallWriteFailed;
-  return Register(request, setup_path) ? 0 : kInstallRegisterFailed;
+  status = ExtractSevenZip(archive.handle, listing, install_dir + L"\\");
+  int code = CodeFor(status);
+  if (code == 0 && !CopySelf(setup_path)) code = kInstallWriteFailed;
+  if (code == 0 && !Register(request, setup_path)) code = kInstallRegisterFailed;
+  if (code != 0 && made_here) RemoveTree(install_dir);
+  return code;
 }

@@ -8,6 +8,9 @@
 //      client-state key of the application, so that a later installer that carries a patch finds
 //      the installed setup program there and recognises its version in the path.
 //
+// A failure after the version directory was made removes it again, unless it was there before
+// (a reinstallation, which is written over).
+//
 // The setup program owns the registration of its application, so it creates the client-state key
 // when the updater has not (RegCreateKeyExW); the installer, unlike it, never creates that key.
 #pragma once

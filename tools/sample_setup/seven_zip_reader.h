@@ -1,50 +1,34 @@
-// Reads the 7z archives that the sample setup program installs from: archives stored with the
-// Copy method and uncompressed headers, as `7zz a -mx0 -mhc=off` writes them. The sample needs no
-// decompressor, so it reads exactly that subset and refuses everything else, rather than guessing
-// at a header it does not understand. Every offset and size comes from the file and is checked
-// against the file before it is used; every CRC the archive carries is verified.
+// Reads the 7z archives that the sample setup program installs from, through Windows: the subset
+// and the checks of seven_zip_parser.h, with the archive read from an open file. Every offset and
+// size comes from the file and is checked against the file before it is used, and every CRC that
+// the archive gives is checked against the bytes it covers before those bytes are trusted: the
+// start header's and the header's before parsing, a file's while it is written (under a temporary
+// name, which takes the file's place only once its CRC has passed), and a folder CRC that spans
+// several files before any of them is written.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
-#include <vector>
 
-enum class SevenZipStatus {
-  kOk,
-  kNotSevenZip,   // no 7z signature: some other file
-  kUnsupported,   // a 7z archive beyond the subset: compressed or encrypted headers, a coder
-                  // other than Copy, anti-items, archive properties, external data
-  kDamaged,       // a CRC mismatch, a size or offset outside the file, a malformed header
-  kUnsafeName,    // a name that would leave the target directory or that Windows cannot hold
-  kReadFailed,    // the archive could not be read
-  kWriteFailed,   // a directory or file of the extraction could not be written
-};
+#include "crc32.h"
+#include "safe_entry_name.h"
+#include "seven_zip_parser.h"
 
-struct SevenZipEntry {
-  std::wstring name;  // relative path with backslashes, checked by IsSafeEntryName
-  bool is_directory = false;
-  uint64_t size = 0;
-  uint64_t offset = 0;  // where the entry's bytes start in the archive file
-  bool has_crc = false;
-  uint32_t crc = 0;
-};
+// Lists the archive's folders and entries.
+SevenZipStatus ReadSevenZip(HANDLE archive, SevenZipListing& listing);
 
-// Lists the archive's entries in archive order.
-SevenZipStatus ReadSevenZip(HANDLE archive, std::vector<SevenZipEntry>& entries);
-
-// Reads a small entry whole, checking its CRC; refuses (kUnsupported) one above max_size bytes.
-SevenZipStatus ReadEntryBytes(HANDLE archive, const SevenZipEntry& entry, size_t max_size,
-                              std::string& bytes);
+// Reads a small entry whole, checking its CRCs; refuses (kUnsupported) one above max_size bytes.
+SevenZipStatus ReadEntryBytes(HANDLE archive, const SevenZipListing& listing,
+                              const SevenZipEntry& entry, size_t max_size, std::string& bytes);
 
 // Writes every entry below directory (which ends in a backslash), creating the directories that
-// entries name. A file whose CRC does not match is deleted again and ends the extraction.
-SevenZipStatus ExtractSevenZip(HANDLE archive, const std::vector<SevenZipEntry>& entries,
+// entries name and replacing files of the same names. A file whose CRC does not match ends the
+// extraction without replacing anything; so does a folder whose CRC does not match, before any of
+// its files is written.
+SevenZipStatus ExtractSevenZip(HANDLE archive, const SevenZipListing& listing,
                                const std::wstring& directory);
 
-// A relative path of non-empty components, none of them "." or "..", without a drive, a stream
-// name (':'), characters that Windows refuses in names, or control characters.
-bool IsSafeEntryName(const std::wstring& name);
-
-uint32_t Crc32(uint32_t crc, const void* data, size_t size);
+// An entry's name for Windows calls: the same UTF-16 units in the platform's wide string.
+std::wstring WideName(const SevenZipEntry& entry);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "seven_zip_craft.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -143,23 +145,56 @@ TEST_F(SampleInstall, InstallsIntoTheVersionDirectoryAndRegisters) {
 }
 
 TEST_F(SampleInstall, RefusalsInstallNothing) {
+  // A device name: "NUL.readme" would be written into the null device, and the installation
+  // would have looked complete.
+  std::string device = craft::ReadAll(Fixture(L"stored.7z"));
+  ASSERT_TRUE(craft::Rename(device, u"README.txt", u"NUL.readme"));
+  craft::WriteAll(scratch_ + L"\\device-name.7z", device);
+  // Damaged data in the last file: the files before it were written whole, and must go again.
+  std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
+  const std::string launcher = craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+  const size_t at = damaged.find(launcher.substr(0, 4096));
+  ASSERT_NE(at, std::string::npos);
+  damaged[at + launcher.size() - 1] ^= 1;
+  craft::WriteAll(scratch_ + L"\\damaged-data.7z", damaged);
   const struct {
-    const wchar_t* archive;
+    std::wstring archive;
     uint32_t code;
   } cases[] = {
-      {L"not-an-archive.txt", 20},
-      {L"compressed.7z", 20},
-      {L"encoded-header.7z", 20},
-      {L"no-version.7z", 22},
-      {L"missing.7z", 21},
+      {Fixture(L"not-an-archive.txt"), 20},
+      {Fixture(L"compressed.7z"), 20},
+      {Fixture(L"encoded-header.7z"), 20},
+      {Fixture(L"no-version.7z"), 22},
+      {Fixture(L"missing.7z"), 21},
+      {scratch_ + L"\\device-name.7z", 21},
+      {scratch_ + L"\\damaged-data.7z", 21},
   };
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
   for (const auto& c : cases) {
     SCOPED_TRACE(fs::path(c.archive).string());
-    EXPECT_EQ(RunProgram(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(c.archive) + L"\""), c.code);
+    EXPECT_EQ(RunProgram(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + c.archive + L"\""), c.code);
     EXPECT_TRUE(ListTree(root_).empty());
     EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"(absent)");
   }
+}
+
+// A damaged archive of the version already installed must not cost the installation a file.
+TEST_F(SampleInstall, DamagedReinstallKeepsTheInstalledFiles) {
+  std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
+  const std::string launcher = craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+  const size_t at = damaged.find(launcher.substr(0, 4096));
+  ASSERT_NE(at, std::string::npos);
+  damaged[at + launcher.size() - 1] ^= 1;
+  craft::WriteAll(scratch_ + L"\\damaged-data.7z", damaged);
+  SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
+  ASSERT_EQ(RunProgram(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(L"stored.7z") + L"\""), 0u);
+  const std::vector<std::wstring> installed = ListTree(root_);
+
+  EXPECT_EQ(RunProgram(LUMORA_SAMPLE_SETUP,
+                       L"--install-archive=\"" + scratch_ + L"\\damaged-data.7z\""),
+            21u);
+  EXPECT_EQ(ListTree(root_), installed);
+  EXPECT_EQ(ReadAll(root_ + L"\\3.1.4.1\\bin\\lumora-launch.exe"), launcher);
 }
 
 TEST_F(SampleInstall, UnaskedLeavesTheArchiveAlone) {

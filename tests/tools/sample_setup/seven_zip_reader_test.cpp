@@ -1,5 +1,6 @@
 // The sample setup program's 7z reader against archives that Debian's 7-Zip made at build time,
-// and against damaged and hostile copies of them made here.
+// against damaged and hostile copies of them made here, and against archives written by hand for
+// what 7-Zip never writes (folders of several files, packed-stream CRCs, hostile counts).
 #include "seven_zip_reader.h"
 
 #include <windows.h>
@@ -7,55 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "seven_zip_craft.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using craft::ReadAll;
+using craft::WriteAll;
 
 std::wstring Fixture(const wchar_t* name) { return std::wstring(LUMORA_FIXTURES) + L"\\" + name; }
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(fs::path(path), std::ios::binary).write(bytes.data(), bytes.size());
-}
-
-uint64_t Le64(const std::string& b, size_t at) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-  return v;
-}
-
-void PutLe32(std::string& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// Recomputes the header CRC and then the start-header CRC, so that a change made on purpose
-// reaches the parts of the reader behind the CRC checks.
-void FixStartCrc(std::string& b) { PutLe32(b, 8, Crc32(0, b.data() + 12, 20)); }
-void FixCrcs(std::string& b) {
-  const size_t header = static_cast<size_t>(32 + Le64(b, 12));
-  const size_t size = static_cast<size_t>(Le64(b, 20));
-  PutLe32(b, 28, Crc32(0, b.data() + header, size));
-  FixStartCrc(b);
-}
-
-// Replaces a UTF-16 name in the header by another of the same length.
-void Rename(std::string& b, const std::wstring& from, const std::wstring& to) {
-  ASSERT_EQ(from.size(), to.size());
-  const std::string f(reinterpret_cast<const char*>(from.data()), from.size() * 2);
-  const size_t at = b.rfind(f);
-  ASSERT_NE(at, std::string::npos);
-  b.replace(at, f.size(), reinterpret_cast<const char*>(to.data()), to.size() * 2);
-}
 
 class ScratchDir {
  public:
@@ -86,10 +52,20 @@ struct Opened {
   }
 };
 
-SevenZipStatus Read(const std::wstring& path, std::vector<SevenZipEntry>& entries) {
+SevenZipStatus Read(const std::wstring& path, SevenZipListing& listing) {
   Opened file(path);
   EXPECT_NE(file.handle, INVALID_HANDLE_VALUE);
-  return ReadSevenZip(file.handle, entries);
+  return ReadSevenZip(file.handle, listing);
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir), ignored)) {
+    names.push_back(fs::relative(entry.path(), fs::path(dir)).wstring());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TEST(Crc32, KnownValue) {
@@ -98,8 +74,9 @@ TEST(Crc32, KnownValue) {
 }
 
 TEST(SevenZipReader, ListsWhat7ZipStored) {
-  std::vector<SevenZipEntry> entries;
-  ASSERT_EQ(Read(Fixture(L"stored.7z"), entries), SevenZipStatus::kOk);
+  SevenZipListing listing;
+  ASSERT_EQ(Read(Fixture(L"stored.7z"), listing), SevenZipStatus::kOk);
+  std::vector<SevenZipEntry> entries = listing.entries;
   std::sort(entries.begin(), entries.end(),
             [](const SevenZipEntry& a, const SevenZipEntry& b) { return a.name < b.name; });
   const std::wstring tree = Fixture(L"app-3.1.4.1\\");
@@ -113,22 +90,22 @@ TEST(SevenZipReader, ListsWhat7ZipStored) {
   ASSERT_EQ(entries.size(), std::size(expected));
   for (size_t i = 0; i < entries.size(); ++i) {
     SCOPED_TRACE(fs::path(expected[i].name).string());
-    EXPECT_EQ(entries[i].name, expected[i].name);
+    EXPECT_EQ(WideName(entries[i]), expected[i].name);
     EXPECT_EQ(entries[i].is_directory, expected[i].directory);
     if (expected[i].directory) continue;
     const std::string bytes = ReadAll(tree + expected[i].name);
     EXPECT_EQ(entries[i].size, bytes.size());
     EXPECT_EQ(entries[i].has_crc, !bytes.empty());
-    if (entries[i].has_crc) EXPECT_EQ(entries[i].crc, Crc32(0, bytes.data(), bytes.size()));
+    if (entries[i].has_crc) EXPECT_EQ(entries[i].crc, craft::CrcOf(bytes));
   }
 }
 
 TEST(SevenZipReader, ExtractsByteForByte) {
   ScratchDir out;
   Opened archive(Fixture(L"stored.7z"));
-  std::vector<SevenZipEntry> entries;
-  ASSERT_EQ(ReadSevenZip(archive.handle, entries), SevenZipStatus::kOk);
-  ASSERT_EQ(ExtractSevenZip(archive.handle, entries, out.path()), SevenZipStatus::kOk);
+  SevenZipListing listing;
+  ASSERT_EQ(ReadSevenZip(archive.handle, listing), SevenZipStatus::kOk);
+  ASSERT_EQ(ExtractSevenZip(archive.handle, listing, out.path()), SevenZipStatus::kOk);
   const std::wstring tree = Fixture(L"app-3.1.4.1\\");
   for (const wchar_t* file : {L"README.txt", L"VERSION", L"empty.txt", L"bin\\lumora-launch.exe"}) {
     EXPECT_EQ(ReadAll(out.path() + file), ReadAll(tree + file)) << fs::path(file).string();
@@ -137,23 +114,101 @@ TEST(SevenZipReader, ExtractsByteForByte) {
   EXPECT_TRUE(fs::is_directory(fs::path(out.path() + L"docs\\empty")));
 
   std::string version;
-  const auto at = std::find_if(entries.begin(), entries.end(),
-                               [](const SevenZipEntry& e) { return e.name == L"VERSION"; });
-  ASSERT_NE(at, entries.end());
-  EXPECT_EQ(ReadEntryBytes(archive.handle, *at, 64, version), SevenZipStatus::kOk);
+  const auto at = std::find_if(listing.entries.begin(), listing.entries.end(),
+                               [](const SevenZipEntry& e) { return e.name == u"VERSION"; });
+  ASSERT_NE(at, listing.entries.end());
+  EXPECT_EQ(ReadEntryBytes(archive.handle, listing, *at, 64, version), SevenZipStatus::kOk);
   EXPECT_EQ(version, "3.1.4.1\r\n");
-  EXPECT_EQ(ReadEntryBytes(archive.handle, *at, 8, version), SevenZipStatus::kUnsupported)
+  EXPECT_EQ(ReadEntryBytes(archive.handle, listing, *at, 8, version), SevenZipStatus::kUnsupported)
       << "larger than the caller allows";
 }
 
-// Each case starts from the stored archive (or a fixture) and changes it; the reader must refuse
-// it with the status given, and never with success.
+// Headers written by hand. Files "a" and "b" hold "hello" and " world!" (or "a" holds both); a
+// Copy folder is the coder record 01 01 00.
+std::string SolidHeader(uint64_t files_in_folder, bool pack_crc_right, bool folder_crc_right) {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x04);
+  h.Byte(0x06).Number(0).Number(1).Byte(0x09).Number(12);
+  h.Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello world!") ^ (pack_crc_right ? 0 : 1));
+  h.Byte(0x00);
+  h.Byte(0x07).Byte(0x0B).Number(1).Byte(0).Byte(1).Byte(1).Byte(0);
+  h.Byte(0x0C).Number(12);
+  h.Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello world!") ^ (folder_crc_right ? 0 : 1));
+  h.Byte(0x00);
+  h.Byte(0x08).Byte(0x0D).Number(files_in_folder);
+  if (files_in_folder == 2) {
+    h.Byte(0x09).Number(5).Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello")).Uint32(
+        craft::CrcOf(" world!"));
+  }
+  h.Byte(0x00).Byte(0x00);
+  h.Byte(0x05).Number(files_in_folder).Names(files_in_folder == 2 ? std::u16string(u"a\0b\0", 4)
+                                                                 : std::u16string(u"a\0", 2));
+  h.Byte(0x00).Byte(0x00);
+  return craft::Archive("hello world!", h.bytes);
+}
+
+// One file in its own folder, its CRC given only by the packed stream.
+std::string PackCrcOnly(bool right) {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x04);
+  h.Byte(0x06).Number(0).Number(1).Byte(0x09).Number(5);
+  h.Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello") ^ (right ? 0 : 1)).Byte(0x00);
+  h.Byte(0x07).Byte(0x0B).Number(1).Byte(0).Byte(1).Byte(1).Byte(0).Byte(0x0C).Number(5);
+  h.Byte(0x00).Byte(0x00);
+  h.Byte(0x05).Number(1).Names(std::u16string(u"a\0", 2)).Byte(0x00).Byte(0x00);
+  return craft::Archive("hello", h.bytes);
+}
+
+// One file whose packed stream and file CRCs disagree about the same bytes.
+std::string PackAndFileCrcDisagree() {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x04);
+  h.Byte(0x06).Number(0).Number(1).Byte(0x09).Number(5);
+  h.Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello") ^ 1).Byte(0x00);
+  h.Byte(0x07).Byte(0x0B).Number(1).Byte(0).Byte(1).Byte(1).Byte(0).Byte(0x0C).Number(5);
+  h.Byte(0x00);
+  h.Byte(0x08).Byte(0x0A).Byte(1).Uint32(craft::CrcOf("hello")).Byte(0x00).Byte(0x00);
+  h.Byte(0x05).Number(1).Names(std::u16string(u"a\0", 2)).Byte(0x00).Byte(0x00);
+  return craft::Archive("hello", h.bytes);
+}
+
+// Hostile counts: each declares more items than its header could hold.
+std::string DeclaredFiles(uint64_t count) {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x05).Number(count).Names(std::u16string(u"a\0", 2)).Byte(0x00).Byte(0x00);
+  return craft::Archive("", h.bytes);
+}
+
+std::string DeclaredSubstreams(uint64_t count) {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x04);
+  h.Byte(0x06).Number(0).Number(1).Byte(0x09).Number(5).Byte(0x00);
+  h.Byte(0x07).Byte(0x0B).Number(1).Byte(0).Byte(1).Byte(1).Byte(0).Byte(0x0C).Number(5);
+  h.Byte(0x00);
+  h.Byte(0x08).Byte(0x0D).Number(count).Byte(0x09).Byte(0x00).Byte(0x00);
+  h.Byte(0x00);
+  return craft::Archive("hello", h.bytes);
+}
+
+std::string NamesTwice() {
+  craft::Header h;
+  h.Byte(0x01).Byte(0x05).Number(1).Names(std::u16string(u"a\0", 2));
+  h.Names(std::u16string(u"b\0", 2)).Byte(0x00).Byte(0x00);
+  return craft::Archive("", h.bytes);
+}
+
+// Each case starts from a fixture (or nothing) and changes it; the reader must refuse it with
+// the status given, and never with success.
 struct Refusal {
   const char* name;
-  const wchar_t* fixture;
+  const wchar_t* fixture;  // null: made entirely by change
   void (*change)(std::string&);
   SevenZipStatus status;
 };
+
+void RenameOrFail(std::string& b, const char16_t* from, const char16_t* to) {
+  if (!craft::Rename(b, from, to)) b.clear();  // an empty file fails the case loudly
+}
 
 const Refusal kRefusals[] = {
     {"plain text", L"not-an-archive.txt", nullptr, SevenZipStatus::kNotSevenZip},
@@ -170,18 +225,45 @@ const Refusal kRefusals[] = {
     {"last byte cut off", L"stored.7z", [](std::string& b) { b.pop_back(); },
      SevenZipStatus::kDamaged},
     {"header beyond the file", L"stored.7z",
-     [](std::string& b) { b[12 + 7] = 0x40; FixStartCrc(b); }, SevenZipStatus::kDamaged},
+     [](std::string& b) { b[12 + 7] = 0x40; craft::FixStartCrc(b); }, SevenZipStatus::kDamaged},
     {"header cut short, CRCs matching", L"stored.7z",
-     [](std::string& b) { b[20] = static_cast<char>(b[20] - 3); FixCrcs(b); },
+     [](std::string& b) { b[20] = static_cast<char>(b[20] - 3); craft::FixCrcs(b); },
      SevenZipStatus::kDamaged},
+    {"header larger than the reader takes", nullptr,
+     [](std::string& b) {
+       craft::Header h;
+       h.Byte(0x01).Byte(0x05).Number(0).Number(0x19).Number(kSevenZipMaxHeaderSize);
+       h.Raw(std::string(kSevenZipMaxHeaderSize, '\0')).Byte(0x00).Byte(0x00);
+       b = craft::Archive("", h.bytes);
+     },
+     SevenZipStatus::kUnsupported},
+    {"more files than the header holds names for", nullptr,
+     [](std::string& b) { b = DeclaredFiles(uint64_t{1} << 40); }, SevenZipStatus::kDamaged},
+    {"two files, one name", nullptr, [](std::string& b) { b = DeclaredFiles(2); },
+     SevenZipStatus::kDamaged},
+    {"more substreams than the header holds sizes for", nullptr,
+     [](std::string& b) { b = DeclaredSubstreams(uint64_t{1} << 40); }, SevenZipStatus::kDamaged},
+    {"names given twice", nullptr, [](std::string& b) { b = NamesTwice(); },
+     SevenZipStatus::kDamaged},
+    {"packed stream and file CRC disagree", nullptr,
+     [](std::string& b) { b = PackAndFileCrcDisagree(); }, SevenZipStatus::kDamaged},
+    {"packed stream and folder CRC disagree", nullptr,
+     [](std::string& b) { b = SolidHeader(2, true, false); }, SevenZipStatus::kDamaged},
     {"parent directory in a name", L"stored.7z",
-     [](std::string& b) { Rename(b, L"bin/lumora", L"../lumorax"); FixCrcs(b); },
+     [](std::string& b) { RenameOrFail(b, u"bin/lumora", u"../lumorax"); },
      SevenZipStatus::kUnsafeName},
     {"drive in a name", L"stored.7z",
-     [](std::string& b) { Rename(b, L"VERSION", L"C:/VERS"); FixCrcs(b); },
-     SevenZipStatus::kUnsafeName},
+     [](std::string& b) { RenameOrFail(b, u"VERSION", u"C:/VERS"); }, SevenZipStatus::kUnsafeName},
     {"absolute name", L"stored.7z",
-     [](std::string& b) { Rename(b, L"README.txt", L"/README.tx"); FixCrcs(b); },
+     [](std::string& b) { RenameOrFail(b, u"README.txt", u"/README.tx"); },
+     SevenZipStatus::kUnsafeName},
+    {"device name NUL with an extension", L"stored.7z",
+     [](std::string& b) { RenameOrFail(b, u"VERSION", u"NUL.txt"); }, SevenZipStatus::kUnsafeName},
+    {"device name inside a path", L"stored.7z",
+     [](std::string& b) { RenameOrFail(b, u"bin/lumora", u"bin/CON.lu"); },
+     SevenZipStatus::kUnsafeName},
+    {"device name as a directory, superscript port", L"stored.7z",
+     [](std::string& b) { RenameOrFail(b, u"docs/empty", u"lpt\u00B9/empty"); },
      SevenZipStatus::kUnsafeName},
 };
 
@@ -192,13 +274,15 @@ class SevenZipRefusal : public testing::TestWithParam<Refusal> {};
 TEST_P(SevenZipRefusal, Refused) {
   const Refusal& r = GetParam();
   ScratchDir dir;
-  std::string bytes = ReadAll(Fixture(r.fixture));
-  ASSERT_FALSE(bytes.empty());
+  std::string bytes = r.fixture != nullptr ? ReadAll(Fixture(r.fixture)) : std::string();
+  ASSERT_TRUE(r.fixture == nullptr || !bytes.empty());
   if (r.change != nullptr) r.change(bytes);
+  ASSERT_FALSE(bytes.empty());
   const std::wstring path = dir.path() + L"archive.7z";
   WriteAll(path, bytes);
-  std::vector<SevenZipEntry> entries;
-  EXPECT_EQ(Read(path, entries), r.status);
+  SevenZipListing listing;
+  EXPECT_EQ(Read(path, listing), r.status);
+  EXPECT_TRUE(listing.entries.empty()) << "a refused archive lists nothing";
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, SevenZipRefusal, testing::ValuesIn(kRefusals),
@@ -220,26 +304,85 @@ TEST(SevenZipReader, DamagedDataIsNotLeftBehind) {
   const std::wstring path = dir.path() + L"archive.7z";
   WriteAll(path, bytes);
   Opened archive(path);
-  std::vector<SevenZipEntry> entries;
-  ASSERT_EQ(ReadSevenZip(archive.handle, entries), SevenZipStatus::kOk) << "data has no header CRC";
+  SevenZipListing listing;
+  ASSERT_EQ(ReadSevenZip(archive.handle, listing), SevenZipStatus::kOk) << "data has no header CRC";
   fs::create_directories(fs::path(dir.path() + L"out"));
-  EXPECT_EQ(ExtractSevenZip(archive.handle, entries, dir.path() + L"out\\"),
+  EXPECT_EQ(ExtractSevenZip(archive.handle, listing, dir.path() + L"out\\"),
             SevenZipStatus::kDamaged);
-  EXPECT_FALSE(fs::exists(fs::path(dir.path() + L"out\\bin\\lumora-launch.exe")));
+  const std::vector<std::wstring> left = {L"README.txt", L"VERSION", L"bin", L"docs",
+                                          L"docs\\empty", L"empty.txt"};
+  EXPECT_EQ(ListTree(dir.path() + L"out"), left) << "no damaged file, no temporary file";
+}
+
+// Every CRC the header gives is checked against the bytes it covers: a folder's or packed
+// stream's CRC over several files before any of them is written, one over a single file as that
+// file's CRC.
+TEST(SevenZipReader, FolderAndPackedStreamCrcs) {
+  const struct {
+    const char* name;
+    std::string archive;
+    SevenZipStatus extracted;
+    std::string a;  // what "a" holds when extracted
+    std::vector<std::wstring> left;
+  } cases[] = {
+      {"folder of two files, all CRCs right", SolidHeader(2, true, true), SevenZipStatus::kOk,
+       "hello", {L"a", L"b"}},
+      {"folder of one file, all CRCs right", SolidHeader(1, true, true), SevenZipStatus::kOk,
+       "hello world!", {L"a"}},
+      {"folder CRC wrong, file CRCs right", SolidHeader(2, false, false),
+       SevenZipStatus::kDamaged, "", {}},
+      {"folder of one file, its CRCs wrong", SolidHeader(1, false, false),
+       SevenZipStatus::kDamaged, "", {}},
+      {"folder of one file, packed-stream CRC right", PackCrcOnly(true), SevenZipStatus::kOk,
+       "hello", {L"a"}},
+      {"folder of one file, packed-stream CRC wrong", PackCrcOnly(false),
+       SevenZipStatus::kDamaged, "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::wstring path = dir.path() + L"archive.7z";
+    WriteAll(path, c.archive);
+    Opened archive(path);
+    SevenZipListing listing;
+    ASSERT_EQ(ReadSevenZip(archive.handle, listing), SevenZipStatus::kOk);
+    std::string bytes;
+    EXPECT_EQ(ReadEntryBytes(archive.handle, listing, listing.entries[0], 64, bytes), c.extracted);
+    EXPECT_EQ(bytes, c.a);
+    const std::wstring out = dir.path() + L"out\\";
+    fs::create_directories(fs::path(out));
+    EXPECT_EQ(ExtractSevenZip(archive.handle, listing, out), c.extracted);
+    EXPECT_EQ(ListTree(out), c.left);
+    if (!c.left.empty()) EXPECT_EQ(ReadAll(out + L"a"), c.a);
+    if (c.left.size() == 2) EXPECT_EQ(ReadAll(out + L"b"), " world!");
+  }
 }
 
 TEST(SevenZipReader, SafeNames) {
   const struct {
-    const wchar_t* name;
+    const char16_t* name;
     bool safe;
   } cases[] = {
-      {L"a", true}, {L"bin\\app.exe", true}, {L"a.b\\c d\\e", true}, {L"..a", true},
-      {L"", false}, {L"..", false}, {L".", false}, {L"a\\..\\b", false}, {L"\\a", false},
-      {L"a\\", false}, {L"a\\\\b", false}, {L"C:a", false}, {L"a:stream", false},
-      {L"a\x0001", false}, {L"a?", false}, {L"a.", false}, {L"a ", false}, {L"...", false},
+      // Plain relative paths, and names that only resemble the refused ones.
+      {u"a", true}, {u"bin\\app.exe", true}, {u"a.b\\c d\\e", true}, {u"..a", true},
+      {u"console", true}, {u"nul_", true}, {u"com10", true}, {u"lpt", true}, {u"xnul", true},
+      {u"com\u00B4", true}, {u"auxiliary\\..a", true}, {u"null.txt", true}, {u"conin", true},
+      // Leaving the directory, streams, drives, characters Windows refuses.
+      {u"", false}, {u"..", false}, {u".", false}, {u"a\\..\\b", false}, {u"\\a", false},
+      {u"a\\", false}, {u"a\\\\b", false}, {u"C:a", false}, {u"a:stream", false},
+      {u"a\x0001", false}, {u"a?", false},
+      // Names Windows alters: trailing dots and spaces.
+      {u"a.", false}, {u"a ", false}, {u"...", false}, {u"a.\\b", false},
+      // Device names: any case, any extension, any component, spaces before the extension.
+      {u"NUL", false}, {u"nul.txt", false}, {u"Con.tar.gz", false}, {u"docs\\PRN", false},
+      {u"aux\\readme", false}, {u"nul .txt", false}, {u"COM1", false}, {u"com9.log", false},
+      {u"LPT0", false}, {u"lpt5\\x", false}, {u"COM\u00B9", false}, {u"lpt\u00B2.txt", false},
+      {u"com\u00B3", false}, {u"CONIN$", false}, {u"conout$.x", false}, {u"a\\b\\nul", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << fs::path(c.name).string();
+    const std::u16string name(c.name);
+    EXPECT_EQ(IsSafeEntryName(name), c.safe)
+        << fs::path(std::wstring(name.begin(), name.end())).string();
   }
 }
 
