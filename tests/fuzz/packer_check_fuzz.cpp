@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "check_mode.h"
+#include "check_command.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ostringstream out;
     PrintReport(report, out);
     // A verdict is either accepted or names the code the stub would end with.
-    if (report.verdict.accepted() != (report.verdict.code == 0)) std::abort();
+    if (report.layout.verdict.accepted() != (report.layout.verdict.code == 0)) std::abort();
   } else if (error.empty()) {
     std::abort();  // every refusal says why
   }

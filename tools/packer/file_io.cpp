@@ -129,12 +129,12 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& path,
 
 }  // namespace
 
-OutputFile::~OutputFile() {
+StagedFile::~StagedFile() {
   if (fd_ >= 0) close(fd_);
   if (!temp_path_.empty()) unlink(temp_path_.c_str());
 }
 
-bool OutputFile::Create(const std::string& final_path, std::string& error) {
+bool StagedFile::Create(const std::string& final_path, std::string& error) {
   fd_ = CreateBeside(final_path, "partial", temp_path_);
   if (fd_ < 0) {
     error = ErrnoText("cannot create a file beside", final_path);
@@ -144,11 +144,11 @@ bool OutputFile::Create(const std::string& final_path, std::string& error) {
   return true;
 }
 
-bool OutputFile::Write(const void* data, size_t size, std::string& error) {
+bool StagedFile::Write(const void* data, size_t size, std::string& error) {
   return WriteAll(fd_, static_cast<const uint8_t*>(data), size, temp_path_, error);
 }
 
-bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
+bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
   ssize_t put = pwrite(fd_, data, size, static_cast<off_t>(offset));
   if (put != static_cast<ssize_t>(size)) {
     error = ErrnoText("cannot write", temp_path_);
@@ -157,7 +157,7 @@ bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
   return true;
 }
 
-bool OutputFile::Commit(std::string& error) {
+bool StagedFile::Commit(std::string& error) {
   // mkostemp makes the file private (0600); an installer is an ordinary executable file.
   mode_t mask = umask(0);
   umask(mask);

@@ -41,15 +41,15 @@ class InputFile {
 // exists at path.
 bool NamesOpenFile(const std::string& path, const InputFile& file);
 
-// The packed installer being written. It is written to a temporary file beside the final path
-// and renamed over it by Commit; until then nothing exists under the final name, and the
-// temporary file is removed on destruction, so every failure leaves the output path untouched.
-class OutputFile {
+// A file staged under a temporary name beside its final path (the installer, the setup cabinet)
+// and renamed over that path by Commit; until then nothing new exists under the final name, and
+// the temporary file is removed on destruction, so every failure leaves the final path untouched.
+class StagedFile {
  public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile();
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
 
   bool Create(const std::string& final_path, std::string& error);
   bool IsOpen() const { return fd_ >= 0; }

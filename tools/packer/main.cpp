@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "check_command.h"
 #include "command_line.h"
 #include "pack_command.h"
 

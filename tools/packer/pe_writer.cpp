@@ -8,15 +8,13 @@
 
 namespace {
 
-constexpr uint32_t kInitializedData = 0x00000040;  // IMAGE_SCN_CNT_INITIALIZED_DATA
-constexpr uint32_t kMemoryRead = 0x40000000;       // IMAGE_SCN_MEM_READ
 // Large enough to run at disk speed, small enough that packing never holds much of a payload.
 constexpr size_t kCopyChunk = 4 << 20;
 
 // Writes everything in order, feeding the checksum as it goes.
 struct ChecksummedWriter {
-  explicit ChecksummedWriter(OutputFile& file) : out(file) {}
-  OutputFile& out;
+  explicit ChecksummedWriter(StagedFile& file) : out(file) {}
+  StagedFile& out;
   PeChecksum checksum;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(kCopyChunk);
 
@@ -83,7 +81,7 @@ bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string&
 }
 
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
-                      const ResourceSection& resources, OutputFile& out, std::string& error) {
+                      const ResourceSection& resources, StagedFile& out, std::string& error) {
   const uint64_t stub_end = stub.RawEnd();
   const uint64_t raw_offset =
       AlignUp(stub_end, std::max<uint32_t>(kPageSize, stub.file_alignment));
@@ -96,26 +94,29 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t 
 
   std::vector<uint8_t> headers = stub.headers;
   uint8_t* optional = headers.data() + stub.optional_offset;
-  const uint32_t file_header = stub.optional_offset - 20;
-  Store16(&headers[file_header + 2], static_cast<uint16_t>(stub.sections.size() + 1));
-  Store32(optional + 8, Load32(optional + 8) + static_cast<uint32_t>(raw_size));  // initialized data
-  Store32(optional + 56, static_cast<uint32_t>(image_end));                     // SizeOfImage
-  Store32(optional + kChecksumFieldOffset, 0);
+  uint8_t* file_header = headers.data() + stub.file_header_offset;
+  Store16(file_header + kFileNumberOfSections, static_cast<uint16_t>(stub.sections.size() + 1));
+  Store32(optional + kOptionalSizeOfInitializedData,
+          Load32(optional + kOptionalSizeOfInitializedData) + static_cast<uint32_t>(raw_size));
+  Store32(optional + kOptionalSizeOfImage, static_cast<uint32_t>(image_end));
+  Store32(optional + kOptionalCheckSum, 0);
   uint8_t* directories = headers.data() + stub.data_directory_offset;
   if (stub.number_of_directories <= kDirectoryResource) {
     error = "the stub's headers have no resource directory entry";
     return false;
   }
-  Store32(directories + 8 * kDirectoryResource, section_rva);
-  Store32(directories + 8 * kDirectoryResource + 4, static_cast<uint32_t>(resources.size));
+  Store32(directories + kDirectoryEntrySize * kDirectoryResource, section_rva);
+  Store32(directories + kDirectoryEntrySize * kDirectoryResource + 4,
+          static_cast<uint32_t>(resources.size));
   uint8_t* section =
       headers.data() + stub.section_table_offset + stub.sections.size() * kSectionHeaderSize;
-  std::memcpy(section, kPayloadSectionName, std::min<size_t>(8, sizeof(kPayloadSectionName) - 1));
-  Store32(section + 8, static_cast<uint32_t>(resources.size));
-  Store32(section + 12, section_rva);
-  Store32(section + 16, static_cast<uint32_t>(raw_size));
-  Store32(section + 20, static_cast<uint32_t>(raw_offset));
-  Store32(section + 36, kInitializedData | kMemoryRead);
+  std::memcpy(section + kSectionName, kPayloadSectionName,
+              std::min<size_t>(kSectionNameSize, sizeof(kPayloadSectionName) - 1));
+  Store32(section + kSectionVirtualSize, static_cast<uint32_t>(resources.size));
+  Store32(section + kSectionVirtualAddress, section_rva);
+  Store32(section + kSectionSizeOfRawData, static_cast<uint32_t>(raw_size));
+  Store32(section + kSectionPointerToRawData, static_cast<uint32_t>(raw_offset));
+  Store32(section + kSectionCharacteristics, kSectionInitializedData | kSectionMemoryRead);
 
   ChecksummedWriter writer(out);
   if (!writer.Put(headers.data(), headers.size(), error) ||
@@ -133,5 +134,5 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t 
   if (!writer.PadTo(raw_offset + raw_size, error)) return false;
   uint8_t checksum[4];
   Store32(checksum, writer.checksum.Finish());
-  return out.WriteAt(stub.optional_offset + kChecksumFieldOffset, checksum, 4, error);
+  return out.WriteAt(stub.ChecksumOffset(), checksum, 4, error);
 }

@@ -9,7 +9,7 @@
 
 #include "file_io.h"
 #include "pe_image.h"
-#include "resource_tree.h"
+#include "resource_section.h"
 
 // The name of the section that carries the resources in a packed installer.
 constexpr char kPayloadSectionName[] = ".payload";
@@ -20,4 +20,4 @@ bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string&
 // Writes the installer into out, a freshly created output file, and leaves committing it to the
 // caller, who reads it back first.
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
-                      const ResourceSection& resources, OutputFile& out, std::string& error);
+                      const ResourceSection& resources, StagedFile& out, std::string& error);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "installer_report.h"
 #include "crafted_image.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
@@ -112,8 +112,8 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   std::string error;
   ASSERT_TRUE(InspectInstaller(Path("packed.exe"), report, error)) << error;
   uint32_t cabinet_size = 0;
-  for (const PayloadMember& m : report.payload) {
-    if (m.type == "BL") cabinet_size = m.size;
+  for (const Resource& m : report.layout.payload) {
+    if (m.type.name() == u"BL") cabinet_size = m.size;
   }
   auto patched = [&](uint32_t size, bool rva_field, uint32_t value) {
     std::vector<uint8_t> image = packed;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "installer_report.h"
 #include "file_io.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
@@ -20,13 +20,6 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t offset, u
 }
 
 std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-const PayloadMember* FindMember(const InstallerReport& report, const std::string& type) {
-  for (const PayloadMember& m : report.payload) {
-    if (m.type == type) return &m;
-  }
-  return nullptr;
-}
 
 // Expands the single file of a cabinet with gcab, with its name, attributes and time as gcab
 // lists them, and the folder's compression type from the cabinet's header.
@@ -115,20 +108,20 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
     InstallerReport report;
     std::string error;
     ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
-    EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
-    EXPECT_EQ(report.verdict.archive_type, l.archive_type);
-    EXPECT_EQ(report.verdict.setup_type, l.setup_type);
-    EXPECT_EQ(report.verdict.archive_name, U16(l.archive_name));
-    EXPECT_EQ(report.verdict.setup_name, U16(l.setup_name));
-    ASSERT_EQ(report.payload.size(), 2u);
-    EXPECT_EQ(report.has_previous_version, l.previous);
-    EXPECT_EQ(report.previous_version_valid, l.previous);
-    EXPECT_EQ(report.previous_version, l.previous_version);
+    EXPECT_TRUE(report.layout.verdict.accepted()) << report.layout.verdict.reason;
+    EXPECT_EQ(report.layout.verdict.archive_type, l.archive_type);
+    EXPECT_EQ(report.layout.verdict.setup_type, l.setup_type);
+    EXPECT_EQ(report.layout.verdict.archive_name, U16(l.archive_name));
+    EXPECT_EQ(report.layout.verdict.setup_name, U16(l.setup_name));
+    ASSERT_EQ(report.layout.payload.size(), 2u);
+    EXPECT_EQ(report.layout.has_previous_version, l.previous);
+    EXPECT_EQ(report.layout.previous_version_valid, l.previous);
+    EXPECT_EQ(report.layout.previous_version, l.previous_version);
     EXPECT_EQ(report.overlay, 0u);
     EXPECT_EQ(report.stored_checksum, report.computed_checksum);
 
     const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
-    for (const PayloadMember& m : report.payload) {
+    for (const Resource& m : report.layout.payload) {
       EXPECT_EQ(m.language, 1033);
       ASSERT_TRUE(m.mapped);
       const std::vector<uint8_t> data = Slice(out, m.file_offset, m.size);
@@ -170,10 +163,10 @@ TEST_F(PackOutput, PayloadStartsOnPageBoundaries) {
     const uint64_t offset = static_cast<uint64_t>(at - out.begin());
     EXPECT_EQ(offset % 4096, 0u);
     bool reported = false;
-    for (const PayloadMember& m : report.payload) {
+    for (const Resource& m : report.layout.payload) {
       if (m.file_offset == offset) {
         reported = true;
-        EXPECT_EQ(m.rva % 4096, 0u);
+        EXPECT_EQ(m.data_rva % 4096, 0u);
         EXPECT_EQ(m.size, member->size());
       }
     }
@@ -199,7 +192,7 @@ TEST_F(PackOutput, StubResourcesAreKept) {
   ASSERT_EQ(Pack(Args("")).status, 0);
   InputFile stub_file, out_file;
   PeImage stub, out;
-  std::vector<ListedResource> before, after;
+  std::vector<Resource> before, after;
   std::string error;
   ASSERT_TRUE(stub_file.Open(LUMORA_STUB, error) && ReadPeImage(stub_file, stub, error) &&
               ReadResourceListing(stub, stub_file, before, error))
@@ -210,9 +203,9 @@ TEST_F(PackOutput, StubResourcesAreKept) {
   ASSERT_GE(before.size(), 2u) << "the stub carries a manifest and a version block";
   const std::vector<uint8_t> stub_bytes = ReadFileBytes(LUMORA_STUB);
   const std::vector<uint8_t> out_bytes = ReadFileBytes(Path("out.exe"));
-  for (const ListedResource& b : before) {
+  for (const Resource& b : before) {
     SCOPED_TRACE(KeyText(b.type) + "/" + KeyText(b.name));
-    auto match = std::find_if(after.begin(), after.end(), [&](const ListedResource& a) {
+    auto match = std::find_if(after.begin(), after.end(), [&](const Resource& a) {
       return a.type == b.type && a.name == b.name && a.language == b.language;
     });
     ASSERT_NE(match, after.end());
@@ -259,7 +252,7 @@ TEST_F(PackOutput, SignedInstallerVerifies) {
   InstallerReport report;
   std::string error;
   ASSERT_TRUE(InspectInstaller(Path("signed.exe"), report, error)) << error;
-  EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
+  EXPECT_TRUE(report.layout.verdict.accepted()) << report.layout.verdict.reason;
   EXPECT_NE(report.signature_size, 0u);
   EXPECT_EQ(report.stored_checksum, report.computed_checksum);
 }

@@ -4,22 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include "payload_rules.h"
-#include "resource_listing.h"
-
-struct PayloadMember {
-  std::string type;
-  ResourceKey name;
-  uint16_t language = 0;
-  uint32_t size = 0;
-  uint32_t rva = 0;
-  bool mapped = false;
-  uint64_t file_offset = 0;
-};
+#include "payload_layout.h"
 
 struct InstallerReport {
   std::string path;
@@ -32,25 +20,18 @@ struct InstallerReport {
   uint32_t computed_checksum = 0;
   bool checksum_computed = false;
   std::string resource_section;    // name of the section holding the resource directory
-  std::vector<PayloadMember> payload;  // every resource under "B7", "BL" and "BN"
-  bool has_previous_version = false;   // RT_RCDATA 1 exists
-  bool previous_version_valid = false; // ... and the stub would take it
-  uint32_t previous_version_size = 0;
-  std::u16string previous_version;     // up to its terminator
-  std::vector<ListedResource> others;  // everything else, in directory order
-  PayloadVerdict verdict;
+  PayloadLayout layout;
   // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
   // certificate table that is not in the file); empty when there is none.
   std::string image_fault;
 
-  bool accepted() const { return image_fault.empty() && verdict.accepted(); }
+  bool accepted() const { return image_fault.empty() && layout.verdict.accepted(); }
 };
 
 // Reads the installer at path. compute_checksum reads the whole file once more; the packer,
 // which has just computed it while writing, skips that.
+// "0x1A2B", as reports show offsets and checksums.
+std::string HexText(uint64_t value);
+
 bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
                       bool compute_checksum = true);
-void PrintReport(const InstallerReport& report, std::ostream& out);
-// "lumora-pack check": 0 when the stub would accept the installer, 1 when it would not, 2 when
-// the file cannot be read as a PE image.
-int RunCheck(const std::string& path, std::ostream& out, std::ostream& err);

@@ -1,0 +1,86 @@
+#include "check_command.h"
+
+#include "pe_format.h"
+
+namespace {
+
+std::string TypeText(const Resource& r) { return KeyText(r.type); }
+
+}  // namespace
+
+void PrintReport(const InstallerReport& r, std::ostream& out) {
+  const PayloadLayout& layout = r.layout;
+  out << "installer: " << r.path << "\n";
+  out << "size: " << r.file_size << " bytes, " << (r.pe32_plus ? "PE32+" : "PE32") << ", ";
+  if (r.overlay == 0) {
+    out << "no overlay\n";
+  } else {
+    out << r.overlay << " bytes after the last section\n";
+  }
+  out << "checksum: " << HexText(r.stored_checksum);
+  if (!r.checksum_computed) {
+    out << "\n";
+  } else if (r.stored_checksum == r.computed_checksum) {
+    out << " (correct)\n";
+  } else {
+    out << " (wrong: computed " << HexText(r.computed_checksum) << ")\n";
+  }
+  out << "signature: ";
+  if (!r.image_fault.empty()) {
+    out << "malformed (" << r.signature_size << " bytes at offset " << HexText(r.signature_offset)
+        << ")\n";
+  } else {
+    out << (r.signature_size == 0 ? "none" : std::to_string(r.signature_size) + " bytes") << "\n";
+  }
+  out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
+  out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
+  for (const Resource& m : layout.payload) {
+    const std::string type = TypeText(m);
+    const Member* member = MemberOfName(m.name.name());
+    out << "  " << type << "  " << KeyText(m.name) << "  " << m.size << " bytes  language "
+        << m.language << "  ";
+    if (m.mapped) {
+      out << "file offset " << HexText(m.file_offset)
+          << (m.file_offset % kPageSize == 0 && m.data_rva % kPageSize == 0 ? " (4 KiB-aligned)"
+                                                                            : " (not page-aligned)");
+    } else {
+      out << "outside the file's section data";
+    }
+    out << "  " << (member != nullptr ? StorageText(*member, type) : "not a payload name") << "\n";
+  }
+  out << "previous version: ";
+  if (!layout.has_previous_version) {
+    out << "none\n";
+  } else if (layout.previous_version_valid) {
+    out << "\"" << NameText(layout.previous_version) << "\"\n";
+  } else {
+    out << "ignored by the stub (" << layout.previous_version_size
+        << " bytes; it must be a terminated UTF-16 string)\n";
+  }
+  out << "other resources:" << (layout.others.empty() ? " none" : "") << "\n";
+  for (const Resource& o : layout.others) {
+    out << "  type " << KeyText(o.type) << "  name " << KeyText(o.name) << "  language "
+        << o.language << "  " << o.size << " bytes\n";
+  }
+  const PayloadVerdict& v = layout.verdict;
+  if (!r.image_fault.empty()) {
+    out << "verdict: rejected: " << r.image_fault << "\n";
+  } else if (v.accepted()) {
+    out << "verdict: accepted: archive " << NameText(v.archive_name) << " (" << v.archive_type
+        << "), setup program " << NameText(v.setup_name) << " (" << v.setup_type << ")\n";
+  } else {
+    out << "verdict: rejected: the stub would exit with " << v.code << " (error " << v.extra
+        << "): " << v.reason << "\n";
+  }
+}
+
+int RunCheck(const std::string& path, std::ostream& out, std::ostream& err) {
+  InstallerReport report;
+  std::string error;
+  if (!InspectInstaller(path, report, error)) {
+    err << "lumora-pack: " << error << "\n";
+    return 2;
+  }
+  PrintReport(report, out);
+  return report.accepted() ? 0 : 1;
+}
