@@ -32,6 +32,18 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   } else {
     out << (r.signature_size == 0 ? "none" : std::to_string(r.signature_size) + " bytes") << "\n";
   }
+  out << "sections: file alignment " << r.file_alignment << ", headers " << r.size_of_headers
+      << " bytes, " << (r.PageAligned() ? "every section page-aligned" : "not page-aligned")
+      << "\n";
+  for (const PeSection& s : r.sections) {
+    out << "  " << s.name << "  address " << HexText(s.virtual_address) << "  ";
+    if (s.raw_size == 0) {
+      out << "no file data\n";
+      continue;
+    }
+    out << "file offset " << HexText(s.raw_offset) << "  " << s.raw_size << " bytes"
+        << (StartsOnPage(s) ? " (4 KiB-aligned)" : " (not page-aligned)") << "\n";
+  }
   out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
   out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
   for (const Resource& m : layout.payload) {

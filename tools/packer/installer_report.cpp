@@ -51,6 +51,19 @@ std::string HexText(uint64_t value) {
   return text;
 }
 
+bool StartsOnPage(const PeSection& section) {
+  return section.raw_size != 0 && section.raw_offset % kPageSize == 0 &&
+         section.virtual_address % kPageSize == 0;
+}
+
+bool InstallerReport::PageAligned() const {
+  if (file_alignment % kPageSize != 0 || size_of_headers % kPageSize != 0) return false;
+  for (const PeSection& s : sections) {
+    if (s.raw_size != 0 && !StartsOnPage(s)) return false;
+  }
+  return true;
+}
+
 bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
                       bool compute_checksum) {
   report = InstallerReport();
@@ -68,6 +81,9 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   report.pe32_plus = image.pe32_plus;
   report.overlay = image.file_size - image.RawEnd();
   report.stored_checksum = image.checksum;
+  report.file_alignment = image.file_alignment;
+  report.size_of_headers = image.size_of_headers;
+  report.sections = image.sections;
   uint32_t rva = 0, size = 0;
   image.Directory(kDirectorySecurity, rva, size);
   // Its "address" is a file offset. A signature follows the sections, within the file.

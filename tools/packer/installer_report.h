@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "payload_layout.h"
+#include "pe_image.h"
 
 struct InstallerReport {
   std::string path;
@@ -20,18 +21,27 @@ struct InstallerReport {
   uint32_t computed_checksum = 0;
   bool checksum_computed = false;
   std::string resource_section;    // name of the section holding the resource directory
+  // The file layout: the loader maps an image from the file only where every section starts on
+  // a page of the file as it does in memory.
+  uint32_t file_alignment = 0;
+  uint32_t size_of_headers = 0;
+  std::vector<PeSection> sections;
   PayloadLayout layout;
   // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
   // certificate table that is not in the file); empty when there is none.
   std::string image_fault;
 
   bool accepted() const { return image_fault.empty() && layout.verdict.accepted(); }
+  // Headers and every section's file data start on pages of the file.
+  bool PageAligned() const;
 };
 
 // Reads the installer at path. compute_checksum reads the whole file once more; the packer,
 // which has just computed it while writing, skips that.
 // "0x1A2B", as reports show offsets and checksums.
 std::string HexText(uint64_t value);
+// Whether a section's file data starts on a page (a section without file data has no start).
+bool StartsOnPage(const PeSection& section);
 
 bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
                       bool compute_checksum = true);

@@ -187,8 +187,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
     return false;
   }
 
-  uint32_t section_rva = 0;
-  if (!PlanPayloadSection(stub, section_rva, error)) return false;
+  PackedLayout layout;
+  if (!PlanPackedLayout(stub, stub_file, layout, error)) return false;
 
   ScratchFile cabinet_path;
   InputFile cabinet;
@@ -214,7 +214,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   // the guard that the two never drift apart. What the stub brought along is judged with the
   // whole installer when it is read back.
   ResourceSection section;
-  if (!BuildResourceSection(resources, section_rva, section, error)) return false;
+  if (!BuildResourceSection(resources, layout.payload_rva, section, error)) return false;
   std::vector<Resource> added;
   for (const Resource& r : resources) {
     if (r.file != nullptr || (options.has_previous_version && IsPreviousVersion(r))) {
@@ -233,7 +233,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   StagedFile out_file;
   InstallerReport report;
   if (!out_file.Create(options.output, error) ||
-      !WritePackedImage(stub, stub_file, section_rva, section, out_file, error) ||
+      !WritePackedImage(stub, stub_file, layout, section, out_file, error) ||
       !InspectInstaller(out_file.temp_path(), report, error, false)) {
     return false;
   }

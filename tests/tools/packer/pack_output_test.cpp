@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "installer_report.h"
+#include "crafted_image.h"
 #include "file_io.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
@@ -174,6 +175,91 @@ TEST_F(PackOutput, PayloadStartsOnPageBoundaries) {
   }
 }
 
+TEST_F(PackOutput, SectionsMoveToPagesAndKeepTheirAddressesAndBytes) {
+  ASSERT_EQ(Pack(Args("")).status, 0);
+  const std::vector<uint8_t> stub_bytes = ReadFileBytes(LUMORA_STUB);
+  const std::vector<uint8_t> out_bytes = ReadFileBytes(Path("out.exe"));
+  InputFile stub_file, out_file;
+  PeImage stub, out;
+  std::string error;
+  ASSERT_TRUE(stub_file.Open(LUMORA_STUB, error) && ReadPeImage(stub_file, stub, error)) << error;
+  ASSERT_TRUE(out_file.Open(Path("out.exe"), error) && ReadPeImage(out_file, out, error)) << error;
+  ASSERT_NE(stub.file_alignment, 4096u) << "the bare stub is linked small";
+  EXPECT_EQ(out.file_alignment, 4096u);
+  EXPECT_EQ(out.size_of_headers, 4096u);
+  ASSERT_EQ(out.sections.size(), stub.sections.size() + 1);
+  // One section after another, each from a page on, its bytes as in the stub, zeros after them.
+  uint64_t at = 4096;
+  for (size_t i = 0; i < stub.sections.size(); ++i) {
+    const PeSection& a = stub.sections[i];
+    const PeSection& b = out.sections[i];
+    SCOPED_TRACE(a.name);
+    EXPECT_STREQ(b.name, a.name);
+    EXPECT_EQ(b.virtual_address, a.virtual_address);
+    EXPECT_EQ(b.virtual_size, a.virtual_size);
+    EXPECT_EQ(b.raw_offset, at);
+    EXPECT_EQ(b.raw_size, AlignUp(a.raw_size, 4096));
+    EXPECT_EQ(Slice(out_bytes, b.raw_offset, a.raw_size), Slice(stub_bytes, a.raw_offset, a.raw_size));
+    const std::vector<uint8_t> tail = Slice(out_bytes, b.raw_offset + a.raw_size, b.raw_size - a.raw_size);
+    EXPECT_EQ(tail, std::vector<uint8_t>(b.raw_size - a.raw_size, 0));
+    at += b.raw_size;
+  }
+  EXPECT_EQ(out.sections.back().raw_offset, at);
+  EXPECT_EQ(out.RawEnd(), out_bytes.size());
+  // The directories that hold addresses (imports, relocations, the load configuration) stay as
+  // they were; only the resource directory moves to the new section.
+  for (uint32_t d = 0; d < 16; ++d) {
+    uint32_t stub_rva = 0, stub_size = 0, out_rva = 0, out_size = 0;
+    stub.Directory(d, stub_rva, stub_size);
+    out.Directory(d, out_rva, out_size);
+    if (d == kDirectoryResource) {
+      EXPECT_EQ(out_rva, out.sections.back().virtual_address);
+    } else {
+      EXPECT_EQ(out_rva, stub_rva) << d;
+      EXPECT_EQ(out_size, stub_size) << d;
+    }
+  }
+  const RunResult check = RunProgram(std::string(LUMORA_PACK) + " check '" + Path("out.exe") + "'");
+  EXPECT_NE(check.out.find("sections: file alignment 4096, headers 4096 bytes, every section "
+                           "page-aligned"), std::string::npos) << check.out;
+  const RunResult bare = RunProgram(std::string(LUMORA_PACK) + " check '" LUMORA_STUB "'");
+  EXPECT_NE(bare.out.find("file alignment 512, headers 1024 bytes, not page-aligned"),
+            std::string::npos) << bare.out;
+}
+
+TEST_F(PackOutput, HeadersWithoutSlackGrowToAPage) {
+  // Headers that end right after the section table, as a linker with no slack would make them:
+  // laid out again on a page, they take the new section's header.
+  std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
+  const uint32_t nt = Load32(&stub[60]);
+  const uint32_t table = nt + 24 + Load16(&stub[nt + 20]);
+  Store32(&stub[nt + 24 + 60], table + Load16(&stub[nt + 6]) * 40);
+  WriteFileBytes(Path("tight.exe"), stub);
+  const RunResult r = Pack(Args("--stub tight.exe"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  EXPECT_TRUE(report.accepted());
+  EXPECT_EQ(report.size_of_headers, 4096u);
+  EXPECT_STREQ(report.sections.back().name, ".payload");
+}
+
+TEST_F(PackOutput, DebugDataMovesWithItsSection) {
+  const std::vector<uint8_t> stub = WithDebugEntry(ReadFileBytes(LUMORA_STUB), false);
+  WriteFileBytes(Path("debug-stub.exe"), stub);
+  ASSERT_EQ(Pack(Args("--stub debug-stub.exe")).status, 0);
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  const uint32_t optional = Load32(&out[60]) + 24;
+  const uint32_t directory = Load32(&out[optional + 112 + 8 * 6]);
+  const uint32_t entry = FileOffsetOf(out, directory);
+  ASSERT_NE(entry, 0u);
+  const uint32_t address = Load32(&out[entry + 20]), pointer = Load32(&out[entry + 24]);
+  EXPECT_NE(pointer, Load32(&stub[FileOffsetOf(stub, directory) + 24])) << "the data has moved";
+  EXPECT_EQ(pointer, FileOffsetOf(out, address));
+  EXPECT_EQ(Slice(out, pointer, DebugData().size()), DebugData());
+}
+
 TEST_F(PackOutput, ChecksumMatchesIndependentComputations) {
   ASSERT_EQ(Pack(Args("--previous-version 3")).status, 0);
   const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
@@ -220,6 +306,10 @@ TEST_F(PackOutput, StubResourcesAreKept) {
 TEST_F(PackOutput, StubOverlayIsLeftOut) {
   std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
   const std::vector<uint8_t> overlay = PatternBytes(1000, 9);
+  // A COFF symbol table lies in the overlay, where an unstripped link puts it.
+  const uint32_t nt = Load32(&stub[60]);
+  Store32(&stub[nt + 4 + 8], static_cast<uint32_t>(stub.size()));
+  Store32(&stub[nt + 4 + 12], 1000 / 18);
   stub.insert(stub.end(), overlay.begin(), overlay.end());
   WriteFileBytes(Path("overlay-stub.exe"), stub);
   ASSERT_EQ(Pack(Args("--stub overlay-stub.exe")).status, 0);
@@ -231,6 +321,8 @@ TEST_F(PackOutput, StubOverlayIsLeftOut) {
   EXPECT_EQ(report.stored_checksum, report.computed_checksum);
   const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
   EXPECT_EQ(std::search(out.begin(), out.end(), overlay.begin(), overlay.end()), out.end());
+  EXPECT_EQ(Load32(&out[nt + 4 + 8]), 0u) << "no pointer to a symbol table left out";
+  EXPECT_EQ(Load32(&out[nt + 4 + 12]), 0u);
 }
 
 TEST_F(PackOutput, SignedInstallerVerifies) {

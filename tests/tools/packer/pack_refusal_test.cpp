@@ -85,15 +85,29 @@ TEST_F(PackRefusal, StubThatIsAlreadyPacked) {
   ExpectRefused(Args("--stub packed.exe"), "already carries payload resources", 1);
 }
 
-TEST_F(PackRefusal, StubWithoutRoomForASectionHeader) {
-  std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
-  const uint32_t nt = Load32(&stub[60]);
-  const uint32_t table = nt + 24 + Load16(&stub[nt + 20]);
-  const uint32_t end = table + Load16(&stub[nt + 6]) * 40;
-  // Headers that end right after the section table, as a linker with no slack would make them.
-  Store32(&stub[nt + 24 + 60], end);
-  WriteFileBytes(Path("tight.exe"), stub);
-  ExpectRefused(Args("--stub tight.exe"), "no room for one more section header", 1);
+TEST_F(PackRefusal, StubsThatCannotBeLaidOutOnPages) {
+  const std::vector<uint8_t> bare = ReadFileBytes(LUMORA_STUB);
+  std::vector<uint8_t> short_debug = WithDebugEntry(bare, false);
+  const SectionFields rdata = FindSection(short_debug, ".rdata");
+  SetDataDirectory(short_debug, 6, rdata.virtual_address + rdata.virtual_size - 64, 27);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> stub;
+    const char* message;
+  };
+  const Case cases[] = {
+      // The headers grow to a page; a section table that already ends there has no room left.
+      {"section table at the end of the first page", WithSectionTableAtThePageEnd(bare),
+       "no room for one more section header"},
+      // Left out with the overlay, the data would leave the entry pointing at payload bytes.
+      {"debug data after the sections", WithDebugEntry(bare, true), "debug data lies outside"},
+      {"debug directory of 27 bytes", short_debug, "not a table of entries"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(Path("odd-stub.exe"), c.stub);
+    ExpectRefused(Args("--stub odd-stub.exe"), c.message, 1);
+  }
 }
 
 TEST_F(PackRefusal, OutputThatIsAnInput) {
