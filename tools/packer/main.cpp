@@ -1,18 +1,21 @@
 // lumora-pack: turns the bare stub, an archive and a setup program into an installer, and reads
-// installers back. Runs on the build machine; needs neither a compiler nor Wine.
+// installers back. Built for Linux and for Windows from the same sources; needs neither a
+// compiler nor Wine.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "check_command.h"
 #include "command_line.h"
+#include "file_io.h"
 #include "pack_command.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  UseBinaryStandardStreams();
+  std::vector<std::string> args;
   Command command;
   std::string error;
-  if (!ParseCommandLine(args, command, error)) {
+  if (!ProgramArguments(argc, argv, args, error) || !ParseCommandLine(args, command, error)) {
     std::cerr << "lumora-pack: " << error << "\n\n" << UsageText();
     return 2;
   }

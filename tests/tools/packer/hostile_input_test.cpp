@@ -18,7 +18,7 @@ namespace {
 // Runs check within a memory limit far below what a walk that copied or revisited would take,
 // and a time limit only to turn a hang into a failure.
 RunResult CheckBounded(const std::string& path) {
-  return RunProgram("ulimit -v 524288; timeout 300 " + std::string(LUMORA_PACK) + " check '" +
+  return RunProgram(MemoryLimit(512) + "timeout 300 " + PackerCommand() + " check '" +
                     path + "'");
 }
 
@@ -175,13 +175,13 @@ TEST_F(HostileInput, InputsThatAreNoRegularFilesAreRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   // Nobody ever writes to the FIFO: an open that waited for a writer would hang here, and the
   // time limit turns that into a failure.
-  const RunResult check = RunProgram("timeout 60 " + std::string(LUMORA_PACK) + " check " + Path("fifo"));
+  const RunResult check = RunProgram("timeout 60 " + PackerCommand() + " check " + Path("fifo"));
   EXPECT_EQ(check.status, 2);
   EXPECT_NE(check.err.find("not a regular file"), std::string::npos) << check.err;
   for (const char* option : {"--archive fifo", "--setup fifo", "--stub fifo"}) {
     SCOPED_TRACE(option);
     const RunResult pack =
-        RunProgram("cd '" + dir_ + "' && timeout 60 " + LUMORA_PACK + " " + Args(option));
+        RunProgram("cd '" + dir_ + "' && timeout 60 " + PackerCommand() + " " + Args(option));
     EXPECT_EQ(pack.status, 1);
     EXPECT_NE(pack.err.find("not a regular file"), std::string::npos) << pack.err;
   }

@@ -45,6 +45,17 @@ uint32_t ReferenceChecksum(std::vector<uint8_t> file) {
   return sum + static_cast<uint32_t>(file.size());
 }
 
+std::string PackerCommand() {
+  const char* command = std::getenv("LUMORA_PACK_COMMAND");
+  return command != nullptr && command[0] != '\0' ? command : LUMORA_PACK;
+}
+
+bool PackerIsWindowsBuild() { return PackerCommand() != LUMORA_PACK; }
+
+std::string MemoryLimit(int mib) {
+  return PackerIsWindowsBuild() ? "" : "ulimit -v " + std::to_string(mib * 1024) + "; ";
+}
+
 RunResult RunProgram(const std::string& command) {
   char out_name[] = "/tmp/lumora-pack-out-XXXXXX";
   char err_name[] = "/tmp/lumora-pack-err-XXXXXX";
@@ -79,7 +90,7 @@ void PackFixture::TearDown() {
 }
 
 RunResult PackFixture::Pack(const std::string& args, const std::string& limits) {
-  return RunProgram("cd '" + dir_ + "' && " + limits + LUMORA_PACK + " " + args);
+  return RunProgram("cd '" + dir_ + "' && " + limits + PackerCommand() + " " + args);
 }
 
 std::string PackFixture::Args(const std::string& extra, const std::string& output) const {

@@ -16,6 +16,15 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 // carry folded in after every addition: independent of the packer's streaming version.
 uint32_t ReferenceChecksum(std::vector<uint8_t> file);
 
+// The packer under test: the Linux build, or the command that LUMORA_PACK_COMMAND names (the
+// Windows build under Wine, as the Windows tree's windows_packer_test runs these tests).
+std::string PackerCommand();
+bool PackerIsWindowsBuild();
+// A shell prefix that limits the packer's address space to mib MiB. Wine reserves far more
+// address space than such a limit allows, so the Windows build runs without one: its refusals
+// are shown, their memory bound only by the Linux build of the same code.
+std::string MemoryLimit(int mib);
+
 struct RunResult {
   int status = -1;
   std::string out;

@@ -140,7 +140,7 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
         EXPECT_EQ(data, setup_);
       }
     }
-    const RunResult check = RunProgram(std::string(LUMORA_PACK) + " check '" + Path("out.exe") + "'");
+    const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
     EXPECT_EQ(check.status, 0);
     EXPECT_NE(check.out.find("checksum: "), std::string::npos);
     EXPECT_NE(check.out.find("(correct)"), std::string::npos) << check.out;
@@ -219,10 +219,10 @@ TEST_F(PackOutput, SectionsMoveToPagesAndKeepTheirAddressesAndBytes) {
       EXPECT_EQ(out_size, stub_size) << d;
     }
   }
-  const RunResult check = RunProgram(std::string(LUMORA_PACK) + " check '" + Path("out.exe") + "'");
+  const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
   EXPECT_NE(check.out.find("sections: file alignment 4096, headers 4096 bytes, every section "
                            "page-aligned"), std::string::npos) << check.out;
-  const RunResult bare = RunProgram(std::string(LUMORA_PACK) + " check '" LUMORA_STUB "'");
+  const RunResult bare = RunProgram(PackerCommand() + " check '" LUMORA_STUB "'");
   EXPECT_NE(bare.out.find("file alignment 512, headers 1024 bytes, not page-aligned"),
             std::string::npos) << bare.out;
 }

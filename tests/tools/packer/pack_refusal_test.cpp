@@ -67,7 +67,6 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"version too long for the command line", "--previous-version " + std::string(938, '1'),
        "at most 937", 1},
       {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 1},
-      {"malformed UTF-8 version", "--previous-version \"$(printf '1.\\303')\"", "not valid UTF-8", 1},
       {"missing archive file", "--archive nothing.7z", "cannot open", 1},
       {"stub that is no PE image", "--stub app.7z", "not a PE image", 1},
       {"unknown option", "--archive-kind B7", "unknown option", 2},
@@ -78,6 +77,10 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
     ExpectRefused(Args(c.extra), c.message, c.status);
   }
   ExpectRefused("pack --archive app.7z --setup setup.exe --output out.exe", "no stub given", 1);
+  // A Windows command line is UTF-16: it cannot carry malformed UTF-8.
+  if (!PackerIsWindowsBuild()) {
+    ExpectRefused(Args("--previous-version \"$(printf '1.\\303')\""), "not valid UTF-8", 1);
+  }
 }
 
 TEST_F(PackRefusal, StubThatIsAlreadyPacked) {
@@ -180,7 +183,7 @@ TEST_F(PackRefusal, StubResourcesThatClaimMoreThanTheFile) {
   for (const Case& c : {Case{"huge.exe", "lies outside the file"},
                         Case{"shared.exe", "claim more bytes than the file holds"}}) {
     SCOPED_TRACE(c.stub);
-    ExpectRefused(Args(std::string("--stub ") + c.stub), c.message, 1, "ulimit -v 1048576; ");
+    ExpectRefused(Args(std::string("--stub ") + c.stub), c.message, 1, MemoryLimit(1024));
   }
 }
 
