@@ -74,6 +74,37 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
     out << "  type " << KeyText(o.type) << "  name " << KeyText(o.name) << "  language "
         << o.language << "  " << o.size << " bytes\n";
   }
+  out << "icon: ";
+  if (!r.has_icon) {
+    out << "none\n";
+  } else if (!r.icon_readable) {
+    out << "group " << KeyText(r.icon_group) << ", unreadable\n";
+  } else {
+    out << "group " << KeyText(r.icon_group) << ", " << r.icons.size()
+        << (r.icons.size() == 1 ? " image" : " images") << (r.icons.empty() ? "" : ":");
+    for (size_t i = 0; i < r.icons.size(); ++i) {
+      const IconGroupEntry& e = r.icons[i];
+      out << (i == 0 ? " " : ", ") << e.width << "x" << e.height << " " << e.bit_count << "-bit"
+          << (e.png ? " PNG" : "");
+    }
+    out << "\n";
+  }
+  out << "version: ";
+  if (!r.has_version) {
+    out << "none\n";
+  } else if (!r.version_readable) {
+    out << "unreadable\n";
+  } else {
+    if (r.version.has_fixed) {
+      out << "file " << VersionNumberText(r.version.file_version) << ", product "
+          << VersionNumberText(r.version.product_version) << "\n";
+    } else {
+      out << "no numeric versions\n";
+    }
+    for (const auto& [key, text] : r.version.texts) {
+      out << "  " << NameText(key) << ": \"" << NameText(text) << "\"\n";
+    }
+  }
   const PayloadVerdict& v = layout.verdict;
   if (!r.image_fault.empty()) {
     out << "verdict: rejected: " << r.image_fault << "\n";

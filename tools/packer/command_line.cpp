@@ -56,18 +56,26 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command& command, st
     const char* name;
     std::string* value;
     bool* given;
+    bool may_be_empty;
   };
   const Option options[] = {
-      {"--stub", &o.stub, nullptr},
-      {"--archive", &o.archive, nullptr},
-      {"--archive-type", &o.archive_type, nullptr},
-      {"--archive-name", &o.archive_name, nullptr},
-      {"--setup", &o.setup, nullptr},
-      {"--setup-type", &o.setup_type, nullptr},
-      {"--setup-name", &o.setup_name, nullptr},
-      {"--previous-version", &o.previous_version, &o.has_previous_version},
-      {"--cabinet-time", &cabinet_time, &o.has_cabinet_time},
-      {"--output", &o.output, nullptr},
+      {"--stub", &o.stub, nullptr, true},
+      {"--archive", &o.archive, nullptr, true},
+      {"--archive-type", &o.archive_type, nullptr, true},
+      {"--archive-name", &o.archive_name, nullptr, true},
+      {"--setup", &o.setup, nullptr, true},
+      {"--setup-type", &o.setup_type, nullptr, true},
+      {"--setup-name", &o.setup_name, nullptr, true},
+      {"--previous-version", &o.previous_version, &o.has_previous_version, true},
+      {"--cabinet-time", &cabinet_time, &o.has_cabinet_time, true},
+      {"--output", &o.output, nullptr, true},
+      {"--icon", &o.icon, nullptr, false},
+      {"--product-name", &o.product_name, nullptr, false},
+      {"--company-name", &o.company_name, nullptr, false},
+      {"--file-description", &o.file_description, nullptr, false},
+      {"--file-version", &o.file_version, nullptr, false},
+      {"--product-version", &o.product_version, nullptr, false},
+      {"--copyright", &o.copyright, nullptr, false},
   };
   for (size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i], value;
@@ -93,6 +101,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command& command, st
         return false;
       }
       value = args[++i];
+    }
+    if (value.empty() && !match->may_be_empty) {
+      error = "option " + name + " needs a value that is not empty";
+      return false;
     }
     *match->value = value;
     if (match->given != nullptr) *match->given = true;

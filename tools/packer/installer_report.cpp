@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "file_io.h"
 #include "pe_checksum.h"
@@ -11,6 +12,10 @@
 namespace {
 
 constexpr uint32_t kCopyChunk = 4 << 20;
+// An icon group lists at most 65,535 images of 14 bytes each; a version block is at most 64 KiB.
+// A resource that claims more is not read.
+constexpr uint32_t kLargestIconGroup = 6 + 14 * 65535;
+constexpr uint32_t kLargestVersionBlock = 0xFFFF;
 // A certificate table holds at least one entry's 8-byte header.
 constexpr uint32_t kSmallestCertificateTable = 8;
 
@@ -42,6 +47,45 @@ class FileData final : public ResourceData {
  private:
   const InputFile& file_;
 };
+
+bool ReadWhole(const Resource& r, uint32_t largest, const ResourceData& data,
+               std::vector<uint8_t>& bytes) {
+  std::string ignored;
+  bytes.resize(std::min(r.size, largest));
+  return r.mapped && data.Read(r, 0, bytes.data(), bytes.size(), ignored);
+}
+
+// The first icon group and the first version resource, as Explorer finds them.
+void ReadApplicationFace(const std::vector<Resource>& others, const ResourceData& data,
+                         InstallerReport& report) {
+  std::vector<uint8_t> bytes;
+  for (const Resource& r : others) {
+    if (HasId(r.type, kRtGroupIcon) && !report.has_icon) {
+      report.has_icon = true;
+      report.icon_group = r.name;
+      report.icon_readable = ReadWhole(r, kLargestIconGroup, data, bytes) &&
+                             ParseIconGroup(bytes, report.icons);
+    }
+    if (HasId(r.type, kRtVersion) && !report.has_version) {
+      report.has_version = true;
+      report.version_readable = ReadWhole(r, kLargestVersionBlock, data, bytes) &&
+                                ReadVersionBlock(bytes, report.version);
+    }
+  }
+  // Each image of the group is looked up once, among icons found in one pass.
+  std::map<uint16_t, const Resource*> icons;
+  for (const Resource& r : others) {
+    if (HasId(r.type, kRtIcon) && !r.name.named) icons.emplace(r.name.id, &r);
+  }
+  for (IconGroupEntry& entry : report.icons) {
+    const auto found = icons.find(entry.id);
+    uint8_t start[8];
+    std::string ignored;
+    entry.png = found != icons.end() && found->second->size >= sizeof(start) &&
+                data.Read(*found->second, 0, start, sizeof(start), ignored) &&
+                StartsAsPng(start, sizeof(start));
+  }
+}
 
 }  // namespace
 
@@ -100,7 +144,9 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   if (const PeSection* s = rva != 0 ? image.SectionAt(rva) : nullptr) {
     report.resource_section = s->name;
   }
-  ReadPayloadLayout(listing, FileData(file), report.layout);
+  const FileData data(file);
+  ReadPayloadLayout(listing, data, report.layout);
+  ReadApplicationFace(report.layout.others, data, report);
   error.clear();
   return true;
 }

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "icon_file.h"
 #include "payload_layout.h"
 #include "pe_image.h"
+#include "version_info.h"
 
 struct InstallerReport {
   std::string path;
@@ -27,6 +29,14 @@ struct InstallerReport {
   uint32_t size_of_headers = 0;
   std::vector<PeSection> sections;
   PayloadLayout layout;
+  // What the shell shows of the installer: its first icon group and its version resource.
+  bool has_icon = false;
+  bool icon_readable = false;
+  ResourceKey icon_group;
+  std::vector<IconGroupEntry> icons;
+  bool has_version = false;
+  bool version_readable = false;
+  VersionSummary version;
   // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
   // certificate table that is not in the file); empty when there is none.
   std::string image_fault;

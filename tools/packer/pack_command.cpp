@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "application_face.h"
 #include "check_command.h"
 #include "installer_report.h"
 #include "file_io.h"
@@ -159,17 +160,18 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
                            previous_version, error)) {
     return false;
   }
-  InputFile stub_file, archive, setup;
+  InputFile stub_file, archive, setup, icon;
   PeImage stub;
   std::vector<Resource> stub_resources;
   if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
       !OpenNonEmpty(options.archive, "archive", archive, error) ||
-      !OpenNonEmpty(options.setup, "setup program", setup, error)) {
+      !OpenNonEmpty(options.setup, "setup program", setup, error) ||
+      (!options.icon.empty() && !icon.Open(options.icon, error))) {
     return false;
   }
-  const InputFile* const inputs[] = {&stub_file, &archive, &setup};
-  const char* const words[] = {"stub", "archive", "setup program"};
-  if (!CheckOutputIsNoInput(options.output, inputs, words, 3, error) ||
+  const InputFile* const inputs[] = {&stub_file, &archive, &setup, &icon};
+  const char* const words[] = {"stub", "archive", "setup program", "icon"};
+  if (!CheckOutputIsNoInput(options.output, inputs, words, icon.IsOpen() ? 4 : 3, error) ||
       !ReadPeImage(stub_file, stub, error)) {
     return false;
   }
@@ -183,7 +185,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   std::vector<Resource> resources;
   if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
       !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
-                         resources, error)) {
+                         resources, error) ||
+      !ApplyApplicationFace(options, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
 

@@ -19,6 +19,15 @@ struct PackOptions {
   bool has_cabinet_time = false;
   int64_t cabinet_time = 0;  // seconds since 1970, UTC
   std::string output;
+  // The application's face, each empty when not given: an .ico file in place of the stub's
+  // icon, and the version resource's texts and numbers ("1.2.3.4").
+  std::string icon;
+  std::string product_name;
+  std::string company_name;
+  std::string file_description;
+  std::string file_version;
+  std::string product_version;
+  std::string copyright;
 };
 
 // The names a release engineer gets without naming anything: those of the shipped installer,

@@ -8,6 +8,7 @@
 #include "installer_report.h"
 #include "crafted_image.h"
 #include "file_io.h"
+#include "icon_fixture.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
 #include "pe_image.h"
@@ -258,6 +259,52 @@ TEST_F(PackOutput, DebugDataMovesWithItsSection) {
   EXPECT_NE(pointer, Load32(&stub[FileOffsetOf(stub, directory) + 24])) << "the data has moved";
   EXPECT_EQ(pointer, FileOffsetOf(out, address));
   EXPECT_EQ(Slice(out, pointer, DebugData().size()), DebugData());
+}
+
+TEST_F(PackOutput, ApplicationIconAndVersionTakeTheStubsPlace) {
+  const std::vector<IconSpec> specs = ApplicationIcon();
+  WriteFileBytes(Path("app.ico"), IconFileBytes(specs));
+  const RunResult packed = Pack(Args(
+      "--icon app.ico --product-name 'Contoso Viewer' --company-name 'Contoso Ltd.' "
+      "--file-description 'Contoso Viewer Setup' --file-version 2.5.0.17 "
+      "--product-version 2.5.0.0 --copyright '\xC2\xA9 2024 Contoso'"));
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  EXPECT_TRUE(report.accepted()) << report.layout.verdict.reason;
+  // The icon: the stub's group name, the file's images in order, each in an RT_ICON of its own.
+  ASSERT_TRUE(report.has_icon && report.icon_readable);
+  EXPECT_EQ(KeyText(report.icon_group), "#107");
+  ASSERT_EQ(report.icons.size(), specs.size());
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  size_t icons = 0;
+  for (const Resource& r : report.layout.others) {
+    if (!HasId(r.type, kRtIcon)) continue;
+    ++icons;
+    ASSERT_GE(r.name.id, 1);
+    ASSERT_LE(r.name.id, specs.size());
+    EXPECT_EQ(Slice(out, r.file_offset, r.size), IconImageBytes(specs[r.name.id - 1]));
+  }
+  EXPECT_EQ(icons, specs.size()) << "the stub's own icon is gone";
+  for (size_t i = 0; i < specs.size(); ++i) {
+    EXPECT_EQ(report.icons[i].width, specs[i].size);
+    EXPECT_EQ(report.icons[i].png, specs[i].png);
+  }
+  // The version: the texts and numbers given, the stub's other texts kept.
+  ASSERT_TRUE(report.has_version && report.version_readable);
+  EXPECT_EQ(VersionNumberText(report.version.file_version), "2.5.0.17");
+  EXPECT_EQ(VersionNumberText(report.version.product_version), "2.5.0.0");
+  const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
+  EXPECT_EQ(check.status, 0);
+  for (const char* line :
+       {"icon: group #107, 3 images: 16x16 32-bit, 32x32 8-bit, 256x256 32-bit PNG\n",
+        "version: file 2.5.0.17, product 2.5.0.0\n", "  ProductName: \"Contoso Viewer\"\n",
+        "  CompanyName: \"Contoso Ltd.\"\n", "  FileDescription: \"Contoso Viewer Setup\"\n",
+        "  FileVersion: \"2.5.0.17\"\n", "  ProductVersion: \"2.5.0.0\"\n",
+        "  LegalCopyright: \"\xC2\xA9 2024 Contoso\"\n", "  InternalName: \"lumora-stub\"\n"}) {
+    EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
+  }
 }
 
 TEST_F(PackOutput, ChecksumMatchesIndependentComputations) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "crafted_image.h"
+#include "icon_fixture.h"
 #include "pack_fixture.h"
 #include "pe_image.h"
 
@@ -37,6 +38,9 @@ class PackRefusal : public PackFixture {
 
 TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
   WriteFileBytes(Path("empty"), {});
+  std::vector<uint8_t> icon = IconFileBytes({{16, 32, false}});
+  icon[6] = 20;  // the directory says 20x16 of a 16x16 bitmap
+  WriteFileBytes(Path("bad.ico"), icon);
   const Refusal cases[] = {
       {"archive without prefix", "--archive-name APP.7Z", "must begin with \"lumora\"", 1},
       {"archive prefix not at start", "--archive-name XLUMORA.7Z", "must begin with \"lumora\"", 1},
@@ -69,6 +73,13 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
       {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 1},
       {"missing archive file", "--archive nothing.7z", "cannot open", 1},
       {"stub that is no PE image", "--stub app.7z", "not a PE image", 1},
+      {"malformed icon", "--icon bad.ico", "the icon bad.ico has image 1 of 1 (20x16) that is a bitmap of 16x16", 1},
+      {"icon that is no icon", "--icon app.7z", "is not an icon file", 1},
+      {"missing icon", "--icon nothing.ico", "cannot open", 1},
+      {"file version of three numbers", "--file-version 1.2.3", "--file-version takes four numbers", 1},
+      {"product version beyond 16 bits", "--product-version 1.2.3.65536", "--product-version takes four numbers", 1},
+      {"control character in a version text", "--company-name \"$(printf 'a\\tb')\"", "control characters", 1},
+      {"empty version text", "--product-name ''", "needs a value that is not empty", 2},
       {"unknown option", "--archive-kind B7", "unknown option", 2},
       {"bad cabinet time", "--cabinet-time noon", "--cabinet-time takes seconds", 2},
   };
@@ -118,6 +129,8 @@ TEST_F(PackRefusal, OutputThatIsAnInput) {
   ASSERT_EQ(link(Path("app.7z").c_str(), Path("hard-link.7z").c_str()), 0);
   WriteFileBytes(Path("stub.exe"), ReadFileBytes(LUMORA_STUB));
   const std::vector<uint8_t> stub = ReadFileBytes(Path("stub.exe"));
+  const std::vector<uint8_t> icon = IconFileBytes(ApplicationIcon());
+  WriteFileBytes(Path("app.ico"), icon);
   struct Case {
     const char* what;
     std::string args;
@@ -133,6 +146,8 @@ TEST_F(PackRefusal, OutputThatIsAnInput) {
       {"setup program", "--stub stub.exe --archive app.7z --setup setup.exe --output setup.exe",
        "setup program"},
       {"stub", "--stub stub.exe --archive app.7z --setup setup.exe --output stub.exe", "stub"},
+      {"icon", "--stub stub.exe --archive app.7z --setup setup.exe --icon app.ico --output app.ico",
+       "icon"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -145,6 +160,7 @@ TEST_F(PackRefusal, OutputThatIsAnInput) {
     EXPECT_EQ(ReadFileBytes(Path("app.7z")), archive_);
     EXPECT_EQ(ReadFileBytes(Path("setup.exe")), setup_);
     EXPECT_EQ(ReadFileBytes(Path("stub.exe")), stub);
+    EXPECT_EQ(ReadFileBytes(Path("app.ico")), icon);
   }
 }
 

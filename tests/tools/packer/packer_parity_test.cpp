@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "icon_fixture.h"
 #include "pack_fixture.h"
 
 namespace {
@@ -29,6 +30,7 @@ class PackerParity : public PackFixture {
 TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
   // The setup program's own time, for the layout that takes the cabinet's time from it.
   ASSERT_EQ(std::system(("touch -d '2021-06-01 12:34:56 UTC' '" + Path("setup.exe") + "'").c_str()), 0);
+  WriteFileBytes(Path("app.ico"), IconFileBytes(ApplicationIcon()));
   const std::string common = "--stub " LUMORA_STUB " --archive app.7z --setup setup.exe ";
   struct Case {
     const char* what;
@@ -40,6 +42,9 @@ TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
                                                 "--setup-type BN --archive-name lumora-app.7z"},
       {"patch, non-ASCII version", common + "--cabinet-time 1700000000 --archive-type BL "
                                             "--setup-type B7 --previous-version '2.0 \xCE\xB2'"},
+      {"application icon and version", common + "--cabinet-time 1700000000 --icon app.ico "
+                                               "--product-name 'Contoso \xCE\xB2' --file-version "
+                                               "2.5.0.17 --copyright '\xC2\xA9 Contoso'"},
       {"time from SOURCE_DATE_EPOCH", "env SOURCE_DATE_EPOCH=1600000000 " + common},
       {"time from the setup program's file", common},
   };
