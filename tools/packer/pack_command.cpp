@@ -1,10 +1,10 @@
 #include "pack_command.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "application_face.h"
+#include "bare_stub.h"
 #include "check_command.h"
 #include "installer_report.h"
 #include "file_io.h"
@@ -116,15 +116,10 @@ bool OpenNonEmpty(const std::string& path, const char* what, InputFile& file, st
   return true;
 }
 
+// The time given (--cabinet-time or SOURCE_DATE_EPOCH, both checked to lie within the cabinet's
+// dates), else the setup file's own, which the cabinet writer brings within them.
 int64_t CabinetTime(const PackOptions& options, const InputFile& setup) {
-  if (options.has_cabinet_time) return options.cabinet_time;
-  // The reproducible-builds convention: a build that fixes its time fixes the cabinet's too.
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-    char* end = nullptr;
-    const long long value = std::strtoll(epoch, &end, 10);
-    if (end != epoch && *end == '\0') return value;
-  }
-  return setup.mtime();
+  return options.has_cabinet_time ? options.cabinet_time : setup.mtime();
 }
 
 }  // namespace
@@ -173,6 +168,10 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   const char* const words[] = {"stub", "archive", "setup program", "icon"};
   if (!CheckOutputIsNoInput(options.output, inputs, words, icon.IsOpen() ? 4 : 3, error) ||
       !ReadPeImage(stub_file, stub, error)) {
+    return false;
+  }
+  if (!CheckBareStub(stub, stub_file, error)) {
+    error = options.stub + " " + error;
     return false;
   }
   uint32_t signature_offset = 0, signature_size = 0;

@@ -94,9 +94,26 @@ RunResult PackFixture::Pack(const std::string& args, const std::string& limits) 
 }
 
 std::string PackFixture::Args(const std::string& extra, const std::string& output) const {
-  return std::string("pack --stub ") + LUMORA_STUB +
-         " --archive app.7z --setup setup.exe --cabinet-time 1700000000 --output " + output +
-         " " + extra;
+  // Each option may be given once: extra's own stub, archive, setup or time take the place of
+  // the usual ones.
+  auto given = [&](const std::string& name) {
+    for (size_t at = extra.find(name); at != std::string::npos; at = extra.find(name, at + 1)) {
+      const size_t end = at + name.size();
+      if ((at == 0 || extra[at - 1] == ' ') && (end == extra.size() || extra[end] == ' ' || extra[end] == '=')) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::string args = "pack";
+  const std::pair<const char*, std::string> usual[] = {{"--stub", LUMORA_STUB},
+                                                       {"--archive", "app.7z"},
+                                                       {"--setup", "setup.exe"},
+                                                       {"--cabinet-time", "1700000000"}};
+  for (const auto& [name, value] : usual) {
+    if (!given(name)) args += std::string(" ") + name + " " + value;
+  }
+  return args + " --output " + output + " " + extra;
 }
 
 std::vector<std::string> PackFixture::DirectoryEntries() const {

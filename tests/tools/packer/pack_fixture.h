@@ -41,7 +41,8 @@ class PackFixture : public ::testing::Test {
   // Runs lumora-pack with the given arguments (already quoted where needed), after the shell
   // commands in limits (such as a ulimit).
   RunResult Pack(const std::string& args, const std::string& limits = "");
-  // The usual pack arguments for stub, archive, setup and output, followed by extra.
+  // The usual pack arguments for stub, archive, setup, cabinet time and output, followed by
+  // extra, whose own stub, archive, setup or time take the place of the usual ones.
   std::string Args(const std::string& extra, const std::string& output = "out.exe") const;
   std::vector<std::string> DirectoryEntries() const;
 

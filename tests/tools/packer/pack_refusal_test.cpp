@@ -1,6 +1,7 @@
 // Every layout the stub would reject, and every input the packer cannot use, is refused with a
 // message and a non-zero status, and leaves the directory exactly as it was: no installer, no
 // temporary file, an existing file at the output path untouched.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -87,7 +88,8 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
     SCOPED_TRACE(c.what);
     ExpectRefused(Args(c.extra), c.message, c.status);
   }
-  ExpectRefused("pack --archive app.7z --setup setup.exe --output out.exe", "no stub given", 1);
+  ExpectRefused("pack --archive app.7z --setup setup.exe --output out.exe",
+                "pack is missing --stub", 2);
   // A Windows command line is UTF-16: it cannot carry malformed UTF-8.
   if (!PackerIsWindowsBuild()) {
     ExpectRefused(Args("--previous-version \"$(printf '1.\\303')\""), "not valid UTF-8", 1);
@@ -121,6 +123,42 @@ TEST_F(PackRefusal, StubsThatCannotBeLaidOutOnPages) {
     SCOPED_TRACE(c.what);
     WriteFileBytes(Path("odd-stub.exe"), c.stub);
     ExpectRefused(Args("--stub odd-stub.exe"), c.message, 1);
+  }
+}
+
+TEST_F(PackRefusal, StubsThatAreNotTheBareStub) {
+  const std::vector<uint8_t> bare = ReadFileBytes(LUMORA_STUB);
+  std::vector<uint8_t> other_import = bare, no_flags = bare, dll = bare;
+  const std::string kernel32("KERNEL32.dll\0", 13);
+  const auto name = std::search(other_import.begin(), other_import.end(), kernel32.begin(), kernel32.end());
+  ASSERT_NE(name, other_import.end());
+  std::copy_n("MSVCRT.dll\0\0", 13, name);
+  const uint32_t optional = Load32(&bare[60]) + 24;
+  const uint32_t load_configuration = FileOffsetOf(bare, Load32(&bare[optional + 112 + 8 * 10]));
+  ASSERT_NE(load_configuration, 0u);
+  Store16(&no_flags[load_configuration + 0x4E], 0);
+  Store16(&dll[optional - 2], Load16(&dll[optional - 2]) | 0x2000);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> image;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"the sample setup program", ReadFileBytes(LUMORA_SAMPLE_SETUP), "subsystem 3 (console)"},
+      {"an x86 image", ReadFileBytes(LUMORA_FOREIGN_DIR "/x86.exe"), "built for x86 (PE32)"},
+      {"an ARM64 image", ReadFileBytes(LUMORA_FOREIGN_DIR "/arm64.exe"), "built for ARM64"},
+      {"an x64 GUI program of another build", ReadFileBytes(LUMORA_FOREIGN_DIR "/x64.exe"),
+       "imports nothing from kernel32.dll"},
+      {"the stub importing from the C runtime", other_import, "imports from msvcrt.dll"},
+      {"the stub without its DLL search flags", no_flags, "DependentLoadFlags 0x800"},
+      {"the stub marked as a DLL", dll, "is a DLL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_GT(c.image.size(), 512u);
+    WriteFileBytes(Path("not-the-stub.exe"), c.image);
+    ExpectRefused(Args("--stub not-the-stub.exe"), "not-the-stub.exe is not the bare stub", 1);
+    ExpectRefused(Args("--stub not-the-stub.exe"), c.message, 1);
   }
 }
 
