@@ -372,6 +372,7 @@ TEST_F(PackOutput, StubOverlayIsLeftOut) {
   EXPECT_EQ(Load32(&out[nt + 4 + 12]), 0u);
 }
 
+// Run with the Windows build too (windows_packer_test): its installers sign and verify alike.
 TEST_F(PackOutput, SignedInstallerVerifies) {
   ASSERT_EQ(Pack(Args("--previous-version 1.0")).status, 0);
   const std::string key = Path("key.pem"), cert = Path("cert.pem");
