@@ -7,7 +7,15 @@
 
 namespace {
 
-std::string TypeText(const Resource& r) { return KeyText(r.type); }
+// A section's name as a terminal shows it: its eight bytes come from the file, and a control
+// character among them is shown as '?' rather than sent to the terminal.
+std::string SectionName(const PeSection& section) {
+  std::string name = section.name;
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return name;
+}
 
 }  // namespace
 
@@ -39,7 +47,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       << " bytes, " << (r.PageAligned() ? "every section page-aligned" : "not page-aligned")
       << "\n";
   for (const PeSection& s : r.sections) {
-    out << "  " << s.name << "  address " << HexText(s.virtual_address) << "  ";
+    out << "  " << SectionName(s) << "  address " << HexText(s.virtual_address) << "  ";
     if (s.raw_size == 0) {
       out << "no file data\n";
       continue;
@@ -50,7 +58,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
   out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
   for (const Resource& m : layout.payload) {
-    const std::string type = TypeText(m);
+    const std::string type = KeyText(m.type);
     const Member* member = MemberOfName(m.name.name());
     out << "  " << type << "  " << KeyText(m.name) << "  " << m.size << " bytes  language "
         << m.language << "  ";

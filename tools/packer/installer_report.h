@@ -1,6 +1,7 @@
-// Reading an installer back: its payload layout, its previous version, its other resources, the
-// state of its headers, and what the stub would make of it. Used by "lumora-pack check" and after
-// every pack, so that what was written is read back the way the stub will read it.
+// Reading an installer back: its sections and their alignment, its payload layout, its previous
+// version, its icon and version texts, its other resources, the state of its headers, and what
+// the stub would make of it. Used by "lumora-pack check" and after every pack, so that what was
+// written is read back the way the stub will read it.
 #pragma once
 
 #include <cstdint>

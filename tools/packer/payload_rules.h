@@ -23,6 +23,7 @@ constexpr size_t kShortestWorkDirectory = 16;
 // The longest member name that fits a path beside the shortest work directory.
 constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory;
 constexpr uint16_t kPayloadLanguage = 1033;
+constexpr uint16_t kRtRcdata = 10;
 constexpr uint16_t kPreviousVersionId = 1;
 
 constexpr const char* kPayloadTypes[] = {"B7", "BL", "BN"};

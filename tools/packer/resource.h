@@ -66,12 +66,10 @@ Resource MemoryResource(ResourceKey type, ResourceKey name, uint16_t language,
 Resource StreamedResource(ResourceKey type, ResourceKey name, uint16_t language,
                           const InputFile& file);
 
-// The standard resource types the packer names.
+// The standard resource types of the application's face.
 constexpr uint16_t kRtIcon = 3;
-constexpr uint16_t kRtRcdata = 10;
 constexpr uint16_t kRtGroupIcon = 14;
 constexpr uint16_t kRtVersion = 16;
-constexpr uint16_t kRtManifest = 24;
 
 bool HasId(const ResourceKey& key, uint16_t id);
 
