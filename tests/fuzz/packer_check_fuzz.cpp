@@ -1,5 +1,6 @@
 // lumora-pack check on arbitrary bytes: the PE header reader, the resource directory walk, the
-// stub's verdict and the report, as "lumora-pack check" runs them on a file nobody vouches for.
+// icon group and version block, the stub's verdict and the report in text and JSON, as
+// "lumora-pack check" runs them on a file nobody vouches for.
 // The bytes go into one anonymous in-memory file that the reader opens by its /proc path, so
 // that the real file reading runs too, without touching the disk.
 #include <sys/mman.h>
@@ -12,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "check_mode.h"
+#include "check_command.h"
 
 namespace {
 
@@ -35,8 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (InspectInstaller(path, report, error)) {
     std::ostringstream out;
     PrintReport(report, out);
+    PrintJsonReport(report, out);
     // A verdict is either accepted or names the code the stub would end with.
-    if (report.verdict.accepted() != (report.verdict.code == 0)) std::abort();
+    if (report.layout.verdict.accepted() != (report.layout.verdict.code == 0)) std::abort();
   } else if (error.empty()) {
     std::abort();  // every refusal says why
   }

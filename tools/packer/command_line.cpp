@@ -1,74 +1,137 @@
 #include "command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <set>
+#include <string>
 
-const char* UsageText() {
-  return
-      "usage:\n"
-      "  lumora-pack pack --stub STUB.exe --archive FILE --setup FILE --output INSTALLER.exe\n"
-      "                   [--archive-type B7|BL|BN] [--archive-name NAME]\n"
-      "                   [--setup-type BL|BN|B7] [--setup-name NAME]\n"
-      "                   [--previous-version TEXT] [--cabinet-time SECONDS]\n"
-      "  lumora-pack check INSTALLER.exe\n"
-      "\n"
-      "pack attaches the payload to a copy of the bare stub:\n"
-      "  --archive-type  B7: a packed archive (the setup program gets --install-archive; default)\n"
-      "                  BL, BN: an archive handed on unchanged (--uncompressed-archive)\n"
-      "  --setup-type    BL: the packer compresses the setup program into a cabinet (default)\n"
-      "                  BN: stored uncompressed; B7: a patch for the installed setup program\n"
-      "  --archive-name  default LUMORA.PACKED.7Z; must begin with \"lumora\"\n"
-      "  --setup-name    default SETUP.EX_ (BL), SETUP.EXE (BN), SETUP.PATCH (B7); must begin\n"
-      "                  with \"setup\". Names are stored upper-case, as Windows looks them up.\n"
-      "  --previous-version  the version this installer updates (resource RT_RCDATA 1)\n"
-      "  --cabinet-time  the setup program's time in its cabinet, in seconds since 1970 UTC;\n"
-      "                  default SOURCE_DATE_EPOCH when set, else the setup file's time\n"
-      "Payload data starts on 4 KiB boundaries; the output has a correct checksum and no\n"
-      "overlay, ready for signing. Nothing is written when packing fails.\n"
-      "\n"
-      "check prints an installer's payload layout and whether the stub would accept it\n"
-      "(exit status 0), reject it (1), or the file cannot be read (2).\n";
+#include "mszip_cabinet.h"
+
+namespace {
+
+const char kGeneralHelp[] =
+    "lumora-pack attaches an application's payload to the bare Lumora installer stub, and\n"
+    "checks installers the way the stub will read them.\n"
+    "\n"
+    "usage:\n"
+    "  lumora-pack pack --stub STUB.exe --archive FILE --setup FILE --output INSTALLER.exe\n"
+    "                   [options]        (lumora-pack pack --help lists them)\n"
+    "  lumora-pack check [--json | --quiet] INSTALLER.exe\n"
+    "  lumora-pack --version\n"
+    "  lumora-pack --help | pack --help | check --help\n"
+    "\n"
+    "exit status: 0 done (check: the stub would accept the installer); 1 refused, nothing\n"
+    "written (check: the stub would reject it); 2 a usage error (check: no readable PE image).\n";
+
+const char kPackHelp[] =
+    "usage: lumora-pack pack --stub STUB.exe --archive FILE --setup FILE --output INSTALLER.exe\n"
+    "                        [options]\n"
+    "\n"
+    "Writes a copy of the bare stub with the archive and the setup program attached as the\n"
+    "resources the stub reads. Options take their value as the next argument or after '='\n"
+    "(--output=INSTALLER.exe); each may be given once.\n"
+    "\n"
+    "required:\n"
+    "  --stub FILE          the bare stub, lumora-stub.exe (unsigned; sign the installer)\n"
+    "  --archive FILE       the application's archive\n"
+    "  --setup FILE         the setup program\n"
+    "  -o, --output FILE    the installer to write; replaced only once it is complete\n"
+    "\n"
+    "payload:\n"
+    "  --archive-type B7|BL|BN  B7: a packed archive, named to the setup program with\n"
+    "                       --install-archive (default); BL, BN: handed on unchanged\n"
+    "                       (--uncompressed-archive)\n"
+    "  --setup-type BL|BN|B7    BL: compressed into a cabinet that the stub expands to\n"
+    "                       setup.exe (default); BN: stored as it is; B7: a patch that the\n"
+    "                       installed setup program turns into setup.exe\n"
+    "  --archive-name NAME  default LUMORA.PACKED.7Z; must begin with \"lumora\"\n"
+    "  --setup-name NAME    default SETUP.EX_ (BL), SETUP.EXE (BN), SETUP.PATCH (B7); must begin\n"
+    "                       with \"setup\". Names are stored upper-case, as Windows looks them\n"
+    "                       up, and may hold ASCII letters, digits, '.', '_' and '-'.\n"
+    "  --previous-version TEXT  the version this installer updates (resource RT_RCDATA 1)\n"
+    "  --cabinet-time SECONDS   the setup program's time in its cabinet, in seconds since 1970\n"
+    "                       (UTC), within 1980-2107; default SOURCE_DATE_EPOCH when it is set\n"
+    "                       (then it must be such a number), else the setup file's time\n"
+    "\n"
+    "the application's face (the stub's own stay when these are not given):\n"
+    "  --icon FILE.ico      every image of the icon file in place of the stub's icon\n"
+    "  --product-name TEXT, --company-name TEXT, --file-description TEXT, --copyright TEXT\n"
+    "                       the version resource's texts\n"
+    "  --file-version A.B.C.D, --product-version A.B.C.D\n"
+    "                       the version resource's numbers and texts\n"
+    "\n"
+    "The installer is page-aligned, has a correct checksum and no overlay, ready for signing\n"
+    "(osslsigncode or signtool). It is read back the way the stub reads it before it replaces\n"
+    "the output. The same inputs and time give the same bytes, on Linux and Windows alike.\n"
+    "exit status: 0 written; 1 refused (the reason on stderr), nothing written; 2 usage error.\n";
+
+const char kCheckHelp[] =
+    "usage: lumora-pack check [--json | --quiet] INSTALLER.exe\n"
+    "\n"
+    "Reads an installer the way the stub will: its sections and their alignment, its payload\n"
+    "members with their sizes, offsets and storage, its previous version, its icon and version\n"
+    "texts, its checksum and signature, and the stub's verdict.\n"
+    "  --json    the same as one JSON object on standard output\n"
+    "  --quiet   nothing printed; only the exit status\n"
+    "exit status: 0 the stub would accept the installer; 1 it would not (the report names the\n"
+    "exit code it would end with); 2 the file is not a readable PE image.\n";
+
+// A one-line pointer to the help, for the end of a usage error.
+std::string SeeHelp(const std::string& command) {
+  return " (lumora-pack " + (command.empty() ? "" : command + " ") + "--help)";
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, Command& command, std::string& error) {
-  command = Command();
-  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    command.kind = Command::kHelp;
-    return true;
-  }
-  if (args[0] == "check") {
-    if (args.size() != 2) {
-      error = "check takes exactly one installer";
-      return false;
-    }
-    command.kind = Command::kCheck;
-    command.check_path = args[1];
-    return true;
-  }
-  if (args[0] != "pack") {
-    error = "unknown command \"" + args[0] + "\" (pack, check or --help)";
+bool ParseSeconds(const std::string& text, int64_t& seconds) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
-  command.kind = Command::kPack;
-  PackOptions& o = command.pack;
+  seconds = std::stoll(text);
+  return true;
+}
+
+bool InCabinetRange(int64_t seconds) {
+  return seconds >= kEarliestCabinetTime && seconds <= kLatestCabinetTime;
+}
+
+std::string CabinetRangeText() {
+  return "the cabinet's dates run from " + std::to_string(kEarliestCabinetTime) +
+         " (1980-01-01) to " + std::to_string(kLatestCabinetTime) + " (2107-12-31)";
+}
+
+bool ParsePack(const std::vector<std::string>& args, const char* source_date_epoch,
+               PackOptions& o, std::string& error) {
   std::string cabinet_time;
   struct Option {
     const char* name;
     std::string* value;
     bool* given;
+    bool may_be_empty;
   };
   const Option options[] = {
-      {"--stub", &o.stub, nullptr},
-      {"--archive", &o.archive, nullptr},
-      {"--archive-type", &o.archive_type, nullptr},
-      {"--archive-name", &o.archive_name, nullptr},
-      {"--setup", &o.setup, nullptr},
-      {"--setup-type", &o.setup_type, nullptr},
-      {"--setup-name", &o.setup_name, nullptr},
-      {"--previous-version", &o.previous_version, &o.has_previous_version},
-      {"--cabinet-time", &cabinet_time, &o.has_cabinet_time},
-      {"--output", &o.output, nullptr},
+      {"--stub", &o.stub, nullptr, false},
+      {"--archive", &o.archive, nullptr, false},
+      {"--setup", &o.setup, nullptr, false},
+      {"--output", &o.output, nullptr, false},
+      {"--archive-type", &o.archive_type, nullptr, true},
+      {"--archive-name", &o.archive_name, nullptr, true},
+      {"--setup-type", &o.setup_type, nullptr, true},
+      {"--setup-name", &o.setup_name, nullptr, true},
+      {"--previous-version", &o.previous_version, &o.has_previous_version, true},
+      {"--cabinet-time", &cabinet_time, &o.has_cabinet_time, false},
+      {"--icon", &o.icon, nullptr, false},
+      {"--product-name", &o.product_name, nullptr, false},
+      {"--company-name", &o.company_name, nullptr, false},
+      {"--file-description", &o.file_description, nullptr, false},
+      {"--file-version", &o.file_version, nullptr, false},
+      {"--product-version", &o.product_version, nullptr, false},
+      {"--copyright", &o.copyright, nullptr, false},
   };
+  auto find = [&](std::string name) -> const Option* {
+    if (name == "-o") name = "--output";
+    for (const Option& option : options) {
+      if (name == option.name) return &option;
+    }
+    return nullptr;
+  };
+  std::set<std::string> given;
   for (size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i], value;
     bool inline_value = false;
@@ -78,33 +141,152 @@ bool ParseCommandLine(const std::vector<std::string>& args, Command& command, st
       name = name.substr(0, equals);
       inline_value = true;
     }
-    if (name == "-o") name = "--output";
-    const Option* match = nullptr;
-    for (const Option& option : options) {
-      if (name == option.name) match = &option;
-    }
+    const Option* match = find(name);
     if (match == nullptr) {
-      error = "unknown option \"" + args[i] + "\"";
+      error = (name.rfind("-", 0) == 0 ? "unknown option \"" + name + "\" for pack"
+                                       : "pack takes options, not \"" + args[i] + "\"") +
+              SeeHelp("pack");
+      return false;
+    }
+    if (!given.insert(match->name).second) {
+      error = "option " + std::string(match->name) + " is given twice" + SeeHelp("pack");
       return false;
     }
     if (!inline_value) {
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
+      // An option name where the value belongs means the value was left out.
+      if (i + 1 >= args.size() || find(args[i + 1].substr(0, args[i + 1].find('='))) != nullptr) {
+        error = "option " + name + " needs a value" + SeeHelp("pack");
         return false;
       }
       value = args[++i];
     }
+    if (value.empty() && !match->may_be_empty) {
+      error = "option " + name + " needs a value that is not empty" + SeeHelp("pack");
+      return false;
+    }
     *match->value = value;
     if (match->given != nullptr) *match->given = true;
   }
+  std::vector<std::string> missing;
+  for (const char* required : {"--stub", "--archive", "--setup", "--output"}) {
+    if (given.count(required) == 0) missing.push_back(required);
+  }
+  if (!missing.empty()) {
+    error = "pack is missing ";
+    for (size_t i = 0; i < missing.size(); ++i) {
+      error += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+    }
+    error += SeeHelp("pack");
+    return false;
+  }
   if (o.has_cabinet_time) {
-    char* end = nullptr;
-    errno = 0;
-    o.cabinet_time = std::strtoll(cabinet_time.c_str(), &end, 10);
-    if (cabinet_time.empty() || *end != '\0' || errno != 0) {
+    if (!ParseSeconds(cabinet_time, o.cabinet_time)) {
       error = "--cabinet-time takes seconds since 1970 (UTC), not \"" + cabinet_time + "\"";
       return false;
     }
+    if (!InCabinetRange(o.cabinet_time)) {
+      error = "--cabinet-time " + cabinet_time + " is out of range: " + CabinetRangeText();
+      return false;
+    }
+  } else if (source_date_epoch != nullptr) {
+    // The reproducible-builds convention: a build that fixes its time fixes the cabinet's too,
+    // and a value that is not a time is an error, not a reason to take the file's time.
+    const std::string epoch = source_date_epoch;
+    if (!ParseSeconds(epoch, o.cabinet_time)) {
+      error = "SOURCE_DATE_EPOCH is \"" + epoch + "\", not a decimal number of seconds since 1970";
+      return false;
+    }
+    if (!InCabinetRange(o.cabinet_time)) {
+      error = "SOURCE_DATE_EPOCH " + epoch + " is out of range for the setup cabinet: " +
+              CabinetRangeText() + "; give --cabinet-time";
+      return false;
+    }
+    o.has_cabinet_time = true;
   }
   return true;
+}
+
+bool ParseCheck(const std::vector<std::string>& args, CheckOptions& o, std::string& error) {
+  bool paths_only = false, has_path = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!paths_only && a == "--") {
+      paths_only = true;
+    } else if (!paths_only && (a == "--json" || a == "--quiet")) {
+      bool& flag = a == "--json" ? o.json : o.quiet;
+      if (flag) {
+        error = "option " + a + " is given twice" + SeeHelp("check");
+        return false;
+      }
+      flag = true;
+    } else if (!paths_only && a.size() > 1 && a[0] == '-') {
+      error = "unknown option \"" + a + "\" for check" + SeeHelp("check");
+      return false;
+    } else if (has_path) {
+      error = "check takes one installer, not \"" + o.path + "\" and \"" + a + "\"" +
+              SeeHelp("check");
+      return false;
+    } else {
+      o.path = a;
+      has_path = true;
+    }
+  }
+  if (o.json && o.quiet) {
+    error = "check takes --json or --quiet, not both" + SeeHelp("check");
+    return false;
+  }
+  if (!has_path) {
+    error = "check needs the installer to read" + SeeHelp("check");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* HelpText(const std::string& topic) {
+  if (topic == "pack") return kPackHelp;
+  if (topic == "check") return kCheckHelp;
+  return kGeneralHelp;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, const char* source_date_epoch,
+                      Command& command, std::string& error) {
+  command = Command();
+  if (args.empty()) {
+    error = "no command given: pack, check, --help or --version";
+    return false;
+  }
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h" || first == "help") {
+    command.kind = Command::kHelp;
+    if (args.size() > 1) command.help_topic = args[1];
+    if (args.size() > 2 || (args.size() == 2 && args[1] != "pack" && args[1] != "check")) {
+      error = "help takes pack or check, nothing else";
+      return false;
+    }
+    return true;
+  }
+  if (first == "--version") {
+    if (args.size() != 1) {
+      error = "--version takes nothing after it";
+      return false;
+    }
+    command.kind = Command::kVersion;
+    return true;
+  }
+  if (first != "pack" && first != "check") {
+    error = "unknown command \"" + first + "\": pack, check, --help or --version";
+    return false;
+  }
+  // Help for the command, whatever else was given with it.
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      command.help_topic = first;
+      return true;
+    }
+  }
+  command.kind = first == "pack" ? Command::kPack : Command::kCheck;
+  return first == "pack" ? ParsePack(args, source_date_epoch, command.pack, error)
+                         : ParseCheck(args, command.check, error);
 }

@@ -1,9 +1,31 @@
-// Files as the packer uses them: inputs read at explicit offsets (so that a gigabyte payload is
-// never held in memory), and an output that appears under its final name only when it is complete.
+// The packer's contact with the operating system, the one part that differs between its Linux
+// and its Windows build: inputs read at explicit offsets (so that a gigabyte payload is never
+// held in memory), outputs that appear under their final name only when complete, the identity
+// of a file whatever path names it, and the program's arguments and standard streams. Everything
+// above this speaks UTF-8 paths and bytes, so that both builds write the same installer.
+// file_io_posix.cpp and file_io_win32.cpp implement it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+using NativeFile = void*;  // a HANDLE
+#else
+using NativeFile = int;    // a file descriptor
+#endif
+
+// A file's identity: the device (volume serial) and the inode (file index) that no other file on
+// the machine shares while it exists.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
 
 // An input file opened for reading. Move-only; closes on destruction.
 class InputFile {
@@ -18,49 +40,51 @@ class InputFile {
   // Opens a regular file; on failure returns false with the reason in error. Anything else (a
   // FIFO, a device) is refused without waiting for a writer to appear.
   bool Open(const std::string& path, std::string& error);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const;
   const std::string& path() const { return path_; }
   uint64_t size() const { return size_; }
+  // The last modification, in seconds since 1970 (UTC).
   int64_t mtime() const { return mtime_; }
+  const FileIdentity& identity() const { return identity_; }
   // Reads exactly size bytes at offset; a short read (the file shrank) is a failure.
   bool ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const;
 
  private:
-  int fd_ = -1;
+  void Close();
+
+  NativeFile file_{};
+  bool open_ = false;
   std::string path_;
   uint64_t size_ = 0;
   int64_t mtime_ = 0;
-  uint64_t device_ = 0;
-  uint64_t inode_ = 0;
-
-  friend bool NamesOpenFile(const std::string& path, const InputFile& file);
+  FileIdentity identity_;
 };
 
-// Whether path names the very file that is open (the same device and inode), so that a hard
-// link or another spelling of the path is caught as well as the same text. False when nothing
-// exists at path.
+// Whether path names the very file that is open, so that a hard link or another spelling of the
+// path is caught as well as the same text. False when nothing exists at path.
 bool NamesOpenFile(const std::string& path, const InputFile& file);
 
-// The packed installer being written. It is written to a temporary file beside the final path
-// and renamed over it by Commit; until then nothing exists under the final name, and the
-// temporary file is removed on destruction, so every failure leaves the output path untouched.
-class OutputFile {
+// A file staged under a temporary name beside its final path (the installer, the setup cabinet)
+// and renamed over that path by Commit; until then nothing new exists under the final name, and
+// the temporary file is removed on destruction, so every failure leaves the final path untouched.
+class StagedFile {
  public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile();
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
 
   bool Create(const std::string& final_path, std::string& error);
-  bool IsOpen() const { return fd_ >= 0; }
   bool Write(const void* data, size_t size, std::string& error);
+  // Writes at offset without moving where Write appends.
   bool WriteAt(uint64_t offset, const void* data, size_t size, std::string& error);
   const std::string& temp_path() const { return temp_path_; }
-  // Closes the file and renames it to the final path.
+  // Closes the file and renames it to the final path, replacing what was there.
   bool Commit(std::string& error);
 
  private:
-  int fd_ = -1;
+  NativeFile file_{};
+  bool open_ = false;
   std::string temp_path_;
   std::string final_path_;
 };
@@ -80,4 +104,9 @@ class ScratchFile {
   std::string path_;
 };
 
-std::string ErrnoText(const std::string& what, const std::string& path);
+// The program's arguments after its name, as UTF-8. On Windows they are taken from the wide
+// command line, so that any file name reaches the packer; false when one is no valid text.
+bool ProgramArguments(int argc, char** argv, std::vector<std::string>& args, std::string& error);
+
+// Standard output and error as byte streams: the same bytes on every platform (no "\r\n").
+void UseBinaryStandardStreams();

@@ -1,27 +1,35 @@
 // lumora-pack: turns the bare stub, an archive and a setup program into an installer, and reads
-// installers back. Runs on the build machine; needs neither a compiler nor Wine.
+// installers back. Built for Linux and for Windows from the same sources; needs neither a
+// compiler nor Wine.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "check_command.h"
 #include "command_line.h"
+#include "file_io.h"
 #include "pack_command.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  UseBinaryStandardStreams();
+  std::vector<std::string> args;
   Command command;
   std::string error;
-  if (!ParseCommandLine(args, command, error)) {
-    std::cerr << "lumora-pack: " << error << "\n\n" << UsageText();
+  if (!ProgramArguments(argc, argv, args, error) ||
+      !ParseCommandLine(args, std::getenv("SOURCE_DATE_EPOCH"), command, error)) {
+    std::cerr << "lumora-pack: " << error << "\n";
     return 2;
   }
   switch (command.kind) {
     case Command::kHelp:
-      std::cout << UsageText();
+      std::cout << HelpText(command.help_topic);
+      return 0;
+    case Command::kVersion:
+      std::cout << "lumora-pack " << kPackerVersion << "\n";
       return 0;
     case Command::kCheck:
-      return RunCheck(command.check_path, std::cout, std::cerr);
+      return RunCheck(command.check, std::cout, std::cerr);
     case Command::kPack:
       if (!RunPack(command.pack, std::cout, error)) {
         std::cerr << "lumora-pack: " << error << "\n";

@@ -1,62 +1,50 @@
 #include "pack_command.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
-#include "check_mode.h"
+#include "application_face.h"
+#include "bare_stub.h"
+#include "check_command.h"
+#include "installer_report.h"
 #include "file_io.h"
+#include "payload_layout.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "pe_writer.h"
 #include "resource_listing.h"
-#include "resource_tree.h"
+#include "resource_section.h"
+#include "utf_text.h"
 #include "setup_cabinet.h"
 
 namespace {
 
-bool CheckType(const std::string& type, const char* what, std::string& error) {
-  for (const char* t : kPayloadTypes) {
-    if (type == t) return true;
+// Resource data as pack is about to write it: held in memory or in the member's file.
+class PlannedData final : public ResourceData {
+ public:
+  bool Read(const Resource& r, uint64_t offset, uint8_t* out, size_t size,
+            std::string& error) const override {
+    if (offset + size > r.size) return false;
+    if (r.file != nullptr) return r.file->ReadAt(offset, out, size, error);
+    std::copy_n(r.bytes.begin() + static_cast<std::ptrdiff_t>(offset), size, out);
+    return true;
   }
-  error = std::string("the ") + what + " type must be B7, BL or BN, not \"" + type + "\"";
-  return false;
-}
-
-NewResource Resource(ResourceKey type, ResourceKey name) {
-  NewResource r;
-  r.type = std::move(type);
-  r.name = std::move(name);
-  r.language = kPayloadLanguage;
-  return r;
-}
+};
 
 // A payload member, streamed from its file and starting on a page of its own.
-NewResource StreamedMember(const std::string& type, const std::u16string& name,
-                          const InputFile& file) {
-  NewResource r = Resource(ResourceKey::Name(std::u16string(type.begin(), type.end())),
-                           ResourceKey::Name(name));
-  r.file = &file;
-  r.page_aligned = true;
-  return r;
+Resource PayloadMember(const std::string& type, const std::u16string& name, const InputFile& file) {
+  return StreamedResource(ResourceKey::Name(type.c_str()), ResourceKey::Name(name),
+                          kPayloadLanguage, file);
 }
 
-// The previous version as the stub reads it: UTF-16LE with a terminating zero unit.
-bool PreviousVersionBytes(const std::string& text, size_t archive_name_units,
-                          const std::string& archive_type, std::vector<uint8_t>& bytes,
-                          std::string& error) {
-  std::u16string units;
+bool PreviousVersionText(const std::string& text, size_t archive_name_units,
+                         const std::string& archive_type, std::u16string& units,
+                         std::string& error) {
   if (!Utf8ToUtf16(text, units)) {
     error = "the previous version is not valid UTF-8";
     return false;
   }
-  if (!CheckPreviousVersion(units, archive_name_units, archive_type, error)) return false;
-  units += u'\0';
-  for (char16_t c : units) {
-    bytes.push_back(static_cast<uint8_t>(c));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return true;
+  return CheckPreviousVersion(units, archive_name_units, archive_type, error);
 }
 
 // An output path that names one of the inputs would replace it with the installer (or, for
@@ -78,17 +66,16 @@ bool CheckOutputIsNoInput(const std::string& output, const InputFile* const* inp
 // a directory that claims more points resources at the same bytes again, and copying each of
 // them would turn a small stub into a huge installer.
 bool CopyStubResources(const std::string& path, const InputFile& stub_file,
-                       const std::vector<ListedResource>& listed, bool has_previous_version,
-                       std::vector<NewResource>& resources, std::string& error) {
+                       const std::vector<Resource>& listed, bool has_previous_version,
+                       std::vector<Resource>& resources, std::string& error) {
   uint64_t total = 0;
-  for (const ListedResource& r : listed) {
+  for (const Resource& r : listed) {
     if (r.type.named && IsPayloadType(r.type.name())) {
       error = path + " already carries payload resources (type " + KeyText(r.type) +
               "); pack the bare stub";
       return false;
     }
-    if (has_previous_version && !r.type.named && r.type.id == kRtRcdata && !r.name.named &&
-        r.name.id == kPreviousVersionId) {
+    if (has_previous_version && IsPreviousVersion(r)) {
       error = path + " already carries a previous version (RT_RCDATA 1)";
       return false;
     }
@@ -104,13 +91,12 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
               "); several of them share their data";
       return false;
     }
-    NewResource own = Resource(r.type, r.name);
-    own.language = r.language;
-    own.codepage = r.codepage;
-    own.bytes.resize(r.size);
-    if (r.size != 0 && !stub_file.ReadAt(r.file_offset, own.bytes.data(), r.size, error)) {
+    std::vector<uint8_t> bytes(r.size);
+    if (r.size != 0 && !stub_file.ReadAt(r.file_offset, bytes.data(), r.size, error)) {
       return false;
     }
+    Resource own = MemoryResource(r.type, r.name, r.language, std::move(bytes));
+    own.codepage = r.codepage;
     resources.push_back(std::move(own));
   }
   return true;
@@ -130,15 +116,10 @@ bool OpenNonEmpty(const std::string& path, const char* what, InputFile& file, st
   return true;
 }
 
+// The time given (--cabinet-time or SOURCE_DATE_EPOCH, both checked to lie within the cabinet's
+// dates), else the setup file's own, which the cabinet writer brings within them.
 int64_t CabinetTime(const PackOptions& options, const InputFile& setup) {
-  if (options.has_cabinet_time) return options.cabinet_time;
-  // The reproducible-builds convention: a build that fixes its time fixes the cabinet's too.
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-    char* end = nullptr;
-    const long long value = std::strtoll(epoch, &end, 10);
-    if (end != epoch && *end == '\0') return value;
-  }
-  return setup.mtime();
+  return options.has_cabinet_time ? options.cabinet_time : setup.mtime();
 }
 
 }  // namespace
@@ -156,8 +137,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
     error = "no output path given";
     return false;
   }
-  if (!CheckType(options.archive_type, "archive", error) ||
-      !CheckType(options.setup_type, "setup program", error)) {
+  if (!CheckPayloadType(options.archive_type, "archive", error) ||
+      !CheckPayloadType(options.setup_type, "setup program", error)) {
     return false;
   }
   std::u16string archive_name, setup_name;
@@ -168,24 +149,29 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
                       Member::kSetup, options.setup_type, setup_name, error)) {
     return false;
   }
-  std::vector<uint8_t> previous_version;
+  std::u16string previous_version;
   if (options.has_previous_version &&
-      !PreviousVersionBytes(options.previous_version, archive_name.size(), options.archive_type,
-                            previous_version, error)) {
+      !PreviousVersionText(options.previous_version, archive_name.size(), options.archive_type,
+                           previous_version, error)) {
     return false;
   }
-  InputFile stub_file, archive, setup;
+  InputFile stub_file, archive, setup, icon;
   PeImage stub;
-  std::vector<ListedResource> stub_resources;
+  std::vector<Resource> stub_resources;
   if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
       !OpenNonEmpty(options.archive, "archive", archive, error) ||
-      !OpenNonEmpty(options.setup, "setup program", setup, error)) {
+      !OpenNonEmpty(options.setup, "setup program", setup, error) ||
+      (!options.icon.empty() && !icon.Open(options.icon, error))) {
     return false;
   }
-  const InputFile* const inputs[] = {&stub_file, &archive, &setup};
-  const char* const words[] = {"stub", "archive", "setup program"};
-  if (!CheckOutputIsNoInput(options.output, inputs, words, 3, error) ||
+  const InputFile* const inputs[] = {&stub_file, &archive, &setup, &icon};
+  const char* const words[] = {"stub", "archive", "setup program", "icon"};
+  if (!CheckOutputIsNoInput(options.output, inputs, words, icon.IsOpen() ? 4 : 3, error) ||
       !ReadPeImage(stub_file, stub, error)) {
+    return false;
+  }
+  if (!CheckBareStub(stub, stub_file, error)) {
+    error = options.stub + " " + error;
     return false;
   }
   uint32_t signature_offset = 0, signature_size = 0;
@@ -195,15 +181,16 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
             "unsigned stub and sign the installer after packing";
     return false;
   }
-  std::vector<NewResource> resources;
+  std::vector<Resource> resources;
   if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
       !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
-                         resources, error)) {
+                         resources, error) ||
+      !ApplyApplicationFace(options, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
 
-  uint32_t section_rva = 0;
-  if (!PlanPayloadSection(stub, section_rva, error)) return false;
+  PackedLayout layout;
+  if (!PlanPackedLayout(stub, stub_file, layout, error)) return false;
 
   ScratchFile cabinet_path;
   InputFile cabinet;
@@ -216,59 +203,45 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
     }
     setup_data = &cabinet;
   }
-  resources.push_back(StreamedMember(options.archive_type, archive_name, archive));
-  resources.push_back(StreamedMember(options.setup_type, setup_name, *setup_data));
+  resources.push_back(PayloadMember(options.archive_type, archive_name, archive));
+  resources.push_back(PayloadMember(options.setup_type, setup_name, *setup_data));
   if (options.has_previous_version) {
-    NewResource version = Resource(ResourceKey::Id(kRtRcdata), ResourceKey::Id(kPreviousVersionId));
-    version.bytes = previous_version;
-    resources.push_back(std::move(version));
+    resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
+                                       ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
+                                       PreviousVersionBytes(previous_version)));
   }
 
-  // The layout as the stub will enumerate it, judged by the stub's own rules before anything is
-  // written. The checks on each name above already keep out what this would refuse; this is the
-  // guard that the two never drift apart.
-  std::vector<PayloadType> planned;
-  for (const char* type : kPayloadTypes) {
-    PayloadType t{type, {}};
-    std::vector<std::pair<std::u16string, const InputFile*>> members;
-    if (options.archive_type == type) members.emplace_back(archive_name, &archive);
-    if (options.setup_type == type) members.emplace_back(setup_name, setup_data);
-    std::sort(members.begin(), members.end());
-    for (const auto& [name, file] : members) {
-      PayloadEntry e;
-      e.named = true;
-      e.name = name;
-      e.size = file->size();
-      e.cabinet_magic = file == &cabinet;
-      t.entries.push_back(e);
+  // The payload as the stub will enumerate it, judged by the stub's own rules before anything
+  // is written. The checks on each name above already keep out what this would refuse; this is
+  // the guard that the two never drift apart. What the stub brought along is judged with the
+  // whole installer when it is read back.
+  ResourceSection section;
+  if (!BuildResourceSection(resources, layout.payload_rva, section, error)) return false;
+  std::vector<Resource> added;
+  for (const Resource& r : resources) {
+    if (r.file != nullptr || (options.has_previous_version && IsPreviousVersion(r))) {
+      added.push_back(r);
     }
-    planned.push_back(t);
   }
-  std::u16string version_text;
-  for (size_t i = 0; i + 3 < previous_version.size(); i += 2) {
-    version_text += static_cast<char16_t>(previous_version[i] | previous_version[i + 1] << 8);
-  }
-  const PayloadVerdict verdict =
-      ClassifyPayload(planned, options.has_previous_version ? &version_text : nullptr);
-  if (!verdict.accepted()) {
-    error = "the stub would reject this layout: " + verdict.reason;
+  PayloadLayout planned;
+  ReadPayloadLayout(added, PlannedData(), planned);
+  if (!planned.verdict.accepted()) {
+    error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;
   }
 
   // The installer is read back the way the stub will read it while it is still the temporary
   // file, so that a faulty one never appears under the output path.
-  ResourceSection section;
-  OutputFile out_file;
+  StagedFile out_file;
   InstallerReport report;
-  if (!BuildResourceSection(std::move(resources), section_rva, section, error) ||
-      !out_file.Create(options.output, error) ||
-      !WritePackedImage(stub, stub_file, section_rva, section, out_file, error) ||
+  if (!out_file.Create(options.output, error) ||
+      !WritePackedImage(stub, stub_file, layout, section, out_file, error) ||
       !InspectInstaller(out_file.temp_path(), report, error, false)) {
     return false;
   }
   if (!report.accepted()) {
     error = "the written installer reads back wrong: " +
-            (report.image_fault.empty() ? report.verdict.reason : report.image_fault);
+            (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;
   }
   if (!out_file.Commit(error)) return false;

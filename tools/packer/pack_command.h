@@ -16,9 +16,18 @@ struct PackOptions {
   std::string setup_name;
   bool has_previous_version = false;
   std::string previous_version;
-  bool has_cabinet_time = false;
-  int64_t cabinet_time = 0;  // seconds since 1970, UTC
+  bool has_cabinet_time = false;  // from --cabinet-time or SOURCE_DATE_EPOCH
+  int64_t cabinet_time = 0;       // seconds since 1970, UTC
   std::string output;
+  // The application's face, each empty when not given: an .ico file in place of the stub's
+  // icon, and the version resource's texts and numbers ("1.2.3.4").
+  std::string icon;
+  std::string product_name;
+  std::string company_name;
+  std::string file_description;
+  std::string file_version;
+  std::string product_version;
+  std::string copyright;
 };
 
 // The names a release engineer gets without naming anything: those of the shipped installer,

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "payload/member_name.h"
-#include "resource_listing.h"
 
 namespace {
 
@@ -38,6 +37,16 @@ const char* MemberWord(Member member) {
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
 
+// The stub's prefix test: only A to Z fold to a to z.
+bool BeginsWithAsciiFolded(const std::u16string& text, const char* prefix) {
+  const size_t n = std::strlen(prefix);
+  if (text.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (FoldAscii(text[i]) != FoldAscii(static_cast<char16_t>(prefix[i]))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsPayloadType(const std::u16string& type) {
@@ -47,18 +56,15 @@ bool IsPayloadType(const std::u16string& type) {
   return false;
 }
 
-bool StartsWithNoCase(const std::u16string& text, const char* prefix) {
-  const size_t n = std::strlen(prefix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (FoldAscii(text[i]) != FoldAscii(static_cast<char16_t>(prefix[i]))) return false;
-  }
-  return true;
+bool CheckPayloadType(const std::string& type, const char* what, std::string& error) {
+  if (IsPayloadType(std::u16string(type.begin(), type.end()))) return true;
+  error = std::string("the ") + what + " type must be B7, BL or BN, not \"" + type + "\"";
+  return false;
 }
 
 const Member* MemberOfName(const std::u16string& name) {
-  if (StartsWithNoCase(name, "lumora")) return &kArchiveMember;
-  if (StartsWithNoCase(name, "setup")) return &kSetupMember;
+  if (BeginsWithAsciiFolded(name, "lumora")) return &kArchiveMember;
+  if (BeginsWithAsciiFolded(name, "setup")) return &kSetupMember;
   return nullptr;
 }
 
@@ -111,14 +117,29 @@ bool MakeMemberName(const std::string& name, Member member, const std::string& t
             "program writes the new setup.exe beside it";
     return false;
   }
-  // The stub expands a "BL" cabinet into "setup.exe" beside the cabinet file itself; a cabinet
-  // with that very name would have to be overwritten while it is being read.
-  if (member == Member::kSetup && type == "BL" && IsSetupExeName(stored.c_str())) {
+  if (member == Member::kSetup && IsCabinetNamedSetupExe(type, stored)) {
     error = "a cabinet setup program (BL) cannot be named \"setup.exe\": the stub expands it "
             "into a file of that name beside it";
     return false;
   }
   return true;
+}
+
+bool IsCabinetNamedSetupExe(const std::string& setup_type, const std::u16string& name) {
+  return setup_type == "BL" && IsSetupExeName(name.c_str());
+}
+
+bool IsPreviousVersion(const Resource& resource) {
+  return HasId(resource.type, kRtRcdata) && HasId(resource.name, kPreviousVersionId);
+}
+
+std::vector<uint8_t> PreviousVersionBytes(const std::u16string& version) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : version + u'\0') {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return bytes;
 }
 
 size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type) {
@@ -182,11 +203,14 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
     }
     if (listed != nullptr) {
       for (const PayloadEntry& e : listed->entries) {
+        const Resource& r = e.resource;
         // The stub's enumeration ends a type quietly at an identifier, at a name it cannot find
         // again, and at an empty resource.
-        if (!e.named || !e.findable || e.size == 0) break;
-        const std::string shown = "\"" + NameText(e.name) + "\" in " + type;
-        const Member* member = MemberOfName(e.name);
+        if (!r.name.named || !e.findable || r.size == 0) break;
+        // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
+        const std::u16string name = r.name.name().substr(0, r.name.name().find(u'\0'));
+        const std::string shown = "\"" + NameText(name) + "\" in " + type;
+        const Member* member = MemberOfName(name);
         if (member == nullptr) {
           return fail(kErrorInvalidData,
                       "resource " + shown + " begins with neither \"lumora\" nor \"setup\"");
@@ -195,13 +219,13 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
         if (have) {
           return fail(kErrorTooManyNames, "a second " + std::string(MemberWord(*member)) + ", " + shown);
         }
-        if (e.name.size() >= kNameCapacity) {
+        if (name.size() >= kNameCapacity) {
           return fail(kErrorFilenameExcedRange, "resource name " + shown + " is " +
-                                                    std::to_string(e.name.size()) +
+                                                    std::to_string(name.size()) +
                                                     " units long (at most 259)");
         }
         have = true;
-        (*member == Member::kArchive ? v.archive_name : v.setup_name) = e.name;
+        (*member == Member::kArchive ? v.archive_name : v.setup_name) = name;
         (*member == Member::kArchive ? archive : setup) = &e;
       }
     }
@@ -231,7 +255,7 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
                      "the archive's name is " + std::to_string(v.archive_name.size()) +
                          " units long: no work directory leaves room for it in a path");
   }
-  if (!archive->mapped) {
+  if (!archive->resource.mapped) {
     return fail_with(kExitArchiveUnpackFailed, kErrorInvalidUserBuffer,
                      "the archive's data does not lie within the file's section data");
   }
@@ -240,12 +264,12 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
                      "the setup program's name is " + std::to_string(v.setup_name.size()) +
                          " units long: no work directory leaves room for it in a path");
   }
-  if (!setup->mapped) {
+  if (!setup->resource.mapped) {
     return fail_with(kExitSetupWriteFailed, kErrorInvalidUserBuffer,
                      "the setup program's data does not lie within the file's section data");
   }
   // Expanding the cabinet fails with no error detail.
-  if (v.setup_type == "BL" && IsSetupExeName(v.setup_name.c_str())) {
+  if (IsCabinetNamedSetupExe(v.setup_type, v.setup_name)) {
     return fail_with(kExitSetupUnpackFailed, 0,
                      "the cabinet setup program is named \"setup.exe\", the name it expands to");
   }
@@ -261,43 +285,4 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
                          "installer at a drive's root");
   }
   return v;
-}
-
-bool Utf8ToUtf16(const std::string& text, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = text[i];
-    uint32_t code = 0;
-    size_t more = 0;
-    if (c < 0x80) {
-      code = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      code = c & 0x1F, more = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      code = c & 0x0F, more = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      code = c & 0x07, more = 3;
-    } else {
-      return false;
-    }
-    if (i + more >= text.size()) return false;
-    for (size_t k = 1; k <= more; ++k) {
-      const unsigned char d = text[i + k];
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      return false;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-    i += more + 1;
-  }
-  return true;
 }

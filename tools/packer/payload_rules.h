@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "resource.h"
+
 constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
 // The stub's path buffers and its command-line buffer, terminator included.
 constexpr size_t kPathCapacity = 260;
@@ -29,7 +31,9 @@ constexpr const char* kPayloadTypes[] = {"B7", "BL", "BN"};
 enum class Member { kArchive, kSetup };
 
 bool IsPayloadType(const std::u16string& type);
-bool StartsWithNoCase(const std::u16string& text, const char* prefix);
+// Checks a type the packer is asked to store a member in; what names the member ("archive",
+// "setup program") goes into the message.
+bool CheckPayloadType(const std::string& type, const char* what, std::string& error);
 // The stub's reading of a name: the archive, the setup program, or neither (nullptr result).
 const Member* MemberOfName(const std::u16string& name);
 std::u16string AsciiUpper(std::u16string text);
@@ -37,12 +41,18 @@ std::u16string AsciiUpper(std::u16string text);
 // How a member of a given type is stored, in words for people.
 std::string StorageText(Member member, const std::string& type);
 
+// The stub expands a "BL" cabinet into "setup.exe" beside the cabinet file itself; a cabinet
+// with that very name would have to be overwritten while it is being read.
+bool IsCabinetNamedSetupExe(const std::string& setup_type, const std::u16string& name);
+
 // Checks a name the packer is asked to give a member, and returns it as stored: upper-case, as
 // resource compilers store names and as Windows looks them up. False with the reason in error
 // when the stub would not accept it or could never write it.
 bool MakeMemberName(const std::string& name, Member member, const std::string& type,
                     std::u16string& stored, std::string& error);
 
+// RT_RCDATA 1, in any language: the version an update replaces.
+bool IsPreviousVersion(const Resource& resource);
 // The longest previous version for which the stub's setup command line fits its buffer when the
 // installer runs from a drive's root, the shortest directory there is; a longer one never fits.
 size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type);
@@ -50,15 +60,16 @@ size_t LongestPreviousVersion(size_t archive_name_units, const std::string& arch
 // keep its quoting intact there. False with the reason in error.
 bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_units,
                           const std::string& archive_type, std::string& error);
+// The previous version as the stub reads it: UTF-16LE with a terminating zero unit.
+std::vector<uint8_t> PreviousVersionBytes(const std::u16string& version);
 
-// One resource under a payload type, as the stub's enumeration meets it.
+// One resource under a payload type as the stub's enumeration meets it: the resource, whether
+// FindResourceW finds it again by the name the enumeration gave, and whether its data begins
+// with a cabinet's signature.
 struct PayloadEntry {
-  bool named = false;
-  std::u16string name;
-  uint64_t size = 0;
-  bool findable = true;       // FindResourceW finds it by its name
-  bool mapped = true;         // its data lies within the file's section data
-  bool cabinet_magic = false; // the data begins with "MSCF"
+  Resource resource;
+  bool findable = true;
+  bool cabinet_magic = false;
 };
 
 struct PayloadType {
@@ -80,6 +91,3 @@ struct PayloadVerdict {
 // previous_version: the version the stub would read (up to its terminator), or null for none.
 PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
                                const std::u16string* previous_version = nullptr);
-
-// UTF-8 text from the command line as UTF-16; false on malformed UTF-8.
-bool Utf8ToUtf16(const std::string& text, std::u16string& out);

@@ -21,6 +21,3 @@ class PeChecksum {
   bool has_odd_byte_ = false;  // the low byte of a word that the next Add completes
   uint8_t odd_byte_ = 0;
 };
-
-// Offset of the CheckSum field from the start of the optional header (PE32 and PE32+ alike).
-constexpr uint32_t kChecksumFieldOffset = 64;

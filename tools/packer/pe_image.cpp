@@ -3,26 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Store16(uint8_t* p, uint16_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-void Store32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 namespace {
 
-constexpr uint16_t kDosMagic = 0x5A4D;            // "MZ"
-constexpr uint32_t kPeSignature = 0x00004550;     // "PE\0\0"
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
-constexpr uint32_t kFileHeaderSize = 20;
 // Headers larger than this are not something a linker makes; refusing them bounds what is read.
 constexpr uint32_t kMaxHeaders = 1 << 20;
 
@@ -34,35 +16,40 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
   image = PeImage();
   image.file_size = file.size();
   const std::string& path = file.path();
-  uint8_t dos[64];
+  uint8_t dos[kDosHeaderSize];
   if (file.size() < sizeof(dos) || !file.ReadAt(0, dos, sizeof(dos), error) ||
       Load16(dos) != kDosMagic) {
     error = path + " is not a PE image (no MZ header)";
     return false;
   }
-  const uint32_t nt_offset = Load32(dos + 60);
-  uint8_t nt[4 + kFileHeaderSize + 72];  // through the CheckSum field
+  const uint32_t nt_offset = Load32(dos + kDosNtHeadersOffset);
+  uint8_t nt[kPeSignatureSize + kFileHeaderSize + kOptionalThroughCheckSum];
   if (nt_offset > kMaxHeaders || nt_offset + uint64_t{sizeof(nt)} > file.size() ||
       !file.ReadAt(nt_offset, nt, sizeof(nt), error) || Load32(nt) != kPeSignature) {
     error = path + " is not a PE image (no PE signature)";
     return false;
   }
-  const uint16_t number_of_sections = Load16(nt + 6);
-  const uint16_t optional_size = Load16(nt + 20);
-  image.optional_offset = nt_offset + 4 + kFileHeaderSize;
-  const uint8_t* optional = nt + 4 + kFileHeaderSize;
-  const uint16_t magic = Load16(optional);
+  const uint8_t* file_header = nt + kPeSignatureSize;
+  const uint8_t* optional = file_header + kFileHeaderSize;
+  image.file_header_offset = nt_offset + kPeSignatureSize;
+  image.optional_offset = image.file_header_offset + kFileHeaderSize;
+  image.machine = Load16(file_header + kFileMachine);
+  image.characteristics = Load16(file_header + kFileCharacteristics);
+  const uint16_t number_of_sections = Load16(file_header + kFileNumberOfSections);
+  const uint16_t optional_size = Load16(file_header + kFileSizeOfOptionalHeader);
+  const uint16_t magic = Load16(optional + kOptionalMagic);
   if (magic != kPe32Magic && magic != kPe32PlusMagic) {
     error = path + ": unknown optional header magic";
     return false;
   }
   image.pe32_plus = magic == kPe32PlusMagic;
-  image.section_alignment = Load32(optional + 32);
-  image.file_alignment = Load32(optional + 36);
-  image.size_of_image = Load32(optional + 56);
-  image.size_of_headers = Load32(optional + 60);
-  image.checksum = Load32(optional + 64);
-  const uint32_t directories_at = image.pe32_plus ? 112 : 96;
+  image.section_alignment = Load32(optional + kOptionalSectionAlignment);
+  image.file_alignment = Load32(optional + kOptionalFileAlignment);
+  image.size_of_image = Load32(optional + kOptionalSizeOfImage);
+  image.size_of_headers = Load32(optional + kOptionalSizeOfHeaders);
+  image.checksum = Load32(optional + kOptionalCheckSum);
+  const uint32_t directories_at =
+      image.pe32_plus ? kOptionalDirectoriesPe32Plus : kOptionalDirectoriesPe32;
   image.data_directory_offset = image.optional_offset + directories_at;
   image.section_table_offset = image.optional_offset + optional_size;
   if (!IsPowerOfTwo(image.section_alignment) || !IsPowerOfTwo(image.file_alignment) ||
@@ -76,19 +63,21 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
   image.headers.resize(image.size_of_headers);
   if (!file.ReadAt(0, image.headers.data(), image.headers.size(), error)) return false;
   const uint8_t* h = image.headers.data();
+  image.subsystem = Load16(h + image.optional_offset + kOptionalSubsystem);
+  // The count of directories is the optional header's last field before them.
   image.number_of_directories =
-      std::min<uint32_t>(Load32(h + image.optional_offset + directories_at - 4),
-                         (optional_size - directories_at) / 8);
+      std::min<uint32_t>(Load32(h + image.data_directory_offset - 4),
+                         (optional_size - directories_at) / kDirectoryEntrySize);
   uint64_t sections_end = 0;
   for (uint32_t i = 0; i < number_of_sections; ++i) {
     const uint8_t* s = h + image.section_table_offset + i * kSectionHeaderSize;
     PeSection section;
-    std::memcpy(section.name, s, 8);
-    section.virtual_size = Load32(s + 8);
-    section.virtual_address = Load32(s + 12);
-    section.raw_size = Load32(s + 16);
-    section.raw_offset = Load32(s + 20);
-    section.characteristics = Load32(s + 36);
+    std::memcpy(section.name, s + kSectionName, kSectionNameSize);
+    section.virtual_size = Load32(s + kSectionVirtualSize);
+    section.virtual_address = Load32(s + kSectionVirtualAddress);
+    section.raw_size = Load32(s + kSectionSizeOfRawData);
+    section.raw_offset = Load32(s + kSectionPointerToRawData);
+    section.characteristics = Load32(s + kSectionCharacteristics);
     if (section.raw_size != 0 && section.raw_offset + uint64_t{section.raw_size} > file.size()) {
       error = path + ": section " + section.name + " extends past the end of the file";
       return false;
@@ -127,7 +116,7 @@ void PeImage::Directory(uint32_t index, uint32_t& rva, uint32_t& size) const {
   rva = 0;
   size = 0;
   if (index >= number_of_directories) return;
-  const uint8_t* entry = headers.data() + data_directory_offset + index * 8;
+  const uint8_t* entry = headers.data() + data_directory_offset + index * kDirectoryEntrySize;
   rva = Load32(entry);
   size = Load32(entry + 4);
 }

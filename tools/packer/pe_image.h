@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "file_io.h"
-
-constexpr uint32_t kSectionHeaderSize = 40;
-constexpr uint32_t kDirectoryResource = 2;
-constexpr uint32_t kDirectorySecurity = 4;
+#include "pe_format.h"
 
 struct PeSection {
-  char name[9] = {};  // the 8 name bytes, terminated here for printing
+  char name[kSectionNameSize + 1] = {};  // the 8 name bytes, terminated here for printing
   uint32_t virtual_size = 0;
   uint32_t virtual_address = 0;
   uint32_t raw_size = 0;
@@ -25,7 +22,11 @@ struct PeSection {
 struct PeImage {
   uint64_t file_size = 0;
   std::vector<uint8_t> headers;  // the first size_of_headers bytes of the file
+  uint16_t machine = 0;
+  uint16_t characteristics = 0;
   bool pe32_plus = false;
+  uint16_t subsystem = 0;
+  uint32_t file_header_offset = 0;    // file offset of the file header
   uint32_t optional_offset = 0;       // file offset of the optional header
   uint32_t section_table_offset = 0;  // file offset of the first section header
   uint32_t data_directory_offset = 0;
@@ -48,11 +49,8 @@ struct PeImage {
   bool RvaToOffset(uint32_t rva, uint64_t size, uint64_t& offset) const;
   // The section whose virtual range holds rva, or null.
   const PeSection* SectionAt(uint32_t rva) const;
+  // The file offset of the CheckSum field, which the checksum counts as zero.
+  uint64_t ChecksumOffset() const { return optional_offset + kOptionalCheckSum; }
 };
 
 bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error);
-
-uint16_t Load16(const uint8_t* p);
-uint32_t Load32(const uint8_t* p);
-void Store16(uint8_t* p, uint16_t value);
-void Store32(uint8_t* p, uint32_t value);

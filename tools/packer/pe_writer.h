@@ -1,23 +1,51 @@
-// Writing the packed installer: the stub's headers and sections unchanged, followed by one new
-// last section that holds the whole new resource directory and its data. The old resource
-// section stays where it is (sections must stay contiguous in memory), no longer referenced.
-// Whatever followed the stub's last section (an overlay) is left out, so that the installer can
-// be signed afterwards. The stub itself comes unsigned: the packer refuses a signed one.
+// Writing the packed installer: the stub's headers and sections laid out again with every part on
+// a page of the file (FileAlignment 4096, headers padded to a page, each section's raw data at a
+// page-aligned offset and rounded to whole pages), followed by one new last section that holds
+// the whole new resource directory and its data. Addresses in memory do not change: the stub's
+// sections keep their RVAs, and the loader can map every page of the image straight from the
+// file instead of reading it. The old resource section stays where it is (sections must stay
+// contiguous in memory), no longer referenced.
+//
+// What holds a file offset is moved with it: the section headers, and the debug directory's
+// pointers to its data. Whatever followed the stub's last section (an overlay, a COFF symbol
+// table) is left out, so that the installer can be signed afterwards. The stub itself comes
+// unsigned: the packer refuses a signed one.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "file_io.h"
 #include "pe_image.h"
-#include "resource_tree.h"
+#include "resource_section.h"
 
 // The name of the section that carries the resources in a packed installer.
 constexpr char kPayloadSectionName[] = ".payload";
 
-// Checks that the stub can take one more section, and gives the RVA that section will have.
-bool PlanPayloadSection(const PeImage& stub, uint32_t& section_rva, std::string& error);
+// Four bytes of the stub's section data that hold a file offset, and the value they take in the
+// installer.
+struct OffsetFixup {
+  uint64_t stub_offset = 0;
+  uint32_t value = 0;
+};
+
+// Where everything goes in the installer's file.
+struct PackedLayout {
+  uint32_t size_of_headers = 0;
+  std::vector<uint32_t> raw_offsets;  // of the stub's sections, in section table order
+  std::vector<uint32_t> raw_sizes;
+  uint32_t payload_rva = 0;     // the new section's address
+  uint64_t payload_offset = 0;  // ... and its file offset
+  std::vector<OffsetFixup> fixups;
+};
+
+// Checks that the stub can take one more section and be laid out on pages, and plans where each
+// part goes.
+bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLayout& layout,
+                      std::string& error);
 
 // Writes the installer into out, a freshly created output file, and leaves committing it to the
 // caller, who reads it back first.
-bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, uint32_t section_rva,
-                      const ResourceSection& resources, OutputFile& out, std::string& error);
+bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const PackedLayout& layout,
+                      const ResourceSection& resources, StagedFile& out, std::string& error);

@@ -4,18 +4,14 @@
 #include <map>
 #include <set>
 
+#include "pe_format.h"
+
 namespace {
 
-constexpr uint32_t kDirectoryHeaderSize = 16;
-constexpr uint32_t kEntrySize = 8;
-constexpr uint32_t kDataEntrySize = 16;
-constexpr uint32_t kNameLengthSize = 2;
-constexpr uint32_t kHighBit = 0x80000000u;
-// The longest name shown whole: every name the stub can take is shorter.
-constexpr size_t kLongestShownName = 260;
-
 // The bytes one directory table takes: its header and its entries.
-uint64_t TableBytes(uint32_t entries) { return kDirectoryHeaderSize + uint64_t{kEntrySize} * entries; }
+uint64_t TableBytes(uint32_t entries) {
+  return kResourceTableHeaderSize + uint64_t{kResourceEntrySize} * entries;
+}
 
 struct Walker {
   const PeImage& image;
@@ -49,11 +45,11 @@ struct Walker {
   }
 
   bool ReadKey(uint32_t name_field, ResourceKey& key) {
-    if ((name_field & kHighBit) == 0) {
+    if ((name_field & kResourceHighBit) == 0) {
       key = ResourceKey::Id(static_cast<uint16_t>(name_field));
       return true;
     }
-    const uint32_t at = name_field & ~kHighBit;
+    const uint32_t at = name_field & ~kResourceHighBit;
     key = ResourceKey();
     key.named = true;
     // Entries that share a name share its one copy; only a name's first use costs its bytes.
@@ -62,12 +58,12 @@ struct Walker {
       key.text = known->second;
       return true;
     }
-    uint8_t length_bytes[kNameLengthSize];
-    if (!Read(at, length_bytes, kNameLengthSize)) return false;
+    uint8_t length_bytes[kResourceNameLengthSize];
+    if (!Read(at, length_bytes, kResourceNameLengthSize)) return false;
     const uint16_t length = Load16(length_bytes);
-    if (!Consume(kNameLengthSize + 2u * length)) return false;
+    if (!Consume(kResourceNameLengthSize + 2u * length)) return false;
     std::vector<uint8_t> units(length * 2u);
-    if (length != 0 && !Read(at + kNameLengthSize, units.data(), length * 2u)) return false;
+    if (length != 0 && !Read(at + kResourceNameLengthSize, units.data(), length * 2u)) return false;
     std::u16string name(length, u'\0');
     for (uint16_t i = 0; i < length; ++i) name[i] = Load16(&units[i * 2u]);
     key.text = std::make_shared<const std::u16string>(std::move(name));
@@ -82,54 +78,38 @@ struct Walker {
               " more than once";
       return false;
     }
-    uint8_t header[kDirectoryHeaderSize];
+    uint8_t header[kResourceTableHeaderSize];
     if (!Read(offset, header, sizeof(header))) return false;
-    const uint32_t count = uint32_t{Load16(header + 12)} + Load16(header + 14);
+    const uint32_t count = uint32_t{Load16(header + kResourceTableNamedEntries)} + Load16(header + kResourceTableIdEntries);
     // Paid for before anything is allocated for the entries.
     if (!Consume(TableBytes(count))) return false;
-    std::vector<uint8_t> raw(count * kEntrySize);
-    if (count != 0 && !Read(offset + kDirectoryHeaderSize, raw.data(), count * kEntrySize)) {
+    std::vector<uint8_t> raw(count * kResourceEntrySize);
+    if (count != 0 && !Read(offset + kResourceTableHeaderSize, raw.data(), count * kResourceEntrySize)) {
       return false;
     }
     entries.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
       ResourceKey key;
-      if (!ReadKey(Load32(&raw[i * kEntrySize]), key)) return false;
-      entries.emplace_back(std::move(key), Load32(&raw[i * kEntrySize + 4]));
+      if (!ReadKey(Load32(&raw[i * kResourceEntrySize]), key)) return false;
+      entries.emplace_back(std::move(key), Load32(&raw[i * kResourceEntrySize + 4]));
     }
     return true;
   }
 
   bool SubDirectory(uint32_t field, uint32_t& offset) {
-    if ((field & kHighBit) == 0) {
+    if ((field & kResourceHighBit) == 0) {
       error = "the resource directory has data where a directory belongs";
       return false;
     }
-    offset = field & ~kHighBit;
+    offset = field & ~kResourceHighBit;
     return true;
   }
 };
 
 }  // namespace
 
-const std::u16string& ResourceKey::name() const {
-  static const std::u16string kNone;
-  return text != nullptr ? *text : kNone;
-}
-
-bool ResourceKey::operator==(const ResourceKey& other) const {
-  if (named != other.named || id != other.id) return false;
-  return text == other.text || name() == other.name();
-}
-
-bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
-  if (a.named != b.named) return a.named;
-  if (a.named) return a.text != b.text && a.name() < b.name();
-  return a.id < b.id;
-}
-
 bool ReadResourceListing(const PeImage& image, const InputFile& file,
-                         std::vector<ListedResource>& resources, std::string& error) {
+                         std::vector<Resource>& resources, std::string& error) {
   resources.clear();
   uint32_t rva = 0, size = 0;
   image.Directory(kDirectoryResource, rva, size);
@@ -159,23 +139,23 @@ bool ReadResourceListing(const PeImage& image, const InputFile& file,
         return false;
       }
       for (const auto& [language, data_field] : languages) {
-        if ((data_field & kHighBit) != 0) {
+        if ((data_field & kResourceHighBit) != 0) {
           error = "the resource directory nests deeper than type, name and language";
           return false;
         }
-        uint8_t data[kDataEntrySize];
-        if (!walker.Consume(kDataEntrySize) || !walker.Read(data_field, data, sizeof(data))) {
+        uint8_t data[kResourceDataEntrySize];
+        if (!walker.Consume(kResourceDataEntrySize) || !walker.Read(data_field, data, sizeof(data))) {
           return false;
         }
-        ListedResource r;
+        Resource r;
         r.type = type;
         r.name = name;
         r.language = language.id;
         r.type_entry = type_entry;
         r.name_entry = name_entry;
-        r.data_rva = Load32(data);
-        r.size = Load32(data + 4);
-        r.codepage = Load32(data + 8);
+        r.data_rva = Load32(data + kResourceDataRva);
+        r.size = Load32(data + kResourceDataSize);
+        r.codepage = Load32(data + kResourceDataCodepage);
         r.mapped = image.RvaToOffset(r.data_rva, r.size, r.file_offset);
         resources.push_back(std::move(r));
       }
@@ -184,44 +164,4 @@ bool ReadResourceListing(const PeImage& image, const InputFile& file,
     ++type_entry;
   }
   return true;
-}
-
-std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // an unpaired surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string NameText(const std::u16string& name) {
-  if (name.size() <= kLongestShownName) return Utf16ToUtf8(name);
-  return Utf16ToUtf8(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
-         " units)";
-}
-
-std::string KeyText(const ResourceKey& key) {
-  if (key.named) return NameText(key.name());
-  return "#" + std::to_string(key.id);
 }

@@ -23,7 +23,7 @@ class SetupInput final : public CabinetInput {
 
 class CabinetFile final : public CabinetOutput {
  public:
-  explicit CabinetFile(OutputFile& file) : file_(file) {}
+  explicit CabinetFile(StagedFile& file) : file_(file) {}
   bool Append(const uint8_t* data, size_t size, std::string& error) override {
     return file_.Write(data, size, error);
   }
@@ -32,7 +32,7 @@ class CabinetFile final : public CabinetOutput {
   }
 
  private:
-  OutputFile& file_;
+  StagedFile& file_;
 };
 
 }  // namespace
@@ -44,7 +44,7 @@ int64_t ClampCabinetTime(int64_t unix_time) {
 bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
                        const std::string& cabinet_path, std::string& error) {
   InputFile setup;
-  OutputFile cabinet;
+  StagedFile cabinet;
   if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
   SetupInput input(setup);
   CabinetFile output(cabinet);

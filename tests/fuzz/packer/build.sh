@@ -13,12 +13,14 @@ mkdir -p "$out/seeds" "$out/corpus"
 packer="$root/tools/packer"
 clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$packer" -I"$root/src" \
-  "$root/tests/fuzz/packer_check_fuzz.cpp" "$packer/check_mode.cpp" "$packer/file_io.cpp" \
-  "$packer/payload_rules.cpp" "$packer/pe_checksum.cpp" "$packer/pe_image.cpp" \
-  "$packer/resource_listing.cpp" "$packer/resource_tree.cpp" \
+  "$root/tests/fuzz/packer_check_fuzz.cpp" "$packer/check_command.cpp" "$packer/file_io_posix.cpp" \
+  "$packer/installer_report.cpp" "$packer/payload_layout.cpp" "$packer/payload_rules.cpp" \
+  "$packer/pe_checksum.cpp" "$packer/pe_image.cpp" "$packer/resource.cpp" \
+  "$packer/resource_listing.cpp" "$packer/utf_text.cpp" "$packer/icon_file.cpp" \
+  "$packer/version_info.cpp" \
   -o "$out/packer_check_fuzz"
 win="${LUMORA_BUILD_DIR:-$root/build}/win"
-for seed in "$win/bin/lumora-stub.exe" "$win"/fixtures/packed/*.exe; do
+for seed in "$win/bin/lumora-stub.exe" "$win"/fixtures/packed/*.exe "$win"/fixtures/face/*.exe; do
   [ -f "$seed" ] && cp "$seed" "$out/seeds/"
 done
 if [ -z "$(ls -A "$out/seeds")" ]; then

@@ -13,7 +13,7 @@ namespace {
 
 bool WriteCase(const cabinet_cases::Case& c, const std::string& base, std::string& error) {
   const std::vector<uint8_t> bytes = cabinet_cases::Bytes(c);
-  OutputFile setup;
+  StagedFile setup;
   return setup.Create(base + ".bin", error) && setup.Write(bytes.data(), bytes.size(), error) &&
          setup.Commit(error) && WriteSetupCabinet(base + ".bin", c.time, base + ".cab", error);
 }

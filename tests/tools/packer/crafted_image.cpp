@@ -1,6 +1,8 @@
 #include "crafted_image.h"
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "pe_image.h"
 
@@ -158,4 +160,81 @@ void SetDataDirectory(std::vector<uint8_t>& image, uint32_t index, uint32_t rva,
   const uint32_t at = OptionalOffset(image) + 112 + 8 * index;
   Store32(&image[at], rva);
   Store32(&image[at + 4], size);
+}
+
+SectionFields FindSection(const std::vector<uint8_t>& image, const char* name) {
+  SectionFields f;
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    const uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (std::string(reinterpret_cast<const char*>(s), strnlen(reinterpret_cast<const char*>(s), 8)) != name) {
+      continue;
+    }
+    f.found = true;
+    f.virtual_size = Load32(s + 8);
+    f.virtual_address = Load32(s + 12);
+    f.raw_size = Load32(s + 16);
+    f.raw_offset = Load32(s + 20);
+  }
+  return f;
+}
+
+uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva) {
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    const uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (rva >= Load32(s + 12) && rva - Load32(s + 12) < Load32(s + 16)) {
+      return Load32(s + 20) + (rva - Load32(s + 12));
+    }
+  }
+  return 0;
+}
+
+std::vector<uint8_t> WithSectionTableAtThePageEnd(const std::vector<uint8_t>& image) {
+  const uint32_t page = 4096;
+  const uint32_t count = SectionCount(image);
+  const uint32_t old_table = SectionTable(image);
+  const uint32_t first_raw = Load32(&image[old_table + 20]);
+  const uint32_t new_table = page - 40 * count;
+  std::vector<uint8_t> out(image.begin(), image.begin() + old_table);
+  out.resize(page, 0);
+  std::copy_n(image.begin() + old_table, 40 * count, out.begin() + new_table);
+  // The table follows the optional header, which is said to be as long as needed.
+  Store16(&out[NtOffset(out) + 20], static_cast<uint16_t>(new_table - OptionalOffset(out)));
+  Store32(&out[OptionalOffset(out) + 60], page);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint8_t* s = &out[new_table + 40 * i];
+    if (Load32(s + 16) != 0) Store32(s + 20, Load32(s + 20) - first_raw + page);
+  }
+  out.insert(out.end(), image.begin() + first_raw, image.end());
+  return out;
+}
+
+std::vector<uint8_t> DebugData() {
+  return {'R', 'S', 'D', 'S', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+}
+
+std::vector<uint8_t> WithDebugEntry(std::vector<uint8_t> image, bool in_overlay) {
+  uint8_t* rdata = nullptr;
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (std::memcmp(s, ".rdata", 7) == 0) rdata = s;
+  }
+  const uint32_t va = Load32(rdata + 12), raw_size = Load32(rdata + 16), raw = Load32(rdata + 20);
+  // 64 bytes at the end of the file data: the entry (28 bytes), then the data at +32.
+  const uint32_t entry_rva = va + raw_size - 64, entry_at = raw + raw_size - 64;
+  Store32(rdata + 8, raw_size);
+  std::fill_n(image.begin() + entry_at, 64, 0);
+  const std::vector<uint8_t> data = DebugData();
+  uint8_t* entry = &image[entry_at];
+  Store32(entry + 12, 2);  // IMAGE_DEBUG_TYPE_CODEVIEW
+  Store32(entry + 16, static_cast<uint32_t>(data.size()));
+  if (in_overlay) {
+    Store32(entry + 24, static_cast<uint32_t>(image.size()));
+    image.insert(image.end(), data.begin(), data.end());
+  } else {
+    Store32(entry + 20, entry_rva + 32);
+    Store32(entry + 24, entry_at + 32);
+    std::copy(data.begin(), data.end(), image.begin() + entry_at + 32);
+  }
+  SetDataDirectory(image, 6, entry_rva, 28);
+  return image;
 }

@@ -41,3 +41,23 @@ std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string
 bool PatchDataEntry(std::vector<uint8_t>& image, uint32_t size, bool rva_field, uint32_t value);
 // Sets a data directory entry of the image (index 4 is the certificate table).
 void SetDataDirectory(std::vector<uint8_t>& image, uint32_t index, uint32_t rva, uint32_t size);
+
+// One section header's fields, read from the image's bytes.
+struct SectionFields {
+  bool found = false;
+  uint32_t virtual_size = 0, virtual_address = 0, raw_size = 0, raw_offset = 0;
+};
+SectionFields FindSection(const std::vector<uint8_t>& image, const char* name);
+// The file offset of rva in the image's section data, or 0.
+uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva);
+
+// The stub with its headers grown to a page and the section table moved to their very end, the
+// section data moved after them: a stub with no room left for one more section header.
+std::vector<uint8_t> WithSectionTableAtThePageEnd(const std::vector<uint8_t>& image);
+
+// The 16 bytes of debug data WithDebugEntry adds.
+std::vector<uint8_t> DebugData();
+// The stub with a debug directory of one CodeView entry, placed with its data in the slack at the
+// end of .rdata's file data (whose virtual size is grown to cover them), or with its data after
+// the sections (in_overlay: no address, only a file offset), as linkers leave unmapped data.
+std::vector<uint8_t> WithDebugEntry(std::vector<uint8_t> image, bool in_overlay);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "installer_report.h"
 #include "crafted_image.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
@@ -18,7 +18,7 @@ namespace {
 // Runs check within a memory limit far below what a walk that copied or revisited would take,
 // and a time limit only to turn a hang into a failure.
 RunResult CheckBounded(const std::string& path) {
-  return RunProgram("ulimit -v 524288; timeout 300 " + std::string(LUMORA_PACK) + " check '" +
+  return RunProgram(MemoryLimit(512) + "timeout 300 " + PackerCommand() + " check '" +
                     path + "'");
 }
 
@@ -112,8 +112,8 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   std::string error;
   ASSERT_TRUE(InspectInstaller(Path("packed.exe"), report, error)) << error;
   uint32_t cabinet_size = 0;
-  for (const PayloadMember& m : report.payload) {
-    if (m.type == "BL") cabinet_size = m.size;
+  for (const Resource& m : report.layout.payload) {
+    if (m.type.name() == u"BL") cabinet_size = m.size;
   }
   auto patched = [&](uint32_t size, bool rva_field, uint32_t value) {
     std::vector<uint8_t> image = packed;
@@ -175,13 +175,13 @@ TEST_F(HostileInput, InputsThatAreNoRegularFilesAreRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   // Nobody ever writes to the FIFO: an open that waited for a writer would hang here, and the
   // time limit turns that into a failure.
-  const RunResult check = RunProgram("timeout 60 " + std::string(LUMORA_PACK) + " check " + Path("fifo"));
+  const RunResult check = RunProgram("timeout 60 " + PackerCommand() + " check " + Path("fifo"));
   EXPECT_EQ(check.status, 2);
   EXPECT_NE(check.err.find("not a regular file"), std::string::npos) << check.err;
   for (const char* option : {"--archive fifo", "--setup fifo", "--stub fifo"}) {
     SCOPED_TRACE(option);
     const RunResult pack =
-        RunProgram("cd '" + dir_ + "' && timeout 60 " + LUMORA_PACK + " " + Args(option));
+        RunProgram("cd '" + dir_ + "' && timeout 60 " + PackerCommand() + " " + Args(option));
     EXPECT_EQ(pack.status, 1);
     EXPECT_NE(pack.err.find("not a regular file"), std::string::npos) << pack.err;
   }

@@ -45,6 +45,17 @@ uint32_t ReferenceChecksum(std::vector<uint8_t> file) {
   return sum + static_cast<uint32_t>(file.size());
 }
 
+std::string PackerCommand() {
+  const char* command = std::getenv("LUMORA_PACK_COMMAND");
+  return command != nullptr && command[0] != '\0' ? command : LUMORA_PACK;
+}
+
+bool PackerIsWindowsBuild() { return PackerCommand() != LUMORA_PACK; }
+
+std::string MemoryLimit(int mib) {
+  return PackerIsWindowsBuild() ? "" : "ulimit -v " + std::to_string(mib * 1024) + "; ";
+}
+
 RunResult RunProgram(const std::string& command) {
   char out_name[] = "/tmp/lumora-pack-out-XXXXXX";
   char err_name[] = "/tmp/lumora-pack-err-XXXXXX";
@@ -79,13 +90,30 @@ void PackFixture::TearDown() {
 }
 
 RunResult PackFixture::Pack(const std::string& args, const std::string& limits) {
-  return RunProgram("cd '" + dir_ + "' && " + limits + LUMORA_PACK + " " + args);
+  return RunProgram("cd '" + dir_ + "' && " + limits + PackerCommand() + " " + args);
 }
 
 std::string PackFixture::Args(const std::string& extra, const std::string& output) const {
-  return std::string("pack --stub ") + LUMORA_STUB +
-         " --archive app.7z --setup setup.exe --cabinet-time 1700000000 --output " + output +
-         " " + extra;
+  // Each option may be given once: extra's own stub, archive, setup or time take the place of
+  // the usual ones.
+  auto given = [&](const std::string& name) {
+    for (size_t at = extra.find(name); at != std::string::npos; at = extra.find(name, at + 1)) {
+      const size_t end = at + name.size();
+      if ((at == 0 || extra[at - 1] == ' ') && (end == extra.size() || extra[end] == ' ' || extra[end] == '=')) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::string args = "pack";
+  const std::pair<const char*, std::string> usual[] = {{"--stub", LUMORA_STUB},
+                                                       {"--archive", "app.7z"},
+                                                       {"--setup", "setup.exe"},
+                                                       {"--cabinet-time", "1700000000"}};
+  for (const auto& [name, value] : usual) {
+    if (!given(name)) args += std::string(" ") + name + " " + value;
+  }
+  return args + " --output " + output + " " + extra;
 }
 
 std::vector<std::string> PackFixture::DirectoryEntries() const {

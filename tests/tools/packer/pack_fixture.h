@@ -16,6 +16,15 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 // carry folded in after every addition: independent of the packer's streaming version.
 uint32_t ReferenceChecksum(std::vector<uint8_t> file);
 
+// The packer under test: the Linux build, or the command that LUMORA_PACK_COMMAND names (the
+// Windows build under Wine, as the Windows tree's windows_packer_test runs these tests).
+std::string PackerCommand();
+bool PackerIsWindowsBuild();
+// A shell prefix that limits the packer's address space to mib MiB. Wine reserves far more
+// address space than such a limit allows, so the Windows build runs without one: its refusals
+// are shown, their memory bound only by the Linux build of the same code.
+std::string MemoryLimit(int mib);
+
 struct RunResult {
   int status = -1;
   std::string out;
@@ -32,7 +41,8 @@ class PackFixture : public ::testing::Test {
   // Runs lumora-pack with the given arguments (already quoted where needed), after the shell
   // commands in limits (such as a ulimit).
   RunResult Pack(const std::string& args, const std::string& limits = "");
-  // The usual pack arguments for stub, archive, setup and output, followed by extra.
+  // The usual pack arguments for stub, archive, setup, cabinet time and output, followed by
+  // extra, whose own stub, archive, setup or time take the place of the usual ones.
   std::string Args(const std::string& extra, const std::string& output = "out.exe") const;
   std::vector<std::string> DirectoryEntries() const;
 

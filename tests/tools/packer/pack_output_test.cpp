@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "check_mode.h"
+#include "installer_report.h"
+#include "crafted_image.h"
 #include "file_io.h"
+#include "icon_fixture.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
 #include "pe_image.h"
@@ -20,13 +22,6 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, uint64_t offset, u
 }
 
 std::u16string U16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
-const PayloadMember* FindMember(const InstallerReport& report, const std::string& type) {
-  for (const PayloadMember& m : report.payload) {
-    if (m.type == type) return &m;
-  }
-  return nullptr;
-}
 
 // Expands the single file of a cabinet with gcab, with its name, attributes and time as gcab
 // lists them, and the folder's compression type from the cabinet's header.
@@ -115,20 +110,20 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
     InstallerReport report;
     std::string error;
     ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
-    EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
-    EXPECT_EQ(report.verdict.archive_type, l.archive_type);
-    EXPECT_EQ(report.verdict.setup_type, l.setup_type);
-    EXPECT_EQ(report.verdict.archive_name, U16(l.archive_name));
-    EXPECT_EQ(report.verdict.setup_name, U16(l.setup_name));
-    ASSERT_EQ(report.payload.size(), 2u);
-    EXPECT_EQ(report.has_previous_version, l.previous);
-    EXPECT_EQ(report.previous_version_valid, l.previous);
-    EXPECT_EQ(report.previous_version, l.previous_version);
+    EXPECT_TRUE(report.layout.verdict.accepted()) << report.layout.verdict.reason;
+    EXPECT_EQ(report.layout.verdict.archive_type, l.archive_type);
+    EXPECT_EQ(report.layout.verdict.setup_type, l.setup_type);
+    EXPECT_EQ(report.layout.verdict.archive_name, U16(l.archive_name));
+    EXPECT_EQ(report.layout.verdict.setup_name, U16(l.setup_name));
+    ASSERT_EQ(report.layout.payload.size(), 2u);
+    EXPECT_EQ(report.layout.has_previous_version, l.previous);
+    EXPECT_EQ(report.layout.previous_version_valid, l.previous);
+    EXPECT_EQ(report.layout.previous_version, l.previous_version);
     EXPECT_EQ(report.overlay, 0u);
     EXPECT_EQ(report.stored_checksum, report.computed_checksum);
 
     const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
-    for (const PayloadMember& m : report.payload) {
+    for (const Resource& m : report.layout.payload) {
       EXPECT_EQ(m.language, 1033);
       ASSERT_TRUE(m.mapped);
       const std::vector<uint8_t> data = Slice(out, m.file_offset, m.size);
@@ -146,7 +141,7 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
         EXPECT_EQ(data, setup_);
       }
     }
-    const RunResult check = RunProgram(std::string(LUMORA_PACK) + " check '" + Path("out.exe") + "'");
+    const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
     EXPECT_EQ(check.status, 0);
     EXPECT_NE(check.out.find("checksum: "), std::string::npos);
     EXPECT_NE(check.out.find("(correct)"), std::string::npos) << check.out;
@@ -170,14 +165,145 @@ TEST_F(PackOutput, PayloadStartsOnPageBoundaries) {
     const uint64_t offset = static_cast<uint64_t>(at - out.begin());
     EXPECT_EQ(offset % 4096, 0u);
     bool reported = false;
-    for (const PayloadMember& m : report.payload) {
+    for (const Resource& m : report.layout.payload) {
       if (m.file_offset == offset) {
         reported = true;
-        EXPECT_EQ(m.rva % 4096, 0u);
+        EXPECT_EQ(m.data_rva % 4096, 0u);
         EXPECT_EQ(m.size, member->size());
       }
     }
     EXPECT_TRUE(reported);
+  }
+}
+
+TEST_F(PackOutput, SectionsMoveToPagesAndKeepTheirAddressesAndBytes) {
+  ASSERT_EQ(Pack(Args("")).status, 0);
+  const std::vector<uint8_t> stub_bytes = ReadFileBytes(LUMORA_STUB);
+  const std::vector<uint8_t> out_bytes = ReadFileBytes(Path("out.exe"));
+  InputFile stub_file, out_file;
+  PeImage stub, out;
+  std::string error;
+  ASSERT_TRUE(stub_file.Open(LUMORA_STUB, error) && ReadPeImage(stub_file, stub, error)) << error;
+  ASSERT_TRUE(out_file.Open(Path("out.exe"), error) && ReadPeImage(out_file, out, error)) << error;
+  ASSERT_NE(stub.file_alignment, 4096u) << "the bare stub is linked small";
+  EXPECT_EQ(out.file_alignment, 4096u);
+  EXPECT_EQ(out.size_of_headers, 4096u);
+  ASSERT_EQ(out.sections.size(), stub.sections.size() + 1);
+  // One section after another, each from a page on, its bytes as in the stub, zeros after them.
+  uint64_t at = 4096;
+  for (size_t i = 0; i < stub.sections.size(); ++i) {
+    const PeSection& a = stub.sections[i];
+    const PeSection& b = out.sections[i];
+    SCOPED_TRACE(a.name);
+    EXPECT_STREQ(b.name, a.name);
+    EXPECT_EQ(b.virtual_address, a.virtual_address);
+    EXPECT_EQ(b.virtual_size, a.virtual_size);
+    EXPECT_EQ(b.raw_offset, at);
+    EXPECT_EQ(b.raw_size, AlignUp(a.raw_size, 4096));
+    EXPECT_EQ(Slice(out_bytes, b.raw_offset, a.raw_size), Slice(stub_bytes, a.raw_offset, a.raw_size));
+    const std::vector<uint8_t> tail = Slice(out_bytes, b.raw_offset + a.raw_size, b.raw_size - a.raw_size);
+    EXPECT_EQ(tail, std::vector<uint8_t>(b.raw_size - a.raw_size, 0));
+    at += b.raw_size;
+  }
+  EXPECT_EQ(out.sections.back().raw_offset, at);
+  EXPECT_EQ(out.RawEnd(), out_bytes.size());
+  // The directories that hold addresses (imports, relocations, the load configuration) stay as
+  // they were; only the resource directory moves to the new section.
+  for (uint32_t d = 0; d < 16; ++d) {
+    uint32_t stub_rva = 0, stub_size = 0, out_rva = 0, out_size = 0;
+    stub.Directory(d, stub_rva, stub_size);
+    out.Directory(d, out_rva, out_size);
+    if (d == kDirectoryResource) {
+      EXPECT_EQ(out_rva, out.sections.back().virtual_address);
+    } else {
+      EXPECT_EQ(out_rva, stub_rva) << d;
+      EXPECT_EQ(out_size, stub_size) << d;
+    }
+  }
+  const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
+  EXPECT_NE(check.out.find("sections: file alignment 4096, headers 4096 bytes, every section "
+                           "page-aligned"), std::string::npos) << check.out;
+  const RunResult bare = RunProgram(PackerCommand() + " check '" LUMORA_STUB "'");
+  EXPECT_NE(bare.out.find("file alignment 512, headers 1024 bytes, not page-aligned"),
+            std::string::npos) << bare.out;
+}
+
+TEST_F(PackOutput, HeadersWithoutSlackGrowToAPage) {
+  // Headers that end right after the section table, as a linker with no slack would make them:
+  // laid out again on a page, they take the new section's header.
+  std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
+  const uint32_t nt = Load32(&stub[60]);
+  const uint32_t table = nt + 24 + Load16(&stub[nt + 20]);
+  Store32(&stub[nt + 24 + 60], table + Load16(&stub[nt + 6]) * 40);
+  WriteFileBytes(Path("tight.exe"), stub);
+  const RunResult r = Pack(Args("--stub tight.exe"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  EXPECT_TRUE(report.accepted());
+  EXPECT_EQ(report.size_of_headers, 4096u);
+  EXPECT_STREQ(report.sections.back().name, ".payload");
+}
+
+TEST_F(PackOutput, DebugDataMovesWithItsSection) {
+  const std::vector<uint8_t> stub = WithDebugEntry(ReadFileBytes(LUMORA_STUB), false);
+  WriteFileBytes(Path("debug-stub.exe"), stub);
+  ASSERT_EQ(Pack(Args("--stub debug-stub.exe")).status, 0);
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  const uint32_t optional = Load32(&out[60]) + 24;
+  const uint32_t directory = Load32(&out[optional + 112 + 8 * 6]);
+  const uint32_t entry = FileOffsetOf(out, directory);
+  ASSERT_NE(entry, 0u);
+  const uint32_t address = Load32(&out[entry + 20]), pointer = Load32(&out[entry + 24]);
+  EXPECT_NE(pointer, Load32(&stub[FileOffsetOf(stub, directory) + 24])) << "the data has moved";
+  EXPECT_EQ(pointer, FileOffsetOf(out, address));
+  EXPECT_EQ(Slice(out, pointer, DebugData().size()), DebugData());
+}
+
+TEST_F(PackOutput, ApplicationIconAndVersionTakeTheStubsPlace) {
+  const std::vector<IconSpec> specs = ApplicationIcon();
+  WriteFileBytes(Path("app.ico"), IconFileBytes(specs));
+  const RunResult packed = Pack(Args(
+      "--icon app.ico --product-name 'Contoso Viewer' --company-name 'Contoso Ltd.' "
+      "--file-description 'Contoso Viewer Setup' --file-version 2.5.0.17 "
+      "--product-version 2.5.0.0 --copyright '\xC2\xA9 2024 Contoso'"));
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
+  EXPECT_TRUE(report.accepted()) << report.layout.verdict.reason;
+  // The icon: the stub's group name, the file's images in order, each in an RT_ICON of its own.
+  ASSERT_TRUE(report.has_icon && report.icon_readable);
+  EXPECT_EQ(KeyText(report.icon_group), "#107");
+  ASSERT_EQ(report.icons.size(), specs.size());
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  size_t icons = 0;
+  for (const Resource& r : report.layout.others) {
+    if (!HasId(r.type, kRtIcon)) continue;
+    ++icons;
+    ASSERT_GE(r.name.id, 1);
+    ASSERT_LE(r.name.id, specs.size());
+    EXPECT_EQ(Slice(out, r.file_offset, r.size), IconImageBytes(specs[r.name.id - 1]));
+  }
+  EXPECT_EQ(icons, specs.size()) << "the stub's own icon is gone";
+  for (size_t i = 0; i < specs.size(); ++i) {
+    EXPECT_EQ(report.icons[i].width, specs[i].size);
+    EXPECT_EQ(report.icons[i].png, specs[i].png);
+  }
+  // The version: the texts and numbers given, the stub's other texts kept.
+  ASSERT_TRUE(report.has_version && report.version_readable);
+  EXPECT_EQ(VersionNumberText(report.version.file_version), "2.5.0.17");
+  EXPECT_EQ(VersionNumberText(report.version.product_version), "2.5.0.0");
+  const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
+  EXPECT_EQ(check.status, 0);
+  for (const char* line :
+       {"icon: group #107, 3 images: 16x16 32-bit, 32x32 8-bit, 256x256 32-bit PNG\n",
+        "version: file 2.5.0.17, product 2.5.0.0\n", "  ProductName: \"Contoso Viewer\"\n",
+        "  CompanyName: \"Contoso Ltd.\"\n", "  FileDescription: \"Contoso Viewer Setup\"\n",
+        "  FileVersion: \"2.5.0.17\"\n", "  ProductVersion: \"2.5.0.0\"\n",
+        "  LegalCopyright: \"\xC2\xA9 2024 Contoso\"\n", "  InternalName: \"lumora-stub\"\n"}) {
+    EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
   }
 }
 
@@ -199,7 +325,7 @@ TEST_F(PackOutput, StubResourcesAreKept) {
   ASSERT_EQ(Pack(Args("")).status, 0);
   InputFile stub_file, out_file;
   PeImage stub, out;
-  std::vector<ListedResource> before, after;
+  std::vector<Resource> before, after;
   std::string error;
   ASSERT_TRUE(stub_file.Open(LUMORA_STUB, error) && ReadPeImage(stub_file, stub, error) &&
               ReadResourceListing(stub, stub_file, before, error))
@@ -210,9 +336,9 @@ TEST_F(PackOutput, StubResourcesAreKept) {
   ASSERT_GE(before.size(), 2u) << "the stub carries a manifest and a version block";
   const std::vector<uint8_t> stub_bytes = ReadFileBytes(LUMORA_STUB);
   const std::vector<uint8_t> out_bytes = ReadFileBytes(Path("out.exe"));
-  for (const ListedResource& b : before) {
+  for (const Resource& b : before) {
     SCOPED_TRACE(KeyText(b.type) + "/" + KeyText(b.name));
-    auto match = std::find_if(after.begin(), after.end(), [&](const ListedResource& a) {
+    auto match = std::find_if(after.begin(), after.end(), [&](const Resource& a) {
       return a.type == b.type && a.name == b.name && a.language == b.language;
     });
     ASSERT_NE(match, after.end());
@@ -227,6 +353,10 @@ TEST_F(PackOutput, StubResourcesAreKept) {
 TEST_F(PackOutput, StubOverlayIsLeftOut) {
   std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
   const std::vector<uint8_t> overlay = PatternBytes(1000, 9);
+  // A COFF symbol table lies in the overlay, where an unstripped link puts it.
+  const uint32_t nt = Load32(&stub[60]);
+  Store32(&stub[nt + 4 + 8], static_cast<uint32_t>(stub.size()));
+  Store32(&stub[nt + 4 + 12], 1000 / 18);
   stub.insert(stub.end(), overlay.begin(), overlay.end());
   WriteFileBytes(Path("overlay-stub.exe"), stub);
   ASSERT_EQ(Pack(Args("--stub overlay-stub.exe")).status, 0);
@@ -238,8 +368,11 @@ TEST_F(PackOutput, StubOverlayIsLeftOut) {
   EXPECT_EQ(report.stored_checksum, report.computed_checksum);
   const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
   EXPECT_EQ(std::search(out.begin(), out.end(), overlay.begin(), overlay.end()), out.end());
+  EXPECT_EQ(Load32(&out[nt + 4 + 8]), 0u) << "no pointer to a symbol table left out";
+  EXPECT_EQ(Load32(&out[nt + 4 + 12]), 0u);
 }
 
+// Run with the Windows build too (windows_packer_test): its installers sign and verify alike.
 TEST_F(PackOutput, SignedInstallerVerifies) {
   ASSERT_EQ(Pack(Args("--previous-version 1.0")).status, 0);
   const std::string key = Path("key.pem"), cert = Path("cert.pem");
@@ -259,7 +392,7 @@ TEST_F(PackOutput, SignedInstallerVerifies) {
   InstallerReport report;
   std::string error;
   ASSERT_TRUE(InspectInstaller(Path("signed.exe"), report, error)) << error;
-  EXPECT_TRUE(report.verdict.accepted()) << report.verdict.reason;
+  EXPECT_TRUE(report.layout.verdict.accepted()) << report.layout.verdict.reason;
   EXPECT_NE(report.signature_size, 0u);
   EXPECT_EQ(report.stored_checksum, report.computed_checksum);
 }

@@ -1,5 +1,6 @@
 // The stub's reading of a payload layout, as check mode and the packer's final guard apply it.
 #include "payload_rules.h"
+#include "utf_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,18 +9,20 @@
 
 namespace {
 
-PayloadEntry Named(const std::u16string& name, uint64_t size = 10, bool cabinet = true) {
+PayloadEntry Named(const std::u16string& name, uint32_t size = 10, bool cabinet = true) {
   PayloadEntry e;
-  e.named = true;
-  e.name = name;
-  e.size = size;
+  e.resource.name = ResourceKey::Name(name);
+  e.resource.size = size;
+  e.resource.mapped = true;
   e.cabinet_magic = cabinet;
   return e;
 }
 
 PayloadEntry Identifier() {
   PayloadEntry e;
-  e.size = 10;
+  e.resource.name = ResourceKey::Id(1);
+  e.resource.size = 10;
+  e.resource.mapped = true;
   return e;
 }
 
@@ -37,7 +40,7 @@ TEST(ClassifyPayload, FollowsTheStub) {
   const std::u16string n259 = u"lumora" + std::u16string(253, u'x');
   const std::u16string n260 = n259 + u"x";
   PayloadEntry unmapped_archive = Named(u"LUMORA"), unmapped_setup = Named(u"SETUP.EX_");
-  unmapped_archive.mapped = unmapped_setup.mapped = false;
+  unmapped_archive.resource.mapped = unmapped_setup.resource.mapped = false;
   const Case cases[] = {
       {"shipped layout", {{"B7", {Named(u"LUMORA.PACKED.7Z")}}, {"BL", {Named(u"SETUP.EX_")}}},
        0, 0, "B7", "BL"},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -118,7 +119,7 @@ const Layout kLayouts[] = {
     {L"shipped.exe", L"B7", L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_", L"1.2.3.4"},
     {L"signed.exe", L"B7", L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_", L"1.2.3.4"},
     {L"plain.exe", L"BN", L"LUMORA-PLAIN.BIN", L"BN", L"SETUP.EXE", nullptr},
-    {L"patch.exe", L"BL", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.PATCH", nullptr},
+    {L"patch.exe", L"BL", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.PATCH", L"1.2.3.4"},
 };
 
 TEST(PackedImage, LoaderFindsThePackedBytes) {
@@ -188,17 +189,58 @@ TEST(PackedImage, PackedAndSignedInstallersStillRun) {
   EXPECT_EQ(RunAndWait(Packed(L"signed.exe"), L"--cleanup"), bare);
 }
 
-TEST(PackedImage, PackedAndSignedInstallersInstall) {
-  // The whole run: unpacking from the page-aligned section, expanding the cabinet, running the
-  // setup program and removing the work directory again. Each runs from a directory of its own.
-  for (const wchar_t* file : {L"shipped.exe", L"signed.exe", L"plain.exe"}) {
-    SCOPED_TRACE(testing::Message() << file);
-    const std::wstring dir = std::wstring(LUMORA_PACKED_DIR) + L"\\run-" + file;
-    CreateDirectoryW(dir.c_str(), nullptr);
+// The updater's key for the default channel, where a patch installer finds the installed setup
+// program ("UninstallString").
+constexpr wchar_t kClientState[] =
+    L"Software\\Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
+
+bool SetUninstallString(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kClientState, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LSTATUS status =
+      RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                     static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+void EraseClientState() {
+  HKEY software = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                    &software) == ERROR_SUCCESS) {
+    RegDeleteTreeW(software, kClientState + 9);  // the path below "Software\\"
+    RegCloseKey(software);
+  }
+}
+
+TEST(PackedImage, EveryLayoutInstalls) {
+  // The whole run: unpacking from the page-aligned sections, expanding the cabinet or patching
+  // the installed setup program, running the setup program and removing the work directory
+  // again. Each runs from a directory of its own.
+  for (const Layout& l : kLayouts) {
+    SCOPED_TRACE(testing::Message() << l.file);
+    const std::wstring dir = std::wstring(LUMORA_PACKED_DIR) + L"\\run-" + l.file;
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    const bool patch = lstrcmpW(l.setup_type, L"B7") == 0;
+    if (patch) {
+      // The installed version that the patch updates, where the updater's key points.
+      const std::wstring installed = dir + L"\\installed\\" + l.previous_version;
+      std::filesystem::create_directories(installed);
+      ASSERT_TRUE(CopyFileW(LUMORA_SETUP_PATH, (installed + L"\\setup.exe").c_str(), FALSE));
+      ASSERT_TRUE(SetUninstallString(installed + L"\\setup.exe"));
+    }
     const std::wstring copy = dir + L"\\installer.exe";
-    ASSERT_TRUE(CopyFileW(Packed(file).c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Packed(l.file).c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(RunAndWait(copy, L"--test-exit-code=0"), 0u);
     EXPECT_TRUE(DeleteFileW(copy.c_str()));
+    if (patch) {
+      EraseClientState();
+      std::filesystem::remove_all(dir + L"\\installed");
+    }
     EXPECT_TRUE(RemoveDirectoryW(dir.c_str())) << "the work directory is gone";
   }
 }

@@ -1,3 +1,4 @@
+// The Linux (POSIX) side of file_io.h.
 #include "file_io.h"
 
 #include <fcntl.h>
@@ -10,95 +11,11 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
 std::string ErrnoText(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
-
-InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.fd_;
-    path_ = std::move(other.path_);
-    size_ = other.size_;
-    mtime_ = other.mtime_;
-    device_ = other.device_;
-    inode_ = other.inode_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool InputFile::Open(const std::string& path, std::string& error) {
-  // Opening a FIFO for reading waits for a writer unless it is opened non-blocking; the type
-  // is known only once it is open.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    error = ErrnoText("cannot open", path);
-    return false;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0) {
-    error = ErrnoText("cannot examine", path);
-    close(fd);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = path + " is not a regular file";
-    close(fd);
-    return false;
-  }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    error = ErrnoText("cannot read", path);
-    close(fd);
-    return false;
-  }
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-  path_ = path;
-  size_ = static_cast<uint64_t>(info.st_size);
-  mtime_ = static_cast<int64_t>(info.st_mtime);
-  device_ = static_cast<uint64_t>(info.st_dev);
-  inode_ = static_cast<uint64_t>(info.st_ino);
-  // Payloads are read front to back once.
-  posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return true;
-}
-
-bool InputFile::ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const {
-  auto* out = static_cast<uint8_t*>(buffer);
-  while (size > 0) {
-    ssize_t got = pread(fd_, out, size, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      error = ErrnoText("cannot read", path_);
-      return false;
-    }
-    if (got == 0) {
-      error = "unexpected end of " + path_ + " (did it change while packing?)";
-      return false;
-    }
-    out += got;
-    offset += static_cast<uint64_t>(got);
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool NamesOpenFile(const std::string& path, const InputFile& file) {
-  struct stat info;
-  if (!file.IsOpen() || stat(path.c_str(), &info) != 0) return false;
-  return static_cast<uint64_t>(info.st_dev) == file.device_ &&
-         static_cast<uint64_t>(info.st_ino) == file.inode_;
-}
-
-namespace {
 
 // A fresh, exclusively created file named after path with a random suffix, in the same
 // directory, so that the final rename stays within one file system.
@@ -129,27 +46,117 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& path,
 
 }  // namespace
 
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) close(fd_);
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    file_ = other.file_;
+    open_ = other.open_;
+    path_ = std::move(other.path_);
+    size_ = other.size_;
+    mtime_ = other.mtime_;
+    identity_ = other.identity_;
+    other.open_ = false;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() { Close(); }
+
+void InputFile::Close() {
+  if (open_) close(file_);
+  open_ = false;
+}
+
+bool InputFile::IsOpen() const { return open_; }
+
+bool InputFile::Open(const std::string& path, std::string& error) {
+  // Opening a FIFO for reading waits for a writer unless it is opened non-blocking; the type
+  // is known only once it is open.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = ErrnoText("cannot open", path);
+    return false;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    error = ErrnoText("cannot examine", path);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + " is not a regular file";
+    close(fd);
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error = ErrnoText("cannot read", path);
+    close(fd);
+    return false;
+  }
+  Close();
+  file_ = fd;
+  open_ = true;
+  path_ = path;
+  size_ = static_cast<uint64_t>(info.st_size);
+  mtime_ = static_cast<int64_t>(info.st_mtime);
+  identity_ = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  // Payloads are read front to back once.
+  posix_fadvise(file_, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return true;
+}
+
+bool InputFile::ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    ssize_t got = pread(file_, out, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = ErrnoText("cannot read", path_);
+      return false;
+    }
+    if (got == 0) {
+      error = "unexpected end of " + path_ + " (did it change while packing?)";
+      return false;
+    }
+    out += got;
+    offset += static_cast<uint64_t>(got);
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool NamesOpenFile(const std::string& path, const InputFile& file) {
+  struct stat info;
+  if (!file.IsOpen() || stat(path.c_str(), &info) != 0) return false;
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)} ==
+         file.identity();
+}
+
+StagedFile::~StagedFile() {
+  if (open_) close(file_);
   if (!temp_path_.empty()) unlink(temp_path_.c_str());
 }
 
-bool OutputFile::Create(const std::string& final_path, std::string& error) {
-  fd_ = CreateBeside(final_path, "partial", temp_path_);
-  if (fd_ < 0) {
+bool StagedFile::Create(const std::string& final_path, std::string& error) {
+  file_ = CreateBeside(final_path, "partial", temp_path_);
+  if (file_ < 0) {
     error = ErrnoText("cannot create a file beside", final_path);
     return false;
   }
+  open_ = true;
   final_path_ = final_path;
   return true;
 }
 
-bool OutputFile::Write(const void* data, size_t size, std::string& error) {
-  return WriteAll(fd_, static_cast<const uint8_t*>(data), size, temp_path_, error);
+bool StagedFile::Write(const void* data, size_t size, std::string& error) {
+  return WriteAll(file_, static_cast<const uint8_t*>(data), size, temp_path_, error);
 }
 
-bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
-  ssize_t put = pwrite(fd_, data, size, static_cast<off_t>(offset));
+bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
+  ssize_t put = pwrite(file_, data, size, static_cast<off_t>(offset));
   if (put != static_cast<ssize_t>(size)) {
     error = ErrnoText("cannot write", temp_path_);
     return false;
@@ -157,16 +164,16 @@ bool OutputFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
   return true;
 }
 
-bool OutputFile::Commit(std::string& error) {
+bool StagedFile::Commit(std::string& error) {
   // mkostemp makes the file private (0600); an installer is an ordinary executable file.
   mode_t mask = umask(0);
   umask(mask);
-  if (fchmod(fd_, 0777 & ~mask) != 0 || close(fd_) != 0) {
-    fd_ = -1;
+  open_ = false;
+  const bool made_executable = fchmod(file_, 0777 & ~mask) == 0;
+  if (close(file_) != 0 || !made_executable) {
     error = ErrnoText("cannot finish", temp_path_);
     return false;
   }
-  fd_ = -1;
   if (rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
     error = ErrnoText("cannot rename to", final_path_);
     return false;
@@ -188,3 +195,10 @@ bool ScratchFile::Create(const std::string& beside, const char* tag, std::string
   close(fd);
   return true;
 }
+
+bool ProgramArguments(int argc, char** argv, std::vector<std::string>& args, std::string&) {
+  args.assign(argv + 1, argv + argc);
+  return true;
+}
+
+void UseBinaryStandardStreams() {}

@@ -1,0 +1,18 @@
+// The application's own face on the installer that users download: Explorer, the download prompt,
+// SmartScreen and the properties dialog show its icon and its version resource, and both should
+// be the application's, not the stub's. They are resources the stub never reads, so its
+// behaviour does not change. Without the options the stub's own stay, byte for byte.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "file_io.h"
+#include "pack_command.h"
+#include "resource.h"
+
+// Replaces the stub's icons and icon groups with the images of icon (the .ico file the options
+// name, open; null when none is given), and sets the version texts and numbers the options give
+// in the stub's version resource, in resources (the stub's own, copied).
+bool ApplyApplicationFace(const PackOptions& options, const InputFile* icon,
+                          std::vector<Resource>& resources, std::string& error);

@@ -1,0 +1,58 @@
+// Reading an installer back: its sections and their alignment, its payload layout, its previous
+// version, its icon and version texts, its other resources, the state of its headers, and what
+// the stub would make of it. Used by "lumora-pack check" and after every pack, so that what was
+// written is read back the way the stub will read it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "icon_file.h"
+#include "payload_layout.h"
+#include "pe_image.h"
+#include "version_info.h"
+
+struct InstallerReport {
+  std::string path;
+  uint64_t file_size = 0;
+  bool pe32_plus = false;
+  uint64_t overlay = 0;            // bytes after the last section's raw data
+  uint32_t signature_offset = 0;   // the certificate table's file offset, 0 when unsigned
+  uint32_t signature_size = 0;     // ... and its size
+  uint32_t stored_checksum = 0;
+  uint32_t computed_checksum = 0;
+  bool checksum_computed = false;
+  std::string resource_section;    // name of the section holding the resource directory
+  // The file layout: the loader maps an image from the file only where every section starts on
+  // a page of the file as it does in memory.
+  uint32_t file_alignment = 0;
+  uint32_t size_of_headers = 0;
+  std::vector<PeSection> sections;
+  PayloadLayout layout;
+  // What the shell shows of the installer: its first icon group and its version resource.
+  bool has_icon = false;
+  bool icon_readable = false;
+  ResourceKey icon_group;
+  std::vector<IconGroupEntry> icons;
+  bool has_version = false;
+  bool version_readable = false;
+  VersionSummary version;
+  // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
+  // certificate table that is not in the file); empty when there is none.
+  std::string image_fault;
+
+  bool accepted() const { return image_fault.empty() && layout.verdict.accepted(); }
+  // Headers and every section's file data start on pages of the file.
+  bool PageAligned() const;
+};
+
+// Reads the installer at path. compute_checksum reads the whole file once more; the packer,
+// which has just computed it while writing, skips that.
+// "0x1A2B", as reports show offsets and checksums.
+std::string HexText(uint64_t value);
+// Whether a section's file data starts on a page (a section without file data has no start).
+bool StartsOnPage(const PeSection& section);
+
+bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
+                      bool compute_checksum = true);

@@ -1,0 +1,122 @@
+#include "payload_layout.h"
+
+#include <algorithm>
+
+#include "pe_format.h"
+
+namespace {
+
+// The most of the previous version that is read back; the stub takes any length, but a version
+// string longer than this is not something a person reads.
+constexpr uint32_t kMaxShownVersion = 64 * 1024;
+
+// The stub meets at most this many names of one type: it records at most the archive and the
+// setup program, and the third named resource of a type is always a second member or an
+// unknown name, where it stops. Only these few are looked up and read.
+constexpr size_t kEntriesTheStubReaches = 3;
+
+// Windows finds a resource by a binary search over the sorted names of a directory, with the
+// name it is given upper-cased; a name stored out of order or in lower case is enumerated but
+// not found again. This repeats that search over the names as stored.
+bool LoaderFinds(const std::vector<ResourceKey>& stored, const std::u16string& wanted) {
+  const std::u16string key = AsciiUpper(wanted);
+  size_t low = 0, high = stored.size();
+  while (low < high) {
+    const size_t middle = (low + high) / 2;
+    const std::u16string& name = stored[middle].name();
+    if (name == key) return true;
+    if (name < key) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return false;
+}
+
+// The resources listed under one payload type's directory entry.
+struct TypeGroup {
+  uint32_t type_entry = 0;
+  std::string type;
+  std::vector<ResourceKey> names;           // the string names, in stored order
+  std::vector<const Resource*> firsts;      // the first language of each name, in order
+};
+
+bool BeginsWithCabinetSignature(const Resource& r, const ResourceData& data) {
+  uint8_t magic[4] = {};
+  std::string ignored;
+  return r.mapped && r.size >= sizeof(magic) && data.Read(r, 0, magic, sizeof(magic), ignored) &&
+         magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+}
+
+void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLayout& layout) {
+  layout.has_previous_version = true;
+  layout.previous_version_size = r.size;
+  std::vector<uint8_t> bytes(std::min(r.size, kMaxShownVersion) & ~1u);
+  uint8_t last[2] = {1, 1};
+  std::string ignored;
+  if (!r.mapped || r.size < 2 || !data.Read(r, 0, bytes.data(), bytes.size(), ignored) ||
+      !data.Read(r, r.size - 2, last, 2, ignored)) {
+    return;
+  }
+  layout.previous_version_valid = r.size % 2 == 0 && last[0] == 0 && last[1] == 0;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t unit = Load16(&bytes[i]);
+    if (unit == 0) break;
+    layout.previous_version += unit;
+  }
+}
+
+}  // namespace
+
+void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceData& data,
+                       PayloadLayout& layout) {
+  layout = PayloadLayout();
+  std::vector<ResourceKey> named_types;
+  std::vector<TypeGroup> groups;
+  const Resource* version = nullptr;
+  for (const Resource& r : directory) {
+    const bool new_type = groups.empty() || groups.back().type_entry != r.type_entry;
+    if (r.type.named && (named_types.empty() || named_types.back() != r.type)) {
+      named_types.push_back(r.type);
+    }
+    if (!r.type.named || !IsPayloadType(r.type.name())) {
+      if (IsPreviousVersion(r) && version == nullptr) {
+        version = &r;
+      } else {
+        layout.others.push_back(r);
+      }
+      continue;
+    }
+    layout.payload.push_back(r);
+    if (new_type) {
+      groups.push_back({r.type_entry, std::string(r.type.name().begin(), r.type.name().end()), {}, {}});
+    }
+    TypeGroup& group = groups.back();
+    // Further languages of a name are never reached: the stub finds one and moves on.
+    if (!group.firsts.empty() && group.firsts.back()->name_entry == r.name_entry) continue;
+    if (r.name.named) group.names.push_back(r.name);
+    group.firsts.push_back(&r);
+  }
+
+  std::vector<PayloadType> reachable;
+  for (const TypeGroup& group : groups) {
+    if (!LoaderFinds(named_types, std::u16string(group.type.begin(), group.type.end()))) continue;
+    PayloadType t{group.type, {}};
+    for (size_t i = 0; i < group.firsts.size() && i < kEntriesTheStubReaches; ++i) {
+      const Resource& r = *group.firsts[i];
+      PayloadEntry e;
+      e.resource = r;
+      // A name beginning with '#' is read by FindResourceW as a number, not looked up by name.
+      const std::u16string seen = r.name.name().substr(0, r.name.name().find(u'\0'));
+      e.findable = r.name.named && (seen.empty() || seen[0] != u'#') && LoaderFinds(group.names, seen);
+      e.cabinet_magic = BeginsWithCabinetSignature(r, data);
+      t.entries.push_back(std::move(e));
+    }
+    reachable.push_back(std::move(t));
+  }
+
+  if (version != nullptr) ReadPreviousVersion(*version, data, layout);
+  layout.verdict =
+      ClassifyPayload(reachable, layout.previous_version_valid ? &layout.previous_version : nullptr);
+}

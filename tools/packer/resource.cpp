@@ -1,0 +1,68 @@
+#include "resource.h"
+
+#include "file_io.h"
+#include "utf_text.h"
+
+namespace {
+
+// The longest name shown whole: every name the stub can take is shorter.
+constexpr size_t kLongestShownName = 260;
+
+}  // namespace
+
+ResourceKey ResourceKey::Name(const char* ascii) {
+  std::u16string name;
+  for (const char* c = ascii; *c != '\0'; ++c) name += static_cast<char16_t>(*c);
+  return Name(std::move(name));
+}
+
+const std::u16string& ResourceKey::name() const {
+  static const std::u16string kNone;
+  return text != nullptr ? *text : kNone;
+}
+
+bool ResourceKey::operator==(const ResourceKey& other) const {
+  if (named != other.named || id != other.id) return false;
+  return text == other.text || name() == other.name();
+}
+
+bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
+  if (a.named != b.named) return a.named;
+  if (a.named) return a.text != b.text && a.name() < b.name();
+  return a.id < b.id;
+}
+
+bool HasId(const ResourceKey& key, uint16_t id) { return !key.named && key.id == id; }
+
+Resource MemoryResource(ResourceKey type, ResourceKey name, uint16_t language,
+                        std::vector<uint8_t> bytes) {
+  Resource r;
+  r.type = std::move(type);
+  r.name = std::move(name);
+  r.language = language;
+  r.size = static_cast<uint32_t>(bytes.size());
+  r.bytes = std::move(bytes);
+  return r;
+}
+
+Resource StreamedResource(ResourceKey type, ResourceKey name, uint16_t language,
+                          const InputFile& file) {
+  Resource r;
+  r.type = std::move(type);
+  r.name = std::move(name);
+  r.language = language;
+  r.file = &file;
+  r.page_aligned = true;
+  return r;
+}
+
+std::string NameText(const std::u16string& name) {
+  if (name.size() <= kLongestShownName) return Utf16ToUtf8(name);
+  return Utf16ToUtf8(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
+         " units)";
+}
+
+std::string KeyText(const ResourceKey& key) {
+  if (key.named) return NameText(key.name());
+  return "#" + std::to_string(key.id);
+}

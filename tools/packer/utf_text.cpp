@@ -1,0 +1,71 @@
+#include "utf_text.h"
+
+#include <cstdint>
+
+bool Utf8ToUtf16(const std::string& text, std::u16string& out) {
+  out.clear();
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = text[i];
+    uint32_t code = 0;
+    size_t more = 0;
+    if (c < 0x80) {
+      code = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      code = c & 0x1F, more = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      code = c & 0x0F, more = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      code = c & 0x07, more = 3;
+    } else {
+      return false;
+    }
+    if (i + more >= text.size()) return false;
+    for (size_t k = 1; k <= more; ++k) {
+      const unsigned char d = text[i + k];
+      if ((d & 0xC0) != 0x80) return false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kMinimum[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      return false;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (code >> 10));
+      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}

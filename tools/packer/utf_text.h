@@ -1,0 +1,11 @@
+// Text at the packer's edges: the command line and the console speak UTF-8, resource names and
+// the stub's strings are UTF-16. Both conversions are strict where the text comes in and lossless
+// where it goes out.
+#pragma once
+
+#include <string>
+
+// UTF-8 text as UTF-16; false on malformed UTF-8 (overlong forms, surrogates, truncation).
+bool Utf8ToUtf16(const std::string& text, std::u16string& out);
+// UTF-16 as UTF-8; an unpaired surrogate, which has no UTF-8 form, becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text);
