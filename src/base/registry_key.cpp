@@ -17,7 +17,7 @@ uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, 
   // and the key must never hold a handle it does not own.
   HKEY opened = nullptr;
   const LSTATUS status = RegOpenKeyExW(root, path.text, 0, view_access, &opened);
-  if (status == ERROR_SUCCESS) handle_ = opened;
+  if (status == ERROR_SUCCESS) handle_.Reset(opened);
   return static_cast<uint32_t>(status);
 }
 
@@ -34,14 +34,14 @@ uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32
 }
 
 uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
-  return QueryStringValue(handle_, name, buffer, capacity);
+  return QueryStringValue(handle_.Get(), name, buffer, capacity);
 }
 
 uint32_t RegistryKey::ReadDword(const wchar_t* name, uint32_t& value) {
   DWORD type = 0;
   DWORD bytes = sizeof(value);
   const LSTATUS status =
-      RegQueryValueExW(handle_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+      RegQueryValueExW(handle_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
   if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
   if (type != REG_DWORD) return ERROR_NOT_SUPPORTED;
   return bytes == sizeof(value) ? ERROR_SUCCESS : ERROR_NO_DATA;
@@ -50,24 +50,13 @@ uint32_t RegistryKey::ReadDword(const wchar_t* name, uint32_t& value) {
 uint32_t RegistryKey::WriteString(const wchar_t* name, const wchar_t* text) {
   DWORD units = 0;
   while (text[units] != 0) ++units;
-  return static_cast<uint32_t>(RegSetValueExW(handle_, name, 0, REG_SZ,
+  return static_cast<uint32_t>(RegSetValueExW(handle_.Get(), name, 0, REG_SZ,
                                               reinterpret_cast<const BYTE*>(text),
                                               (units + 1) * sizeof(wchar_t)));
 }
 
 uint32_t RegistryKey::WriteDword(const wchar_t* name, uint32_t value) {
   // x86-64 is little-endian: the value's own bytes are the REG_DWORD layout.
-  return static_cast<uint32_t>(RegSetValueExW(handle_, name, 0, REG_DWORD,
+  return static_cast<uint32_t>(RegSetValueExW(handle_.Get(), name, 0, REG_DWORD,
                                               reinterpret_cast<const BYTE*>(&value), sizeof(value)));
-}
-
-void RegistryKey::Close() {
-  if (handle_ != nullptr) {
-    HKEY previous = handle_;
-    handle_ = nullptr;
-    // Close runs on clean-up paths, where a caller may still be about to read the last error.
-    const DWORD last_error = GetLastError();
-    RegCloseKey(previous);
-    SetLastError(last_error);
-  }
 }

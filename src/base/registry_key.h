@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "base/owner.h"
+
 // The key path is this prefix followed by the application id of the release channel.
 inline constexpr wchar_t kClientStateKeyPrefix[] = L"Software\\Velmar\\Update\\ClientState\\";
 
@@ -24,11 +26,6 @@ uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32
 
 class RegistryKey {
  public:
-  RegistryKey() = default;
-  ~RegistryKey() { Close(); }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-
   // Opens the existing client-state key under HKEY_LOCAL_MACHINE (system_level) or
   // HKEY_CURRENT_USER; never creates it. access: KEY_QUERY_VALUE, optionally | KEY_SET_VALUE.
   // Returns a Windows error code; ERROR_BUFFER_OVERFLOW when the path does not fit 260 units.
@@ -43,9 +40,10 @@ class RegistryKey {
   uint32_t WriteString(const wchar_t* name, const wchar_t* text);
   uint32_t WriteDword(const wchar_t* name, uint32_t value);
 
-  void Close();
-  HKEY handle() const { return handle_; }
+  // Closes the key, if one is open; the thread's last error is kept.
+  void Close() { handle_.Reset(); }
+  HKEY handle() const { return handle_.Get(); }
 
  private:
-  HKEY handle_ = nullptr;
+  RegistryHandle handle_;
 };

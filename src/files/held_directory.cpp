@@ -18,11 +18,10 @@ constexpr DWORD kFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POI
 
 bool HeldDirectory::Hold(const wchar_t* path) {
   Release();
-  HANDLE handle = CreateFileW(path, kAccess, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  handle_ = handle;
+  handle_.Reset(CreateFileW(path, kAccess, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr));
+  if (!handle_.IsValid()) return false;
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(handle_, &information)) {
+  if (!GetFileInformationByHandle(handle_.Get(), &information)) {
     Release();
     return false;
   }
@@ -34,14 +33,4 @@ bool HeldDirectory::Hold(const wchar_t* path) {
     return false;
   }
   return true;
-}
-
-void HeldDirectory::Release() {
-  if (handle_ == INVALID_HANDLE_VALUE) return;
-  // Cleared first, so that no path can close the same value twice.
-  HANDLE previous = handle_;
-  handle_ = INVALID_HANDLE_VALUE;
-  const DWORD error = GetLastError();
-  CloseHandle(previous);
-  SetLastError(error);
 }

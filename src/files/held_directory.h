@@ -9,32 +9,19 @@
 
 #include <windows.h>
 
+#include "base/owner.h"
+
 class HeldDirectory {
  public:
-  HeldDirectory() = default;
-  ~HeldDirectory() { Release(); }
-  HeldDirectory(HeldDirectory&& other) : handle_(other.handle_) {
-    other.handle_ = INVALID_HANDLE_VALUE;
-  }
-  HeldDirectory& operator=(HeldDirectory&& other) {
-    if (this != &other) {
-      Release();
-      handle_ = other.handle_;
-      other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    return *this;
-  }
-  HeldDirectory(const HeldDirectory&) = delete;
-  HeldDirectory& operator=(const HeldDirectory&) = delete;
 
   // Opens path itself, never what a link there points to, and keeps it open when it is a
   // directory and no reparse point. False, with the last error set, leaves nothing held: the
   // path did not name such a directory (something was put in its place) or could not be opened.
   bool Hold(const wchar_t* path);
   // Closes the handle; the thread's last error is kept.
-  void Release();
-  bool IsHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() { handle_.Reset(); }
+  bool IsHeld() const { return handle_.IsValid(); }
 
  private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  FileHandle handle_;
 };

@@ -3,9 +3,10 @@
 bool OutputFile::Open(const wchar_t* path) {
   Close();
   if (!CopyBounded(path_.text, path_.capacity, path)) return false;
-  handle_ = CreateFileW(path_.text, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
-                        CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
+  handle_.Reset(CreateFileW(path_.text, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                            CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+  if (!handle_.IsValid()) {
     path_.text[0] = 0;
     return false;
   }
@@ -13,27 +14,22 @@ bool OutputFile::Open(const wchar_t* path) {
 }
 
 void OutputFile::Close() {
-  if (handle_ != INVALID_HANDLE_VALUE) {
-    // Cleared first, so that no path can close the same value twice.
-    HANDLE previous = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    CloseHandle(previous);
-  }
+  handle_.Reset();
   path_.text[0] = 0;
 }
 
 bool OutputFile::MarkForDeletion() {
-  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  if (!handle_.IsValid()) return false;
   FILE_DISPOSITION_INFO disposition;
   disposition.DeleteFile = TRUE;
   // One byte: the structure's only member is a BOOLEAN.
-  return SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition, 1) != FALSE;
+  return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, 1) != FALSE;
 }
 
 HANDLE OutputFile::Duplicate() {
-  if (handle_ == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  if (!handle_.IsValid()) return INVALID_HANDLE_VALUE;
   HANDLE copy = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &copy, 0, FALSE,
+  if (!DuplicateHandle(GetCurrentProcess(), handle_.Get(), GetCurrentProcess(), &copy, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
     return INVALID_HANDLE_VALUE;
   }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/bounded_string.h"
+#include "base/owner.h"
 #include "files/removal_calls.h"
 
 RemovalCalls g_removal_calls = {};
@@ -39,31 +40,6 @@ void Wait() {
   sleep(kRetryDelayMs);
 }
 
-// Owns one handle of the removal loop. Closing keeps the thread's last error, which the loop may
-// still have to read.
-class RemovalHandle {
- public:
-  RemovalHandle(const wchar_t* path, DWORD access) : handle_(OpenForRemoval(path, access)) {}
-  ~RemovalHandle() { Close(); }
-  RemovalHandle(const RemovalHandle&) = delete;
-  RemovalHandle& operator=(const RemovalHandle&) = delete;
-
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-  void Close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return;
-    HANDLE previous = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    DWORD error = GetLastError();
-    auto close = g_removal_calls.close_handle ? g_removal_calls.close_handle : &CloseHandle;
-    close(previous);
-    SetLastError(error);
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // A failure without a reason must not read as an accepted mark.
 DWORD FailureError() {
   DWORD error = GetLastError();
@@ -73,8 +49,8 @@ DWORD FailureError() {
 // Sets delete-on-close through a handle that asks for nothing but deletion. Returns 0 when the
 // mark was accepted, otherwise the error of the failing open or mark.
 DWORD RequestDeletion(const wchar_t* path) {
-  RemovalHandle handle(path, DELETE);
-  if (!handle.IsOpen()) return FailureError();
+  FileHandle handle(OpenForRemoval(path, DELETE));
+  if (!handle.IsValid()) return FailureError();
   FILE_DISPOSITION_INFO disposition;
   disposition.DeleteFile = TRUE;
   // One byte: the structure's only member is a BOOLEAN.
@@ -85,8 +61,8 @@ DWORD RequestDeletion(const wchar_t* path) {
 // A read-only file refuses the deletion mark with an access denial. True when the bit was set and
 // has been cleared, so that the mark is worth repeating at once.
 bool ClearReadOnly(const wchar_t* path) {
-  RemovalHandle handle(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-  if (!handle.IsOpen()) return false;
+  FileHandle handle(OpenForRemoval(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES));
+  if (!handle.IsValid()) return false;
   FILE_BASIC_INFO basic;
   FillBytes(&basic, 0, sizeof(basic));
   if (!GetInformation(handle.Get(), FileBasicInfo, &basic, sizeof(basic))) return false;

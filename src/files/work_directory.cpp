@@ -24,54 +24,6 @@ constexpr const wchar_t* kDescriptorHead =
 // The head, a string SID of at most 183 units, ")" and the terminator.
 using DescriptorText = BoundedString<300>;
 
-HLOCAL FreeLocal(HLOCAL memory) {
-  auto free = g_work_directory_calls.local_free ? g_work_directory_calls.local_free : &LocalFree;
-  return free(memory);
-}
-
-// Owns memory the platform allocated with LocalAlloc. Releasing keeps the last error, which the
-// failing step has yet to report.
-class LocalMemory {
- public:
-  explicit LocalMemory(void* memory) : memory_(memory) {}
-  ~LocalMemory() { Free(); }
-  LocalMemory(const LocalMemory&) = delete;
-  LocalMemory& operator=(const LocalMemory&) = delete;
-
-  void* Get() const { return memory_; }
-  void Free() {
-    if (memory_ == nullptr) return;
-    void* previous = memory_;
-    memory_ = nullptr;
-    DWORD error = GetLastError();
-    FreeLocal(previous);
-    SetLastError(error);
-  }
-
- private:
-  void* memory_;
-};
-
-// Owns the process token handle; closing keeps the last error like LocalMemory.
-class TokenHandle {
- public:
-  TokenHandle() = default;
-  ~TokenHandle() {
-    if (handle_ == nullptr) return;
-    DWORD error = GetLastError();
-    CloseHandle(handle_);
-    SetLastError(error);
-  }
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-
-  HANDLE* Receive() { return &handle_; }
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
-};
-
 // True only when the volume answers that it keeps no access lists. A volume that cannot be asked
 // gets the descriptor all the same: a failed query says nothing about the volume, and a directory
 // created with inherited security would take whatever the installer's folder grants to others.
@@ -93,38 +45,41 @@ bool SaysItKeepsNoAccessLists(const wchar_t* path) {
 
 }  // namespace
 
-bool GetOwnerSidString(wchar_t*& sid) {
-  sid = nullptr;
+bool GetOwnerSidString(LocalMemory<wchar_t>& sid) {
+  sid.Reset();
   auto open_token = g_work_directory_calls.open_process_token
                         ? g_work_directory_calls.open_process_token
                         : &OpenProcessToken;
   auto token_information = g_work_directory_calls.get_token_information
                                ? g_work_directory_calls.get_token_information
                                : &GetTokenInformation;
-  TokenHandle token;
-  if (!open_token(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return false;
+  HANDLE opened = nullptr;
+  if (!open_token(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  KernelHandle token(opened);
   DWORD size = 0;
   if (token_information(token.Get(), TokenOwner, nullptr, 0, &size) ||
       GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
     return false;
   }
-  LocalMemory owner(LocalAlloc(LMEM_ZEROINIT, size));
-  if (owner.Get() == nullptr) return false;
+  LocalMemory<TOKEN_OWNER> owner(static_cast<TOKEN_OWNER*>(LocalAlloc(LMEM_ZEROINIT, size)));
+  if (!owner.IsValid()) return false;
   if (!token_information(token.Get(), TokenOwner, owner.Get(), size, &size)) return false;
-  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(owner.Get())->Owner, &sid) != FALSE;
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(owner.Get()->Owner, &text)) return false;
+  sid.Reset(text);
+  return true;
 }
 
-bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descriptor) {
-  descriptor = nullptr;
+bool BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor) {
+  descriptor.Reset();
   // Default security where the volume keeps no access lists: an explicit list would be dropped
   // there anyway.
   if (SaysItKeepsNoAccessLists(path)) return true;
-  wchar_t* sid_text = nullptr;
-  if (!GetOwnerSidString(sid_text)) return false;
-  LocalMemory sid(sid_text);
+  LocalMemory<wchar_t> sid;
+  if (!GetOwnerSidString(sid)) return false;
   DescriptorText text;
   if (!AppendBounded(text.text, text.capacity, kDescriptorHead) ||
-      !AppendBounded(text.text, text.capacity, sid_text) ||
+      !AppendBounded(text.text, text.capacity, sid.Get()) ||
       !AppendBounded(text.text, text.capacity, L")")) {
     // No platform call failed here, so there is no error of its own to report.
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -133,7 +88,10 @@ bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descripto
   auto convert = g_work_directory_calls.convert_descriptor
                      ? g_work_directory_calls.convert_descriptor
                      : &ConvertStringSecurityDescriptorToSecurityDescriptorW;
-  return convert(text.text, SDDL_REVISION_1, &descriptor, nullptr) != FALSE;
+  PSECURITY_DESCRIPTOR converted = nullptr;
+  if (!convert(text.text, SDDL_REVISION_1, &converted, nullptr)) return false;
+  descriptor.Reset(converted);
+  return true;
 }
 
 ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held) {
@@ -143,12 +101,11 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
   const uint32_t name_start = LengthBounded(path.text, path.capacity);
   if (path.capacity - name_start < kNameRoom) return kTooLong;
 
-  PSECURITY_DESCRIPTOR descriptor_memory = nullptr;
-  if (!BuildDirectorySecurity(base, descriptor_memory)) {
+  // Built once, serves every attempt, released after the last.
+  LocalMemory<void> descriptor;
+  if (!BuildDirectorySecurity(base, descriptor)) {
     return {EXIT_WORK_DIR_SECURITY_FAILED, GetLastError()};
   }
-  // Built once, serves every attempt, released after the last.
-  LocalMemory descriptor(descriptor_memory);
   SECURITY_ATTRIBUTES attributes;
   attributes.nLength = sizeof(attributes);
   attributes.lpSecurityDescriptor = descriptor.Get();

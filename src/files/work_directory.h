@@ -7,6 +7,7 @@
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
+#include "base/owner.h"
 #include "files/held_directory.h"
 
 // Creates base + "LM_" + five random upper-case hexadecimal digits + ".tmp", trying up to ten
@@ -18,11 +19,11 @@
 // EXIT_WORK_DIR_FAILED when no name could be created and held.
 ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held);
 
-// The descriptor for a new work directory on the volume of path, owned by the caller (LocalFree).
-// True with null when the volume answers that it keeps no access lists; a volume that cannot be
-// queried gets the descriptor. False, with the last error set, when it cannot be built.
-bool BuildDirectorySecurity(const wchar_t* path, PSECURITY_DESCRIPTOR& descriptor);
+// The descriptor for a new work directory on the volume of path. True with none when the volume
+// answers that it keeps no access lists; a volume that cannot be queried gets the descriptor.
+// False, with the last error set, when it cannot be built.
+bool BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor);
 
-// The process token's default owner as a string SID ("S-1-..."), owned by the caller
-// (LocalFree). False with the last error of the failing call.
-bool GetOwnerSidString(wchar_t*& sid);
+// The process token's default owner as a string SID ("S-1-..."). False with the last error of the
+// failing call.
+bool GetOwnerSidString(LocalMemory<wchar_t>& sid);

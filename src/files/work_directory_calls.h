@@ -1,7 +1,6 @@
 // The platform calls behind the work directory that tests replace: the random source (to choose
 // the names), the creation (to see the descriptor it is handed), the volume and token queries (to
-// produce volumes without access lists and unreadable tokens) and the releases of what the
-// platform allocated (to see each released once). A null member means the real function.
+// produce volumes without access lists and unreadable tokens). A null member means the real function.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +14,6 @@ struct WorkDirectoryCalls {
   BOOL(WINAPI* open_process_token)(HANDLE, DWORD, PHANDLE);
   BOOL(WINAPI* get_token_information)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
   BOOL(WINAPI* convert_descriptor)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
-  HLOCAL(WINAPI* local_free)(HLOCAL);
 };
 
 // Constant-initialised to all null: the stub has no static constructors.

@@ -30,10 +30,7 @@ const wchar_t* FindPreviousVersion(HMODULE module) {
 }  // namespace
 
 void Reset(InstallerSettings& settings) {
-  if (settings.argv != nullptr) {
-    LocalFree(settings.argv);
-    settings.argv = nullptr;
-  }
+  settings.argv.Reset();
   settings.app_id = kDefaultAppId;
   settings.command_line = nullptr;
   settings.argc = 0;
@@ -46,24 +43,23 @@ void Reset(InstallerSettings& settings) {
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                         wchar_t* buffer, uint32_t capacity) {
   // The process's own view: this switch is not the updater's value.
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  const uint32_t error = QueryStringValue(key, value_name, buffer, capacity);
-  RegCloseKey(key);
-  return error == ERROR_SUCCESS;
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return false;
+  const RegistryHandle key(opened);
+  return QueryStringValue(key.Get(), value_name, buffer, capacity) == ERROR_SUCCESS;
 }
 
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
   settings.command_line = command_line;
   int count = 0;
-  settings.argv = g_split_command_line_for_test != nullptr
-                      ? g_split_command_line_for_test(command_line, &count)
-                      : CommandLineToArgvW(command_line, &count);
+  settings.argv.Reset(g_split_command_line_for_test != nullptr
+                          ? g_split_command_line_for_test(command_line, &count)
+                          : CommandLineToArgvW(command_line, &count));
   settings.argc = count;
-  if (settings.argv == nullptr) return false;
+  if (!settings.argv.IsValid()) return false;
 
   SwitchChoices choices = {settings.app_id, settings.system_level, settings.unsupported_switch};
-  MatchSwitches(settings.argv, settings.argc, SameSwitch, choices);
+  MatchSwitches(settings.argv.Get(), settings.argc, SameSwitch, choices);
   settings.app_id = choices.app_id;
   settings.system_level = choices.system_level;
   settings.unsupported_switch = choices.unsupported_switch;

@@ -6,11 +6,13 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "base/owner.h"
 #include "installer/switch_matching.h"
 
+// Releases what it holds (the split arguments) when it goes out of scope.
 struct InstallerSettings {
-  // From CommandLineToArgvW; released with LocalFree by Reset. Null when not split or splitting failed.
-  wchar_t** argv = nullptr;
+  // From CommandLineToArgvW. Null when not split or splitting failed.
+  LocalMemory<wchar_t*> argv;
   const wchar_t* app_id = kDefaultAppId;
   // The process command line as GetCommandLineW gave it; not owned.
   const wchar_t* command_line = nullptr;
@@ -20,10 +22,6 @@ struct InstallerSettings {
   bool remove_extracted = true;
   // Terminated UTF-16 text inside the image's RT_RCDATA 1 resource; not owned.
   const wchar_t* previous_version = nullptr;
-
-  InstallerSettings() = default;
-  InstallerSettings(const InstallerSettings&) = delete;
-  InstallerSettings& operator=(const InstallerSettings&) = delete;
 };
 
 // Fills the settings from the image of module, the registry, the process command line and the

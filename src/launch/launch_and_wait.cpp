@@ -1,7 +1,7 @@
 #include "launch/launch_and_wait.h"
 
 #include "base/bounded_string.h"
-#include "launch/owned_handle.h"
+#include "base/owner.h"
 
 LaunchCalls g_launch_calls_for_test = {nullptr, nullptr, nullptr};
 
@@ -29,16 +29,17 @@ ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
     if (error == ERROR_PATH_NOT_FOUND) return {code_path_not_found, attributes};
     return {code_other, error};
   }
-  OwnedHandle(created.hThread).Close();
-  OwnedHandle process(created.hProcess);
+  // The thread handle is of no use to the installer.
+  KernelHandle(created.hThread).Reset();
+  KernelHandle process(created.hProcess);
 
   const DWORD waited = (calls.wait_for_single_object ? calls.wait_for_single_object
-                                                     : WaitForSingleObject)(process.get(),
+                                                     : WaitForSingleObject)(process.Get(),
                                                                             INFINITE);
   if (waited != WAIT_OBJECT_0) return {EXIT_WAIT_FAILED, GetLastError()};
   DWORD exit_code = 0;
   if (!(calls.get_exit_code_process ? calls.get_exit_code_process
-                                    : GetExitCodeProcess)(process.get(), &exit_code)) {
+                                    : GetExitCodeProcess)(process.Get(), &exit_code)) {
     return {EXIT_WAIT_FAILED, GetLastError()};
   }
   return {exit_code, 0};

@@ -1,5 +1,7 @@
 #include "payload/cabinet_callbacks.h"
 
+#include "base/owner.h"
+
 namespace {
 
 // The library's open flags follow the C runtime's _open.
@@ -11,39 +13,34 @@ constexpr UINT kFailedCount = static_cast<UINT>(-1);
 
 HANDLE AsHandle(INT_PTR file) { return reinterpret_cast<HANDLE>(file); }
 
-// A UTF-16 copy of a UTF-8 path on the process heap, released on every path out. Strict, like
-// the conversion the path came from: malformed UTF-8 opens nothing rather than a path with U+FFFD.
-struct WidePath {
-  wchar_t* text = nullptr;
-  explicit WidePath(const char* utf8) {
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
-    if (units <= 0) return;
-    text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t)));
-    if (text == nullptr) return;
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, text, units) != units) {
-      HeapFree(GetProcessHeap(), 0, text);
-      text = nullptr;
-    }
+// A UTF-16 copy of a UTF-8 path on the process heap. Strict, like the conversion the path came
+// from: malformed UTF-8 opens nothing rather than a path with U+FFFD. Null when it fails.
+HeapMemory<wchar_t> WidePath(const char* utf8) {
+  HeapMemory<wchar_t> text;
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+  if (units <= 0) return text;
+  text.Reset(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(wchar_t))));
+  if (!text.IsValid()) return text;
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, text.Get(), units) != units) {
+    text.Reset();
   }
-  ~WidePath() {
-    if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
-  }
-  WidePath(const WidePath&) = delete;
-  WidePath& operator=(const WidePath&) = delete;
-};
+  return text;
+}
 
 }  // namespace
 
 void* DIAMONDAPI CabAlloc(ULONG bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
 
+// The library owns what CabAlloc gave it and hands it back here: the one release of heap memory
+// that no owner of ours makes.
 void DIAMONDAPI CabFree(void* block) {
   if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
 
 INT_PTR DIAMONDAPI CabOpen(char* path, int open_flags, int permission_mode) {
   (void)permission_mode;
-  WidePath wide(path);
-  if (wide.text == nullptr) return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
+  const HeapMemory<wchar_t> wide = WidePath(path);
+  if (!wide.IsValid()) return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
   DWORD access = GENERIC_READ;
   if (open_flags & kOpenReadWrite) {
     access = GENERIC_READ | GENERIC_WRITE;
@@ -51,7 +48,7 @@ INT_PTR DIAMONDAPI CabOpen(char* path, int open_flags, int permission_mode) {
     access = GENERIC_WRITE;
   }
   const DWORD disposition = (open_flags & kOpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
-  HANDLE file = CreateFileW(wide.text, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  HANDLE file = CreateFileW(wide.Get(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<INT_PTR>(file);
 }
@@ -72,6 +69,8 @@ UINT DIAMONDAPI CabWrite(INT_PTR file, void* buffer, UINT count) {
   return written;
 }
 
+// The library owns the handles CabOpen and the copy notification gave it, and closes them here.
+// It asks for the close's result, which an owner would not give.
 int DIAMONDAPI CabClose(INT_PTR file) { return CloseHandle(AsHandle(file)) ? 0 : -1; }
 
 LONG DIAMONDAPI CabSeek(INT_PTR file, LONG distance, int seek_type) {

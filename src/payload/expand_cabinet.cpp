@@ -1,6 +1,7 @@
 #include "payload/expand_cabinet.h"
 
 #include "base/bounded_string.h"
+#include "base/owner.h"
 #include "payload/cabinet_callbacks.h"
 #include "payload/cabinet_library.h"
 
@@ -18,7 +19,7 @@ constexpr USHORT kKeptAttributes = 0x27;
 // The conversion is strict: an unpaired surrogate fails it instead of becoming U+FFFD, which would
 // make the library open a path other than the one the installer wrote.
 struct Utf8Text {
-  char* text = nullptr;
+  HeapMemory<char> text;
   // Bytes before the terminator.
   int length = 0;
   // units < 0: up to and including the terminator.
@@ -28,22 +29,16 @@ struct Utf8Text {
     if (bytes <= 0) return;
     // A counted conversion brings no terminator of its own.
     const int room = units < 0 ? bytes : bytes + 1;
-    text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, room));
-    if (text == nullptr) return;
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, text, bytes, nullptr,
+    text.Reset(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, room)));
+    if (!text.IsValid()) return;
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, units, text.Get(), bytes, nullptr,
                             nullptr) != bytes) {
-      HeapFree(GetProcessHeap(), 0, text);
-      text = nullptr;
+      text.Reset();
       return;
     }
-    text[room - 1] = 0;
+    text.Get()[room - 1] = 0;
     length = room - 1;
   }
-  ~Utf8Text() {
-    if (text != nullptr) HeapFree(GetProcessHeap(), 0, text);
-  }
-  Utf8Text(const Utf8Text&) = delete;
-  Utf8Text& operator=(const Utf8Text&) = delete;
 };
 
 // The library keeps the directory and the name in fixed buffers of CB_MAX_CAB_PATH and
@@ -52,19 +47,17 @@ struct Utf8Text {
 // documented. A text that does not fit is refused here, before the library can cut or overrun it.
 bool FitsTheLibrary(const Utf8Text& path, const Utf8Text& name) {
   constexpr int kJoinedLimit = MAX_PATH - 3;
-  return path.text != nullptr && name.text != nullptr && path.length < CB_MAX_CAB_PATH &&
+  return path.text.IsValid() && name.text.IsValid() && path.length < CB_MAX_CAB_PATH &&
          name.length < CB_MAX_CABINET_NAME && path.length + name.length <= kJoinedLimit;
 }
 
-// One FDI context, destroyed on every path out.
-struct FdiContext {
-  HFDI handle = nullptr;
-  void Destroy() {
-    if (handle != nullptr) cabinet_library.fdi_destroy(handle);
-    handle = nullptr;
-  }
-  ~FdiContext() { Destroy(); }
+// An FDI context goes back to the library that made it.
+struct FdiContextTraits {
+  using Value = HFDI;
+  static Value Invalid() { return nullptr; }
+  static void Release(Value context) { (void)cabinet_library.fdi_destroy(context); }
 };
+using FdiContext = Owner<FdiContextTraits>;
 
 // The position of the last backslash, never looking at the first unit; 0 when there is none.
 uint32_t LastBackslash(const wchar_t* path) {
@@ -92,9 +85,10 @@ INT_PTR OnCopyFile(ExpansionState& state, const FDINOTIFICATION& notification) {
 // A library may send this notification even when decoding the file's data failed part way, so
 // the file counts as complete only when it holds every byte announced for it.
 INT_PTR OnCloseFileInfo(ExpansionState& state, const FDINOTIFICATION& notification) {
-  HANDLE file = reinterpret_cast<HANDLE>(notification.hf);
+  // The library hands back the copy that the copy notification gave it: ours to close.
+  const FileHandle file(reinterpret_cast<HANDLE>(notification.hf));
   LARGE_INTEGER size;
-  const bool whole = GetFileSizeEx(file, &size) && size.QuadPart == state.announced_size;
+  const bool whole = GetFileSizeEx(file.Get(), &size) && size.QuadPart == state.announced_size;
   // An incomplete file gets no attributes: a read-only one could not be marked for deletion.
   if (whole) {
     FILE_BASIC_INFO info;
@@ -107,9 +101,8 @@ INT_PTR OnCloseFileInfo(ExpansionState& state, const FDINOTIFICATION& notificati
       info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
     }
     info.FileAttributes = notification.attribs & kKeptAttributes;
-    (void)SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof(info));
+    (void)SetFileInformationByHandle(file.Get(), FileBasicInfo, &info, sizeof(info));
   }
-  CloseHandle(file);
   state.completed = whole;
   // The first file is all the installer wants: stop the copy here.
   return kAbort;
@@ -145,18 +138,17 @@ bool ExpandCabinet(const wchar_t* source, const wchar_t* destination) {
 
   ERF error_record;
   FillBytes(&error_record, 0, sizeof(error_record));
-  FdiContext context;
-  context.handle = cabinet_library.fdi_create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite,
-                                              CabClose, CabSeek, cpuUNKNOWN, &error_record);
-  if (context.handle == nullptr) return false;
+  FdiContext context(cabinet_library.fdi_create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite,
+                                                CabClose, CabSeek, cpuUNKNOWN, &error_record));
+  if (!context.IsValid()) return false;
 
   ExpansionState state;
   state.destination = destination;
   // The outcome is read from the state: the library's own result does not say whether the
   // first file arrived whole.
-  (void)cabinet_library.fdi_copy(context.handle, cabinet_name.text, cabinet_path.text, 0,
-                                 CabNotify, nullptr, &state);
-  context.Destroy();
+  (void)cabinet_library.fdi_copy(context.Get(), cabinet_name.text.Get(), cabinet_path.text.Get(),
+                                 0, CabNotify, nullptr, &state);
+  context.Reset();
 
   if (state.completed) {
     (void)FlushFileBuffers(state.output.Handle());

@@ -286,8 +286,7 @@ struct Replay {
   std::vector<Step> steps;
   size_t next = 0;
   std::vector<std::string> faults;
-  std::vector<uintptr_t> open_handles;
-  uintptr_t handles_made = 0;
+  std::vector<HANDLE> handles;  // every handle an open handed out, in order
   std::vector<DWORD> written;
   std::vector<std::wstring> deletion_paths;
 
@@ -332,25 +331,30 @@ HANDLE WINAPI ReplayCreateFile(LPCWSTR path, DWORD access, DWORD share,
     SetLastError(step.error);
     return INVALID_HANDLE_VALUE;
   }
-  uintptr_t handle = 0x4000 + 4 * ++replay.handles_made;
-  replay.open_handles.push_back(handle);
-  return reinterpret_cast<HANDLE>(handle);
+  // A real handle, so that the loop's own closing of it can be seen for real.
+  const HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  replay.handles.push_back(handle);
+  return handle;
 }
 
-bool IsOpen(HANDLE handle) {
-  auto& open = g_replay->open_handles;
-  for (uintptr_t value : open) {
-    if (value == reinterpret_cast<uintptr_t>(handle)) return true;
+bool HandleIsOpen(HANDLE handle) {
+  DWORD flags = 0;
+  return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+// The handle must be the one the last open handed out, and still open.
+void ExpectOpen(HANDLE handle) {
+  const auto& handles = g_replay->handles;
+  if (handles.empty() || handles.back() != handle || !HandleIsOpen(handle)) {
+    g_replay->faults.push_back("call on a handle that is not the open one");
   }
-  g_replay->faults.push_back("call on a handle that is not open");
-  return false;
 }
 
 const LARGE_INTEGER kTimes[4] = {Time(1111), Time(2222), Time(3333), Time(4444)};
 
 BOOL WINAPI ReplaySet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
   Replay& replay = *g_replay;
-  IsOpen(handle);
+  ExpectOpen(handle);
   Call call = Call::kMark;
   if (kind == FileDispositionInfo) {
     if (size != 1 || static_cast<FILE_DISPOSITION_INFO*>(data)->DeleteFile != TRUE) {
@@ -376,7 +380,7 @@ BOOL WINAPI ReplaySet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data
 
 BOOL WINAPI ReplayGet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data, DWORD size) {
   Replay& replay = *g_replay;
-  IsOpen(handle);
+  ExpectOpen(handle);
   if (kind != FileBasicInfo || size != 40) replay.faults.push_back("read of another class");
   for (DWORD i = 0; i < size; ++i) {
     if (static_cast<BYTE*>(data)[i] != 0) {
@@ -398,20 +402,6 @@ BOOL WINAPI ReplayGet(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID data
   return TRUE;
 }
 
-BOOL WINAPI ReplayClose(HANDLE handle) {
-  auto& open = g_replay->open_handles;
-  for (size_t i = 0; i < open.size(); ++i) {
-    if (open[i] == reinterpret_cast<uintptr_t>(handle)) {
-      open.erase(open.begin() + i);
-      // A close that disturbs the last error: the loop must have taken its error before.
-      SetLastError(ERROR_INVALID_HANDLE);
-      return TRUE;
-    }
-  }
-  g_replay->faults.push_back("close of a handle that is not open");
-  return FALSE;
-}
-
 void WINAPI ReplaySleep(DWORD milliseconds) {
   if (milliseconds != 100) g_replay->faults.push_back("sleep of another length");
   g_replay->Take(Call::kSleep);
@@ -421,7 +411,7 @@ class ReplayedRemoval : public ::testing::Test {
  protected:
   void SetUp() override {
     g_replay = &replay_;
-    g_removal_calls = {&ReplayCreateFile, &ReplaySet, &ReplayGet, &ReplayClose, &ReplaySleep};
+    g_removal_calls = {&ReplayCreateFile, &ReplaySet, &ReplayGet, &ReplaySleep};
   }
   void TearDown() override {
     g_removal_calls = {};
@@ -436,7 +426,7 @@ class ReplayedRemoval : public ::testing::Test {
   void ExpectScriptPlayed() {
     EXPECT_EQ(replay_.next, replay_.steps.size());
     for (const std::string& fault : replay_.faults) ADD_FAILURE() << fault;
-    EXPECT_TRUE(replay_.open_handles.empty());
+    for (HANDLE handle : replay_.handles) EXPECT_FALSE(HandleIsOpen(handle)) << "left open";
   }
   Replay replay_;
 };

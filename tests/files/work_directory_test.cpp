@@ -57,6 +57,21 @@ std::vector<std::wstring> Entries(const std::wstring& text) {
   return entries;
 }
 
+// Whether a block of the process heap (where LocalAlloc's memory comes from) is still allocated:
+// what the platform allocated for the run must be given back, each at its time.
+bool IsAllocated(const void* block) {
+  if (block == nullptr) return false;
+  const HANDLE heap = GetProcessHeap();
+  PROCESS_HEAP_ENTRY entry = {};
+  bool found = false;
+  HeapLock(heap);
+  while (!found && HeapWalk(heap, &entry)) {
+    found = (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && entry.lpData == block;
+  }
+  HeapUnlock(heap);
+  return found;
+}
+
 std::wstring TokenOwnerSid() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"<no token>";
@@ -81,7 +96,7 @@ struct Creation {
   void* descriptor = nullptr;
   std::wstring text;  // the descriptor as it was at the call
   SECURITY_DESCRIPTOR_CONTROL control = 0;
-  size_t frees_before = 0;
+  bool descriptor_allocated = false;  // at the call
 };
 
 enum class Volume { kReal, kAccessLists, kNoAccessLists, kPathFails, kInformationFails };
@@ -104,9 +119,10 @@ struct Recorder {
   DWORD first_token_query_error = 0;
   DWORD second_token_query_error = 0;
   std::vector<BYTE> owner_record;  // non-empty: served instead of the token's
+  void* owner_buffer = nullptr;    // where the run had the owner record written
   DWORD conversion_error = 0;
-  std::vector<void*> frees;
-  bool frees_clobber_error = false;
+  int conversions = 0;
+  bool owner_buffer_allocated_at_conversion = false;
   Swap swap = Swap::kNone;
   std::wstring link_target;
   bool swapped = false;
@@ -125,13 +141,13 @@ BOOLEAN WINAPI Random(PVOID buffer, ULONG size) {
 BOOL WINAPI CreateDirectoryRecorded(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes) {
   Creation creation;
   creation.path = path;
-  creation.frees_before = g_recorder->frees.size();
   if (attributes != nullptr) {
     creation.with_attributes = true;
     creation.length = attributes->nLength;
     creation.inherit = attributes->bInheritHandle;
     creation.descriptor = attributes->lpSecurityDescriptor;
     if (creation.descriptor != nullptr) {
+      creation.descriptor_allocated = IsAllocated(creation.descriptor);
       creation.text = DescriptorText(creation.descriptor);
       DWORD revision = 0;
       GetSecurityDescriptorControl(creation.descriptor, &creation.control, &revision);
@@ -202,6 +218,7 @@ BOOL WINAPI TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID 
                              PDWORD needed) {
   g_recorder->token_classes.push_back(kind);
   bool first = buffer == nullptr;
+  if (!first) g_recorder->owner_buffer = buffer;
   DWORD error = first ? g_recorder->first_token_query_error : g_recorder->second_token_query_error;
   if (error != 0) {
     SetLastError(error);
@@ -224,6 +241,8 @@ BOOL WINAPI TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID 
 
 BOOL WINAPI ConvertDescriptor(LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor,
                               PULONG size) {
+  ++g_recorder->conversions;
+  g_recorder->owner_buffer_allocated_at_conversion = IsAllocated(g_recorder->owner_buffer);
   if (g_recorder->conversion_error != 0) {
     SetLastError(g_recorder->conversion_error);
     return FALSE;
@@ -231,21 +250,13 @@ BOOL WINAPI ConvertDescriptor(LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR
   return ConvertStringSecurityDescriptorToSecurityDescriptorW(text, revision, descriptor, size);
 }
 
-HLOCAL WINAPI FreeRecorded(HLOCAL memory) {
-  g_recorder->frees.push_back(memory);
-  HLOCAL result = LocalFree(memory);
-  if (g_recorder->frees_clobber_error) SetLastError(ERROR_INVALID_HANDLE);
-  return result;
-}
-
 class WorkDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(scratch_.Ok());
     g_recorder = &recorder_;
-    g_work_directory_calls = {&Random,           &CreateDirectoryRecorded, &VolumePath,
-                              &VolumeInformation, &OpenToken,              &TokenInformation,
-                              &ConvertDescriptor, &FreeRecorded};
+    g_work_directory_calls = {&Random,    &CreateDirectoryRecorded, &VolumePath, &VolumeInformation,
+                              &OpenToken, &TokenInformation,        &ConvertDescriptor};
   }
   void TearDown() override {
     g_work_directory_calls = {};
@@ -317,12 +328,11 @@ TEST_F(WorkDirectory, DescriptorHandedToTheCreationIsTheSpecifiedOne) {
   EXPECT_NE(creation.control & SE_DACL_PROTECTED, 0);
   EXPECT_NE(creation.control & SE_DACL_AUTO_INHERITED, 0);
 
-  // Freed once, after the creation, and nothing else of the platform's was left behind.
-  // The token's owner record and the SID string, released once the text was built.
-  EXPECT_EQ(creation.frees_before, 2u);
-  ASSERT_EQ(recorder_.frees.size(), 3u);
-  EXPECT_EQ(recorder_.frees[2], creation.descriptor);
-  EXPECT_NE(recorder_.frees[0], recorder_.frees[1]);
+  // The token's owner record is given back before the descriptor is built from it; the
+  // descriptor lives through the creation and is given back after it.
+  EXPECT_FALSE(recorder_.owner_buffer_allocated_at_conversion);
+  EXPECT_TRUE(creation.descriptor_allocated);
+  EXPECT_FALSE(IsAllocated(creation.descriptor));
   EXPECT_EQ(recorder_.token_opens, 1);
   EXPECT_EQ(recorder_.token_classes,
             std::vector<TOKEN_INFORMATION_CLASS>({TokenOwner, TokenOwner}));
@@ -405,10 +415,10 @@ TEST_F(WorkDirectory, DescriptorIsFreedOnceWhenEveryAttemptFails) {
   ASSERT_NE(descriptor, nullptr);
   for (const Creation& creation : recorder_.creations) {
     EXPECT_EQ(creation.descriptor, descriptor);  // built once, serves every attempt
-    EXPECT_EQ(creation.frees_before, 2u);
+    EXPECT_TRUE(creation.descriptor_allocated);
   }
-  ASSERT_EQ(recorder_.frees.size(), 3u);
-  EXPECT_EQ(recorder_.frees[2], descriptor);
+  EXPECT_FALSE(IsAllocated(descriptor)) << "given back after the last attempt";
+  EXPECT_EQ(recorder_.conversions, 1);
   EXPECT_EQ(recorder_.token_opens, 1);
 }
 
@@ -585,30 +595,28 @@ TEST_F(WorkDirectory, DefaultSecurityOnlyWhereTheVolumeSaysItKeepsNoAccessLists)
     }
     EXPECT_EQ(recorder_.volume_path_queries, 1);
     EXPECT_EQ(recorder_.token_opens, c.descriptor ? 1 : 0);
-    EXPECT_EQ(recorder_.frees.size(), c.descriptor ? 3u : 0u);
+    if (c.descriptor) EXPECT_FALSE(IsAllocated(recorder_.creations[0].descriptor));
     EXPECT_TRUE(ScratchDirectory::Exists(Made()));
   }
 }
 
-// The error of the failing call reaches the result, even though releases run in between that are
-// made here to overwrite the thread's last error.
+// The error of the failing call reaches the result, though the token and the memory taken so far
+// are given back in between.
 TEST_F(WorkDirectory, UnreadableOwnerEndsWithTheLastError) {
   struct Case {
     const char* name;
     DWORD open_error, first_query_error, second_query_error, conversion_error;
     DWORD expected;
-    size_t frees;  // token buffer and SID string released before the result
   } cases[] = {
-      {"token cannot be opened", ERROR_ACCESS_DENIED, 0, 0, 0, ERROR_ACCESS_DENIED, 0},
-      {"size query refused", 0, ERROR_INVALID_HANDLE, 0, 0, ERROR_INVALID_HANDLE, 0},
-      {"owner record unreadable", 0, 0, ERROR_BAD_LENGTH, 0, ERROR_BAD_LENGTH, 1},
-      {"descriptor text refused", 0, 0, 0, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER, 2},
+      {"token cannot be opened", ERROR_ACCESS_DENIED, 0, 0, 0, ERROR_ACCESS_DENIED},
+      {"size query refused", 0, ERROR_INVALID_HANDLE, 0, 0, ERROR_INVALID_HANDLE},
+      {"owner record unreadable", 0, 0, ERROR_BAD_LENGTH, 0, ERROR_BAD_LENGTH},
+      {"descriptor text refused", 0, 0, 0, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     recorder_ = {};
     recorder_.volume = Volume::kAccessLists;
-    recorder_.frees_clobber_error = true;
     recorder_.token_open_error = c.open_error;
     recorder_.first_token_query_error = c.first_query_error;
     recorder_.second_token_query_error = c.second_query_error;
@@ -616,18 +624,17 @@ TEST_F(WorkDirectory, UnreadableOwnerEndsWithTheLastError) {
     ExitResult result = Make(scratch_.Path());
     EXPECT_EQ(result.code, EXIT_WORK_DIR_SECURITY_FAILED);
     EXPECT_EQ(result.extra, c.expected);
-    EXPECT_EQ(recorder_.frees.size(), c.frees);
+    EXPECT_FALSE(IsAllocated(recorder_.owner_buffer)) << "the owner record was given back";
     EXPECT_EQ(recorder_.draws, 0);
     EXPECT_EQ(recorder_.creations.size(), 0u);
   }
 }
 
 TEST(OwnerSid, IsTheTokensDefaultOwner) {
-  wchar_t* sid = nullptr;
+  LocalMemory<wchar_t> sid;
   ASSERT_TRUE(GetOwnerSidString(sid));
-  ASSERT_NE(sid, nullptr);
-  EXPECT_EQ(std::wstring(sid), TokenOwnerSid());
-  LocalFree(sid);
+  ASSERT_TRUE(sid.IsValid());
+  EXPECT_EQ(std::wstring(sid.Get()), TokenOwnerSid());
 }
 
 }  // namespace

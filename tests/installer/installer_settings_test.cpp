@@ -64,7 +64,7 @@ struct MachineVariable {
 
 TEST(InstallerSettings, DefaultsAndReset) {
   InstallerSettings settings;
-  EXPECT_EQ(settings.argv, nullptr);
+  EXPECT_EQ(settings.argv.Get(), nullptr);
   EXPECT_STREQ(settings.app_id, L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}");
   EXPECT_EQ(settings.command_line, nullptr);
   EXPECT_EQ(settings.argc, 0);
@@ -77,7 +77,7 @@ TEST(InstallerSettings, DefaultsAndReset) {
   settings.remove_extracted = false;
   settings.previous_version = L"1";
   Reset(settings);
-  EXPECT_EQ(settings.argv, nullptr);
+  EXPECT_EQ(settings.argv.Get(), nullptr);
   EXPECT_EQ(settings.app_id, kDefaultAppId);
   EXPECT_EQ(settings.command_line, nullptr);
   EXPECT_EQ(settings.argc, 0);
@@ -121,7 +121,7 @@ TEST(ParseSwitches, SwitchTable) {
     EXPECT_EQ(settings.app_id, c.app_id);
     EXPECT_EQ(settings.system_level, c.system_level);
     EXPECT_EQ(settings.unsupported_switch, c.unsupported);
-    EXPECT_NE(settings.argv, nullptr);
+    EXPECT_NE(settings.argv.Get(), nullptr);
     EXPECT_GE(settings.argc, 1);
     Reset(settings);
   }
@@ -172,7 +172,7 @@ TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   g_split_command_line_for_test = nullptr;
   EXPECT_FALSE(loaded);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-  EXPECT_EQ(settings.argv, nullptr);
+  EXPECT_EQ(settings.argv.Get(), nullptr);
   EXPECT_FALSE(settings.system_level);
   EXPECT_NE(settings.command_line, nullptr);
   Reset(settings);
