@@ -1,47 +1,34 @@
 #include "base/registry_key.h"
 
-#include "base/bounded_string.h"
 #include "base/registry_string.h"
 
-uint32_t RegistryKey::OpenClientState(bool system_level, const wchar_t* app_id, uint32_t access) {
-  PathBuffer path;
-  if (!CopyBounded(path.text, path.capacity, kClientStateKeyPrefix) ||
-      !AppendBounded(path.text, path.capacity, app_id)) {
-    return ERROR_BUFFER_OVERFLOW;
-  }
-  // The updater keeps its key in the 32-bit view; a caller's 64-bit flag must not move us out of it.
-  const REGSAM view_access = (access & ~static_cast<REGSAM>(KEY_WOW64_64KEY)) | KEY_WOW64_32KEY;
+uint32_t RegistryKey::Open(HKEY root, const wchar_t* path, uint32_t access) {
   Close();
-  HKEY root = system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   // Opened into a local first: what RegOpenKeyExW leaves in its output on failure is not promised,
   // and the key must never hold a handle it does not own.
   HKEY opened = nullptr;
-  const LSTATUS status = RegOpenKeyExW(root, path.text, 0, view_access, &opened);
+  const LSTATUS status = RegOpenKeyExW(root, path, 0, access, &opened);
   if (status == ERROR_SUCCESS) handle_.Reset(opened);
   return static_cast<uint32_t>(status);
 }
 
-uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
+uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
   // An empty value would otherwise get its terminator written outside a buffer of no units.
   if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
   DWORD type = 0;
   DWORD bytes = capacity * 2;
-  const LSTATUS status =
-      RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  const LSTATUS status = RegQueryValueExW(handle_.Get(), name, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(buffer), &bytes);
   if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
   if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
   return TerminateRegistryString(buffer, capacity, bytes) ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
-uint32_t RegistryKey::ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity) {
-  return QueryStringValue(handle_.Get(), name, buffer, capacity);
-}
-
 uint32_t RegistryKey::ReadDword(const wchar_t* name, uint32_t& value) {
   DWORD type = 0;
   DWORD bytes = sizeof(value);
-  const LSTATUS status =
-      RegQueryValueExW(handle_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+  const LSTATUS status = RegQueryValueExW(handle_.Get(), name, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(&value), &bytes);
   if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
   if (type != REG_DWORD) return ERROR_NOT_SUPPORTED;
   return bytes == sizeof(value) ? ERROR_SUCCESS : ERROR_NO_DATA;

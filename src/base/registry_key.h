@@ -1,6 +1,6 @@
-// The updater's per-application client-state key, and the one owner through which the installer
-// reads and writes it. The updater is a 32-bit program: every open asks for the 32-bit registry
-// view, so that on 64-bit Windows the installer meets the values where the updater keeps them.
+// One open registry key, and the reads and writes the installer makes through it. The registry
+// keeps whatever a writer stored: a string may come without its terminator or with a type other
+// than the one asked for, so every read checks the type and the size and terminates strings here.
 #pragma once
 
 #include <windows.h>
@@ -8,28 +8,11 @@
 
 #include "base/owner.h"
 
-// The key path is this prefix followed by the application id of the release channel.
-inline constexpr wchar_t kClientStateKeyPrefix[] = L"Software\\Velmar\\Update\\ClientState\\";
-
-// Value names of the client-state key.
-inline constexpr wchar_t kApValue[] = L"ap";
-inline constexpr wchar_t kInstallerResultValue[] = L"InstallerResult";
-inline constexpr wchar_t kInstallerErrorValue[] = L"InstallerError";
-inline constexpr wchar_t kInstallerExtraCode1Value[] = L"InstallerExtraCode1";
-inline constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
-
-// Reads one REG_SZ value of an open key into buffer (capacity in units, terminator included) and
-// terminates it, also when it was stored without a terminator. Returns 0, the query's error,
-// ERROR_NOT_SUPPORTED for any other type, or ERROR_MORE_DATA when no room is left for the
-// terminator.
-uint32_t QueryStringValue(HKEY key, const wchar_t* name, wchar_t* buffer, uint32_t capacity);
-
 class RegistryKey {
  public:
-  // Opens the existing client-state key under HKEY_LOCAL_MACHINE (system_level) or
-  // HKEY_CURRENT_USER; never creates it. access: KEY_QUERY_VALUE, optionally | KEY_SET_VALUE.
-  // Returns a Windows error code; ERROR_BUFFER_OVERFLOW when the path does not fit 260 units.
-  uint32_t OpenClientState(bool system_level, const wchar_t* app_id, uint32_t access);
+  // Opens the existing key path under root with access (which may name a registry view); never
+  // creates it. A key held before is closed first. Returns a Windows error code.
+  uint32_t Open(HKEY root, const wchar_t* path, uint32_t access);
 
   // Reads a REG_SZ value into buffer (capacity in units, terminator included) and terminates it;
   // values stored without a terminator are terminated here. ERROR_NOT_SUPPORTED for other types,

@@ -1,6 +1,7 @@
 #include "installer/client_state_report.h"
 
 #include "base/bounded_string.h"
+#include "base/client_state_key.h"
 #include "base/registry_key.h"
 
 namespace {
@@ -12,7 +13,7 @@ constexpr uint32_t kReadWrite = KEY_QUERY_VALUE | KEY_SET_VALUE;
 void TagFullInstall(const InstallerSettings& settings) {
   BoundedString<kApCapacity> ap;
   RegistryKey key;
-  if (key.OpenClientState(settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
+  if (OpenClientState(key, settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
     return;
   }
   const uint32_t read = key.ReadString(kApValue, ap.text, ap.capacity);
@@ -30,7 +31,7 @@ void TagFullInstall(const InstallerSettings& settings) {
 void StoreInstallerResult(const InstallerSettings& settings, ExitResult result) {
   if (result.code == EXIT_OK) return;
   RegistryKey key;
-  if (key.OpenClientState(settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
+  if (OpenClientState(key, settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
     return;
   }
   // The first failure recorded, by us or by the setup program, is the one the updater acts on.
@@ -43,7 +44,7 @@ void StoreInstallerResult(const InstallerSettings& settings, ExitResult result) 
 
 void StoreRetryCount(const InstallerSettings& settings, int32_t max_attempts) {
   RegistryKey key;
-  if (key.OpenClientState(settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
+  if (OpenClientState(key, settings.system_level, settings.app_id, kReadWrite) != ERROR_SUCCESS) {
     return;
   }
   const uint32_t retries = max_attempts >= 2 ? static_cast<uint32_t>(max_attempts) - 1 : 0;

@@ -43,10 +43,9 @@ void Reset(InstallerSettings& settings) {
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                         wchar_t* buffer, uint32_t capacity) {
   // The process's own view: this switch is not the updater's value.
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return false;
-  const RegistryHandle key(opened);
-  return QueryStringValue(key.Get(), value_name, buffer, capacity) == ERROR_SUCCESS;
+  RegistryKey key;
+  if (key.Open(root, subkey, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
+  return key.ReadString(value_name, buffer, capacity) == ERROR_SUCCESS;
 }
 
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {

@@ -1,5 +1,6 @@
 #include "launch/setup_patch.h"
 
+#include "base/client_state_key.h"
 #include "base/registry_key.h"
 #include "files/remove_with_retry.h"
 #include "launch/launch_and_wait.h"
@@ -8,7 +9,7 @@
 ExitResult FindInstalledSetup(bool system_level, const wchar_t* app_id,
                               const wchar_t* previous_version, PathBuffer& installed_path) {
   RegistryKey key;
-  uint32_t error = key.OpenClientState(system_level, app_id, KEY_QUERY_VALUE);
+  uint32_t error = OpenClientState(key, system_level, app_id, KEY_QUERY_VALUE);
   if (error != ERROR_SUCCESS) return {EXIT_SETUP_KEY_UNREADABLE, error};
   error = key.ReadString(kUninstallStringValue, installed_path.text, installed_path.capacity);
   if (error != ERROR_SUCCESS) return {EXIT_SETUP_KEY_UNREADABLE, error};

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "base/registry_key.h"
+#include "base/client_state_key.h"
 
 namespace scratch {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/client_state_scratch.h"
-#include "base/registry_key.h"
+#include "base/client_state_key.h"
 
 namespace {
 
