@@ -15,9 +15,30 @@ namespace {
 constexpr wchar_t kPatchType[] = L"B7";
 constexpr wchar_t kSetupFileName[] = L"setup.exe";
 
-// Once the payload is on disk its pages are no longer needed; handing them back before the setup
-// program runs keeps the installer's footprint small while it waits, possibly for a long time.
-void TrimWorkingSet() { SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1); }
+// What the run keeps from the work directory's creation to its report. Every path is a buffer of
+// this frame; unpacking fills the archive's and the setup program's, patching replaces the
+// latter, and the clean-up removes what they name.
+struct Run {
+  PathBuffer work_dir;
+  // Open from the work directory's creation until the clean-up removes it (or, with removal
+  // switched off, until the run ends), so that its path keeps naming it throughout.
+  HeldDirectory work_dir_held;
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+  // Where the installed setup program writes the setup program it rebuilds from a patch.
+  PathBuffer new_setup_path;
+  // The most attempts any single deletion of the run took; the report of a success records it.
+  int32_t max_attempts = 0;
+};
+
+ExitResult ReadSettings(InstallerSettings& settings, HMODULE module) {
+  if (!Load(settings, module)) return {EXIT_SETTINGS_FAILED, GetLastError()};
+  // Refused before anything is created, tagged or recorded.
+  if (settings.unsupported_switch) return {EXIT_UNSUPPORTED_SWITCH, 0};
+  return {EXIT_OK, 0};
+}
 
 // The installer's directory, with its trailing backslash, from its module file name. Records the
 // failure's detail in extra when the name cannot be had or holds no directory.
@@ -36,86 +57,83 @@ bool FindOwnDirectory(HMODULE module, PathBuffer& module_dir, uint32_t& extra) {
   return true;
 }
 
-}  // namespace
-
-ExitResult InstallerMain(HMODULE module) {
-  InstallerSettings settings;
+// Beside the installer's own executable. Nothing is recorded when this fails.
+ExitResult CreateWorkDirectory(HMODULE module, Run& run) {
   PathBuffer module_dir;
-  PathBuffer work_dir;
-  // Open from the work directory's creation until the clean-up removes it (or, with removal
-  // switched off, until the run ends), so that its path keeps naming it throughout.
-  HeldDirectory work_dir_held;
-  PathBuffer archive_path;
-  PathBuffer setup_path;
-  ResourceTypeBuffer archive_type;
-  ResourceTypeBuffer setup_type;
-  PathBuffer new_setup_path;
-  int32_t max_attempts = 0;
-  ExitResult result;
-  bool succeeded = false;
-
-  if (!Load(settings, module)) {
-    result = {EXIT_SETTINGS_FAILED, GetLastError()};
-    Reset(settings);
-    return result;
-  }
-  if (settings.unsupported_switch) {
-    Reset(settings);
-    return {EXIT_UNSUPPORTED_SWITCH, 0};
-  }
   uint32_t own_directory_error = 0;
   if (!FindOwnDirectory(module, module_dir, own_directory_error)) {
-    Reset(settings);
     return {EXIT_OWN_DIRECTORY_UNKNOWN, own_directory_error};
   }
-  result = MakeWorkDirectory(module_dir.text, work_dir, work_dir_held);
-  if (result.code != EXIT_OK) {
-    Reset(settings);
-    return result;
-  }
+  return MakeWorkDirectory(module_dir.text, run.work_dir, run.work_dir_held);
+}
 
-  TagFullInstall(settings);
+ExitResult Unpack(HMODULE module, Run& run) {
+  return UnpackPayload(module, run.work_dir.text, run.setup_path, run.setup_type, run.archive_path,
+                       run.archive_type, run.max_attempts);
+}
 
-  result = UnpackPayload(module, work_dir.text, setup_path, setup_type, archive_path, archive_type,
-                         max_attempts);
-  if (result.code != EXIT_OK) {
-    TrimWorkingSet();
-  } else {
-    bool ready = true;
-    if (lstrcmpW(setup_type.text, kPatchType) == 0) {
-      if (!CopyBounded(new_setup_path.text, new_setup_path.capacity, work_dir.text) ||
-          !AppendBounded(new_setup_path.text, new_setup_path.capacity, kSetupFileName)) {
-        // Nothing is trimmed, removed or recorded: the extracted files stay for inspection.
-        Reset(settings);
-        return {EXIT_PATH_TOO_LONG, 0};
-      }
-      result = PatchSetup(settings.system_level, settings.app_id, settings.previous_version,
-                          settings.command_line, setup_path, new_setup_path, max_attempts);
-      TrimWorkingSet();
-      ready = result.code == EXIT_OK;
-    } else {
-      TrimWorkingSet();
-    }
-    if (ready) {
-      result = InstallWithSetup(settings.previous_version, settings.command_line, archive_path,
-                                setup_path, lstrcmpW(archive_type.text, kPatchType) == 0);
-      succeeded = result.code == EXIT_OK;
-    }
-  }
+bool SetupIsAPatch(const Run& run) { return lstrcmpW(run.setup_type.text, kPatchType) == 0; }
 
-  if (settings.remove_extracted) {
-    // After a failed patch run setup_path is empty, yet the patch program may already have
-    // written all or part of the new setup program: that is removed with the rest, so that no
-    // half-written program keeps the work directory alive.
-    const wchar_t* setup_to_remove = setup_path.text[0] != 0 ? setup_path.text : new_setup_path.text;
-    RemoveExtracted(archive_path.text, setup_to_remove, work_dir.text, work_dir_held,
-                    max_attempts);
-  }
-  if (succeeded) {
+// False when the work directory leaves no room for "setup.exe".
+bool NameTheRebuiltSetupProgram(Run& run) {
+  return CopyBounded(run.new_setup_path.text, run.new_setup_path.capacity, run.work_dir.text) &&
+         AppendBounded(run.new_setup_path.text, run.new_setup_path.capacity, kSetupFileName);
+}
+
+ExitResult Patch(const InstallerSettings& settings, Run& run) {
+  return PatchSetup(settings.system_level, settings.app_id, settings.previous_version,
+                    settings.command_line, run.setup_path, run.new_setup_path, run.max_attempts);
+}
+
+// Once the payload is on disk its pages are no longer needed; handing them back before the setup
+// program runs keeps the installer's footprint small while it waits, possibly for a long time.
+void TrimWorkingSet() { SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1); }
+
+ExitResult Install(const InstallerSettings& settings, const Run& run) {
+  return InstallWithSetup(settings.previous_version, settings.command_line, run.archive_path,
+                          run.setup_path, lstrcmpW(run.archive_type.text, kPatchType) == 0);
+}
+
+void CleanUp(Run& run) {
+  // After a failed patch run setup_path is empty, yet the patch program may already have
+  // written all or part of the new setup program: that is removed with the rest, so that no
+  // half-written program keeps the work directory alive.
+  const wchar_t* setup_to_remove =
+      run.setup_path.text[0] != 0 ? run.setup_path.text : run.new_setup_path.text;
+  RemoveExtracted(run.archive_path.text, setup_to_remove, run.work_dir.text, run.work_dir_held,
+                  run.max_attempts);
+}
+
+// A success records the retries that the deletions took; a failure records the result.
+void Report(const InstallerSettings& settings, ExitResult result, int32_t max_attempts) {
+  if (result.code == EXIT_OK) {
     StoreRetryCount(settings, max_attempts);
   } else {
     StoreInstallerResult(settings, result);
   }
-  Reset(settings);
+}
+
+}  // namespace
+
+ExitResult InstallerMain(HMODULE module) {
+  Run run;
+  InstallerSettings settings;
+  ExitResult result = ReadSettings(settings, module);
+  if (result.code != EXIT_OK) return result;
+  result = CreateWorkDirectory(module, run);
+  if (result.code != EXIT_OK) return result;
+  TagFullInstall(settings);
+
+  result = Unpack(module, run);
+  if (result.code == EXIT_OK && SetupIsAPatch(run)) {
+    // Nothing is trimmed, removed or recorded: the extracted files stay for inspection.
+    if (!NameTheRebuiltSetupProgram(run)) return {EXIT_PATH_TOO_LONG, 0};
+    result = Patch(settings, run);
+  }
+  TrimWorkingSet();
+  if (result.code == EXIT_OK) result = Install(settings, run);
+
+  if (settings.remove_extracted) CleanUp(run);
+  Report(settings, result, run.max_attempts);
   return result;
 }

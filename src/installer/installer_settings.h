@@ -31,7 +31,8 @@ bool Load(InstallerSettings& settings, HMODULE module);
 // Splits command_line and applies the switches (and, failing "--system-level", the environment).
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line);
 
-// Frees argv and restores every default. Safe to call any number of times.
+// Frees argv and restores every default, so that a second Load starts clean. Safe to call any
+// number of times.
 void Reset(InstallerSettings& settings);
 
 // Reads one REG_SZ value in the process's own registry view; true when buffer holds it, terminated.
