@@ -23,7 +23,7 @@
 #include "installer/installer_settings.h"
 #include "launch/launch_and_wait.h"
 #include "payload/resource_blob.h"
-#include "payload/resource_visitor.h"
+#include "payload/enumerate_resources.h"
 
 namespace {
 

@@ -96,10 +96,3 @@ const wchar_t* FileNamePart(const wchar_t* path, uint32_t length) {
 wchar_t* FileNamePart(wchar_t* path, uint32_t length) {
   return const_cast<wchar_t*>(FileNamePart(static_cast<const wchar_t*>(path), length));
 }
-
-void* FillBytes(void* destination, int value, size_t count) {
-  // volatile: the compiler must not turn this loop into a call to memset, which is this routine.
-  volatile uint8_t* bytes = static_cast<uint8_t*>(destination);
-  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(value);
-  return destination;
-}

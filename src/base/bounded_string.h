@@ -23,6 +23,12 @@ struct BoundedString {
   BoundedString& operator=(const BoundedString&) = delete;
 };
 
+// The units of a literal text, without its terminator.
+template <size_t N>
+constexpr uint32_t TextLength(const wchar_t (&)[N]) {
+  return static_cast<uint32_t>(N - 1);
+}
+
 using PathBuffer = BoundedString<260>;
 using CommandBuffer = BoundedString<1040>;
 // "B7", "BL" or "BN".
@@ -51,6 +57,3 @@ bool ToHexUpper(const uint8_t* bytes, uint32_t count, wchar_t* destination, uint
 // The position just after the last backslash among the first length units, or the start.
 const wchar_t* FileNamePart(const wchar_t* path, uint32_t length);
 wchar_t* FileNamePart(wchar_t* path, uint32_t length);
-
-// Writes the low eight bits of value into count bytes; returns destination.
-void* FillBytes(void* destination, int value, size_t count);

@@ -2,10 +2,10 @@
 // structure becomes memset, copying one becomes memcpy. Linked into the stub only; test programs
 // take these from their C runtime. This file is compiled with -fno-builtin and without loop
 // pattern distribution, so the loops below cannot be turned back into calls to themselves.
+#include "base/freestanding_runtime.h"
+
 #include <stddef.h>
 #include <stdint.h>
-
-#include "base/bounded_string.h"
 
 extern "C" {
 

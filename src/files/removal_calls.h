@@ -1,7 +1,7 @@
 // The platform calls of the removal loop, replaceable by tests. The loop decides only on the error
 // each call leaves, and some sequences (a deletion the platform accepts while the path stays
-// openable, a read-only bit that comes back) cannot be produced on demand; the 100 ms waits are
-// also too slow to take for real in every case. A null member means the real function.
+// openable, a read-only bit that comes back) cannot be produced on demand; the waits between
+// attempts are also too slow to take for real in every case. A null member means the real function.
 #pragma once
 
 #include <windows.h>

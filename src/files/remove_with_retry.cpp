@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/bounded_string.h"
+#include "base/freestanding_runtime.h"
 #include "base/owner.h"
 #include "files/removal_calls.h"
 
@@ -10,8 +11,6 @@ RemovalCalls g_removal_calls = {};
 
 namespace {
 
-constexpr int32_t kMaxAttempts = 100;
-constexpr DWORD kRetryDelayMs = 100;
 // Shared with everyone, so the deletion handle can coexist with other processes' handles that
 // allow deletion; backup semantics open a directory with the same call, and the reparse-point flag
 // makes a link itself the object deleted, never its target.
@@ -37,7 +36,7 @@ BOOL GetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, void* data, D
 
 void Wait() {
   auto sleep = g_removal_calls.sleep ? g_removal_calls.sleep : &Sleep;
-  sleep(kRetryDelayMs);
+  sleep(kRemovalRetryDelayMs);
 }
 
 // A failure without a reason must not read as an accepted mark.
@@ -81,7 +80,7 @@ bool RemoveWithRetry(const wchar_t* path, int32_t& attempts) {
   attempts = 1;
   // Each attempt may repeat its work at most once after an accepted mark and once after a cleared
   // read-only bit; beyond that only a counted attempt and a wait continue the loop, so it ends
-  // after at most 100 attempts whatever the platform answers.
+  // after at most kMaxRemovalAttempts attempts whatever the platform answers.
   bool mark_accepted = false;
   bool read_only_cleared = false;
   for (;;) {
@@ -113,7 +112,7 @@ bool RemoveWithRetry(const wchar_t* path, int32_t& attempts) {
       default:
         return false;
     }
-    if (attempts >= kMaxAttempts) return false;
+    if (attempts >= kMaxRemovalAttempts) return false;
     ++attempts;
     mark_accepted = false;
     read_only_cleared = false;

@@ -9,11 +9,13 @@ WorkDirectoryCalls g_work_directory_calls = {};
 
 namespace {
 
-constexpr const wchar_t* kPrefix = L"LM_";
-constexpr const wchar_t* kSuffix = L".tmp";
+constexpr wchar_t kPrefix[] = L"LM_";
+constexpr wchar_t kSuffix[] = L".tmp";
+constexpr wchar_t kSeparator[] = L"\\";
 constexpr uint32_t kNameDigits = 5;
-// Five digits, ".tmp", the final backslash and the terminator.
-constexpr uint32_t kNameRoom = 11;
+// What the name needs after the prefix: the digits, the suffix, the final separator and the
+// terminator.
+constexpr uint32_t kNameRoom = kNameDigits + TextLength(kSuffix) + TextLength(kSeparator) + 1;
 constexpr int kNameAttempts = 10;
 // Protected (P), so nothing is inherited from the installer's directory, which anyone may be able
 // to write to; the directory itself admits the administrators, the system account and this
@@ -119,7 +121,7 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
     // creation's refusal of an existing name keeps runs apart.
     uint8_t bytes[4] = {0, 0, 0, 0};
     random(bytes, sizeof(bytes));
-    // Eight digits, of which the first five (20 random bits) stay.
+    // Eight digits, of which the first kNameDigits (20 random bits) stay.
     ToHexUpper(bytes, sizeof(bytes), path.text + name_start, path.capacity - name_start);
     path.text[name_start + kNameDigits] = 0;
     AppendBounded(path.text, path.capacity, kSuffix);
@@ -133,7 +135,7 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
       (void)RemoveDirectoryW(path.text);
       continue;
     }
-    AppendBounded(path.text, path.capacity, L"\\");
+    AppendBounded(path.text, path.capacity, kSeparator);
     return {EXIT_OK, 0};
   }
   return {EXIT_WORK_DIR_FAILED, 0};

@@ -9,14 +9,16 @@
 #include "base/exit_result.h"
 #include "installer/installer_settings.h"
 
-// "ap" texts longer than 127 units are the updater's business; the installer leaves them alone.
+// "ap" texts that do not fit this many units with their terminator are the updater's business;
+// the installer leaves them alone.
 inline constexpr uint32_t kApCapacity = 128;
 inline constexpr wchar_t kFullInstallSuffix[] = L"-full";
 // High word of "InstallerExtraCode1" after a success: tells the updater the low word is a retry count.
 inline constexpr uint32_t kRetryCountMarker = 0x30000;
 
 // Appends "-full" to "ap" unless it already ends so (ASCII case folded), cannot be read as a
-// REG_SZ of at most 127 units, or would grow past 127 units. A missing "ap" becomes "-full".
+// REG_SZ that fits kApCapacity, or would no longer fit with the suffix. A missing "ap" becomes
+// "-full".
 void TagFullInstall(const InstallerSettings& settings);
 
 // Records a failed run: "InstallerResult" = 1, "InstallerError" = code, "InstallerExtraCode1" =

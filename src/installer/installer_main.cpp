@@ -8,12 +8,10 @@
 #include "installer/installer_settings.h"
 #include "launch/setup_command_line.h"
 #include "launch/setup_patch.h"
+#include "payload/payload_layout.h"
 #include "payload/unpack_payload.h"
 
 namespace {
-
-constexpr wchar_t kPatchType[] = L"B7";
-constexpr wchar_t kSetupFileName[] = L"setup.exe";
 
 // What the run keeps from the work directory's creation to its report. Every path is a buffer of
 // this frame; unpacking fills the archive's and the setup program's, patching replaces the
@@ -72,12 +70,12 @@ ExitResult Unpack(HMODULE module, Run& run) {
                        run.archive_type, run.max_attempts);
 }
 
-bool SetupIsAPatch(const Run& run) { return lstrcmpW(run.setup_type.text, kPatchType) == 0; }
+bool SetupIsAPatch(const Run& run) { return SameResourceType(run.setup_type, kPackedType); }
 
 // False when the work directory leaves no room for "setup.exe".
 bool NameTheRebuiltSetupProgram(Run& run) {
   return CopyBounded(run.new_setup_path.text, run.new_setup_path.capacity, run.work_dir.text) &&
-         AppendBounded(run.new_setup_path.text, run.new_setup_path.capacity, kSetupFileName);
+         AppendBounded(run.new_setup_path.text, run.new_setup_path.capacity, kSetupExeName.wide);
 }
 
 ExitResult Patch(const InstallerSettings& settings, Run& run) {
@@ -90,8 +88,9 @@ ExitResult Patch(const InstallerSettings& settings, Run& run) {
 void TrimWorkingSet() { SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1); }
 
 ExitResult Install(const InstallerSettings& settings, const Run& run) {
+  const bool packed_archive = SameResourceType(run.archive_type, kPackedType);
   return InstallWithSetup(settings.previous_version, settings.command_line, run.archive_path,
-                          run.setup_path, lstrcmpW(run.archive_type.text, kPatchType) == 0);
+                          run.setup_path, packed_archive);
 }
 
 void CleanUp(Run& run) {

@@ -3,7 +3,9 @@
 #include <shellapi.h>
 
 #include "base/bounded_string.h"
+#include "base/freestanding_runtime.h"
 #include "base/registry_key.h"
+#include "payload/payload_layout.h"
 
 SplitCommandLineFunction g_split_command_line_for_test = nullptr;
 
@@ -15,7 +17,8 @@ int SameSwitch(const wchar_t* argument, const wchar_t* switch_text) {
 }
 
 const wchar_t* FindPreviousVersion(HMODULE module) {
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(kPreviousVersionId),
+                              MAKEINTRESOURCEW(kPreviousVersionType));
   if (found == nullptr) return nullptr;
   HGLOBAL loaded = LoadResource(module, found);
   if (loaded == nullptr) return nullptr;

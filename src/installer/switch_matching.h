@@ -6,11 +6,7 @@
 
 #include <stdint.h>
 
-// Registry ids of the release channels; the last component of the updater's client-state key.
-inline constexpr wchar_t kDefaultAppId[] = L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
-inline constexpr wchar_t kBetaAppId[] = L"{5DA28246-F4B4-499B-9E56-3F878A628D6C}";
-inline constexpr wchar_t kDevAppId[] = L"{28C2E411-B2C1-4FB3-8E6A-F9301909BD08}";
-inline constexpr wchar_t kSxsAppId[] = L"{eccdc541-5d94-41ee-addb-6db5a1a2dd1d}";
+#include "base/client_state_key.h"
 
 struct SwitchChoices {
   const wchar_t* app_id;

@@ -1,6 +1,7 @@
 #include "launch/launch_and_wait.h"
 
 #include "base/bounded_string.h"
+#include "base/freestanding_runtime.h"
 #include "base/owner.h"
 
 LaunchCalls g_launch_calls_for_test = {nullptr, nullptr, nullptr};

@@ -16,7 +16,8 @@
 // gives the switch. command_line is the installer's whole command line as GetCommandLineW gave it.
 // Nothing is escaped: paths and version go in as they are.
 // A fixed part that does not fit a CommandBuffer gives {EXIT_COMMAND_LINE_TOO_LONG, 0} and starts
-// nothing; otherwise the result of LaunchAndWait with the codes 122, 123 and 124.
+// nothing; otherwise the result of LaunchAndWait with the codes EXIT_SETUP_NOT_FOUND,
+// EXIT_SETUP_PATH_NOT_FOUND and EXIT_SETUP_LAUNCH_FAILED.
 ExitResult InstallWithSetup(const wchar_t* previous_version, const wchar_t* command_line,
                             const PathBuffer& archive_path, const PathBuffer& setup_path,
                             bool compressed_archive);

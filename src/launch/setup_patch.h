@@ -25,10 +25,12 @@ ExitResult FindInstalledSetup(bool system_level, const wchar_t* app_id,
 // whatever happened, and the deletion's attempt count is folded into max_attempts.
 // Returns {0, 0} with setup_path = new_setup_path when the program exited with 0. On every failure
 // setup_path is left empty, so that the run's clean-up does not touch the patch file: it stays
-// when the installed program was not found or not accepted (110, 111) or the command line did not
-// fit (105); launch failures give 119, 120, 121 or 107, and a nonzero exit code comes back as it
-// is, with extra 0. Whether the new program was really written is not checked here: a missing one
-// surfaces as EXIT_SETUP_NOT_FOUND when the install invocation starts it.
+// when the installed program was not found or not accepted (FindInstalledSetup's results) or the
+// command line did not fit (EXIT_COMMAND_LINE_TOO_LONG); a failed launch gives
+// EXIT_PATCH_SETUP_NOT_FOUND, EXIT_PATCH_SETUP_PATH_NOT_FOUND, EXIT_PATCH_SETUP_LAUNCH_FAILED or
+// EXIT_WAIT_FAILED, and a nonzero exit code comes back as it is, with extra 0. Whether the new
+// program was really written is not checked here: a missing one surfaces as EXIT_SETUP_NOT_FOUND
+// when the install invocation starts it.
 ExitResult PatchSetup(bool system_level, const wchar_t* app_id, const wchar_t* previous_version,
                       const wchar_t* command_line, PathBuffer& setup_path,
                       const PathBuffer& new_setup_path, int32_t& max_attempts);

@@ -1,4 +1,4 @@
-#include "payload/resource_visitor.h"
+#include "payload/enumerate_resources.h"
 
 namespace {
 

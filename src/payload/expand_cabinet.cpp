@@ -1,6 +1,7 @@
 #include "payload/expand_cabinet.h"
 
 #include "base/bounded_string.h"
+#include "base/freestanding_runtime.h"
 #include "base/owner.h"
 #include "payload/cabinet_callbacks.h"
 #include "payload/cabinet_library.h"

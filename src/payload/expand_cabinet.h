@@ -7,12 +7,12 @@
 #include <fdi.h>
 #include <stdint.h>
 
-#include "files/output_file.h"
+#include "files/file_being_written.h"
 
 // What the library hands back to every notification of one expansion.
 struct ExpansionState {
   const wchar_t* destination = nullptr;
-  OutputFile output;
+  FileBeingWritten output;
   // Set only when the first file of the cabinet arrived whole.
   bool completed = false;
   // The library may go on after being asked to stop; only the first file is ever written.

@@ -8,6 +8,8 @@
 
 #include <stdint.h>
 
+#include "payload/payload_layout.h"
+
 // True when every unit is an ASCII letter, digit, '.', '_' or '-', no two dots stand together,
 // and the last unit is not a dot. The empty name is not a file name. The "lumora" and "setup"
 // prefixes that every member name carries already keep device names (NUL, CON, ...) out.
@@ -30,12 +32,11 @@ constexpr bool IsPlainFileName(const Unit* name) {
 // and that the patch program writes.
 template <typename Unit>
 constexpr bool IsSetupExeName(const Unit* name) {
-  constexpr char kSetupExe[] = "setup.exe";
   if (name == nullptr) return false;
   for (uint32_t i = 0;; ++i) {
     Unit unit = name[i];
     if (unit >= 'A' && unit <= 'Z') unit = static_cast<Unit>(unit | 0x20);
-    if (unit != static_cast<Unit>(kSetupExe[i])) return false;
+    if (unit != static_cast<Unit>(kSetupExeName.narrow[i])) return false;
     if (unit == 0) return true;
   }
 }

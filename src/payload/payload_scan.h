@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "base/bounded_string.h"
-#include "payload/resource_visitor.h"
+#include "payload/enumerate_resources.h"
 
 // Refers to storage of the caller, so that what one type's enumeration records stays visible to
 // the enumeration of the next type. The caller clears error before each enumeration.

@@ -3,31 +3,21 @@
 #include "files/remove_with_retry.h"
 #include "payload/expand_cabinet.h"
 #include "payload/member_name.h"
+#include "payload/payload_layout.h"
 #include "payload/payload_scan.h"
 #include "payload/write_resource_to_file.h"
 
-namespace {
+static_assert(kPayloadErrorMemberMissing == ERROR_FILE_NOT_FOUND, "what the packer predicts");
+static_assert(kPayloadErrorNotAFileName == ERROR_INVALID_NAME, "what the packer predicts");
 
-// The order matters only for which type an error is reported under and which type records a
-// member first.
-constexpr const wchar_t* kPayloadTypes[] = {L"B7", L"BL", L"BN"};
-constexpr const wchar_t* kSetupFileName = L"setup.exe";
+namespace {
 
 bool IsEmpty(const ResourceTypeBuffer& type) { return type.text[0] == 0; }
 
-// Resource types compare exactly.
-bool SameType(const ResourceTypeBuffer& type, const wchar_t* other) {
-  for (uint32_t i = 0; i < type.capacity; ++i) {
-    if (type.text[i] != other[i]) return false;
-    if (other[i] == 0) return true;
-  }
-  return false;
-}
-
 // How the setup program's type stores it, for the rule on its name.
 NamedMember SetupMember(const ResourceTypeBuffer& type) {
-  if (SameType(type, L"B7")) return NamedMember::kSetupPatch;
-  if (SameType(type, L"BL")) return NamedMember::kSetupCabinet;
+  if (SameResourceType(type, kPackedType)) return NamedMember::kSetupPatch;
+  if (SameResourceType(type, kCabinetType)) return NamedMember::kSetupCabinet;
   return NamedMember::kSetupPlain;
 }
 
@@ -54,7 +44,8 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& se
   uint32_t error = 0;
   PayloadScan scan(archive_name, archive, setup_name, setup, error);
 
-  for (const wchar_t* type : kPayloadTypes) {
+  for (const AsciiText<3>* payload_type : kPayloadTypeOrder) {
+    const wchar_t* type = payload_type->wide;
     error = 0;
     (void)EnumerateResources(&scan, module, type);
     // A type is recorded only after its enumeration ended cleanly, so an error in the very walk
@@ -69,16 +60,16 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& se
       (void)CopyBounded(setup_type.text, setup_type.capacity, type);
     }
   }
-  if (archive.size == 0) return {EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND};
-  if (setup.size == 0) return {EXIT_SETUP_UNPACK_FAILED, ERROR_FILE_NOT_FOUND};
+  if (archive.size == 0) return {EXIT_ARCHIVE_UNPACK_FAILED, kPayloadErrorMemberMissing};
+  if (setup.size == 0) return {EXIT_SETUP_UNPACK_FAILED, kPayloadErrorMemberMissing};
   // A name that becomes a file name must name a plain file in the work directory, and not the
   // file another member becomes; both are judged before anything is written, so that a refused
   // setup program leaves no archive behind either.
   if (!IsUsableMemberName(NamedMember::kArchive, archive_name.text)) {
-    return {EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_NAME};
+    return {EXIT_ARCHIVE_UNPACK_FAILED, kPayloadErrorNotAFileName};
   }
   if (!IsUsableMemberName(SetupMember(setup_type), setup_name.text)) {
-    return {EXIT_SETUP_UNPACK_FAILED, ERROR_INVALID_NAME};
+    return {EXIT_SETUP_UNPACK_FAILED, kPayloadErrorNotAFileName};
   }
 
   if (!ComposePath(archive_path, work_dir, archive_name.text)) return {EXIT_PATH_TOO_LONG, 0};
@@ -87,18 +78,18 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& se
   }
 
   // An uncompressed setup program is always "setup.exe"; a patch or a cabinet keeps its name.
-  const bool uncompressed = SameType(setup_type, L"BN");
-  if (!ComposePath(setup_path, work_dir, uncompressed ? kSetupFileName : setup_name.text)) {
+  const bool uncompressed = SameResourceType(setup_type, kPlainType);
+  if (!ComposePath(setup_path, work_dir, uncompressed ? kSetupExeName.wide : setup_name.text)) {
     return {EXIT_PATH_TOO_LONG, 0};
   }
   if (!WriteResourceToFile(setup, setup_path.text)) {
     return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
   }
   // A "B7" setup program is a patch that the caller applies.
-  if (!SameType(setup_type, L"BL")) return {EXIT_OK, 0};
+  if (!SameResourceType(setup_type, kCabinetType)) return {EXIT_OK, 0};
 
   PathBuffer expanded;
-  if (!ComposePath(expanded, work_dir, kSetupFileName)) return {EXIT_PATH_TOO_LONG, 0};
+  if (!ComposePath(expanded, work_dir, kSetupExeName.wide)) return {EXIT_PATH_TOO_LONG, 0};
   const bool expanded_ok = ExpandCabinet(setup_path.text, expanded.text);
   int32_t attempts = 0;
   (void)RemoveWithRetry(setup_path.text, attempts);

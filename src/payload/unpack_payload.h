@@ -13,9 +13,9 @@
 // by the removal of the compressed setup file when the setup program is a cabinet ("BL").
 // A member name that would not name a plain file of its own in the work directory (anything but
 // ASCII letters, digits, ".", "_" and "-"; "..", or a final dot; a patch named "setup.exe") ends
-// with ERROR_INVALID_NAME before anything is written: 112 for the archive, 115 for the setup
-// program. On failure, a path already set names a file that was written and stays for the caller's
-// clean-up; a file whose writing failed is gone.
+// with kPayloadErrorNotAFileName before anything is written: EXIT_ARCHIVE_UNPACK_FAILED for the
+// archive, EXIT_SETUP_UNPACK_FAILED for the setup program. On failure, a path already set names a
+// file that was written and stays for the caller's clean-up; a file whose writing failed is gone.
 ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& setup_path,
                          ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
                          ResourceTypeBuffer& archive_type, int32_t& max_attempts);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "files/output_file.h"
+#include "files/file_being_written.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ constexpr uint64_t kMaxChunk = 0x800000;
 }  // namespace
 
 bool WriteResourceToFile(const ResourceBlob& blob, const wchar_t* path) {
-  OutputFile file;
+  FileBeingWritten file;
   if (!file.Open(path)) return false;
   for (uint64_t offset = 0; offset < blob.size;) {
     const uint64_t remaining = blob.size - offset;

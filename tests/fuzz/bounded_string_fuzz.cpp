@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/bounded_string.h"
+#include "base/freestanding_runtime.h"
 #include "fuzz_support.h"
 
 namespace {

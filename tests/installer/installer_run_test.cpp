@@ -102,11 +102,11 @@ TEST_P(InstallerRun, Scenario) {
     state_.Erase();
     dir = FreshDirectory(s.image + std::string("_") + std::to_string(&s - kScenarios));
     if (s.key_exists) {
-      state_.SetString(L"ap", L"");
+      state_.SetString(kApValue, L"");
     }
     InstallSetupProgram(dir);
     if (s.uninstall != nullptr) {
-      state_.SetString(L"UninstallString", Replace(s.uninstall, L"{dir}", dir));
+      state_.SetString(kUninstallStringValue, Replace(s.uninstall, L"{dir}", dir));
     }
     run = RunImage(s.image, dir, s.arguments);
     if (!WineFailedToStartAFreshProgram(run, state_)) break;
@@ -117,18 +117,18 @@ TEST_P(InstallerRun, Scenario) {
   EXPECT_EQ(static_cast<int>(run.setup_commands.size()), s.setup_runs);
   EXPECT_EQ(state_.Exists(), s.key_exists) << "the installer never creates the key";
   if (s.key_exists) {
-    EXPECT_EQ(state_.String(L"ap"), s.tagged ? L"-full" : L"");
+    EXPECT_EQ(state_.String(kApValue), s.tagged ? L"-full" : L"");
     if (!s.recorded) {
-      EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone);
-      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), kNone);
+      EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone);
+      EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), kNone);
     } else if (s.code == 0) {
-      EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone);
-      EXPECT_EQ(state_.Dword(L"InstallerError"), kNone);
-      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), s.extra);
+      EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone);
+      EXPECT_EQ(state_.Dword(kInstallerErrorValue), kNone);
+      EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), s.extra);
     } else {
-      EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
-      EXPECT_EQ(state_.Dword(L"InstallerError"), s.code);
-      EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), s.extra);
+      EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
+      EXPECT_EQ(state_.Dword(kInstallerErrorValue), s.code);
+      EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), s.extra);
     }
   }
 
@@ -188,7 +188,7 @@ TEST_F(InstallerRunDetail, InstallCommandLinesAndTail) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image);
-    state_.SetString(L"ap", L"");
+    state_.SetString(kApValue, L"");
     const std::wstring dir = FreshDirectory(std::string("command_") + c.image);
     const RunOutcome run = RunImage(c.image, dir, c.arguments);
     ASSERT_EQ(run.exit_code, 0u);
@@ -213,8 +213,8 @@ TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
     dir = FreshDirectory("patch_commands");
     InstallSetupProgram(dir);
     installed = dir + L"installed\\1.2.3.4\\setup.exe";
-    machine.SetString(L"UninstallString", L"\"" + installed + L"\"");
-    machine.SetString(L"ap", L"beta");
+    machine.SetString(kUninstallStringValue, L"\"" + installed + L"\"");
+    machine.SetString(kApValue, L"beta");
     run = RunImage("patch", dir, L"--system-level --keep");
     if (!WineFailedToStartAFreshProgram(run, machine)) break;
   }
@@ -230,10 +230,10 @@ TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
             Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
                    L"LUMORA.PACKED.7Z\" --previous-version=\"1.2.3.4\" --system-level --keep"));
   // The machine-wide key, where the 32-bit updater reads it.
-  EXPECT_EQ(machine.String(L"ap"), L"beta-full");
-  EXPECT_EQ(machine.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(machine.String(kApValue), L"beta-full");
+  EXPECT_EQ(machine.Dword(kInstallerExtraCode1Value), 0x30000u);
   HKEY native;
-  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientState, 0, KEY_READ | KEY_WOW64_64KEY, &native),
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &native),
             ERROR_SUCCESS)
       << "nothing in the 64-bit view";
   EXPECT_FALSE(state_.Exists()) << "nothing under the current user";
@@ -243,30 +243,30 @@ TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
 // --- client state across runs --------------------------------------------------------------------
 
 TEST_F(InstallerRunDetail, TagSurvivesFailureAndSuccessKeepsEarlierFailure) {
-  state_.SetString(L"ap", L"stable-arch_x64");
+  state_.SetString(kApValue, L"stable-arch_x64");
   const RunOutcome failed = RunImage("no_setup", FreshDirectory("tag_failure"), L"");
   EXPECT_EQ(failed.exit_code, 115u);
-  EXPECT_EQ(state_.String(L"ap"), L"stable-arch_x64-full");
-  EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
-  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 2u);
+  EXPECT_EQ(state_.String(kApValue), L"stable-arch_x64-full");
+  EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
+  EXPECT_EQ(state_.Dword(kInstallerErrorValue), 115u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 2u);
 
   // A second failure keeps the first record.
   const RunOutcome again = RunImage("no_archive", FreshDirectory("tag_failure_again"), L"");
   EXPECT_EQ(again.exit_code, 112u);
-  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
-  EXPECT_EQ(state_.String(L"ap"), L"stable-arch_x64-full") << "tagged once";
+  EXPECT_EQ(state_.Dword(kInstallerErrorValue), 115u);
+  EXPECT_EQ(state_.String(kApValue), L"stable-arch_x64-full") << "tagged once";
 
   const RunOutcome succeeded = RunImage("shipped_mszip", FreshDirectory("tag_success"), L"");
   EXPECT_EQ(succeeded.exit_code, 0u);
-  EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
-  EXPECT_EQ(state_.Dword(L"InstallerError"), 115u);
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
+  EXPECT_EQ(state_.Dword(kInstallerErrorValue), 115u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
 }
 
 TEST_F(InstallerRunDetail, RemovalSwitchedOffLeavesEverything) {
   SetCleanupSwitch(L"0");
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("no_removal");
   const RunOutcome run = RunImage("shipped_mszip", dir, L"");
   EXPECT_EQ(run.exit_code, 0u);
@@ -274,7 +274,7 @@ TEST_F(InstallerRunDetail, RemovalSwitchedOffLeavesEverything) {
   EXPECT_EQ(run.left_over[1].substr(13), L"LUMORA.PACKED.7Z");
   EXPECT_EQ(run.left_over[2].substr(13), L"setup.exe") << "the cabinet itself is gone";
   // Only the cabinet's removal was counted: one attempt, no retry.
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
 }
 
 // --- paths at their limits ------------------------------------------------------------------------
@@ -283,58 +283,58 @@ TEST_F(InstallerRunDetail, WorkDirectoryBaseAtItsLimit) {
   // 246 units of directory leave exactly room for "LM_", five digits, ".tmp", "\" and the
   // terminator: the work directory is made and tagging happens; only the archive's path no longer
   // fits, which is a recorded unpacking failure.
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring fits = FreshDirectory("base_246", 246);
   ASSERT_EQ(fits.size(), 246u);
   const RunOutcome made = RunImage("members_bn", fits, L"");
   EXPECT_EQ(made.exit_code, 108u);
-  EXPECT_EQ(state_.String(L"ap"), L"-full");
-  EXPECT_EQ(state_.Dword(L"InstallerError"), 108u) << "recorded: the payload's path";
+  EXPECT_EQ(state_.String(kApValue), L"-full");
+  EXPECT_EQ(state_.Dword(kInstallerErrorValue), 108u) << "recorded: the payload's path";
   EXPECT_TRUE(made.left_over.empty()) << Join(made.left_over);
 
   // One unit more and the work directory's name cannot fit: nothing is created, tagged or recorded.
   state_.Erase();
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring too_long = FreshDirectory("base_247", 247);
   ASSERT_EQ(too_long.size(), 247u);
   const RunOutcome refused = RunImage("members_bn", too_long, L"");
   EXPECT_EQ(refused.exit_code, 108u);
   EXPECT_TRUE(refused.left_over.empty()) << Join(refused.left_over);
-  EXPECT_EQ(state_.String(L"ap"), L"") << "not tagged";
-  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
+  EXPECT_EQ(state_.String(kApValue), L"") << "not tagged";
+  EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
 }
 
 TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
   // 239 units of directory: the work directory holds "LUMORA" and "SETUP", but not "setup.exe".
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("rebuilt_too_long", 239);
-  state_.SetString(L"UninstallString", L"C:\\nowhere\\1.2.3.4\\setup.exe");
+  state_.SetString(kUninstallStringValue, L"C:\\nowhere\\1.2.3.4\\setup.exe");
   const RunOutcome run = RunImage("patch_short_names", dir, L"");
   EXPECT_EQ(run.exit_code, 108u);
   EXPECT_TRUE(run.setup_commands.empty());
-  EXPECT_EQ(state_.String(L"ap"), L"-full");
-  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
+  EXPECT_EQ(state_.String(kApValue), L"-full");
+  EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
   ASSERT_EQ(run.left_over.size(), 3u) << "work directory and both members stay: " << Join(run.left_over);
 }
 
 // --- other processes -------------------------------------------------------------------------------
 
 TEST_F(InstallerRunDetail, ArchiveHeldAfterSetupExitsIsRemovedWithRetries) {
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("held_archive");
   // The setup program leaves a process behind that holds the archive, without delete sharing,
   // for 450 ms after the setup program itself has exited.
   const RunOutcome run = RunImage("shipped_mszip", dir, L"--test-hold-archive-ms=450");
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_TRUE(run.left_over.empty()) << Join(run.left_over);
-  const uint32_t word = state_.Dword(L"InstallerExtraCode1");
+  const uint32_t word = state_.Dword(kInstallerExtraCode1Value);
   EXPECT_GE(word, 0x30000u + 2) << std::hex << word;
   // A loaded machine stretches the hold; the bound only says it ended well before 100 attempts.
   EXPECT_LE(word, 0x30000u + 40) << std::hex << word;
 }
 
 TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("two_at_once");
   const std::wstring copy = dir + kInstallerName;
   ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(), copy.c_str(), FALSE));
@@ -359,7 +359,7 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
 // The bare stub with resources written by the platform's own resource updater, and the setup
 // program in an LZX cabinet (window 2^18) as the shipped image carries it.
 TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabinet) {
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("update_resource_lzx");
   const std::wstring image = dir + L"stub-copy.exe";
   ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
@@ -390,7 +390,7 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
   const std::wstring work = WorkDirIn(commands[0], dir);
   EXPECT_EQ(Narrow(commands[0]), Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
                                         L"LUMORA.PACKED.7Z\" --from-update-resource"));
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
   EXPECT_EQ(ListTree(dir).size(), 1u) << Join(ListTree(dir));
 }
 
@@ -424,8 +424,8 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     state_.Erase();
-    state_.SetString(L"ap", L"");
-    state_.SetString(L"UninstallString", L"C:\\nowhere\\setup.exe");
+    state_.SetString(kApValue, L"");
+    state_.SetString(kUninstallStringValue, L"C:\\nowhere\\setup.exe");
     const std::wstring dir = FreshDirectory("hostile_" + std::to_string(index++));
     std::ofstream(fs::path(dir + L"VICTIM.TXT"), std::ios::binary) << victim_text;
     const std::wstring image = dir + L"stub-copy.exe";
@@ -447,9 +447,9 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
     SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
     EXPECT_EQ(code, c.code);
     EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
-    EXPECT_EQ(state_.Dword(L"InstallerResult"), 1u);
-    EXPECT_EQ(state_.Dword(L"InstallerError"), c.code);
-    EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), static_cast<uint32_t>(ERROR_INVALID_NAME));
+    EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
+    EXPECT_EQ(state_.Dword(kInstallerErrorValue), c.code);
+    EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), static_cast<uint32_t>(ERROR_INVALID_NAME));
     std::ifstream victim{fs::path(dir + L"VICTIM.TXT"), std::ios::binary};
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), victim_text);
     // The work directory came and went; nothing else appeared.
@@ -463,7 +463,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
 // and empty. The run holds the directory open without delete sharing, so the rename is refused,
 // the folder keeps its files and the work directory is still removed at the end.
 TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns) {
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const std::wstring dir = FreshDirectory("held_work_dir");
   const std::wstring target = dir + L"target\\";
   fs::create_directories(fs::path(target));
@@ -502,7 +502,7 @@ TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns)
   EXPECT_TRUE(fs::exists(fs::path(target + L"LUMORA.PACKED.7Z")));
   EXPECT_TRUE(fs::exists(fs::path(target + L"setup.exe")));
   EXPECT_FALSE(fs::exists(fs::path(work))) << "the work directory is removed at the end";
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
 }
 
 // On a volume where nothing can be created, ten names are tried and the run ends with nothing
@@ -512,12 +512,12 @@ TEST_F(InstallerRunDetail, WorkDirectoryCannotBeCreated) {
   if (GetFileAttributesW(installer.c_str()) == INVALID_FILE_ATTRIBUTES) {
     GTEST_SKIP() << "no read-only volume was mounted (mounting needs root)";
   }
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   const uint32_t code = Finish(Start(installer, L""));
   EXPECT_EQ(code, 109u);
   EXPECT_EQ(ListTree(LUMORA_READ_ONLY_VOLUME).size(), 1u);
-  EXPECT_EQ(state_.String(L"ap"), L"") << "not tagged";
-  EXPECT_EQ(state_.Dword(L"InstallerResult"), kNone) << "not recorded";
+  EXPECT_EQ(state_.String(kApValue), L"") << "not tagged";
+  EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "payload/payload_layout.h"
+
 namespace {
 
 constexpr const wchar_t* kVelmarKey = L"Software\\Velmar";
@@ -65,7 +67,7 @@ struct MachineVariable {
 TEST(InstallerSettings, DefaultsAndReset) {
   InstallerSettings settings;
   EXPECT_EQ(settings.argv.Get(), nullptr);
-  EXPECT_STREQ(settings.app_id, L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}");
+  EXPECT_EQ(settings.app_id, kDefaultAppId);
   EXPECT_EQ(settings.command_line, nullptr);
   EXPECT_EQ(settings.argc, 0);
   EXPECT_FALSE(settings.system_level);
@@ -272,7 +274,8 @@ TEST(Load, PreviousVersionResource) {
     SCOPED_TRACE(testing::Message() << c.image);
     ResourceImage image(c.image);
     ASSERT_NE(image.module, nullptr);
-    HRSRC found = FindResourceW(image.module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10));
+    HRSRC found = FindResourceW(image.module, MAKEINTRESOURCEW(kPreviousVersionId),
+                                MAKEINTRESOURCEW(kPreviousVersionType));
     EXPECT_EQ(found == nullptr ? 0 : SizeofResource(image.module, found), c.size);
     InstallerSettings settings;
     ASSERT_TRUE(Load(settings, image.module));

@@ -197,8 +197,8 @@ TEST_F(PlantedDlls, TheRunLoadsNoPlantedDllThatStartUpDoesNotAlsoLoad) {
         LoadedByRun(dir, L"baseline.exe", L"", planted, baseline_code);
 
     state_.Erase();
-    state_.SetString(L"ap", L"");
-    state_.SetString(L"UninstallString", dir + L"installed\\1.2.3.4\\setup.exe");
+    state_.SetString(kApValue, L"");
+    state_.SetString(kUninstallStringValue, dir + L"installed\\1.2.3.4\\setup.exe");
     // A run that stops at a canary's missing export counts as stopped whatever its exit code
     // (Wine's debugger may end it with 0): a whole run is one whose setup programs ran.
     uint32_t cabinet_code = kNone;
@@ -246,7 +246,7 @@ TEST_F(PlantedDlls, WindirAndSystemrootDoNotChooseTheCabinetLibrary) {
   std::filesystem::create_directories(std::filesystem::path(windows + L"\\system32"));
   ASSERT_TRUE(CopyFileW(Canary().c_str(), (windows + L"\\system32\\cabinet.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(Canary().c_str(), (windows + L"\\cabinet.dll").c_str(), FALSE));
-  state_.SetString(L"ap", L"");
+  state_.SetString(kApValue, L"");
   uint32_t code = kNone;
   int setups = 0;
   const std::set<std::string> loaded =
@@ -255,7 +255,7 @@ TEST_F(PlantedDlls, WindirAndSystemrootDoNotChooseTheCabinetLibrary) {
   EXPECT_EQ(loaded, std::set<std::string>()) << Join(loaded);
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(setups, 1) << "the setup program expanded from the cabinet ran";
-  EXPECT_EQ(state_.Dword(L"InstallerExtraCode1"), 0x30000u);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
 }
 
 }  // namespace

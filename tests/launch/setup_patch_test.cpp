@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/client_state_key.h"
 #include "launch/sample_setup_record.h"
 #include "launch/setup_command_line.h"
 
@@ -17,7 +18,7 @@ using launch_test::SetupRun;
 
 // An application id of these tests alone, so that no other test's client state is touched.
 constexpr wchar_t kAppId[] = L"{lumora-launch-steps-test}";
-const std::wstring kKeyPath = std::wstring(L"Software\\Velmar\\Update\\ClientState\\") + kAppId;
+const std::wstring kKeyPath = std::wstring(kClientStateKeyPrefix) + kAppId;
 
 // The client-state key lives in the 32-bit view, as the updater keeps it.
 struct ClientState {
@@ -34,7 +35,7 @@ struct ClientState {
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (data != nullptr) {
-      ASSERT_EQ(RegSetValueExW(key, L"UninstallString", 0, type, static_cast<const BYTE*>(data),
+      ASSERT_EQ(RegSetValueExW(key, kUninstallStringValue, 0, type, static_cast<const BYTE*>(data),
                                bytes),
                 ERROR_SUCCESS);
     }

@@ -124,12 +124,12 @@ int64_t CabinetTime(const PackOptions& options, const InputFile& setup) {
 
 }  // namespace
 
-std::string DefaultArchiveName() { return "LUMORA.PACKED.7Z"; }
+std::string DefaultArchiveName() { return kDefaultArchiveName.narrow; }
 
 std::string DefaultSetupName(const std::string& setup_type) {
-  if (setup_type == "BL") return "SETUP.EX_";
-  if (setup_type == "BN") return "SETUP.EXE";
-  return "SETUP.PATCH";
+  if (setup_type == "BL") return kDefaultCabinetName.narrow;
+  if (setup_type == "BN") return kDefaultPlainName.narrow;
+  return kDefaultPatchName.narrow;
 }
 
 bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) {

@@ -2,20 +2,21 @@
 
 #include <cstring>
 
+#include "base/exit_result.h"
 #include "payload/member_name.h"
 
 namespace {
 
-constexpr uint32_t kExitCommandLineTooLong = 105;
-constexpr uint32_t kExitPathTooLong = 108;
-constexpr uint32_t kExitArchiveUnpackFailed = 112;
-constexpr uint32_t kExitSetupUnpackFailed = 115;
-constexpr uint32_t kExitSetupWriteFailed = 116;
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorInvalidData = 13;
-constexpr uint32_t kErrorTooManyNames = 68;
-constexpr uint32_t kErrorInvalidName = 123;
-constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kExitCommandLineTooLong = EXIT_COMMAND_LINE_TOO_LONG;
+constexpr uint32_t kExitPathTooLong = EXIT_PATH_TOO_LONG;
+constexpr uint32_t kExitArchiveUnpackFailed = EXIT_ARCHIVE_UNPACK_FAILED;
+constexpr uint32_t kExitSetupUnpackFailed = EXIT_SETUP_UNPACK_FAILED;
+constexpr uint32_t kExitSetupWriteFailed = EXIT_SETUP_WRITE_FAILED;
+constexpr uint32_t kErrorFileNotFound = kPayloadErrorMemberMissing;
+constexpr uint32_t kErrorInvalidData = kPayloadErrorUnknownName;
+constexpr uint32_t kErrorTooManyNames = kPayloadErrorSecondMember;
+constexpr uint32_t kErrorInvalidName = kPayloadErrorNotAFileName;
+constexpr uint32_t kErrorFilenameExcedRange = kPayloadErrorNameTooLong;
 // What writing a resource whose data is not mapped fails with: its pointer leads outside the
 // loaded image, and WriteFile refuses the buffer (ERROR_INVALID_USER_BUFFER, as seen under Wine).
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;

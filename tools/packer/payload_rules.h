@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/payload_layout.h"
 #include "resource.h"
 
 constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
@@ -23,10 +24,10 @@ constexpr size_t kShortestWorkDirectory = 16;
 // The longest member name that fits a path beside the shortest work directory.
 constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory;
 constexpr uint16_t kPayloadLanguage = 1033;
-constexpr uint16_t kRtRcdata = 10;
-constexpr uint16_t kPreviousVersionId = 1;
+constexpr uint16_t kRtRcdata = kPreviousVersionType;
 
-constexpr const char* kPayloadTypes[] = {"B7", "BL", "BN"};
+constexpr const char* kPayloadTypes[] = {kPackedType.narrow, kCabinetType.narrow,
+                                         kPlainType.narrow};
 
 enum class Member { kArchive, kSetup };
 

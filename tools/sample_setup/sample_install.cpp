@@ -5,11 +5,11 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/client_state_key.h"
 #include "seven_zip_reader.h"
 
 namespace {
 
-constexpr wchar_t kClientStatePrefix[] = L"Software\\Velmar\\Update\\ClientState\\";
 // A version is a directory name and must also be found again inside "UninstallString": keep it
 // short and plain.
 constexpr size_t kMaxVersionLength = 32;
@@ -131,7 +131,7 @@ void RemoveTree(const std::wstring& directory) {
 }
 
 bool Register(const InstallRequest& request, const std::wstring& setup_path) {
-  const std::wstring key_path = std::wstring(kClientStatePrefix) + request.app_id;
+  const std::wstring key_path = std::wstring(kClientStateKeyPrefix) + request.app_id;
   HKEY key = nullptr;
   // The updater reads this key in the 32-bit view; so does the installer.
   if (RegCreateKeyExW(request.system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
@@ -141,7 +141,7 @@ bool Register(const InstallRequest& request, const std::wstring& setup_path) {
   }
   const std::wstring value = L"\"" + setup_path + L"\"";
   const LSTATUS status =
-      RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+      RegSetValueExW(key, kUninstallStringValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
   return status == ERROR_SUCCESS;

@@ -46,6 +46,7 @@
 #include <cwchar>
 #include <string>
 
+#include "base/client_state_key.h"
 #include "sample_install.h"
 
 namespace {
@@ -107,10 +108,10 @@ bool ReadableFile(const wchar_t* path) {
 
 // The installer's channels: the last channel switch wins.
 constexpr const wchar_t* kChannels[][2] = {
-    {nullptr, L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}"},
-    {L"--lumora-beta", L"{5DA28246-F4B4-499B-9E56-3F878A628D6C}"},
-    {L"--lumora-dev", L"{28C2E411-B2C1-4FB3-8E6A-F9301909BD08}"},
-    {L"--lumora-sxs", L"{eccdc541-5d94-41ee-addb-6db5a1a2dd1d}"},
+    {nullptr, kDefaultAppId},
+    {L"--lumora-beta", kBetaAppId},
+    {L"--lumora-dev", kDevAppId},
+    {L"--lumora-sxs", kSxsAppId},
 };
 
 unsigned long Number(const wchar_t* value) {

@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "base/client_state_key.h"
+
 namespace installer_runs {
 
 namespace fs = std::filesystem;
 
-inline constexpr wchar_t kClientState[] =
-    L"Software\\Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
+// The key of the default channel, where every run without a channel switch reports.
+inline const std::wstring kClientState = std::wstring(kClientStateKeyPrefix) + kDefaultAppId;
 inline constexpr wchar_t kVelmar[] = L"Software\\Velmar";
 inline constexpr uint32_t kNone = 0xFFFFFFFFu;  // what Dword() reads for an absent value
 // Short, so that the deepest test directories still hold the installer.
@@ -38,23 +40,23 @@ struct ClientState {
   HKEY root = HKEY_CURRENT_USER;
 
   void Erase() const {
-    RegDeleteTreeW(root, kClientState);  // HKCU is shared by both views
+    RegDeleteTreeW(root, kClientState.c_str());  // HKCU is shared by both views
     HKEY velmar;
     if (RegOpenKeyExW(root, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &velmar) ==
         ERROR_SUCCESS) {
-      RegDeleteTreeW(velmar, L"Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}");
+      RegDeleteTreeW(velmar, kClientState.substr(std::wstring(L"Software\\").size()).c_str());
       RegCloseKey(velmar);
     }
   }
   HKEY Open(REGSAM access) const {
     HKEY key = nullptr;
-    RegCreateKeyExW(root, kClientState, 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key,
+    RegCreateKeyExW(root, kClientState.c_str(), 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key,
                     nullptr);
     return key;
   }
   bool Exists() const {
     HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
       return false;
     }
     RegCloseKey(key);
@@ -78,7 +80,7 @@ struct ClientState {
     DWORD bytes = sizeof(buffer) - 2;
     DWORD type = 0;
     HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
       return L"(no key)";
     }
     const LSTATUS status =
@@ -92,7 +94,7 @@ struct ClientState {
     DWORD bytes = 4;
     DWORD type = 0;
     HKEY key;
-    if (RegOpenKeyExW(root, kClientState, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
       return kNone;
     }
     const LSTATUS status =
@@ -235,7 +237,7 @@ inline void InstallSetupProgram(const std::wstring& dir) {
 // installer, so it is run once more from a clean state.
 inline bool WineFailedToStartAFreshProgram(const RunOutcome& run, const ClientState& state) {
   return (run.exit_code == 121 || run.exit_code == 124) &&
-         state.Dword(L"InstallerExtraCode1") == ERROR_INTERNAL_ERROR;
+         state.Dword(kInstallerExtraCode1Value) == ERROR_INTERNAL_ERROR;
 }
 
 inline std::vector<uint8_t> ReadAll(const std::wstring& path) {

@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "base/client_state_key.h"
 #include "seven_zip_craft.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t kClientState[] = L"Software\\Velmar\\Update\\ClientState\\";
-constexpr wchar_t kStable[] = L"{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
-constexpr wchar_t kBeta[] = L"{5DA28246-F4B4-499B-9E56-3F878A628D6C}";
+constexpr const wchar_t* kStable = kDefaultAppId;
+constexpr const wchar_t* kBeta = kBetaAppId;
 
 std::wstring Fixture(const wchar_t* name) { return std::wstring(LUMORA_FIXTURES) + L"\\" + name; }
 
@@ -32,7 +32,7 @@ std::string ReadAll(const std::wstring& path) {
 }
 
 void EraseKey(HKEY root, const wchar_t* app_id) {
-  RegDeleteKeyExW(root, (std::wstring(kClientState) + app_id).c_str(), KEY_WOW64_32KEY, 0);
+  RegDeleteKeyExW(root, (std::wstring(kClientStateKeyPrefix) + app_id).c_str(), KEY_WOW64_32KEY, 0);
 }
 
 // The value in the 32-bit view, "(absent)" when there is none.
@@ -41,11 +41,11 @@ std::wstring Uninstall(HKEY root, const wchar_t* app_id) {
   DWORD bytes = sizeof(buffer) - 2;
   DWORD type = 0;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(root, (std::wstring(kClientState) + app_id).c_str(), 0,
+  if (RegOpenKeyExW(root, (std::wstring(kClientStateKeyPrefix) + app_id).c_str(), 0,
                     KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
     return L"(absent)";
   }
-  const LSTATUS status = RegQueryValueExW(key, L"UninstallString", nullptr, &type,
+  const LSTATUS status = RegQueryValueExW(key, kUninstallStringValue, nullptr, &type,
                                           reinterpret_cast<BYTE*>(buffer), &bytes);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return L"(absent)";

@@ -1,6 +1,6 @@
-#include "files/output_file.h"
+#include "files/file_being_written.h"
 
-bool OutputFile::Open(const wchar_t* path) {
+bool FileBeingWritten::Open(const wchar_t* path) {
   Close();
   if (!CopyBounded(path_.text, path_.capacity, path)) return false;
   handle_.Reset(CreateFileW(path_.text, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
@@ -13,12 +13,12 @@ bool OutputFile::Open(const wchar_t* path) {
   return true;
 }
 
-void OutputFile::Close() {
+void FileBeingWritten::Close() {
   handle_.Reset();
   path_.text[0] = 0;
 }
 
-bool OutputFile::MarkForDeletion() {
+bool FileBeingWritten::MarkForDeletion() {
   if (!handle_.IsValid()) return false;
   FILE_DISPOSITION_INFO disposition;
   disposition.DeleteFile = TRUE;
@@ -26,7 +26,7 @@ bool OutputFile::MarkForDeletion() {
   return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, 1) != FALSE;
 }
 
-HANDLE OutputFile::Duplicate() {
+HANDLE FileBeingWritten::Duplicate() {
   if (!handle_.IsValid()) return INVALID_HANDLE_VALUE;
   HANDLE copy = INVALID_HANDLE_VALUE;
   if (!DuplicateHandle(GetCurrentProcess(), handle_.Get(), GetCurrentProcess(), &copy, 0, FALSE,

@@ -1,4 +1,4 @@
-#include "files/output_file.h"
+#include "files/file_being_written.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-class OutputFileTest : public ::testing::Test {
+class FileBeingWrittenTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(scratch_.Ok()); }
 
@@ -28,11 +28,11 @@ class OutputFileTest : public ::testing::Test {
   ScratchDirectory scratch_;
 };
 
-TEST_F(OutputFileTest, OpenCreatesOrTruncates) {
+TEST_F(FileBeingWrittenTest, OpenCreatesOrTruncates) {
   std::wstring path = scratch_ / L"LUMORA.PACKED.7Z";
   ASSERT_TRUE(ScratchDirectory::WriteFile(path, "old contents"));
   ASSERT_EQ(Size(path), 12);
-  OutputFile file;
+  FileBeingWritten file;
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.Handle(), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(file.Open(path.c_str()));
@@ -54,9 +54,9 @@ TEST_F(OutputFileTest, OpenCreatesOrTruncates) {
 }
 
 // Write and delete access only, shared for deletion only: nobody reads or writes it meanwhile.
-TEST_F(OutputFileTest, HeldForWritingAndDeletionOnly) {
+TEST_F(FileBeingWrittenTest, HeldForWritingAndDeletionOnly) {
   std::wstring path = scratch_ / L"held.bin";
-  OutputFile file;
+  FileBeingWritten file;
   ASSERT_TRUE(file.Open(path.c_str()));
   EXPECT_EQ(TryOpen(path, GENERIC_READ), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(TryOpen(path, GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -84,11 +84,11 @@ TEST_F(OutputFileTest, HeldForWritingAndDeletionOnly) {
   }
 }
 
-TEST_F(OutputFileTest, ReopenClosesTheHeldFileFirst) {
+TEST_F(FileBeingWrittenTest, ReopenClosesTheHeldFileFirst) {
   std::wstring first = scratch_ / L"first.bin";
   std::wstring second = scratch_ / L"second.bin";
   std::wstring kept = scratch_ / L"kept.bin";
-  OutputFile file;
+  FileBeingWritten file;
   ASSERT_TRUE(file.Open(kept.c_str()));
   ASSERT_TRUE(file.Open(first.c_str()));
   // The first handle is gone: the file can be read again.
@@ -102,9 +102,9 @@ TEST_F(OutputFileTest, ReopenClosesTheHeldFileFirst) {
   EXPECT_EQ(std::wstring(file.Path()), second);
 }
 
-TEST_F(OutputFileTest, MarkedFileOutlivesCloseWhileADuplicateIsOpen) {
+TEST_F(FileBeingWrittenTest, MarkedFileOutlivesCloseWhileADuplicateIsOpen) {
   std::wstring path = scratch_ / L"SETUP.EX_";
-  OutputFile file;
+  FileBeingWritten file;
   ASSERT_TRUE(file.Open(path.c_str()));
   HANDLE duplicate = file.Duplicate();
   ASSERT_NE(duplicate, INVALID_HANDLE_VALUE);
@@ -120,17 +120,17 @@ TEST_F(OutputFileTest, MarkedFileOutlivesCloseWhileADuplicateIsOpen) {
   EXPECT_FALSE(ScratchDirectory::Exists(path));
 }
 
-TEST_F(OutputFileTest, UnmarkedFileSurvives) {
+TEST_F(FileBeingWrittenTest, UnmarkedFileSurvives) {
   std::wstring path = scratch_ / L"complete.bin";
   {
-    OutputFile file;
+    FileBeingWritten file;
     ASSERT_TRUE(file.Open(path.c_str()));
   }
   EXPECT_TRUE(ScratchDirectory::Exists(path));
 }
 
-TEST_F(OutputFileTest, ClosedObjectRefusesWithoutSystemCalls) {
-  OutputFile file;
+TEST_F(FileBeingWrittenTest, ClosedObjectRefusesWithoutSystemCalls) {
+  FileBeingWritten file;
   SetLastError(12345);
   file.Close();
   file.Close();
@@ -140,8 +140,8 @@ TEST_F(OutputFileTest, ClosedObjectRefusesWithoutSystemCalls) {
   EXPECT_FALSE(file.IsOpen());
 }
 
-TEST_F(OutputFileTest, FailedOpenLeavesItClosedWithTheError) {
-  OutputFile file;
+TEST_F(FileBeingWrittenTest, FailedOpenLeavesItClosedWithTheError) {
+  FileBeingWritten file;
   std::wstring held = scratch_ / L"held.bin";
   ASSERT_TRUE(file.Open(held.c_str()));
   std::wstring missing = scratch_ / L"missing\\file.bin";
@@ -155,7 +155,7 @@ TEST_F(OutputFileTest, FailedOpenLeavesItClosedWithTheError) {
 
 // 259 units and the terminator fill the 260-unit buffer; one more unit does not fit, and nothing
 // is created nor any error set.
-TEST_F(OutputFileTest, PathCapacityBoundary) {
+TEST_F(FileBeingWrittenTest, PathCapacityBoundary) {
   std::wstring directory = scratch_.Path();
   while (259 - directory.size() > 101) {
     directory += std::wstring(100, L'd') + L"\\";
@@ -164,7 +164,7 @@ TEST_F(OutputFileTest, PathCapacityBoundary) {
   std::wstring fits = directory + std::wstring(259 - directory.size(), L'f');
   std::wstring too_long = directory + std::wstring(260 - directory.size(), L'f');
   ASSERT_EQ(fits.size(), 259u);
-  OutputFile file;
+  FileBeingWritten file;
   ASSERT_TRUE(file.Open(fits.c_str())) << GetLastError();
   EXPECT_EQ(std::wstring(file.Path()), fits);
   file.Close();

@@ -7,7 +7,7 @@
 #include "base/bounded_string.h"
 #include "base/owner.h"
 
-class OutputFile {
+class FileBeingWritten {
  public:
 
   // Creates or truncates the file, held with write and delete access and shared for deletion only,

@@ -1,0 +1,20 @@
+// A text that programs of two kinds read: the stub, the sample setup program and the tests in
+// UTF-16 (wchar_t), the packer on Linux in bytes (char). It is spelled once, in ASCII, and kept in
+// both forms, so that neither side holds a copy that could drift from the other's.
+#pragma once
+
+#include <stddef.h>
+
+template <size_t N>
+struct AsciiText {
+  char narrow[N];
+  wchar_t wide[N];
+
+  // text is ASCII: every byte below 0x80, so that each is the same character in both forms.
+  constexpr AsciiText(const char (&text)[N]) : narrow(), wide() {
+    for (size_t i = 0; i < N; ++i) {
+      narrow[i] = text[i];
+      wide[i] = static_cast<wchar_t>(text[i]);
+    }
+  }
+};
