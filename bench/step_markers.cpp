@@ -18,10 +18,13 @@
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
+#include "base/registry_key.h"
+#include "files/held_directory.h"
 #include "files/removal_calls.h"
 #include "files/work_directory_calls.h"
 #include "installer/installer_settings.h"
-#include "launch/launch_and_wait.h"
+#include "installer/settings_calls.h"
+#include "launch/launch_calls.h"
 #include "payload/resource_blob.h"
 #include "payload/enumerate_resources.h"
 
@@ -36,6 +39,7 @@ Mark g_marks[kMaxMarks];
 int g_mark_count = 0;
 wchar_t g_stop_at[64];
 bool g_seen_random = false;
+bool g_seen_registry_read = false;
 
 bool SameName(const wchar_t* wide, const char* narrow) {
   while (*narrow != 0 && *wide == static_cast<wchar_t>(*narrow)) ++wide, ++narrow;
@@ -75,7 +79,7 @@ void WriteMarks() {
 }
 
 // The seams: mark, then do what the real installer does.
-wchar_t** SplitMarked(const wchar_t* command_line, int* count) {
+wchar_t** WINAPI SplitMarked(const wchar_t* command_line, int* count) {
   MarkStep("split");
   wchar_t** argv = CommandLineToArgvW(command_line, count);
   MarkStep("split-done");
@@ -130,8 +134,10 @@ extern "C" {
 // The steps, as the run sequence and the unpacking call them.
 ExitResult __real__Z13InstallerMainP11HINSTANCE__(HMODULE);
 bool __real__Z4LoadR17InstallerSettingsP11HINSTANCE__(InstallerSettings&, HMODULE);
-uint32_t __real__Z16QueryStringValueP6HKEY__PKwPwj(HKEY, const wchar_t*, wchar_t*, uint32_t);
-ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EE(const wchar_t*, PathBuffer&);
+uint32_t __real__ZN11RegistryKey10ReadStringEPKwPwj(RegistryKey*, const wchar_t*, wchar_t*,
+                                                    uint32_t);
+ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirectory(
+    const wchar_t*, PathBuffer&, HeldDirectory&);
 void __real__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings&);
 ExitResult __real__Z13UnpackPayloadP11HINSTANCE__PKwR13BoundedStringILj260EERS3_ILj3EES5_S7_Ri(
     HMODULE, const wchar_t*, PathBuffer&, ResourceTypeBuffer&, PathBuffer&, ResourceTypeBuffer&,
@@ -143,20 +149,21 @@ bool __real__Z13ExpandCabinetPKwS0_(const wchar_t*, const wchar_t*);
 bool __real__Z15RemoveWithRetryPKwRi(const wchar_t*, int32_t&);
 ExitResult __real__Z16InstallWithSetupPKwS0_RK13BoundedStringILj260EES4_b(
     const wchar_t*, const wchar_t*, const PathBuffer&, const PathBuffer&, bool);
-void __real__Z15RemoveExtractedPKwS0_S0_Ri(const wchar_t*, const wchar_t*, const wchar_t*,
-                                           int32_t&);
+void __real__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(const wchar_t*, const wchar_t*,
+                                                           const wchar_t*, HeldDirectory&,
+                                                           int32_t&);
 void __real__Z15StoreRetryCountRK17InstallerSettingsi(const InstallerSettings&, int32_t);
 
 ExitResult __wrap__Z13InstallerMainP11HINSTANCE__(HMODULE module) {
   if (GetEnvironmentVariableW(L"LUMORA_BENCH_STOP_AT", g_stop_at, 64) >= 64) g_stop_at[0] = 0;
-  g_split_command_line_for_test = &SplitMarked;
+  g_settings_calls.split_command_line = &SplitMarked;
   g_work_directory_calls.get_volume_path_name = &VolumePath;
   g_work_directory_calls.get_volume_information = &VolumeInformation;
   g_work_directory_calls.open_process_token = &OpenToken;
   g_work_directory_calls.convert_descriptor = &ConvertDescriptor;
   g_work_directory_calls.random = &Random;
-  g_launch_calls_for_test.create_process = &CreateProcessMarked;
-  g_launch_calls_for_test.wait_for_single_object = &WaitMarked;
+  g_launch_calls.create_process = &CreateProcessMarked;
+  g_launch_calls.wait_for_single_object = &WaitMarked;
   MarkStep("entry");
   const ExitResult result = __real__Z13InstallerMainP11HINSTANCE__(module);
   MarkStep("end");
@@ -170,16 +177,20 @@ bool __wrap__Z4LoadR17InstallerSettingsP11HINSTANCE__(InstallerSettings& setting
   return ok;
 }
 
-uint32_t __wrap__Z16QueryStringValueP6HKEY__PKwPwj(HKEY key, const wchar_t* name, wchar_t* buffer,
-                                                   uint32_t capacity) {
-  MarkStep("registry-query");
-  return __real__Z16QueryStringValueP6HKEY__PKwPwj(key, name, buffer, capacity);
+// The first read of a registry value is the settings' own; later ones (the tag, the patch) are
+// part of their steps.
+uint32_t __wrap__ZN11RegistryKey10ReadStringEPKwPwj(RegistryKey* key, const wchar_t* name,
+                                                    wchar_t* buffer, uint32_t capacity) {
+  if (!g_seen_registry_read) MarkStep("registry-query");
+  g_seen_registry_read = true;
+  return __real__ZN11RegistryKey10ReadStringEPKwPwj(key, name, buffer, capacity);
 }
 
-ExitResult __wrap__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EE(const wchar_t* base,
-                                                                    PathBuffer& path) {
+ExitResult __wrap__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirectory(
+    const wchar_t* base, PathBuffer& path, HeldDirectory& held) {
   MarkStep("work-directory");
-  const ExitResult result = __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EE(base, path);
+  const ExitResult result =
+      __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirectory(base, path, held);
   MarkStep("work-directory-done");
   return result;
 }
@@ -236,10 +247,14 @@ ExitResult __wrap__Z16InstallWithSetupPKwS0_RK13BoundedStringILj260EES4_b(
       previous_version, command_line, archive_path, setup_path, compressed_archive);
 }
 
-void __wrap__Z15RemoveExtractedPKwS0_S0_Ri(const wchar_t* archive_path, const wchar_t* setup_path,
-                                           const wchar_t* work_dir, int32_t& max_attempts) {
+void __wrap__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(const wchar_t* archive_path,
+                                                           const wchar_t* setup_path,
+                                                           const wchar_t* work_dir,
+                                                           HeldDirectory& held,
+                                                           int32_t& max_attempts) {
   MarkStep("remove");
-  __real__Z15RemoveExtractedPKwS0_S0_Ri(archive_path, setup_path, work_dir, max_attempts);
+  __real__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(archive_path, setup_path, work_dir, held,
+                                                        max_attempts);
   MarkStep("remove-done");
 }
 

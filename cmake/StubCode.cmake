@@ -41,7 +41,7 @@ function(lumora_stub_image target)
     OUTPUT_NAME ${ARG_OUTPUT_NAME}
     RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
   target_link_options(${target} PRIVATE
-    -specs=${CMAKE_SOURCE_DIR}/cmake/lld-linker.specs
+    -specs=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lld-linker.specs
     -nostdlib -nostartfiles -Wl,-e,StubEntry -Wl,--subsystem,windows
     -Wl,--gc-sections -s
     # Reproducible: the same sources give the same bytes (lld writes no build id unless asked).
@@ -50,7 +50,7 @@ function(lumora_stub_image target)
     # The stack GNU ld gave the stub; lld's default is half of it.
     -Wl,--stack,0x200000)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
-    ${CMAKE_SOURCE_DIR}/cmake/lld-linker.specs)
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lld-linker.specs)
   # Import libraries after the stub's own objects, so that they resolve against them.
   target_link_libraries(${target} PRIVATE lumora_process_entry lumora_installer
     lumora_freestanding_runtime kernel32 advapi32 shell32 gcc)

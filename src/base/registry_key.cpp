@@ -45,5 +45,6 @@ uint32_t RegistryKey::WriteString(const wchar_t* name, const wchar_t* text) {
 uint32_t RegistryKey::WriteDword(const wchar_t* name, uint32_t value) {
   // x86-64 is little-endian: the value's own bytes are the REG_DWORD layout.
   return static_cast<uint32_t>(RegSetValueExW(handle_.Get(), name, 0, REG_DWORD,
-                                              reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+                                              reinterpret_cast<const BYTE*>(&value),
+                                              sizeof(value)));
 }

@@ -16,7 +16,8 @@ class RegistryKey {
 
   // Reads a REG_SZ value into buffer (capacity in units, terminator included) and terminates it;
   // values stored without a terminator are terminated here. ERROR_NOT_SUPPORTED for other types,
-  // ERROR_MORE_DATA when the text and its terminator do not fit, ERROR_INVALID_PARAMETER for no buffer.
+  // ERROR_MORE_DATA when the text and its terminator do not fit, ERROR_INVALID_PARAMETER for no
+  // buffer.
   uint32_t ReadString(const wchar_t* name, wchar_t* buffer, uint32_t capacity);
   // Reads a REG_DWORD; ERROR_NOT_SUPPORTED for other types, ERROR_NO_DATA for a short value.
   uint32_t ReadDword(const wchar_t* name, uint32_t& value);

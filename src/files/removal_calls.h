@@ -1,7 +1,8 @@
-// The platform calls of the removal loop, replaceable by tests. The loop decides only on the error
+// The platform calls of the removal loop that tests replace. The loop decides only on the error
 // each call leaves, and some sequences (a deletion the platform accepts while the path stays
-// openable, a read-only bit that comes back) cannot be produced on demand; the waits between
-// attempts are also too slow to take for real in every case. A null member means the real function.
+// openable, a read-only bit that comes back) cannot be produced on demand, so tests replay them
+// through the opens and the information calls; the waits between attempts would make every test
+// of a held file take seconds, so tests count them instead. A null member means the real function.
 #pragma once
 
 #include <windows.h>

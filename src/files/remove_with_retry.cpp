@@ -5,6 +5,7 @@
 #include "base/bounded_string.h"
 #include "base/freestanding_runtime.h"
 #include "base/owner.h"
+#include "base/platform_call.h"
 #include "files/removal_calls.h"
 
 RemovalCalls g_removal_calls = {};
@@ -18,26 +19,21 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kOpenFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
 HANDLE OpenForRemoval(const wchar_t* path, DWORD access) {
-  auto create = g_removal_calls.create_file ? g_removal_calls.create_file : &CreateFileW;
-  return create(path, access, kShareAll, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
+  return PlatformCall(g_removal_calls.create_file, &CreateFileW)(
+      path, access, kShareAll, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
 }
 
 BOOL SetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, void* data, DWORD size) {
-  auto set = g_removal_calls.set_information ? g_removal_calls.set_information
-                                             : &SetFileInformationByHandle;
-  return set(handle, kind, data, size);
+  return PlatformCall(g_removal_calls.set_information, &SetFileInformationByHandle)(
+      handle, kind, data, size);
 }
 
 BOOL GetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS kind, void* data, DWORD size) {
-  auto get = g_removal_calls.get_information ? g_removal_calls.get_information
-                                             : &GetFileInformationByHandleEx;
-  return get(handle, kind, data, size);
+  return PlatformCall(g_removal_calls.get_information, &GetFileInformationByHandleEx)(
+      handle, kind, data, size);
 }
 
-void Wait() {
-  auto sleep = g_removal_calls.sleep ? g_removal_calls.sleep : &Sleep;
-  sleep(kRemovalRetryDelayMs);
-}
+void Wait() { PlatformCall(g_removal_calls.sleep, &Sleep)(kRemovalRetryDelayMs); }
 
 // A failure without a reason must not read as an accepted mark.
 DWORD FailureError() {

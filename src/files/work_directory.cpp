@@ -3,6 +3,7 @@
 #include <ntsecapi.h>
 #include <sddl.h>
 
+#include "base/platform_call.h"
 #include "files/work_directory_calls.h"
 
 WorkDirectoryCalls g_work_directory_calls = {};
@@ -30,16 +31,15 @@ using DescriptorText = BoundedString<300>;
 // gets the descriptor all the same: a failed query says nothing about the volume, and a directory
 // created with inherited security would take whatever the installer's folder grants to others.
 bool SaysItKeepsNoAccessLists(const wchar_t* path) {
-  auto volume_path = g_work_directory_calls.get_volume_path_name
-                         ? g_work_directory_calls.get_volume_path_name
-                         : &GetVolumePathNameW;
-  auto volume_information = g_work_directory_calls.get_volume_information
-                                ? g_work_directory_calls.get_volume_information
-                                : &GetVolumeInformationW;
+  const WorkDirectoryCalls& calls = g_work_directory_calls;
   PathBuffer root;
-  if (!volume_path(path, root.text, root.capacity)) return false;
+  if (!PlatformCall(calls.get_volume_path_name, &GetVolumePathNameW)(path, root.text,
+                                                                    root.capacity)) {
+    return false;
+  }
   DWORD flags = 0;
-  if (!volume_information(root.text, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+  if (!PlatformCall(calls.get_volume_information, &GetVolumeInformationW)(
+          root.text, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
     return false;
   }
   return (flags & FILE_PERSISTENT_ACLS) == 0;
@@ -49,14 +49,13 @@ bool SaysItKeepsNoAccessLists(const wchar_t* path) {
 
 bool GetOwnerSidString(LocalMemory<wchar_t>& sid) {
   sid.Reset();
-  auto open_token = g_work_directory_calls.open_process_token
-                        ? g_work_directory_calls.open_process_token
-                        : &OpenProcessToken;
-  auto token_information = g_work_directory_calls.get_token_information
-                               ? g_work_directory_calls.get_token_information
-                               : &GetTokenInformation;
+  const auto token_information =
+      PlatformCall(g_work_directory_calls.get_token_information, &GetTokenInformation);
   HANDLE opened = nullptr;
-  if (!open_token(GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+  if (!PlatformCall(g_work_directory_calls.open_process_token, &OpenProcessToken)(
+          GetCurrentProcess(), TOKEN_QUERY, &opened)) {
+    return false;
+  }
   KernelHandle token(opened);
   DWORD size = 0;
   if (token_information(token.Get(), TokenOwner, nullptr, 0, &size) ||
@@ -87,9 +86,8 @@ bool BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor) 
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return false;
   }
-  auto convert = g_work_directory_calls.convert_descriptor
-                     ? g_work_directory_calls.convert_descriptor
-                     : &ConvertStringSecurityDescriptorToSecurityDescriptorW;
+  const auto convert = PlatformCall(g_work_directory_calls.convert_descriptor,
+                                    &ConvertStringSecurityDescriptorToSecurityDescriptorW);
   PSECURITY_DESCRIPTOR converted = nullptr;
   if (!convert(text.text, SDDL_REVISION_1, &converted, nullptr)) return false;
   descriptor.Reset(converted);
@@ -113,9 +111,8 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
   attributes.lpSecurityDescriptor = descriptor.Get();
   attributes.bInheritHandle = FALSE;
 
-  auto random = g_work_directory_calls.random ? g_work_directory_calls.random : &SystemFunction036;
-  auto create = g_work_directory_calls.create_directory ? g_work_directory_calls.create_directory
-                                                        : &CreateDirectoryW;
+  const auto random = PlatformCall(g_work_directory_calls.random, &SystemFunction036);
+  const auto create = PlatformCall(g_work_directory_calls.create_directory, &CreateDirectoryW);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     // Zeroed first: should the random source fail, the name is still defined, and only the
     // creation's refusal of an existing name keeps runs apart.

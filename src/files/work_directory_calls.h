@@ -1,6 +1,9 @@
 // The platform calls behind the work directory that tests replace: the random source (to choose
-// the names), the creation (to see the descriptor it is handed), the volume and token queries (to
-// produce volumes without access lists and unreadable tokens). A null member means the real function.
+// the names, so that every one of them can be taken), the creation (to put something else at the
+// new path before it is held, a race no test can win on demand, and to see the descriptor it is
+// handed, which Wine does not keep on the directory), the volume queries (volumes without access
+// lists, queries that fail) and the token and descriptor calls (tokens that cannot be read, an
+// owner other than the user, a descriptor text refused). A null member means the real function.
 #pragma once
 
 #include <windows.h>

@@ -4,10 +4,12 @@
 
 #include "base/bounded_string.h"
 #include "base/freestanding_runtime.h"
+#include "base/platform_call.h"
 #include "base/registry_key.h"
+#include "installer/settings_calls.h"
 #include "payload/payload_layout.h"
 
-SplitCommandLineFunction g_split_command_line_for_test = nullptr;
+SettingsCalls g_settings_calls = {};
 
 namespace {
 
@@ -54,9 +56,8 @@ bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_n
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
   settings.command_line = command_line;
   int count = 0;
-  settings.argv.Reset(g_split_command_line_for_test != nullptr
-                          ? g_split_command_line_for_test(command_line, &count)
-                          : CommandLineToArgvW(command_line, &count));
+  settings.argv.Reset(
+      PlatformCall(g_settings_calls.split_command_line, &CommandLineToArgvW)(command_line, &count));
   settings.argc = count;
   if (!settings.argv.IsValid()) return false;
 

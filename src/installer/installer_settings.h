@@ -38,7 +38,3 @@ void Reset(InstallerSettings& settings);
 // Reads one REG_SZ value in the process's own registry view; true when buffer holds it, terminated.
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                         wchar_t* buffer, uint32_t capacity);
-
-// Test seam: when set, used instead of CommandLineToArgvW (whose failure cannot be provoked).
-using SplitCommandLineFunction = wchar_t** (*)(const wchar_t* command_line, int* count);
-extern SplitCommandLineFunction g_split_command_line_for_test;

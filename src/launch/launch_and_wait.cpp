@@ -3,13 +3,15 @@
 #include "base/bounded_string.h"
 #include "base/freestanding_runtime.h"
 #include "base/owner.h"
+#include "base/platform_call.h"
+#include "launch/launch_calls.h"
 
-LaunchCalls g_launch_calls_for_test = {nullptr, nullptr, nullptr};
+LaunchCalls g_launch_calls = {};
 
 ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
                          uint32_t code_file_not_found, uint32_t code_path_not_found,
                          uint32_t code_other) {
-  const LaunchCalls& calls = g_launch_calls_for_test;
+  const LaunchCalls& calls = g_launch_calls;
   STARTUPINFOW startup;
   FillBytes(&startup, 0, sizeof(startup));
   startup.cb = sizeof(startup);
@@ -18,7 +20,7 @@ ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
 
   // No environment block and no directory: the setup program sees what the installer sees.
   // CREATE_NO_WINDOW alone: a console setup program gets a console, but never a window.
-  const BOOL started = (calls.create_process ? calls.create_process : CreateProcessW)(
+  const BOOL started = PlatformCall(calls.create_process, &CreateProcessW)(
       program.text, command.text, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
       &startup, &created);
   if (!started) {
@@ -34,13 +36,12 @@ ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
   KernelHandle(created.hThread).Reset();
   KernelHandle process(created.hProcess);
 
-  const DWORD waited = (calls.wait_for_single_object ? calls.wait_for_single_object
-                                                     : WaitForSingleObject)(process.Get(),
-                                                                            INFINITE);
+  const DWORD waited =
+      PlatformCall(calls.wait_for_single_object, &WaitForSingleObject)(process.Get(), INFINITE);
   if (waited != WAIT_OBJECT_0) return {EXIT_WAIT_FAILED, GetLastError()};
   DWORD exit_code = 0;
-  if (!(calls.get_exit_code_process ? calls.get_exit_code_process
-                                    : GetExitCodeProcess)(process.Get(), &exit_code)) {
+  if (!PlatformCall(calls.get_exit_code_process, &GetExitCodeProcess)(process.Get(),
+                                                                      &exit_code)) {
     return {EXIT_WAIT_FAILED, GetLastError()};
   }
   return {exit_code, 0};

@@ -24,14 +24,3 @@
 ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
                          uint32_t code_file_not_found, uint32_t code_path_not_found,
                          uint32_t code_other);
-
-// Test seam for what Wine cannot be made to do (a failing wait) or to show (the exact arguments of
-// the creation). Each pointer is null by default, meaning the real kernel32 function.
-struct LaunchCalls {
-  BOOL(WINAPI* create_process)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                               BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
-                               LPPROCESS_INFORMATION);
-  DWORD(WINAPI* wait_for_single_object)(HANDLE, DWORD);
-  BOOL(WINAPI* get_exit_code_process)(HANDLE, LPDWORD);
-};
-extern LaunchCalls g_launch_calls_for_test;

@@ -1,9 +1,11 @@
 #include "payload/cabinet_library.h"
 
 #include "base/bounded_string.h"
+#include "base/platform_call.h"
+#include "payload/cabinet_library_calls.h"
 
 CabinetLibrary cabinet_library = {nullptr, nullptr, nullptr, nullptr};
-LoadLibraryFunction cabinet_load_library = nullptr;
+CabinetLibraryCalls g_cabinet_library_calls = {};
 
 namespace {
 
@@ -16,10 +18,6 @@ constexpr const wchar_t* kLibraryName = L"\\cabinet.dll";
 // SetDefaultDllDirectories (and it may not be combined with the LOAD_LIBRARY_SEARCH_ flags).
 constexpr DWORD kLoadFlags = LOAD_LIBRARY_SEARCH_SYSTEM32;
 
-HMODULE Load(const wchar_t* path) {
-  if (cabinet_load_library != nullptr) return cabinet_load_library(path, nullptr, kLoadFlags);
-  return LoadLibraryExW(path, nullptr, kLoadFlags);
-}
 
 // GetProcAddress returns a generic function pointer; the detour through void* says that the
 // conversion to the entry point's real type is intended.
@@ -38,7 +36,9 @@ bool LoadCabinetLibrary() {
     // 0 is a failure; a count not below the capacity is the size that would have been needed.
     if (units == 0 || units >= path.capacity) return false;
     if (!AppendBounded(path.text, path.capacity, kLibraryName)) return false;
-    cabinet_library.module = Load(path.text);
+    cabinet_library.module =
+        PlatformCall(g_cabinet_library_calls.load_library, &LoadLibraryExW)(path.text, nullptr,
+                                                                            kLoadFlags);
     if (cabinet_library.module == nullptr) return false;
   }
   cabinet_library.fdi_create = EntryPoint<FdiCreateFunction>("FDICreate");

@@ -30,7 +30,3 @@ extern CabinetLibrary cabinet_library;
 // looks up the three entry points again. False when it does not load (a later call tries again)
 // or an entry point is missing.
 bool LoadCabinetLibrary();
-
-// Test seam: replaces LoadLibraryExW when set. Null, the default, loads for real.
-using LoadLibraryFunction = HMODULE(WINAPI*)(LPCWSTR path, HANDLE file, DWORD flags);
-extern LoadLibraryFunction cabinet_load_library;

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "installer/installer_settings.h"
+#include "installer/settings_calls.h"
 
 namespace {
 
@@ -17,16 +17,20 @@ std::wstring FixturePath(const wchar_t* name) {
 }
 
 const wchar_t* g_command_line = L"installer.exe";
-wchar_t** CannedSplit(const wchar_t*, int* count) { return CommandLineToArgvW(g_command_line, count); }
-wchar_t** FailingSplit(const wchar_t*, int* count) {
+wchar_t** WINAPI CannedSplit(const wchar_t*, int* count) {
+  return CommandLineToArgvW(g_command_line, count);
+}
+wchar_t** WINAPI FailingSplit(const wchar_t*, int* count) {
   *count = 0;
   SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return nullptr;
 }
 
 struct SplitSeam {
-  explicit SplitSeam(SplitCommandLineFunction split) { g_split_command_line_for_test = split; }
-  ~SplitSeam() { g_split_command_line_for_test = nullptr; }
+  explicit SplitSeam(LPWSTR*(WINAPI* split)(LPCWSTR, int*)) {
+    g_settings_calls.split_command_line = split;
+  }
+  ~SplitSeam() { g_settings_calls.split_command_line = nullptr; }
 };
 
 // Work directories appear beside the module whose file name the run reads: the test program.

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "installer/settings_calls.h"
 #include "payload/payload_layout.h"
 
 namespace {
@@ -157,7 +158,7 @@ TEST(ParseSwitches, MachineVariable) {
 }
 
 // The real CommandLineToArgvW rarely fails; the seam makes it fail the way it would.
-wchar_t** FailingSplit(const wchar_t*, int* count) {
+wchar_t** WINAPI FailingSplit(const wchar_t*, int* count) {
   *count = 0;
   SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   return nullptr;
@@ -167,11 +168,11 @@ TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   MachineVariable variable(L"1");
   ResourceImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
-  g_split_command_line_for_test = FailingSplit;
+  g_settings_calls.split_command_line = FailingSplit;
   InstallerSettings settings;
   const bool loaded = Load(settings, image.module);
   const DWORD error = GetLastError();
-  g_split_command_line_for_test = nullptr;
+  g_settings_calls.split_command_line = nullptr;
   EXPECT_FALSE(loaded);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
   EXPECT_EQ(settings.argv.Get(), nullptr);
@@ -181,14 +182,14 @@ TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
 }
 
 const wchar_t* g_canned_command_line = nullptr;
-wchar_t** CannedSplit(const wchar_t*, int* count) {
+wchar_t** WINAPI CannedSplit(const wchar_t*, int* count) {
   return CommandLineToArgvW(g_canned_command_line, count);
 }
 
 TEST(Load, SecondLoadStartsClean) {
   ResourceImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
-  g_split_command_line_for_test = CannedSplit;
+  g_settings_calls.split_command_line = CannedSplit;
   InstallerSettings settings;
   g_canned_command_line = L"x --cleanup --lumora-dev --system-level";
   ASSERT_TRUE(Load(settings, image.module));
@@ -196,7 +197,7 @@ TEST(Load, SecondLoadStartsClean) {
   EXPECT_EQ(settings.app_id, kDevAppId);
   g_canned_command_line = L"x";
   ASSERT_TRUE(Load(settings, image.module));
-  g_split_command_line_for_test = nullptr;
+  g_settings_calls.split_command_line = nullptr;
   EXPECT_FALSE(settings.unsupported_switch);
   EXPECT_FALSE(settings.system_level);
   EXPECT_EQ(settings.app_id, kDefaultAppId);

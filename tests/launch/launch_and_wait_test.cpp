@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "launch/launch_calls.h"
 #include "launch/sample_setup_record.h"
 
 namespace {
@@ -133,9 +134,9 @@ TEST(LaunchAndWait, CreatesTheChildWithExactlyTheseArguments) {
   CommandBuffer command;
   ASSERT_TRUE(CopyBounded(command.text, command.capacity, (L"\"" + sample + L"\"").c_str()));
   g_seen = CreationArguments();
-  g_launch_calls_for_test.create_process = RecordingCreateProcess;
+  g_launch_calls.create_process = RecordingCreateProcess;
   const ExitResult result = LaunchAndWait(program, command, kFileNotFound, kPathNotFound, kOther);
-  g_launch_calls_for_test.create_process = nullptr;
+  g_launch_calls.create_process = nullptr;
 
   EXPECT_EQ(result.code, 0u);
   EXPECT_EQ(g_seen.application, program.text);
@@ -163,9 +164,9 @@ TEST(LaunchAndWait, ConsoleProbeTellsAMissingCreateNoWindow) {
   const std::wstring sample = launch_test::SampleSetupPath();
   g_override_flags = true;
   g_flags_override = 0;
-  g_launch_calls_for_test.create_process = RecordingCreateProcess;
+  g_launch_calls.create_process = RecordingCreateProcess;
   const ExitResult result = Launch(sample, L"\"" + sample + L"\"");
-  g_launch_calls_for_test.create_process = nullptr;
+  g_launch_calls.create_process = nullptr;
   g_override_flags = false;
   EXPECT_EQ(result.code, 0u);
   const std::vector<SetupRun> runs = record.Runs();
@@ -202,9 +203,9 @@ TEST(LaunchAndWait, ACreationErrorOnAnExistingFileCarriesItsAttributes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     g_creation_error = c.error;
-    g_launch_calls_for_test.create_process = FailingCreateProcess;
+    g_launch_calls.create_process = FailingCreateProcess;
     const ExitResult result = Launch(program, L"\"" + program + L"\"");
-    g_launch_calls_for_test.create_process = nullptr;
+    g_launch_calls.create_process = nullptr;
     EXPECT_EQ(result.code, c.expected.code);
     EXPECT_EQ(result.extra, c.expected.extra);
   }
@@ -253,11 +254,11 @@ TEST(LaunchAndWait, AFailedWaitGives107WithTheErrorAndClosesTheProcess) {
     SCOPED_TRACE(c.what);
     g_fake_error = c.error;
     g_waited_on = nullptr;
-    g_launch_calls_for_test.wait_for_single_object = c.wait;
-    g_launch_calls_for_test.get_exit_code_process = c.exit_code;
+    g_launch_calls.wait_for_single_object = c.wait;
+    g_launch_calls.get_exit_code_process = c.exit_code;
     const ExitResult result = Launch(sample, L"\"" + sample + L"\" --test-exit-code=5");
-    g_launch_calls_for_test.wait_for_single_object = nullptr;
-    g_launch_calls_for_test.get_exit_code_process = nullptr;
+    g_launch_calls.wait_for_single_object = nullptr;
+    g_launch_calls.get_exit_code_process = nullptr;
     EXPECT_EQ(result.code, EXIT_WAIT_FAILED);
     EXPECT_EQ(result.extra, c.error);
     ASSERT_NE(g_waited_on, nullptr);

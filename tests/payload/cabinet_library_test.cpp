@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/cabinet_library_calls.h"
 #include "payload/expand_cabinet.h"
 
 namespace {
@@ -30,7 +31,7 @@ std::wstring Lower(std::wstring text) {
 
 // One process, one sequence: a load that succeeds is kept until the process ends.
 TEST(CabinetLibrary, LoadsFromTheSystemDirectoryAloneAndKeepsIt) {
-  cabinet_load_library = RecordingLoad;
+  g_cabinet_library_calls.load_library = RecordingLoad;
   wchar_t system[MAX_PATH] = {};
   ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
   const std::vector<std::wstring> expected = {std::wstring(system) + L"\\cabinet.dll"};
