@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "base/client_state_scratch.h"
+#include "support/client_state_scratch.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "files/scratch_directory.h"
+#include "support/scratch_directory.h"
 
 namespace {
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "files/removal_calls.h"
-#include "files/scratch_directory.h"
+#include "support/case_name.h"
+#include "support/child_process.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -52,24 +55,16 @@ std::wstring HolderProgram() {
 // Another process holding a file open until Release.
 class Holder {
  public:
-  Holder(const std::wstring& path, bool share_delete) {
-    std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count_);
-    std::wstring ready_name = L"lumora-holder-ready-" + tag;
-    std::wstring release_name = L"lumora-holder-release-" + tag;
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-    release_ = CreateEventW(nullptr, TRUE, FALSE, release_name.c_str());
-    std::wstring command = L"\"" + HolderProgram() + L"\" \"" + path + L"\" " + ready_name + L" " +
-                           release_name + (share_delete ? L" share-delete" : L"");
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-      CloseHandle(process.hThread);
-      process_ = process.hProcess;
-      HANDLE waits[2] = {ready_, process_};
-      held_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-    }
+  Holder(const std::wstring& path, bool share_delete)
+      : tag_(std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count_)),
+        ready_(CreateEventW(nullptr, TRUE, FALSE, (L"lumora-holder-ready-" + tag_).c_str())),
+        release_(CreateEventW(nullptr, TRUE, FALSE, (L"lumora-holder-release-" + tag_).c_str())),
+        child_(HolderProgram(), L"\"" + path + L"\" lumora-holder-ready-" + tag_ +
+                                    L" lumora-holder-release-" + tag_ +
+                                    (share_delete ? L" share-delete" : L"")) {
+    if (!child_.Started()) return;
+    HANDLE waits[2] = {ready_, child_.Handle()};
+    held_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
   }
   ~Holder() {
     Release();
@@ -78,55 +73,93 @@ class Holder {
   }
   bool Held() const { return held_; }
   // Returns the holder's exit code once it has closed the file and ended.
-  DWORD Release() {
-    if (process_ == nullptr) return exit_code_;
+  uint32_t Release() {
     SetEvent(release_);
-    WaitForSingleObject(process_, 30000);
-    GetExitCodeProcess(process_, &exit_code_);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return exit_code_;
+    return child_.Wait();
   }
 
  private:
   static int count_;
-  HANDLE ready_ = nullptr;
-  HANDLE release_ = nullptr;
-  HANDLE process_ = nullptr;
+  std::wstring tag_;
+  HANDLE ready_;
+  HANDLE release_;
+  ChildProcess child_;
   bool held_ = false;
-  DWORD exit_code_ = 1;
 };
 int Holder::count_ = 0;
 
-TEST_F(RealRemoval, MissingPathIsGoneAtOnce) {
+// What a case puts under the scratch directory before the removal; it returns the path to remove.
+using Make = std::wstring (*)(const ScratchDirectory&);
+
+std::wstring Missing(const ScratchDirectory& scratch) { return scratch / L"absent.bin"; }
+std::wstring MissingDirectory(const ScratchDirectory& scratch) {
+  return scratch / L"absent\\deeper.bin";
+}
+std::wstring PlainFile(const ScratchDirectory& scratch) {
+  ScratchDirectory::WriteFile(scratch / L"plain.bin");
+  return scratch / L"plain.bin";
+}
+std::wstring ReadOnlyFile(const ScratchDirectory& scratch) {
+  const std::wstring path = scratch / L"read-only.bin";
+  ScratchDirectory::WriteFile(path);
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  return path;
+}
+std::wstring EmptyDirectory(const ScratchDirectory& scratch) {
+  CreateDirectoryW((scratch / L"empty").c_str(), nullptr);
+  return scratch / L"empty\\";
+}
+std::wstring DirectoryWithAFile(const ScratchDirectory& scratch) {
+  CreateDirectoryW((scratch / L"full").c_str(), nullptr);
+  ScratchDirectory::WriteFile(scratch / L"full\\inside.bin");
+  return scratch / L"full\\";
+}
+
+struct RealCase {
+  const char* name;
+  Make make;
+  bool there;  // the path exists before the removal
+  bool held;   // another process holds the path, without delete sharing, throughout
+  bool removed;
+  int32_t attempts;
+  int sleeps;
+  const wchar_t* stays;  // what must still be there afterwards, below the scratch directory
+};
+
+const RealCase kRealCases[] = {
+    {"missing path", Missing, false, false, true, 1, 0, nullptr},
+    {"path of a missing directory", MissingDirectory, false, false, true, 1, 0, nullptr},
+    {"plain file", PlainFile, true, false, true, 1, 0, nullptr},
+    // The mark is denied, the bit cleared, the mark repeated: no wait.
+    {"read-only file", ReadOnlyFile, true, false, true, 1, 0, nullptr},
+    {"empty directory named with a trailing backslash", EmptyDirectory, true, false, true, 1, 0,
+     nullptr},
+    {"directory that still holds a file", DirectoryWithAFile, true, false, false, 100, 99,
+     L"full\\inside.bin"},
+    {"file held through every attempt", PlainFile, true, true, false, 100, 99, L"plain.bin"},
+};
+
+class RealRemovalCases : public RealRemoval, public ::testing::WithParamInterface<RealCase> {};
+
+TEST_P(RealRemovalCases, RemovesOrGivesUpAsCounted) {
+  const RealCase& c = GetParam();
+  const std::wstring path = c.make(scratch_);
+  ASSERT_EQ(ScratchDirectory::Exists(path), c.there);
+  std::unique_ptr<Holder> holder;
+  if (c.held) {
+    holder = std::make_unique<Holder>(path, false);
+    ASSERT_TRUE(holder->Held());
+  }
   int32_t attempts = 77;
-  EXPECT_TRUE(RemoveWithRetry((scratch_ / L"absent.bin").c_str(), attempts));
-  EXPECT_EQ(attempts, 1);
-  EXPECT_TRUE(RemoveWithRetry((scratch_ / L"absent\\deeper.bin").c_str(), attempts));
-  EXPECT_EQ(attempts, 1);
-  EXPECT_EQ(sleeps_.sleeps, 0);
+  EXPECT_EQ(RemoveWithRetry(path.c_str(), attempts), c.removed);
+  EXPECT_EQ(attempts, c.attempts);
+  EXPECT_EQ(sleeps_.sleeps, c.sleeps);
+  if (holder != nullptr) EXPECT_EQ(holder->Release(), 0u);
+  EXPECT_EQ(ScratchDirectory::Exists(path), !c.removed);
+  if (c.stays != nullptr) EXPECT_TRUE(ScratchDirectory::Exists(scratch_ / c.stays));
 }
 
-TEST_F(RealRemoval, PlainFile) {
-  std::wstring path = scratch_ / L"plain.bin";
-  ASSERT_TRUE(ScratchDirectory::WriteFile(path));
-  int32_t attempts = 0;
-  EXPECT_TRUE(RemoveWithRetry(path.c_str(), attempts));
-  EXPECT_EQ(attempts, 1);
-  EXPECT_EQ(sleeps_.sleeps, 0);
-  EXPECT_FALSE(ScratchDirectory::Exists(path));
-}
-
-TEST_F(RealRemoval, ReadOnlyFileLosesTheBitWithoutWaiting) {
-  std::wstring path = scratch_ / L"read-only.bin";
-  ASSERT_TRUE(ScratchDirectory::WriteFile(path));
-  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
-  int32_t attempts = 0;
-  EXPECT_TRUE(RemoveWithRetry(path.c_str(), attempts));
-  EXPECT_EQ(attempts, 1);
-  EXPECT_EQ(sleeps_.sleeps, 0);
-  EXPECT_FALSE(ScratchDirectory::Exists(path));
-}
+INSTANTIATE_TEST_SUITE_P(Paths, RealRemovalCases, ::testing::ValuesIn(kRealCases), NameOfRow());
 
 // The holder lets go during the k-th wait; the removal then succeeds on attempt k + 1. Without
 // delete sharing the deletion handle cannot be opened; with it the mark is accepted but stays
@@ -152,40 +185,6 @@ TEST_F(RealRemoval, FileHeldByAnotherProcess) {
       EXPECT_FALSE(ScratchDirectory::Exists(path));
     }
   }
-}
-
-TEST_F(RealRemoval, FileHeldThroughEveryAttempt) {
-  std::wstring path = scratch_ / L"held-long.bin";
-  ASSERT_TRUE(ScratchDirectory::WriteFile(path));
-  Holder holder(path, false);
-  ASSERT_TRUE(holder.Held());
-  int32_t attempts = 0;
-  EXPECT_FALSE(RemoveWithRetry(path.c_str(), attempts));
-  EXPECT_EQ(attempts, 100);
-  EXPECT_EQ(sleeps_.sleeps, 99);
-  EXPECT_EQ(holder.Release(), 0u);
-  EXPECT_TRUE(ScratchDirectory::Exists(path));
-}
-
-TEST_F(RealRemoval, EmptyDirectoryNamedWithTrailingBackslash) {
-  std::wstring path = scratch_ / L"empty\\";
-  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
-  int32_t attempts = 0;
-  EXPECT_TRUE(RemoveWithRetry(path.c_str(), attempts));
-  EXPECT_EQ(attempts, 1);
-  EXPECT_EQ(sleeps_.sleeps, 0);
-  EXPECT_FALSE(ScratchDirectory::Exists(path));
-}
-
-TEST_F(RealRemoval, DirectoryThatStillHoldsAFileStays) {
-  std::wstring directory = scratch_ / L"full\\";
-  ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
-  ASSERT_TRUE(ScratchDirectory::WriteFile(directory + L"inside.bin"));
-  int32_t attempts = 0;
-  EXPECT_FALSE(RemoveWithRetry(directory.c_str(), attempts));
-  EXPECT_EQ(attempts, 100);
-  EXPECT_EQ(sleeps_.sleeps, 99);
-  EXPECT_TRUE(ScratchDirectory::Exists(directory + L"inside.bin"));
 }
 
 // The link goes, the object it points at stays as it was.
@@ -446,89 +445,100 @@ Step Mark(DWORD error) { return {Call::kMark, error}; }
 Step Read(DWORD attributes, DWORD error = 0) { return {Call::kReadBasic, error, attributes}; }
 Step Write(DWORD error) { return {Call::kWriteBasic, error}; }
 
-TEST_F(ReplayedRemoval, ErrorSequences) {
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
-    bool removed;
-    int32_t attempts;
-    std::vector<DWORD> written;
-  } cases[] = {
-      {"gone from the start", {kGone}, true, 1},
-      {"path of a missing directory", {OpenD(ERROR_PATH_NOT_FOUND)}, true, 1},
-      {"plain file", {kOpenD, kMark, kGone}, true, 1},
-      {"sharing violations, then gone",
-       {OpenD(kSharing), kWait, OpenD(kSharing), kWait, kGone}, true, 3},
-      {"directory not empty, then emptied", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY), kWait, kGone},
-       true, 2},
-      {"denial without a read-only bit is waited out",
-       {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE), kWait, kGone}, true, 2},
-      {"denial, attributes cannot be opened", {OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true,
-       2},
-      {"denial, attributes cannot be read",
-       {OpenD(kDenied), kOpenA, Read(0, ERROR_INVALID_PARAMETER), kWait, kGone}, true, 2},
-      {"read-only file beside other attributes",
-       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly | FILE_ATTRIBUTE_ARCHIVE), kWrite, kOpenD,
-        kMark, kGone},
-       true, 1, {FILE_ATTRIBUTE_ARCHIVE}},
-      // Zero would mean "leave the attributes unchanged" and keep the bit.
-      {"read-only is the only attribute",
-       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, kMark, kGone}, true, 1,
-       {FILE_ATTRIBUTE_NORMAL}},
-      {"read-only bit cannot be cleared",
-       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), Write(kDenied), kWait, kGone}, true, 2,
-       {FILE_ATTRIBUTE_NORMAL}},
-      {"read-only cleared, mark still denied: one free retry, then a wait",
-       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied), kWait,
-        kGone},
-       true, 2, {FILE_ATTRIBUTE_NORMAL}},
-      {"deletion pending behind another handle",
-       {kOpenD, kMark, OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true, 2},
-      {"mark accepted, yet the path opens again",
-       {kOpenD, kMark, kOpenD, kMark, kWait, kGone}, true, 2},
-      {"unknown error from the open", {OpenD(ERROR_INVALID_NAME)}, false, 1},
-      {"unknown error from the mark", {kOpenD, Mark(ERROR_NOT_SUPPORTED)}, false, 1},
-      {"unknown error after waits", {OpenD(kSharing), kWait, OpenD(kSharing), kWait,
-                                     OpenD(ERROR_INVALID_PARAMETER)}, false, 3},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Start(c.steps);
-    int32_t attempts = -5;
-    EXPECT_EQ(RemoveWithRetry(replay_.path.c_str(), attempts), c.removed);
-    EXPECT_EQ(attempts, c.attempts);
-    EXPECT_EQ(replay_.written, c.written);
-    ExpectScriptPlayed();
-  }
+struct SequenceCase {
+  const char* name;
+  std::vector<Step> steps;
+  bool removed;
+  int32_t attempts;
+  std::vector<DWORD> written;  // the attributes written back, in order
+};
+
+const SequenceCase kSequences[] = {
+    {"gone from the start", {kGone}, true, 1},
+    {"path of a missing directory", {OpenD(ERROR_PATH_NOT_FOUND)}, true, 1},
+    {"plain file", {kOpenD, kMark, kGone}, true, 1},
+    {"sharing violations, then gone",
+     {OpenD(kSharing), kWait, OpenD(kSharing), kWait, kGone}, true, 3},
+    {"directory not empty, then emptied", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY), kWait, kGone},
+     true, 2},
+    {"denial without a read-only bit is waited out",
+     {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE), kWait, kGone}, true, 2},
+    {"denial, attributes cannot be opened", {OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true,
+     2},
+    {"denial, attributes cannot be read",
+     {OpenD(kDenied), kOpenA, Read(0, ERROR_INVALID_PARAMETER), kWait, kGone}, true, 2},
+    {"read-only file beside other attributes",
+     {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly | FILE_ATTRIBUTE_ARCHIVE), kWrite, kOpenD,
+      kMark, kGone},
+     true, 1, {FILE_ATTRIBUTE_ARCHIVE}},
+    // Zero would mean "leave the attributes unchanged" and keep the bit.
+    {"read-only is the only attribute",
+     {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, kMark, kGone}, true, 1,
+     {FILE_ATTRIBUTE_NORMAL}},
+    {"read-only bit cannot be cleared",
+     {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), Write(kDenied), kWait, kGone}, true, 2,
+     {FILE_ATTRIBUTE_NORMAL}},
+    {"read-only cleared, mark still denied: one free retry, then a wait",
+     {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied), kWait,
+      kGone},
+     true, 2, {FILE_ATTRIBUTE_NORMAL}},
+    {"deletion pending behind another handle",
+     {kOpenD, kMark, OpenD(kDenied), OpenA(kDenied), kWait, kGone}, true, 2},
+    {"mark accepted, yet the path opens again",
+     {kOpenD, kMark, kOpenD, kMark, kWait, kGone}, true, 2},
+    {"unknown error from the open", {OpenD(ERROR_INVALID_NAME)}, false, 1},
+    {"unknown error from the mark", {kOpenD, Mark(ERROR_NOT_SUPPORTED)}, false, 1},
+    {"unknown error after waits",
+     {OpenD(kSharing), kWait, OpenD(kSharing), kWait, OpenD(ERROR_INVALID_PARAMETER)}, false, 3},
+};
+
+class ReplayedSequences : public ReplayedRemoval,
+                          public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(ReplayedSequences, EndAsTheErrorsSay) {
+  const SequenceCase& c = GetParam();
+  Start(c.steps);
+  int32_t attempts = -5;
+  EXPECT_EQ(RemoveWithRetry(replay_.path.c_str(), attempts), c.removed);
+  EXPECT_EQ(attempts, c.attempts);
+  EXPECT_EQ(replay_.written, c.written);
+  ExpectScriptPlayed();
 }
 
+INSTANTIATE_TEST_SUITE_P(Errors, ReplayedSequences, ::testing::ValuesIn(kSequences), NameOfRow());
+
+// What the platform keeps answering on every attempt.
+struct EndlessCase {
+  const char* name;
+  std::vector<Step> attempt;
+};
+
+const EndlessCase kEndless[] = {
+    {"sharing violation", {OpenD(kSharing)}},
+    {"directory not empty", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY)}},
+    {"unexplained denial", {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE)}},
+    {"mark accepted, path stays openable", {kOpenD, kMark, kOpenD, kMark}},
+    {"read-only bit that keeps coming back",
+     {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied)}},
+};
+
+class EndlessAnswers : public ReplayedRemoval, public ::testing::WithParamInterface<EndlessCase> {};
+
 // Whatever the platform keeps answering, the loop ends after 100 attempts and 99 waits.
-TEST_F(ReplayedRemoval, EveryLoopEndsAfterOneHundredAttempts) {
-  struct Case {
-    const char* name;
-    std::vector<Step> attempt;
-  } cases[] = {
-      {"sharing violation", {OpenD(kSharing)}},
-      {"directory not empty", {kOpenD, Mark(ERROR_DIR_NOT_EMPTY)}},
-      {"unexplained denial", {OpenD(kDenied), kOpenA, Read(FILE_ATTRIBUTE_ARCHIVE)}},
-      {"mark accepted, path stays openable", {kOpenD, kMark, kOpenD, kMark}},
-      {"read-only bit that keeps coming back",
-       {kOpenD, Mark(kDenied), kOpenA, Read(kReadOnly), kWrite, kOpenD, Mark(kDenied)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<Step> steps;
-    for (int attempt = 1; attempt <= 100; ++attempt) {
-      steps.insert(steps.end(), c.attempt.begin(), c.attempt.end());
-      if (attempt < 100) steps.push_back(kWait);
-    }
-    Start(steps);
-    int32_t attempts = 0;
-    EXPECT_FALSE(RemoveWithRetry(replay_.path.c_str(), attempts));
-    EXPECT_EQ(attempts, 100);
-    ExpectScriptPlayed();
+TEST_P(EndlessAnswers, EndAfterOneHundredAttempts) {
+  std::vector<Step> steps;
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    steps.insert(steps.end(), GetParam().attempt.begin(), GetParam().attempt.end());
+    if (attempt < 100) steps.push_back(kWait);
   }
+  Start(steps);
+  int32_t attempts = 0;
+  EXPECT_FALSE(RemoveWithRetry(replay_.path.c_str(), attempts));
+  EXPECT_EQ(attempts, 100);
+  ExpectScriptPlayed();
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, EndlessAnswers, ::testing::ValuesIn(kEndless), NameOfRow());
 
 TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) {
   const std::wstring archive = L"C:\\w\\LM_1.tmp\\LUMORA.PACKED.7Z";

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "files/scratch_directory.h"
+#include "support/scratch_directory.h"
 #include "files/work_directory_calls.h"
 
 namespace {

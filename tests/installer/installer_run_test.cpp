@@ -16,6 +16,7 @@
 
 #include "installer/run/installer_runs.h"
 #include "payload/cabinet_writer.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -87,10 +88,10 @@ void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
 class InstallerRun : public testing::TestWithParam<Scenario> {
  protected:
   void SetUp() override {
-    state_.Erase();
+    state_.Remove();
     SetCleanupSwitch(nullptr);
   }
-  void TearDown() override { state_.Erase(); }
+  void TearDown() override { state_.Remove(); }
   ClientState state_;
 };
 
@@ -99,14 +100,14 @@ TEST_P(InstallerRun, Scenario) {
   std::wstring dir;
   RunOutcome run;
   for (int tries = 0; tries < 2; ++tries) {
-    state_.Erase();
+    state_.Remove();
     dir = FreshDirectory(s.image + std::string("_") + std::to_string(&s - kScenarios));
     if (s.key_exists) {
-      state_.SetString(kApValue, L"");
+      ASSERT_TRUE(state_.SetText(kApValue, L""));
     }
     InstallSetupProgram(dir);
     if (s.uninstall != nullptr) {
-      state_.SetString(kUninstallStringValue, Replace(s.uninstall, L"{dir}", dir));
+      ASSERT_TRUE(state_.SetText(kUninstallStringValue, Replace(s.uninstall, L"{dir}", dir)));
     }
     run = RunImage(s.image, dir, s.arguments);
     if (!WineFailedToStartAFreshProgram(run, state_)) break;
@@ -115,9 +116,9 @@ TEST_P(InstallerRun, Scenario) {
 
   EXPECT_EQ(run.exit_code, s.code) << std::hex << "0x" << run.exit_code;
   EXPECT_EQ(static_cast<int>(run.setup_commands.size()), s.setup_runs);
-  EXPECT_EQ(state_.Exists(), s.key_exists) << "the installer never creates the key";
+  EXPECT_EQ(state_.Exists(scratch::kView32), s.key_exists) << "the installer never creates the key";
   if (s.key_exists) {
-    EXPECT_EQ(state_.String(kApValue), s.tagged ? L"-full" : L"");
+    EXPECT_EQ(state_.Text(kApValue), s.tagged ? L"-full" : L"");
     if (!s.recorded) {
       EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone);
       EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), kNone);
@@ -151,25 +152,18 @@ TEST_P(InstallerRun, Scenario) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerRun, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) {
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerRun, testing::ValuesIn(kScenarios), NameOfRow());
 
 // --- what the setup program is given ------------------------------------------------------------
 
 class InstallerRunDetail : public testing::Test {
  protected:
   void SetUp() override {
-    state_.Erase();
+    state_.Remove();
     SetCleanupSwitch(nullptr);
   }
   void TearDown() override {
-    state_.Erase();
+    state_.Remove();
     SetCleanupSwitch(nullptr);
   }
   ClientState state_;
@@ -188,7 +182,7 @@ TEST_F(InstallerRunDetail, InstallCommandLinesAndTail) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image);
-    state_.SetString(kApValue, L"");
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
     const std::wstring dir = FreshDirectory(std::string("command_") + c.image);
     const RunOutcome run = RunImage(c.image, dir, c.arguments);
     ASSERT_EQ(run.exit_code, 0u);
@@ -204,17 +198,17 @@ TEST_F(InstallerRunDetail, InstallCommandLinesAndTail) {
 }
 
 TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
-  ClientState machine{HKEY_LOCAL_MACHINE};
+  ClientState machine(true);
   std::wstring dir;
   std::wstring installed;
   RunOutcome run;
   for (int tries = 0; tries < 2; ++tries) {
-    machine.Erase();
+    machine.Remove();
     dir = FreshDirectory("patch_commands");
     InstallSetupProgram(dir);
     installed = dir + L"installed\\1.2.3.4\\setup.exe";
-    machine.SetString(kUninstallStringValue, L"\"" + installed + L"\"");
-    machine.SetString(kApValue, L"beta");
+    ASSERT_TRUE(machine.SetText(kUninstallStringValue, L"\"" + installed + L"\""));
+    ASSERT_TRUE(machine.SetText(kApValue, L"beta"));
     run = RunImage("patch", dir, L"--system-level --keep");
     if (!WineFailedToStartAFreshProgram(run, machine)) break;
   }
@@ -230,23 +224,20 @@ TEST_F(InstallerRunDetail, PatchCommandLinesAndSystemLevel) {
             Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
                    L"LUMORA.PACKED.7Z\" --previous-version=\"1.2.3.4\" --system-level --keep"));
   // The machine-wide key, where the 32-bit updater reads it.
-  EXPECT_EQ(machine.String(kApValue), L"beta-full");
+  EXPECT_EQ(machine.Text(kApValue), L"beta-full");
   EXPECT_EQ(machine.Dword(kInstallerExtraCode1Value), 0x30000u);
-  HKEY native;
-  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &native),
-            ERROR_SUCCESS)
-      << "nothing in the 64-bit view";
-  EXPECT_FALSE(state_.Exists()) << "nothing under the current user";
-  machine.Erase();
+  EXPECT_FALSE(machine.Exists(scratch::kView64)) << "nothing in the 64-bit view";
+  EXPECT_FALSE(state_.Exists(scratch::kView32)) << "nothing under the current user";
+  machine.Remove();
 }
 
 // --- client state across runs --------------------------------------------------------------------
 
 TEST_F(InstallerRunDetail, TagSurvivesFailureAndSuccessKeepsEarlierFailure) {
-  state_.SetString(kApValue, L"stable-arch_x64");
+  ASSERT_TRUE(state_.SetText(kApValue, L"stable-arch_x64"));
   const RunOutcome failed = RunImage("no_setup", FreshDirectory("tag_failure"), L"");
   EXPECT_EQ(failed.exit_code, 115u);
-  EXPECT_EQ(state_.String(kApValue), L"stable-arch_x64-full");
+  EXPECT_EQ(state_.Text(kApValue), L"stable-arch_x64-full");
   EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
   EXPECT_EQ(state_.Dword(kInstallerErrorValue), 115u);
   EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 2u);
@@ -255,7 +246,7 @@ TEST_F(InstallerRunDetail, TagSurvivesFailureAndSuccessKeepsEarlierFailure) {
   const RunOutcome again = RunImage("no_archive", FreshDirectory("tag_failure_again"), L"");
   EXPECT_EQ(again.exit_code, 112u);
   EXPECT_EQ(state_.Dword(kInstallerErrorValue), 115u);
-  EXPECT_EQ(state_.String(kApValue), L"stable-arch_x64-full") << "tagged once";
+  EXPECT_EQ(state_.Text(kApValue), L"stable-arch_x64-full") << "tagged once";
 
   const RunOutcome succeeded = RunImage("shipped_mszip", FreshDirectory("tag_success"), L"");
   EXPECT_EQ(succeeded.exit_code, 0u);
@@ -266,7 +257,7 @@ TEST_F(InstallerRunDetail, TagSurvivesFailureAndSuccessKeepsEarlierFailure) {
 
 TEST_F(InstallerRunDetail, RemovalSwitchedOffLeavesEverything) {
   SetCleanupSwitch(L"0");
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("no_removal");
   const RunOutcome run = RunImage("shipped_mszip", dir, L"");
   EXPECT_EQ(run.exit_code, 0u);
@@ -283,36 +274,36 @@ TEST_F(InstallerRunDetail, WorkDirectoryBaseAtItsLimit) {
   // 246 units of directory leave exactly room for "LM_", five digits, ".tmp", "\" and the
   // terminator: the work directory is made and tagging happens; only the archive's path no longer
   // fits, which is a recorded unpacking failure.
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring fits = FreshDirectory("base_246", 246);
   ASSERT_EQ(fits.size(), 246u);
   const RunOutcome made = RunImage("members_bn", fits, L"");
   EXPECT_EQ(made.exit_code, 108u);
-  EXPECT_EQ(state_.String(kApValue), L"-full");
+  EXPECT_EQ(state_.Text(kApValue), L"-full");
   EXPECT_EQ(state_.Dword(kInstallerErrorValue), 108u) << "recorded: the payload's path";
   EXPECT_TRUE(made.left_over.empty()) << Join(made.left_over);
 
   // One unit more and the work directory's name cannot fit: nothing is created, tagged or recorded.
-  state_.Erase();
-  state_.SetString(kApValue, L"");
+  state_.Remove();
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring too_long = FreshDirectory("base_247", 247);
   ASSERT_EQ(too_long.size(), 247u);
   const RunOutcome refused = RunImage("members_bn", too_long, L"");
   EXPECT_EQ(refused.exit_code, 108u);
   EXPECT_TRUE(refused.left_over.empty()) << Join(refused.left_over);
-  EXPECT_EQ(state_.String(kApValue), L"") << "not tagged";
+  EXPECT_EQ(state_.Text(kApValue), L"") << "not tagged";
   EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
 }
 
 TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
   // 239 units of directory: the work directory holds "LUMORA" and "SETUP", but not "setup.exe".
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("rebuilt_too_long", 239);
-  state_.SetString(kUninstallStringValue, L"C:\\nowhere\\1.2.3.4\\setup.exe");
+  ASSERT_TRUE(state_.SetText(kUninstallStringValue, L"C:\\nowhere\\1.2.3.4\\setup.exe"));
   const RunOutcome run = RunImage("patch_short_names", dir, L"");
   EXPECT_EQ(run.exit_code, 108u);
   EXPECT_TRUE(run.setup_commands.empty());
-  EXPECT_EQ(state_.String(kApValue), L"-full");
+  EXPECT_EQ(state_.Text(kApValue), L"-full");
   EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
   ASSERT_EQ(run.left_over.size(), 3u) << "work directory and both members stay: " << Join(run.left_over);
 }
@@ -320,7 +311,7 @@ TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
 // --- other processes -------------------------------------------------------------------------------
 
 TEST_F(InstallerRunDetail, ArchiveHeldAfterSetupExitsIsRemovedWithRetries) {
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("held_archive");
   // The setup program leaves a process behind that holds the archive, without delete sharing,
   // for 450 ms after the setup program itself has exited.
@@ -334,17 +325,17 @@ TEST_F(InstallerRunDetail, ArchiveHeldAfterSetupExitsIsRemovedWithRetries) {
 }
 
 TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("two_at_once");
   const std::wstring copy = dir + kInstallerName;
   ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(), copy.c_str(), FALSE));
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-  HANDLE first = Start(copy, L"--test-sleep-ms=300");
-  HANDLE second = Start(copy, L"--test-sleep-ms=300");
-  EXPECT_EQ(Finish(first), 0u);
-  EXPECT_EQ(Finish(second), 0u);
+  ChildProcess first(copy, L"--test-sleep-ms=300");
+  ChildProcess second(copy, L"--test-sleep-ms=300");
+  EXPECT_EQ(first.Wait(), 0u);
+  EXPECT_EQ(second.Wait(), 0u);
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
   const std::vector<std::wstring> commands = ReadRecord(record);
   ASSERT_EQ(commands.size(), 2u);
@@ -359,7 +350,7 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
 // The bare stub with resources written by the platform's own resource updater, and the setup
 // program in an LZX cabinet (window 2^18) as the shipped image carries it.
 TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabinet) {
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("update_resource_lzx");
   const std::wstring image = dir + L"stub-copy.exe";
   ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
@@ -382,7 +373,7 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-  const uint32_t code = Finish(Start(copy, L"--from-update-resource"));
+  const uint32_t code = RunChild(copy, L"--from-update-resource");
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
   EXPECT_EQ(code, 0u);
   const std::vector<std::wstring> commands = ReadRecord(record);
@@ -423,9 +414,9 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
   int index = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    state_.Erase();
-    state_.SetString(kApValue, L"");
-    state_.SetString(kUninstallStringValue, L"C:\\nowhere\\setup.exe");
+    state_.Remove();
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
+    ASSERT_TRUE(state_.SetText(kUninstallStringValue, L"C:\\nowhere\\setup.exe"));
     const std::wstring dir = FreshDirectory("hostile_" + std::to_string(index++));
     std::ofstream(fs::path(dir + L"VICTIM.TXT"), std::ios::binary) << victim_text;
     const std::wstring image = dir + L"stub-copy.exe";
@@ -443,7 +434,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
     const std::wstring record = RunRoot() + L"\\record.txt";
     DeleteFileW(record.c_str());
     SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-    const uint32_t code = Finish(Start(dir + kInstallerName, L""));
+    const uint32_t code = RunChild(dir + kInstallerName, L"");
     SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
     EXPECT_EQ(code, c.code);
     EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
@@ -463,7 +454,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
 // and empty. The run holds the directory open without delete sharing, so the rename is refused,
 // the folder keeps its files and the work directory is still removed at the end.
 TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns) {
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   const std::wstring dir = FreshDirectory("held_work_dir");
   const std::wstring target = dir + L"target\\";
   fs::create_directories(fs::path(target));
@@ -473,8 +464,8 @@ TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns)
   const std::wstring copy = dir + kInstallerName;
   ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(),
                         copy.c_str(), FALSE));
-  HANDLE process = Start(copy, L"--test-sleep-ms=3000");
-  ASSERT_NE(process, nullptr);
+  ChildProcess installer(copy, L"--test-sleep-ms=3000");
+  ASSERT_TRUE(installer.Started());
   // The work directory, once the setup program is in it.
   std::wstring work;
   for (int waited = 0; waited < 2000 && work.empty(); ++waited) {
@@ -498,7 +489,7 @@ TEST_F(InstallerRunDetail, WorkDirectoryCannotBeSwappedWhileTheSetupProgramRuns)
   EXPECT_TRUE(rename_error == ERROR_SHARING_VIOLATION || rename_error == ERROR_ACCESS_DENIED)
       << rename_error;
   EXPECT_FALSE(RemoveDirectoryW(work.c_str()));
-  EXPECT_EQ(Finish(process), 0u);
+  EXPECT_EQ(installer.Wait(), 0u);
   EXPECT_TRUE(fs::exists(fs::path(target + L"LUMORA.PACKED.7Z")));
   EXPECT_TRUE(fs::exists(fs::path(target + L"setup.exe")));
   EXPECT_FALSE(fs::exists(fs::path(work))) << "the work directory is removed at the end";
@@ -512,11 +503,11 @@ TEST_F(InstallerRunDetail, WorkDirectoryCannotBeCreated) {
   if (GetFileAttributesW(installer.c_str()) == INVALID_FILE_ATTRIBUTES) {
     GTEST_SKIP() << "no read-only volume was mounted (mounting needs root)";
   }
-  state_.SetString(kApValue, L"");
-  const uint32_t code = Finish(Start(installer, L""));
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
+  const uint32_t code = RunChild(installer, L"");
   EXPECT_EQ(code, 109u);
   EXPECT_EQ(ListTree(LUMORA_READ_ONLY_VOLUME).size(), 1u);
-  EXPECT_EQ(state_.String(kApValue), L"") << "not tagged";
+  EXPECT_EQ(state_.Text(kApValue), L"") << "not tagged";
   EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
 }
 

@@ -8,6 +8,7 @@
 
 #include "installer/settings_calls.h"
 #include "payload/payload_layout.h"
+#include "support/resource_image.h"
 
 namespace {
 
@@ -19,15 +20,9 @@ std::wstring FixturePath(const wchar_t* name) {
   return std::wstring(LUMORA_FIXTURE_DIR) + L"\\" + name;
 }
 
-// A resource-only image loaded as data: its handle goes where the installer's own module would.
-struct ResourceImage {
-  HMODULE module = nullptr;
-  explicit ResourceImage(const wchar_t* name) {
-    module = LoadLibraryExW(FixturePath(name).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }
-  ~ResourceImage() {
-    if (module != nullptr) FreeLibrary(module);
-  }
+// A resource-only fixture image, loaded where the installer's own image would be.
+struct FixtureImage : ResourceImage {
+  explicit FixtureImage(const wchar_t* name) : ResourceImage(FixturePath(name)) {}
 };
 
 struct CleanupValue {
@@ -166,7 +161,7 @@ wchar_t** WINAPI FailingSplit(const wchar_t*, int* count) {
 
 TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   MachineVariable variable(L"1");
-  ResourceImage image(L"version_none.dll");
+  FixtureImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
   g_settings_calls.split_command_line = FailingSplit;
   InstallerSettings settings;
@@ -187,7 +182,7 @@ wchar_t** WINAPI CannedSplit(const wchar_t*, int* count) {
 }
 
 TEST(Load, SecondLoadStartsClean) {
-  ResourceImage image(L"version_none.dll");
+  FixtureImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
   g_settings_calls.split_command_line = CannedSplit;
   InstallerSettings settings;
@@ -225,7 +220,7 @@ TEST(Load, CleanupRegistryValue) {
       {"REG_SZ of 0 bytes", REG_SZ, L"", 0, true},
       {"REG_EXPAND_SZ 0", REG_EXPAND_SZ, std::wstring(L"0", 2), 4, true},
   };
-  ResourceImage image(L"version_none.dll");
+  FixtureImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -273,7 +268,7 @@ TEST(Load, PreviousVersionResource) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.image);
-    ResourceImage image(c.image);
+    FixtureImage image(c.image);
     ASSERT_NE(image.module, nullptr);
     HRSRC found = FindResourceW(image.module, MAKEINTRESOURCEW(kPreviousVersionId),
                                 MAKEINTRESOURCEW(kPreviousVersionType));

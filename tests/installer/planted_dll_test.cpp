@@ -71,18 +71,8 @@ std::wstring EnvironmentWith(const std::map<std::wstring, std::wstring>& replace
 
 uint32_t RunWith(const std::wstring& program, const std::wstring& arguments,
                  const std::map<std::wstring, std::wstring>& environment) {
-  std::wstring command = L"\"" + program + L"\" " + arguments;
-  std::wstring block = EnvironmentWith(environment);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, &block[0], nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << Narrow(program) << ": " << GetLastError();
-    return kNone;
-  }
-  CloseHandle(process.hThread);
-  return Finish(process.hProcess);
+  const std::wstring block = EnvironmentWith(environment);
+  return RunChild(program, arguments, &block);
 }
 
 // The DLL names (lower case, without ".dll") that canaries recorded.
@@ -126,12 +116,12 @@ void ForgetPreferences() {
 class PlantedDlls : public testing::Test {
  protected:
   void SetUp() override {
-    state_.Erase();
+    state_.Remove();
     SetCleanupSwitch(nullptr);
     ForgetPreferences();
   }
   void TearDown() override {
-    state_.Erase();
+    state_.Remove();
     ForgetPreferences();
   }
 
@@ -196,9 +186,9 @@ TEST_F(PlantedDlls, TheRunLoadsNoPlantedDllThatStartUpDoesNotAlsoLoad) {
     const std::set<std::string> startup =
         LoadedByRun(dir, L"baseline.exe", L"", planted, baseline_code);
 
-    state_.Erase();
-    state_.SetString(kApValue, L"");
-    state_.SetString(kUninstallStringValue, dir + L"installed\\1.2.3.4\\setup.exe");
+    state_.Remove();
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
+    ASSERT_TRUE(state_.SetText(kUninstallStringValue, dir + L"installed\\1.2.3.4\\setup.exe"));
     // A run that stops at a canary's missing export counts as stopped whatever its exit code
     // (Wine's debugger may end it with 0): a whole run is one whose setup programs ran.
     uint32_t cabinet_code = kNone;
@@ -246,7 +236,7 @@ TEST_F(PlantedDlls, WindirAndSystemrootDoNotChooseTheCabinetLibrary) {
   std::filesystem::create_directories(std::filesystem::path(windows + L"\\system32"));
   ASSERT_TRUE(CopyFileW(Canary().c_str(), (windows + L"\\system32\\cabinet.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(Canary().c_str(), (windows + L"\\cabinet.dll").c_str(), FALSE));
-  state_.SetString(kApValue, L"");
+  ASSERT_TRUE(state_.SetText(kApValue, L""));
   uint32_t code = kNone;
   int setups = 0;
   const std::set<std::string> loaded =

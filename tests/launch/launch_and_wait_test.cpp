@@ -9,7 +9,6 @@
 
 namespace {
 
-using launch_test::ScratchDirectory;
 using launch_test::SetPath;
 using launch_test::SetupRecord;
 using launch_test::SetupRun;
@@ -56,16 +55,16 @@ TEST(LaunchAndWait, ExitCodesComeBackWholeFromAHiddenChild) {
 TEST(LaunchAndWait, FailuresToStartNameTheirColumn) {
   ScratchDirectory scratch;
   SetupRecord record(scratch);
-  const std::wstring not_a_program = scratch.path() + L"text.exe";
-  launch_test::WriteFileText(not_a_program, "this is text, not an executable image\r\n");
+  const std::wstring not_a_program = scratch.Path() + L"text.exe";
+  ASSERT_TRUE(ScratchDirectory::WriteFile(not_a_program, "this is text, not an executable image\r\n"));
   struct Case {
     const char* what;
     std::wstring program;
     ExitResult expected;
   };
   const Case cases[] = {
-      {"missing file", scratch.path() + L"missing.exe", {kFileNotFound, INVALID_FILE_ATTRIBUTES}},
-      {"missing directory", scratch.path() + L"no-such-dir\\setup.exe",
+      {"missing file", scratch.Path() + L"missing.exe", {kFileNotFound, INVALID_FILE_ATTRIBUTES}},
+      {"missing directory", scratch.Path() + L"no-such-dir\\setup.exe",
        {kPathNotFound, INVALID_FILE_ATTRIBUTES}},
       {"not an executable", not_a_program, {kOther, ERROR_BAD_EXE_FORMAT}},
   };
@@ -187,8 +186,8 @@ BOOL WINAPI FailingCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECUR
 
 TEST(LaunchAndWait, ACreationErrorOnAnExistingFileCarriesItsAttributes) {
   ScratchDirectory scratch;
-  const std::wstring program = scratch.path() + L"present.exe";
-  launch_test::WriteFileText(program, "present");
+  const std::wstring program = scratch.Path() + L"present.exe";
+  ASSERT_TRUE(ScratchDirectory::WriteFile(program, "present"));
   ASSERT_TRUE(SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
   struct Case {
     DWORD error;

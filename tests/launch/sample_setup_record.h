@@ -1,16 +1,16 @@
-// What the launch tests share: a scratch directory that is removed afterwards, and the record that
-// tools/sample_setup writes for every run (one line per run: console, echo, dir, command).
+// What the launch tests share: the record that tools/sample_setup writes for every run (one line
+// per run: console, echo, dir, command).
 #pragma once
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "base/bounded_string.h"
+#include "support/scratch_directory.h"
 
 namespace launch_test {
 
@@ -19,44 +19,6 @@ inline std::wstring SampleSetupPath() { return LUMORA_SAMPLE_SETUP; }
 inline void SetPath(PathBuffer& buffer, const std::wstring& text) {
   ASSERT_TRUE(CopyBounded(buffer.text, buffer.capacity, text.c_str())) << "test path too long";
 }
-
-inline bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline void WriteFileText(const std::wstring& path, const char* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-  CloseHandle(file);
-}
-
-// A fresh directory under the temporary directory, ending in a backslash; gone afterwards.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    for (int i = 0; path_.empty(); ++i) {
-      std::wstring candidate = std::wstring(temp) + L"lumora-launch-" +
-                               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(i);
-      if (CreateDirectoryW(candidate.c_str(), nullptr)) path_ = candidate + L"\\";
-    }
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path_), ignored);
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
 
 struct SetupRun {
   std::wstring console;
@@ -70,7 +32,7 @@ struct SetupRun {
 class SetupRecord {
  public:
   explicit SetupRecord(const ScratchDirectory& directory)
-      : path_(directory.path() + L"setup-record.txt") {
+      : path_(directory.Path() + L"setup-record.txt") {
     DeleteFileW(path_.c_str());
     SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", path_.c_str());
     SetEnvironmentVariableW(L"LUMORA_SETUP_ECHO", L"inherited \x00e9nvironment");

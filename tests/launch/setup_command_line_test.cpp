@@ -8,7 +8,6 @@
 
 namespace {
 
-using launch_test::ScratchDirectory;
 using launch_test::SetPath;
 using launch_test::SetupRecord;
 using launch_test::SetupRun;
@@ -104,7 +103,7 @@ class InstallWithSetupTest : public testing::Test {
   ScratchDirectory scratch_;
   SetupRecord record_{scratch_};
   const std::wstring sample_ = launch_test::SampleSetupPath();
-  const std::wstring archive_text_ = scratch_.path() + L"LUMORA.PACKED.7Z";
+  const std::wstring archive_text_ = scratch_.Path() + L"LUMORA.PACKED.7Z";
   PathBuffer setup_;
   PathBuffer archive_;
 };
@@ -200,17 +199,17 @@ TEST_F(InstallWithSetupTest, TheFixedPartMayFillTheBufferExactly) {
 }
 
 TEST_F(InstallWithSetupTest, ASetupProgramThatCannotStartGivesTheInstallCodes) {
-  const std::wstring not_a_program = scratch_.path() + L"setup.exe";
-  launch_test::WriteFileText(not_a_program, "MZ but nothing more");
+  const std::wstring not_a_program = scratch_.Path() + L"setup.exe";
+  ASSERT_TRUE(ScratchDirectory::WriteFile(not_a_program, "MZ but nothing more"));
   struct Case {
     const char* what;
     std::wstring setup;
     ExitResult expected;
   };
   const Case cases[] = {
-      {"missing file", scratch_.path() + L"missing.exe",
+      {"missing file", scratch_.Path() + L"missing.exe",
        {EXIT_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}},
-      {"missing directory", scratch_.path() + L"gone\\setup.exe",
+      {"missing directory", scratch_.Path() + L"gone\\setup.exe",
        {EXIT_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}},
       {"not an executable", not_a_program, {EXIT_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}},
   };

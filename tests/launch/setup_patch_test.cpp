@@ -5,51 +5,36 @@
 #include <string>
 
 #include "base/client_state_key.h"
+#include "files/removal_calls.h"
 #include "launch/sample_setup_record.h"
 #include "launch/setup_command_line.h"
+#include "support/client_state_scratch.h"
 
 namespace {
 
-using launch_test::FileExists;
-using launch_test::ScratchDirectory;
 using launch_test::SetPath;
 using launch_test::SetupRecord;
 using launch_test::SetupRun;
 
 // An application id of these tests alone, so that no other test's client state is touched.
 constexpr wchar_t kAppId[] = L"{lumora-launch-steps-test}";
-const std::wstring kKeyPath = std::wstring(kClientStateKeyPrefix) + kAppId;
 
-// The client-state key lives in the 32-bit view, as the updater keeps it.
+// The key of this application id in both hives, in the updater's 32-bit view.
 struct ClientState {
-  ClientState() { Remove(); }
-  ~ClientState() { Remove(); }
-  static void Remove() {
-    RegDeleteKeyExW(HKEY_CURRENT_USER, kKeyPath.c_str(), KEY_WOW64_32KEY, 0);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKeyPath.c_str(), KEY_WOW64_32KEY, 0);
+  scratch::ClientStateKey user{false, kAppId};
+  scratch::ClientStateKey machine{true, kAppId};
+  const scratch::ClientStateKey& In(bool system_level) const {
+    return system_level ? machine : user;
   }
-  static void Set(bool system_level, DWORD type, const void* data, DWORD bytes) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                              kKeyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (data != nullptr) {
-      ASSERT_EQ(RegSetValueExW(key, kUninstallStringValue, 0, type, static_cast<const BYTE*>(data),
-                               bytes),
-                ERROR_SUCCESS);
-    }
-    RegCloseKey(key);
-  }
-  static void SetString(const std::wstring& value, bool system_level = false) {
-    Set(system_level, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * 2));
+  void Remove() const {
+    user.Remove();
+    machine.Remove();
   }
 };
 
 TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
   ClientState state;
   const std::wstring too_long(260, L'x');
-  const DWORD dword = 1;
   struct Case {
     const char* what;
     bool system_level;
@@ -101,15 +86,15 @@ TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ClientState::Remove();
+    state.Remove();
+    const scratch::ClientStateKey& key = state.In(c.system_level);
     if (c.key) {
       if (c.type == REG_DWORD) {
-        ClientState::Set(c.system_level, REG_DWORD, &dword, sizeof(dword));
+        ASSERT_TRUE(key.SetDword(kUninstallStringValue, 1));
       } else if (c.type != REG_NONE) {
-        ClientState::Set(c.system_level, c.type, c.value.c_str(),
-                         static_cast<DWORD>((c.value.size() + 1) * 2));
+        ASSERT_TRUE(key.Set(kUninstallStringValue, c.type, scratch::TextBytes(c.value, true)));
       } else {
-        ClientState::Set(c.system_level, REG_NONE, nullptr, 0);
+        ASSERT_TRUE(key.Create());
       }
     }
     PathBuffer installed_path;
@@ -126,11 +111,11 @@ TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
 class PatchSetupTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(CreateDirectoryW((scratch_.path() + L"App").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((scratch_.Path() + L"App").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(installed_dir_.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(launch_test::SampleSetupPath().c_str(), installed_.c_str(), TRUE));
     ASSERT_TRUE(CreateDirectoryW(work_dir_.c_str(), nullptr));
-    launch_test::WriteFileText(patch_, "a patch for the installed setup program");
+    ASSERT_TRUE(ScratchDirectory::WriteFile(patch_, "a patch for the installed setup program"));
     SetPath(setup_path_, patch_);
     SetPath(new_setup_path_, new_setup_);
   }
@@ -143,9 +128,9 @@ class PatchSetupTest : public testing::Test {
   ClientState state_;
   ScratchDirectory scratch_;
   SetupRecord record_{scratch_};
-  const std::wstring installed_dir_ = scratch_.path() + L"App\\12.0.3.4\\";
+  const std::wstring installed_dir_ = scratch_.Path() + L"App\\12.0.3.4\\";
   const std::wstring installed_ = installed_dir_ + L"setup.exe";
-  const std::wstring work_dir_ = scratch_.path() + L"LM_1A2B3.tmp\\";
+  const std::wstring work_dir_ = scratch_.Path() + L"LM_1A2B3.tmp\\";
   const std::wstring patch_ = work_dir_ + L"SETUP.PATCH";
   const std::wstring new_setup_ = work_dir_ + L"setup.exe";
   PathBuffer setup_path_;
@@ -154,14 +139,14 @@ class PatchSetupTest : public testing::Test {
 };
 
 TEST_F(PatchSetupTest, RebuildsTheSetupProgramAndInstallsWithIt) {
-  ClientState::SetString(L"\"" + installed_ + L"\"");
+  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, L"\"" + installed_ + L"\""));
   const wchar_t* own = L"\"C:\\dl\\installer.exe\" --system-level  --lumora-dev";
   const ExitResult patched = Patch(own);
   EXPECT_EQ(patched.code, 0u);
   EXPECT_EQ(patched.extra, 0u);
   EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_FALSE(FileExists(patch_)) << "the patch file is deleted after the patch run";
-  EXPECT_TRUE(FileExists(new_setup_));
+  EXPECT_FALSE(ScratchDirectory::Exists(patch_)) << "the patch file is deleted after the patch run";
+  EXPECT_TRUE(ScratchDirectory::Exists(new_setup_));
   EXPECT_EQ(max_attempts_, 1);
 
   PathBuffer archive;
@@ -182,13 +167,13 @@ TEST_F(PatchSetupTest, RebuildsTheSetupProgramAndInstallsWithIt) {
 }
 
 TEST_F(PatchSetupTest, APatchRunThatWritesNothingFailsTheInstallWith122) {
-  ClientState::SetString(installed_);
+  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
   const wchar_t* own = L"installer.exe --test-no-new-setup";
   const ExitResult patched = Patch(own);
   EXPECT_EQ(patched.code, 0u);
   EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_FALSE(FileExists(patch_));
-  EXPECT_FALSE(FileExists(new_setup_));
+  EXPECT_FALSE(ScratchDirectory::Exists(patch_));
+  EXPECT_FALSE(ScratchDirectory::Exists(new_setup_));
 
   PathBuffer archive;
   SetPath(archive, work_dir_ + L"LUMORA.PACKED.7Z");
@@ -200,7 +185,7 @@ TEST_F(PatchSetupTest, APatchRunThatWritesNothingFailsTheInstallWith122) {
 
 TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch) {
   const std::wstring not_a_program = installed_dir_ + L"text.exe";
-  launch_test::WriteFileText(not_a_program, "not a program");
+  ASSERT_TRUE(ScratchDirectory::WriteFile(not_a_program, "not a program"));
   struct Case {
     const char* what;
     std::wstring uninstall_string;  // empty: no value at all
@@ -216,7 +201,7 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
        {EXIT_PATH_TOO_LONG, 0}, true},
       {"installed file missing", installed_dir_ + L"old-setup.exe", L"12.0.3.4", L"i.exe",
        {EXIT_PATCH_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, true},
-      {"installed directory missing", scratch_.path() + L"App\\11.0\\setup.exe", nullptr, L"i.exe",
+      {"installed directory missing", scratch_.Path() + L"App\\11.0\\setup.exe", nullptr, L"i.exe",
        {EXIT_PATCH_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, true},
       {"installed file not a program", not_a_program, L"12.0.3.4", L"i.exe",
        {EXIT_PATCH_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}, true},
@@ -227,13 +212,13 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ClientState::Remove();
+    state_.Remove();
     if (c.uninstall_string.empty()) {
-      ClientState::Set(false, REG_NONE, nullptr, 0);
+      ASSERT_TRUE(state_.user.Create());
     } else {
-      ClientState::SetString(c.uninstall_string);
+      ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, c.uninstall_string));
     }
-    launch_test::WriteFileText(patch_, "a patch");
+    ASSERT_TRUE(ScratchDirectory::WriteFile(patch_, "a patch"));
     SetPath(setup_path_, patch_);
     max_attempts_ = 0;
     record_.Clear();
@@ -242,7 +227,7 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
     EXPECT_EQ(result.code, c.expected.code);
     EXPECT_EQ(result.extra, c.expected.extra);
     EXPECT_EQ(std::wstring(setup_path_.text), L"") << "emptied on every failure";
-    EXPECT_EQ(FileExists(patch_), !c.launched) << "deleted exactly when a launch was tried";
+    EXPECT_EQ(ScratchDirectory::Exists(patch_), !c.launched) << "deleted exactly when a launch was tried";
     EXPECT_EQ(max_attempts_, c.launched ? 1 : 0);
     const bool child_ran = c.launched && result.code != EXIT_PATCH_SETUP_NOT_FOUND &&
                            result.code != EXIT_PATCH_SETUP_PATH_NOT_FOUND &&
@@ -251,29 +236,37 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
   }
 }
 
+int g_waits = 0;
+void WINAPI CountWait(DWORD) { ++g_waits; }
+
 // A patch file that another process keeps open without delete sharing cannot be removed: the
-// deletion's 100 attempts (about ten seconds) reach max_attempts, and the patch run still counts.
+// deletion's 100 attempts reach max_attempts, and the patch run still counts. The waits between
+// the attempts are counted, not slept.
 TEST_F(PatchSetupTest, APatchFileThatCannotBeDeletedChangesNothingButMaxAttempts) {
-  ClientState::SetString(installed_);
+  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
   HANDLE held = CreateFileW(patch_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   max_attempts_ = 3;
+  g_waits = 0;
+  g_removal_calls.sleep = CountWait;
   const ExitResult result = Patch(L"i.exe");
+  g_removal_calls.sleep = nullptr;
   CloseHandle(held);
   EXPECT_EQ(result.code, 0u);
   EXPECT_EQ(result.extra, 0u);
   EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_TRUE(FileExists(patch_));
+  EXPECT_TRUE(ScratchDirectory::Exists(patch_));
   EXPECT_EQ(max_attempts_, 100);
+  EXPECT_EQ(g_waits, 99);
 }
 
 TEST_F(PatchSetupTest, MaxAttemptsNeverDecreases) {
-  ClientState::SetString(installed_);
+  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
   max_attempts_ = 7;
   const ExitResult result = Patch(L"i.exe");
   EXPECT_EQ(result.code, 0u);
-  EXPECT_FALSE(FileExists(patch_));
+  EXPECT_FALSE(ScratchDirectory::Exists(patch_));
   EXPECT_EQ(max_attempts_, 7);
 }
 

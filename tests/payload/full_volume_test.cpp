@@ -91,7 +91,7 @@ TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.layout);
-    ResourceImage image(c.layout);
+    LayoutImage image(c.layout);
     ASSERT_NE(image.module, nullptr);
     PathBuffer setup_path;
     ResourceTypeBuffer setup_type;

@@ -113,7 +113,7 @@ TEST(EnumerateResources, VisitsTheStringNamesOfOneType) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.layout << " " << c.type);
-    ResourceImage image(c.layout);
+    LayoutImage image(c.layout);
     ASSERT_NE(image.module, nullptr);
     Scan s;
     (void)EnumerateResources(&s.scan, image.module, c.type);
@@ -124,7 +124,7 @@ TEST(EnumerateResources, VisitsTheStringNamesOfOneType) {
 }
 
 TEST(EnumerateResources, HandsOverTheResourceBytesInPlace) {
-  ResourceImage image(L"shipped");
+  LayoutImage image(L"shipped");
   ASSERT_NE(image.module, nullptr);
   Scan s;
   EXPECT_TRUE(EnumerateResources(&s.scan, image.module, L"B7"));
@@ -140,7 +140,7 @@ TEST(EnumerateResources, HandsOverTheResourceBytesInPlace) {
 }
 
 TEST(EnumerateResources, StopsAtOnceWithoutAVisitorOrWhenStopped) {
-  ResourceImage image(L"two_archives_in_one_type");
+  LayoutImage image(L"two_archives_in_one_type");
   ASSERT_NE(image.module, nullptr);
   EXPECT_FALSE(EnumerateResources(nullptr, image.module, L"B7"));
   Scan s;

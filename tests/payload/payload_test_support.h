@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "files/scratch_directory.h"
+#include "support/resource_image.h"
+#include "support/scratch_directory.h"
 
 inline std::wstring LayoutPath(const wchar_t* layout) {
   return std::wstring(LUMORA_LAYOUT_DIR) + L"\\layout_" + layout + L".dll";
@@ -19,17 +20,9 @@ inline std::wstring DataPath(const wchar_t* name) {
   return std::wstring(LUMORA_DATA_DIR) + L"\\" + name;
 }
 
-// A payload layout: its module handle goes where the installer's own image would.
-struct ResourceImage {
-  HMODULE module = nullptr;
-  explicit ResourceImage(const wchar_t* layout) {
-    module = LoadLibraryExW(LayoutPath(layout).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }
-  ~ResourceImage() {
-    if (module != nullptr) FreeLibrary(module);
-  }
-  ResourceImage(const ResourceImage&) = delete;
-  ResourceImage& operator=(const ResourceImage&) = delete;
+// A payload layout, loaded where the installer's own image would be.
+struct LayoutImage : ResourceImage {
+  explicit LayoutImage(const wchar_t* layout) : ResourceImage(LayoutPath(layout)) {}
 };
 
 inline bool ReadBytes(const std::wstring& path, std::vector<uint8_t>& bytes) {

@@ -20,7 +20,7 @@ struct Unpacked {
 };
 
 void Unpack(const wchar_t* layout, const std::wstring& work_dir, Unpacked& out) {
-  ResourceImage image(layout);
+  LayoutImage image(layout);
   ASSERT_NE(image.module, nullptr) << "layout image missing";
   out.result = UnpackPayload(image.module, work_dir.c_str(), out.setup_path, out.setup_type,
                              out.archive_path, out.archive_type, out.max_attempts);

@@ -1,6 +1,6 @@
-// What the whole-run tests share: the updater's client-state key, fresh directories under the
-// run root, starting an installer image and reading back its exit code, what the sample setup
-// program recorded and what was left beside the installer.
+// What the whole-run tests share: the default channel's client-state key, fresh directories under
+// the run root, running an installer image, what the sample setup program recorded and what was
+// left beside the installer.
 #pragma once
 
 #include <windows.h>
@@ -14,15 +14,16 @@
 #include <vector>
 
 #include "base/client_state_key.h"
+#include "support/child_process.h"
+#include "support/client_state_scratch.h"
+#include "support/scratch_directory.h"
 
 namespace installer_runs {
 
 namespace fs = std::filesystem;
 
-// The key of the default channel, where every run without a channel switch reports.
-inline const std::wstring kClientState = std::wstring(kClientStateKeyPrefix) + kDefaultAppId;
 inline constexpr wchar_t kVelmar[] = L"Software\\Velmar";
-inline constexpr uint32_t kNone = 0xFFFFFFFFu;  // what Dword() reads for an absent value
+using scratch::kNone;
 // Short, so that the deepest test directories still hold the installer.
 inline constexpr wchar_t kInstallerName[] = L"inst.exe";
 
@@ -36,72 +37,9 @@ inline std::wstring Widen(const std::string& text) {
 
 // --- the updater's client-state key -------------------------------------------------------------
 
-struct ClientState {
-  HKEY root = HKEY_CURRENT_USER;
-
-  void Erase() const {
-    RegDeleteTreeW(root, kClientState.c_str());  // HKCU is shared by both views
-    HKEY velmar;
-    if (RegOpenKeyExW(root, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &velmar) ==
-        ERROR_SUCCESS) {
-      RegDeleteTreeW(velmar, kClientState.substr(std::wstring(L"Software\\").size()).c_str());
-      RegCloseKey(velmar);
-    }
-  }
-  HKEY Open(REGSAM access) const {
-    HKEY key = nullptr;
-    RegCreateKeyExW(root, kClientState.c_str(), 0, nullptr, 0, access | KEY_WOW64_32KEY, nullptr, &key,
-                    nullptr);
-    return key;
-  }
-  bool Exists() const {
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  }
-  void SetString(const wchar_t* name, const std::wstring& text) const {
-    HKEY key = Open(KEY_SET_VALUE);
-    ASSERT_NE(key, nullptr);
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * 2));
-    RegCloseKey(key);
-  }
-  void SetDword(const wchar_t* name, DWORD value) const {
-    HKEY key = Open(KEY_SET_VALUE);
-    ASSERT_NE(key, nullptr);
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
-    RegCloseKey(key);
-  }
-  std::wstring String(const wchar_t* name) const {
-    wchar_t buffer[600] = {};
-    DWORD bytes = sizeof(buffer) - 2;
-    DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return L"(no key)";
-    }
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return L"(absent)";
-    return type == REG_SZ ? std::wstring(buffer) : L"(not a string)";
-  }
-  uint32_t Dword(const wchar_t* name) const {
-    DWORD value = 0;
-    DWORD bytes = 4;
-    DWORD type = 0;
-    HKEY key;
-    if (RegOpenKeyExW(root, kClientState.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
-      return kNone;
-    }
-    const LSTATUS status =
-        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_DWORD ? value : kNone;
-  }
+// The key of the default channel, where every run without a channel switch reports.
+struct ClientState : scratch::ClientStateKey {
+  explicit ClientState(bool system_level = false) : ClientStateKey(system_level, kDefaultAppId) {}
 };
 
 inline void SetCleanupSwitch(const wchar_t* value) {
@@ -154,38 +92,6 @@ inline std::vector<std::wstring> ReadRecord(const std::wstring& path) {
   return commands;
 }
 
-inline std::vector<std::wstring> ListTree(const std::wstring& dir) {
-  std::vector<std::wstring> names;
-  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir))) {
-    names.push_back(fs::relative(entry.path(), fs::path(dir)).wstring());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-inline HANDLE Start(const std::wstring& image_copy, const std::wstring& arguments) {
-  std::wstring command = L"\"" + image_copy + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(image_copy.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << fs::path(image_copy).string() << ": " << GetLastError();
-    return nullptr;
-  }
-  CloseHandle(process.hThread);
-  return process.hProcess;
-}
-
-inline uint32_t Finish(HANDLE process) {
-  if (process == nullptr) return kNone;
-  WaitForSingleObject(process, INFINITE);
-  DWORD code = kNone;
-  GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code;
-}
-
 inline RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
   const std::wstring copy = dir + kInstallerName;
   EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
@@ -195,7 +101,7 @@ inline RunOutcome RunImage(const std::string& image, const std::wstring& dir, co
   DeleteFileW(record.c_str());
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
   RunOutcome run;
-  run.exit_code = Finish(Start(copy, arguments));
+  run.exit_code = RunChild(copy, arguments);
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
   run.setup_commands = ReadRecord(record);
   for (const std::wstring& name : ListTree(dir)) {
@@ -235,7 +141,8 @@ inline void InstallSetupProgram(const std::wstring& dir) {
 // Under load, Wine now and then fails to start a program that was written a moment before,
 // with ERROR_INTERNAL_ERROR; Windows has no such failure. Such a run says nothing about the
 // installer, so it is run once more from a clean state.
-inline bool WineFailedToStartAFreshProgram(const RunOutcome& run, const ClientState& state) {
+inline bool WineFailedToStartAFreshProgram(const RunOutcome& run,
+                                           const scratch::ClientStateKey& state) {
   return (run.exit_code == 121 || run.exit_code == 124) &&
          state.Dword(kInstallerExtraCode1Value) == ERROR_INTERNAL_ERROR;
 }

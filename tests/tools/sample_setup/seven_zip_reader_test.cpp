@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "seven_zip_craft.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -22,25 +23,6 @@ using craft::ReadAll;
 using craft::WriteAll;
 
 std::wstring Fixture(const wchar_t* name) { return std::wstring(LUMORA_FIXTURES) + L"\\" + name; }
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    wchar_t temp[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, temp);
-    path_ = std::wstring(temp) + L"lumora-7z-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    fs::remove_all(fs::path(path_));
-    fs::create_directories(fs::path(path_));
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(fs::path(path_), ignored);
-  }
-  const std::wstring& path() const { return path_; }
-
- private:
-  std::wstring path_;
-};
 
 struct Opened {
   HANDLE handle;
@@ -56,16 +38,6 @@ SevenZipStatus Read(const std::wstring& path, SevenZipListing& listing) {
   Opened file(path);
   EXPECT_NE(file.handle, INVALID_HANDLE_VALUE);
   return ReadSevenZip(file.handle, listing);
-}
-
-std::vector<std::wstring> ListTree(const std::wstring& dir) {
-  std::vector<std::wstring> names;
-  std::error_code ignored;
-  for (const auto& entry : fs::recursive_directory_iterator(fs::path(dir), ignored)) {
-    names.push_back(fs::relative(entry.path(), fs::path(dir)).wstring());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(Crc32, KnownValue) {
@@ -101,17 +73,17 @@ TEST(SevenZipReader, ListsWhat7ZipStored) {
 }
 
 TEST(SevenZipReader, ExtractsByteForByte) {
-  ScratchDir out;
+  ScratchDirectory out;
   Opened archive(Fixture(L"stored.7z"));
   SevenZipListing listing;
   ASSERT_EQ(ReadSevenZip(archive.handle, listing), SevenZipStatus::kOk);
-  ASSERT_EQ(ExtractSevenZip(archive.handle, listing, out.path()), SevenZipStatus::kOk);
+  ASSERT_EQ(ExtractSevenZip(archive.handle, listing, out.Path()), SevenZipStatus::kOk);
   const std::wstring tree = Fixture(L"app-3.1.4.1\\");
   for (const wchar_t* file : {L"README.txt", L"VERSION", L"empty.txt", L"bin\\lumora-launch.exe"}) {
-    EXPECT_EQ(ReadAll(out.path() + file), ReadAll(tree + file)) << fs::path(file).string();
+    EXPECT_EQ(ReadAll(out.Path() + file), ReadAll(tree + file)) << fs::path(file).string();
   }
   EXPECT_GT(ReadAll(tree + L"bin\\lumora-launch.exe").size(), 3u << 16) << "several chunks";
-  EXPECT_TRUE(fs::is_directory(fs::path(out.path() + L"docs\\empty")));
+  EXPECT_TRUE(fs::is_directory(fs::path(out.Path() + L"docs\\empty")));
 
   std::string version;
   const auto at = std::find_if(listing.entries.begin(), listing.entries.end(),
@@ -273,12 +245,12 @@ class SevenZipRefusal : public testing::TestWithParam<Refusal> {};
 
 TEST_P(SevenZipRefusal, Refused) {
   const Refusal& r = GetParam();
-  ScratchDir dir;
+  ScratchDirectory dir;
   std::string bytes = r.fixture != nullptr ? ReadAll(Fixture(r.fixture)) : std::string();
   ASSERT_TRUE(r.fixture == nullptr || !bytes.empty());
   if (r.change != nullptr) r.change(bytes);
   ASSERT_FALSE(bytes.empty());
-  const std::wstring path = dir.path() + L"archive.7z";
+  const std::wstring path = dir.Path() + L"archive.7z";
   WriteAll(path, bytes);
   SevenZipListing listing;
   EXPECT_EQ(Read(path, listing), r.status);
@@ -295,23 +267,23 @@ INSTANTIATE_TEST_SUITE_P(Archives, SevenZipRefusal, testing::ValuesIn(kRefusals)
                          });
 
 TEST(SevenZipReader, DamagedDataIsNotLeftBehind) {
-  ScratchDir dir;
+  ScratchDirectory dir;
   std::string bytes = ReadAll(Fixture(L"stored.7z"));
   const std::string launcher = ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
   const size_t at = bytes.find(launcher.substr(0, 4096));
   ASSERT_NE(at, std::string::npos);
   bytes[at + launcher.size() - 1] ^= 1;  // the last byte: after every full chunk was written
-  const std::wstring path = dir.path() + L"archive.7z";
+  const std::wstring path = dir.Path() + L"archive.7z";
   WriteAll(path, bytes);
   Opened archive(path);
   SevenZipListing listing;
   ASSERT_EQ(ReadSevenZip(archive.handle, listing), SevenZipStatus::kOk) << "data has no header CRC";
-  fs::create_directories(fs::path(dir.path() + L"out"));
-  EXPECT_EQ(ExtractSevenZip(archive.handle, listing, dir.path() + L"out\\"),
+  fs::create_directories(fs::path(dir.Path() + L"out"));
+  EXPECT_EQ(ExtractSevenZip(archive.handle, listing, dir.Path() + L"out\\"),
             SevenZipStatus::kDamaged);
   const std::vector<std::wstring> left = {L"README.txt", L"VERSION", L"bin", L"docs",
                                           L"docs\\empty", L"empty.txt"};
-  EXPECT_EQ(ListTree(dir.path() + L"out"), left) << "no damaged file, no temporary file";
+  EXPECT_EQ(ListTree(dir.Path() + L"out"), left) << "no damaged file, no temporary file";
 }
 
 // Every CRC the header gives is checked against the bytes it covers: a folder's or packed
@@ -340,8 +312,8 @@ TEST(SevenZipReader, FolderAndPackedStreamCrcs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScratchDir dir;
-    const std::wstring path = dir.path() + L"archive.7z";
+    ScratchDirectory dir;
+    const std::wstring path = dir.Path() + L"archive.7z";
     WriteAll(path, c.archive);
     Opened archive(path);
     SevenZipListing listing;
@@ -349,7 +321,7 @@ TEST(SevenZipReader, FolderAndPackedStreamCrcs) {
     std::string bytes;
     EXPECT_EQ(ReadEntryBytes(archive.handle, listing, listing.entries[0], 64, bytes), c.extracted);
     EXPECT_EQ(bytes, c.a);
-    const std::wstring out = dir.path() + L"out\\";
+    const std::wstring out = dir.Path() + L"out\\";
     fs::create_directories(fs::path(out));
     EXPECT_EQ(ExtractSevenZip(archive.handle, listing, out), c.extracted);
     EXPECT_EQ(ListTree(out), c.left);

@@ -1,19 +1,25 @@
-// A fresh directory under the temporary directory for one test, removed with its files afterwards.
+// A fresh directory under the temporary directory for one test, removed with everything in it
+// afterwards, and what tests do with files in it.
 #pragma once
 
 #include <windows.h>
 
+#include <string.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 class ScratchDirectory {
  public:
   ScratchDirectory() {
     wchar_t temp[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     static LONG counter = 0;
-    std::wstring base(temp, length);
+    const std::wstring base(temp, length);
     for (;;) {
-      path_ = base + L"lumora-files-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+      path_ = base + L"lumora-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
       if (CreateDirectoryW(path_.c_str(), nullptr)) break;
       if (GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -38,7 +44,7 @@ class ScratchDirectory {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    BOOL ok = ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    const BOOL ok = ::WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
     CloseHandle(file);
     return ok != FALSE;
   }
@@ -53,11 +59,11 @@ class ScratchDirectory {
     HANDLE search = FindFirstFileW((directory + L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        std::wstring name = found.cFileName;
+        const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
-        std::wstring full = directory + name;
+        const std::wstring full = directory + name;
         SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
           if (!link) RemoveTree(full + L"\\");
           RemoveDirectoryW(full.c_str());
@@ -72,3 +78,15 @@ class ScratchDirectory {
 
   std::wstring path_;
 };
+
+// Everything below directory, as paths relative to it, sorted; empty when it does not exist.
+inline std::vector<std::wstring> ListTree(const std::wstring& directory) {
+  namespace fs = std::filesystem;
+  std::vector<std::wstring> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(directory), ignored)) {
+    names.push_back(fs::relative(entry.path(), fs::path(directory)).wstring());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

@@ -1,7 +1,8 @@
-// A client-state key of the test's own, under a scratch application id, set up and inspected with
-// the raw registry API so that the code under test is checked against what the registry really
-// holds. Every access names its registry view, so a test can tell the updater's 32-bit view apart
-// from the 64-bit one. The key is removed from both views on construction and destruction.
+// A client-state key that a test owns for its duration (under an application id of its own, or a
+// channel's when it runs the installer whole), set up and inspected with the raw registry API so
+// that the code under test is checked against what the registry really holds. Every access names
+// its registry view, so a test can tell the updater's 32-bit view apart from the 64-bit one. The
+// key is removed from both views on construction and destruction.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <stdint.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -19,6 +21,8 @@ namespace scratch {
 
 constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+// What Dword reads for a value that is not there, or is no four-byte REG_DWORD.
+constexpr uint32_t kNone = 0xFFFFFFFFu;
 
 inline std::vector<uint8_t> TextBytes(const std::wstring& text, bool terminated) {
   const size_t units = text.size() + (terminated ? 1 : 0);
@@ -86,11 +90,13 @@ class ClientStateKey {
     return true;
   }
 
+  // Creates the key when it is not there yet.
   ::testing::AssertionResult Set(const wchar_t* name, DWORD type, const std::vector<uint8_t>& bytes,
                                  REGSAM view = kView32) const {
     HKEY key;
-    LSTATUS status = RegOpenKeyExW(root_, path_.c_str(), 0, KEY_SET_VALUE | view, &key);
-    if (status != ERROR_SUCCESS) return ::testing::AssertionFailure() << "open: " << status;
+    LSTATUS status = RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view,
+                                     nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return ::testing::AssertionFailure() << "create: " << status;
     // RegSetValueExW stores a string's terminator when one follows the data in memory, even
     // beyond the byte count given; what follows here is never 0, so the bytes stand exactly.
     std::vector<uint8_t> padded(bytes);
@@ -132,6 +138,24 @@ class ClientStateKey {
     }
     RegCloseKey(key);
     return value;
+  }
+
+  // The text of a REG_SZ value in the 32-bit view; "(absent)" when the key or the value is not
+  // there, "(not a string)" for any other type.
+  std::wstring Text(const wchar_t* name) const {
+    const Value value = Get(name);
+    if (!value.present) return L"(absent)";
+    if (value.type != REG_SZ) return L"(not a string)";
+    std::wstring text(value.bytes.size() / sizeof(wchar_t), L'\0');
+    memcpy(&text[0], value.bytes.data(), text.size() * sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
+  }
+
+  uint32_t Dword(const wchar_t* name) const {
+    const Value value = Get(name);
+    if (!value.present || value.type != REG_DWORD || value.bytes.size() != 4) return kNone;
+    return value.bytes[0] | (value.bytes[1] << 8) | (value.bytes[2] << 16) |
+           (static_cast<uint32_t>(value.bytes[3]) << 24);
   }
 
   // Number of values in the key, or -1 when the key cannot be opened.
