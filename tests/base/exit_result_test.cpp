@@ -1,39 +1,18 @@
+// The installer's exit codes as the starter sees them: the bare stub, run as a child process,
+// ends with the code of the table for what it met, whole, as a 32-bit value.
 #include "base/exit_result.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <string>
 
-// The updater and release tooling read these numbers; they must never move.
-TEST(ExitResult, CodesHaveTheirTableNumbers) {
-  struct Row {
-    uint32_t code;
-    uint32_t number;
-  };
-  const Row rows[] = {
-      {EXIT_OK, 0},
-      {EXIT_SETTINGS_FAILED, 101},
-      {EXIT_COMMAND_LINE_TOO_LONG, 105},
-      {EXIT_WAIT_FAILED, 107},
-      {EXIT_PATH_TOO_LONG, 108},
-      {EXIT_WORK_DIR_FAILED, 109},
-      {EXIT_SETUP_KEY_UNREADABLE, 110},
-      {EXIT_SETUP_VERSION_MISMATCH, 111},
-      {EXIT_ARCHIVE_UNPACK_FAILED, 112},
-      {EXIT_SETUP_UNPACK_FAILED, 115},
-      {EXIT_SETUP_WRITE_FAILED, 116},
-      {EXIT_WORK_DIR_SECURITY_FAILED, 117},
-      {EXIT_UNSUPPORTED_SWITCH, 118},
-      {EXIT_PATCH_SETUP_NOT_FOUND, 119},
-      {EXIT_PATCH_SETUP_PATH_NOT_FOUND, 120},
-      {EXIT_PATCH_SETUP_LAUNCH_FAILED, 121},
-      {EXIT_SETUP_NOT_FOUND, 122},
-      {EXIT_SETUP_PATH_NOT_FOUND, 123},
-      {EXIT_SETUP_LAUNCH_FAILED, 124},
-      {EXIT_OWN_DIRECTORY_UNKNOWN, 125},
-  };
-  for (const Row& row : rows) EXPECT_EQ(row.code, row.number);
-}
+#include "base/client_state_key.h"
+#include "support/case_name.h"
+#include "support/child_process.h"
+#include "support/client_state_scratch.h"
+#include "support/scratch_directory.h"
+
+namespace {
 
 TEST(ExitResult, FreshResultIsSuccess) {
   const ExitResult result;
@@ -41,5 +20,37 @@ TEST(ExitResult, FreshResultIsSuccess) {
   EXPECT_EQ(result.extra, 0u);
   static_assert(sizeof(ExitResult) == 8, "two unsigned 32-bit values");
 }
+
+struct CodeCase {
+  const char* name;
+  const wchar_t* arguments;
+  uint32_t code;  // the number the updater and the release tooling read
+};
+
+// The bare stub carries no payload, so a run that gets as far as unpacking finds no archive.
+const CodeCase kCodes[] = {
+    {"unsupported switch", L"--cleanup", 118},
+    {"unsupported frame switch in capitals", L"--LUMORA-FRAME", 118},
+    {"no archive among the resources", L"--keep-going", 112},
+};
+
+class ExitCodeOfTheBareStub : public ::testing::TestWithParam<CodeCase> {
+ protected:
+  // Absent, as on a machine the updater never saw; the runs must not create it.
+  scratch::ClientStateKey state_{false, kDefaultAppId};
+};
+
+TEST_P(ExitCodeOfTheBareStub, IsTheTablesNumber) {
+  ScratchDirectory directory;
+  ASSERT_TRUE(directory.Ok());
+  const std::wstring installer = directory / L"installer.exe";
+  ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, installer.c_str(), FALSE));
+  EXPECT_EQ(RunChild(installer, GetParam().arguments), GetParam().code);
+  EXPECT_EQ(ListTree(directory.Path()), std::vector<std::wstring>{L"installer.exe"})
+      << "the work directory is gone";
+  EXPECT_FALSE(state_.Exists(scratch::kView32));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, ExitCodeOfTheBareStub, ::testing::ValuesIn(kCodes), NameOfRow());
 
 }  // namespace

@@ -6,25 +6,13 @@
 
 #include <utility>
 
+#include "support/heap_blocks.h"
+
 namespace {
 
 bool HandleIsOpen(HANDLE handle) {
   DWORD flags = 0;
   return GetHandleInformation(handle, &flags) != FALSE;
-}
-
-// Whether a block that the process heap handed out is still allocated there. LocalAlloc's fixed
-// memory comes from the process heap too.
-bool IsAllocated(const void* block) {
-  const HANDLE heap = GetProcessHeap();
-  PROCESS_HEAP_ENTRY entry = {};
-  bool found = false;
-  HeapLock(heap);
-  while (!found && HeapWalk(heap, &entry)) {
-    found = (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && entry.lpData == block;
-  }
-  HeapUnlock(heap);
-  return found;
 }
 
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }

@@ -25,6 +25,14 @@ class RegistryKeyTest : public ::testing::TestWithParam<bool> {
   uint32_t OpenScratch(RegistryKey& key, uint32_t access) const {
     return key.Open(scratch_.root(), scratch_.path().c_str(), access | kView32);
   }
+  // A fresh key holding the probe value as stored (or no value), opened for reading.
+  void OpenWithProbe(RegistryKey& key, bool present, DWORD type,
+                     const std::vector<uint8_t>& stored) const {
+    scratch_.Remove();
+    ASSERT_TRUE(scratch_.Create());
+    if (present) ASSERT_TRUE(scratch_.Set(kProbe, type, stored));
+    ASSERT_EQ(OpenScratch(key, KEY_QUERY_VALUE), 0u);
+  }
   scratch::ClientStateKey scratch_{GetParam(), kScratchAppId};
 };
 
@@ -97,12 +105,8 @@ TEST_P(RegistryKeyTest, ReadStringTakesOnlyPlainStringsThatFitWithTheirTerminato
   constexpr wchar_t kFill = L'#';
   for (const StringCase& c : cases) {
     SCOPED_TRACE(c.what);
-    scratch_.Remove();
-    ASSERT_TRUE(scratch_.Create());
-    if (c.present) ASSERT_TRUE(scratch_.Set(kProbe, c.type, c.stored));
-
     RegistryKey key;
-    ASSERT_EQ(OpenScratch(key, KEY_QUERY_VALUE), 0u);
+    ASSERT_NO_FATAL_FAILURE(OpenWithProbe(key, c.present, c.type, c.stored));
     // Filled, so that a missing terminator shows; guarded, so that a write past capacity shows.
     std::vector<wchar_t> buffer(c.capacity + kGuard, kFill);
     EXPECT_EQ(key.ReadString(kProbe, buffer.data(), c.capacity), c.expected_error);
@@ -146,12 +150,8 @@ TEST_P(RegistryKeyTest, ReadDwordTakesOnlyFourByteDwords) {
   };
   for (const DwordCase& c : cases) {
     SCOPED_TRACE(c.what);
-    scratch_.Remove();
-    ASSERT_TRUE(scratch_.Create());
-    if (c.present) ASSERT_TRUE(scratch_.Set(kProbe, c.type, c.stored));
-
     RegistryKey key;
-    ASSERT_EQ(OpenScratch(key, KEY_QUERY_VALUE), 0u);
+    ASSERT_NO_FATAL_FAILURE(OpenWithProbe(key, c.present, c.type, c.stored));
     uint32_t value = 0x5A5A5A5A;
     EXPECT_EQ(key.ReadDword(kProbe, value), c.expected_error);
     if (c.expected_error == 0) EXPECT_EQ(value, c.expected_value);

@@ -77,11 +77,10 @@ TEST_F(FileBeingWrittenTest, HeldForWritingAndDeletionOnly) {
   ULONG_PTR status_block[2] = {};
   ACCESS_MASK granted = 0;
   constexpr ULONG kFileAccessInformation = 8;
-  if (query(file.Handle(), status_block, &granted, sizeof(granted), kFileAccessInformation) == 0) {
-    // CreateFileW itself adds FILE_READ_ATTRIBUTES (and SYNCHRONIZE, part of the generic write).
-    EXPECT_EQ(granted,
-              static_cast<ACCESS_MASK>(FILE_GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES));
-  }
+  ASSERT_EQ(query(file.Handle(), status_block, &granted, sizeof(granted), kFileAccessInformation), 0)
+      << "the platform does not tell a handle's access";
+  // CreateFileW itself adds FILE_READ_ATTRIBUTES (and SYNCHRONIZE, part of the generic write).
+  EXPECT_EQ(granted, static_cast<ACCESS_MASK>(FILE_GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES));
 }
 
 TEST_F(FileBeingWrittenTest, ReopenClosesTheHeldFileFirst) {

@@ -10,66 +10,76 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_directory.h"
 #include "files/work_directory_calls.h"
+#include "support/heap_blocks.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
-constexpr const wchar_t* kSpecifiedHead =
-    L"D:PAI(A;;FA;;;BA)(A;OIIOCI;GA;;;BA)(A;;FA;;;SY)(A;OIIOCI;GA;;;SY)(A;OIIOCI;GA;;;CO)(A;;FA;;;";
-
-std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor) {
+std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
-  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          descriptor, SDDL_REVISION_1,
-          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-              SACL_SECURITY_INFORMATION,
-          &text, nullptr)) {
-    return L"<unconvertible>";
-  }
+  if (!ConvertSidToStringSidW(sid, &text)) return L"<unconvertible>";
   std::wstring result(text);
   LocalFree(text);
   return result;
 }
 
-// The text as the platform renders it back once it has been made into a descriptor.
-std::wstring Normalised(const std::wstring& text) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    return L"<rejected>";
-  }
-  std::wstring result = DescriptorText(descriptor);
-  LocalFree(descriptor);
-  return result;
+std::wstring WellKnownSid(WELL_KNOWN_SID_TYPE type) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(sid);
+  if (!CreateWellKnownSid(type, nullptr, sid, &size)) return L"<unknown>";
+  return SidText(sid);
 }
 
-// "D:PAI(a)(b)" -> {"D:PAI", "(a)", "(b)"}
-std::vector<std::wstring> Entries(const std::wstring& text) {
-  std::vector<std::wstring> entries;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t next = text.find(L'(', start + 1);
-    if (next == std::wstring::npos) next = text.size();
-    entries.push_back(text.substr(start, next - start));
-    start = next;
+// One entry of an access list, as the platform parses it out of a descriptor.
+struct Entry {
+  BYTE type;
+  BYTE flags;
+  ACCESS_MASK mask;
+  std::wstring sid;
+  bool operator==(const Entry& other) const {
+    return type == other.type && flags == other.flags && mask == other.mask && sid == other.sid;
+  }
+};
+
+void PrintTo(const Entry& entry, std::ostream* out) {
+  *out << "{type " << int(entry.type) << ", flags " << int(entry.flags) << ", mask 0x" << std::hex
+       << entry.mask << std::dec << ", " << std::string(entry.sid.begin(), entry.sid.end()) << "}";
+}
+
+std::vector<Entry> EntriesOf(PSECURITY_DESCRIPTOR descriptor) {
+  std::vector<Entry> entries;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr) {
+    return entries;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* found = nullptr;
+    if (!GetAce(dacl, i, &found)) break;
+    const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(found);
+    entries.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask,
+                       SidText(const_cast<DWORD*>(&ace->SidStart))});
   }
   return entries;
 }
 
-// Whether a block of the process heap (where LocalAlloc's memory comes from) is still allocated:
-// what the platform allocated for the run must be given back, each at its time.
-bool IsAllocated(const void* block) {
-  if (block == nullptr) return false;
-  const HANDLE heap = GetProcessHeap();
-  PROCESS_HEAP_ENTRY entry = {};
-  bool found = false;
-  HeapLock(heap);
-  while (!found && HeapWalk(heap, &entry)) {
-    found = (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && entry.lpData == block;
-  }
-  HeapUnlock(heap);
-  return found;
+// What the work directory grants: the administrators, the system account and the given owner on
+// the directory itself; the administrators, the system account and each item's creator on
+// whatever is created inside. Nobody else.
+std::vector<Entry> ListedEntries(const std::wstring& owner) {
+  constexpr BYTE kAllowed = ACCESS_ALLOWED_ACE_TYPE;
+  constexpr BYTE kInside = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
+  const std::wstring admins = WellKnownSid(WinBuiltinAdministratorsSid);
+  const std::wstring system = WellKnownSid(WinLocalSystemSid);
+  const std::wstring creator = WellKnownSid(WinCreatorOwnerSid);
+  return {
+      {kAllowed, 0, FILE_ALL_ACCESS, admins},        {kAllowed, kInside, GENERIC_ALL, admins},
+      {kAllowed, 0, FILE_ALL_ACCESS, system},        {kAllowed, kInside, GENERIC_ALL, system},
+      {kAllowed, kInside, GENERIC_ALL, creator},     {kAllowed, 0, FILE_ALL_ACCESS, owner},
+  };
 }
 
 std::wstring TokenOwnerSid() {
@@ -94,7 +104,8 @@ struct Creation {
   DWORD length = 0;
   BOOL inherit = TRUE;
   void* descriptor = nullptr;
-  std::wstring text;  // the descriptor as it was at the call
+  std::vector<Entry> entries;  // the descriptor's access list as it was at the call
+  bool names_an_owner = false;
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   bool descriptor_allocated = false;  // at the call
 };
@@ -148,7 +159,11 @@ BOOL WINAPI CreateDirectoryRecorded(LPCWSTR path, LPSECURITY_ATTRIBUTES attribut
     creation.descriptor = attributes->lpSecurityDescriptor;
     if (creation.descriptor != nullptr) {
       creation.descriptor_allocated = IsAllocated(creation.descriptor);
-      creation.text = DescriptorText(creation.descriptor);
+      creation.entries = EntriesOf(creation.descriptor);
+      PSID owner = nullptr;
+      BOOL defaulted = FALSE;
+      creation.names_an_owner =
+          GetSecurityDescriptorOwner(creation.descriptor, &owner, &defaulted) && owner != nullptr;
       DWORD revision = 0;
       GetSecurityDescriptorControl(creation.descriptor, &creation.control, &revision);
     }
@@ -316,14 +331,9 @@ TEST_F(WorkDirectory, DescriptorHandedToTheCreationIsTheSpecifiedOne) {
   ASSERT_NE(creation.descriptor, nullptr);
 
   const std::wstring owner = TokenOwnerSid();
-  ASSERT_EQ(owner.rfind(L"S-1-", 0), 0u) << owner;
-  const std::wstring expected = Normalised(kSpecifiedHead + owner + L")");
-  std::vector<std::wstring> built = Entries(creation.text);
-  std::vector<std::wstring> wanted = Entries(expected);
-  ASSERT_EQ(built.size(), 7u) << creation.text;
-  ASSERT_EQ(built.size(), wanted.size()) << creation.text << L" vs " << expected;
-  for (size_t i = 0; i < built.size(); ++i) EXPECT_EQ(built[i], wanted[i]) << i;
-
+  ASSERT_EQ(owner.rfind(L"S-1-", 0), 0u);
+  EXPECT_EQ(creation.entries, ListedEntries(owner));
+  EXPECT_FALSE(creation.names_an_owner) << "the system makes the creator the owner";
   EXPECT_NE(creation.control & SE_DACL_PRESENT, 0);
   EXPECT_NE(creation.control & SE_DACL_PROTECTED, 0);
   EXPECT_NE(creation.control & SE_DACL_AUTO_INHERITED, 0);
@@ -338,70 +348,23 @@ TEST_F(WorkDirectory, DescriptorHandedToTheCreationIsTheSpecifiedOne) {
             std::vector<TOKEN_INFORMATION_CLASS>({TokenOwner, TokenOwner}));
 }
 
-// The entries one by one, independent of how the platform renders them as text.
+// The owner entry names the token's default owner, not its user: here an owner that differs from
+// the user, so that a descriptor naming the user would fail.
 TEST_F(WorkDirectory, DescriptorGrantsExactlyTheListedAccounts) {
   recorder_.volume = Volume::kAccessLists;
-  // An owner that differs from the token's user, so that a descriptor naming the user would fail.
-  BYTE owner_sid[SECURITY_MAX_SID_SIZE];
+  const std::wstring served_owner = L"S-1-5-21-1111-2222-3333-4242";
   PSID parsed = nullptr;
-  ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-1111-2222-3333-4242", &parsed));
-  DWORD sid_length = GetLengthSid(parsed);
-  memcpy(owner_sid, parsed, sid_length);
-  LocalFree(parsed);
+  ASSERT_TRUE(ConvertStringSidToSidW(served_owner.c_str(), &parsed));
+  const DWORD sid_length = GetLengthSid(parsed);
   recorder_.owner_record.resize(sizeof(TOKEN_OWNER) + sid_length);
-  memcpy(recorder_.owner_record.data() + sizeof(TOKEN_OWNER), owner_sid, sid_length);
+  memcpy(recorder_.owner_record.data() + sizeof(TOKEN_OWNER), parsed, sid_length);
+  LocalFree(parsed);
 
   ASSERT_EQ(Make(scratch_.Path()).code, EXIT_OK);
   ASSERT_EQ(recorder_.creations.size(), 1u);
   ASSERT_NE(recorder_.creations[0].descriptor, nullptr);
-  EXPECT_NE(recorder_.creations[0].text.find(L"(A;;FA;;;S-1-5-21-1111-2222-3333-4242)"),
-            std::wstring::npos)
-      << recorder_.creations[0].text;
-
-  // Rebuild the descriptor the creation saw and walk its list.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      recorder_.creations[0].text.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-  ASSERT_TRUE(present);
-  ASSERT_NE(dacl, nullptr);
-  PSID owner = nullptr;
-  ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
-  EXPECT_EQ(owner, nullptr);
-
-  auto well_known = [](WELL_KNOWN_SID_TYPE type) {
-    std::vector<BYTE> sid(SECURITY_MAX_SID_SIZE);
-    DWORD size = static_cast<DWORD>(sid.size());
-    CreateWellKnownSid(type, nullptr, sid.data(), &size);
-    return sid;
-  };
-  std::vector<BYTE> admins = well_known(WinBuiltinAdministratorsSid);
-  std::vector<BYTE> system = well_known(WinLocalSystemSid);
-  std::vector<BYTE> creator = well_known(WinCreatorOwnerSid);
-  constexpr BYTE kInside = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
-  struct Expected {
-    BYTE flags;
-    ACCESS_MASK mask;
-    const void* sid;
-  } expected[] = {
-      {0, FILE_ALL_ACCESS, admins.data()},   {kInside, GENERIC_ALL, admins.data()},
-      {0, FILE_ALL_ACCESS, system.data()},   {kInside, GENERIC_ALL, system.data()},
-      {kInside, GENERIC_ALL, creator.data()}, {0, FILE_ALL_ACCESS, owner_sid},
-  };
-  ASSERT_EQ(dacl->AceCount, 6);
-  for (DWORD i = 0; i < 6; ++i) {
-    SCOPED_TRACE(i);
-    void* entry = nullptr;
-    ASSERT_TRUE(GetAce(dacl, i, &entry));
-    auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-    EXPECT_EQ(ace->Header.AceFlags, expected[i].flags);
-    EXPECT_EQ(ace->Mask, expected[i].mask);
-    EXPECT_TRUE(EqualSid(&ace->SidStart, const_cast<void*>(expected[i].sid)));
-  }
-  LocalFree(descriptor);
+  EXPECT_EQ(recorder_.creations[0].entries, ListedEntries(served_owner));
+  EXPECT_FALSE(recorder_.creations[0].names_an_owner);
 }
 
 TEST_F(WorkDirectory, DescriptorIsFreedOnceWhenEveryAttemptFails) {
@@ -590,7 +553,7 @@ TEST_F(WorkDirectory, DefaultSecurityOnlyWhereTheVolumeSaysItKeepsNoAccessLists)
     EXPECT_EQ(recorder_.creations[0].with_attributes, c.descriptor);
     EXPECT_EQ(recorder_.creations[0].descriptor != nullptr, c.descriptor);
     if (c.descriptor) {
-      EXPECT_EQ(Entries(recorder_.creations[0].text).size(), 7u) << recorder_.creations[0].text;
+      EXPECT_EQ(recorder_.creations[0].entries, ListedEntries(TokenOwnerSid()));
       EXPECT_NE(recorder_.creations[0].control & SE_DACL_PROTECTED, 0);
     }
     EXPECT_EQ(recorder_.volume_path_queries, 1);

@@ -60,8 +60,7 @@ struct MachineVariable {
   ~MachineVariable() { SetEnvironmentVariableW(kMachineVariable, nullptr); }
 };
 
-TEST(InstallerSettings, DefaultsAndReset) {
-  InstallerSettings settings;
+void ExpectDefaults(const InstallerSettings& settings) {
   EXPECT_EQ(settings.argv.Get(), nullptr);
   EXPECT_EQ(settings.app_id, kDefaultAppId);
   EXPECT_EQ(settings.command_line, nullptr);
@@ -70,19 +69,22 @@ TEST(InstallerSettings, DefaultsAndReset) {
   EXPECT_FALSE(settings.unsupported_switch);
   EXPECT_TRUE(settings.remove_extracted);
   EXPECT_EQ(settings.previous_version, nullptr);
+}
 
+TEST(InstallerSettings, DefaultsAndReset) {
+  InstallerSettings settings;
+  {
+    SCOPED_TRACE("new");
+    ExpectDefaults(settings);
+  }
   ASSERT_TRUE(ParseSwitches(settings, L"x --lumora-dev --system-level --cleanup"));
   settings.remove_extracted = false;
   settings.previous_version = L"1";
   Reset(settings);
-  EXPECT_EQ(settings.argv.Get(), nullptr);
-  EXPECT_EQ(settings.app_id, kDefaultAppId);
-  EXPECT_EQ(settings.command_line, nullptr);
-  EXPECT_EQ(settings.argc, 0);
-  EXPECT_FALSE(settings.system_level);
-  EXPECT_FALSE(settings.unsupported_switch);
-  EXPECT_TRUE(settings.remove_extracted);
-  EXPECT_EQ(settings.previous_version, nullptr);
+  {
+    SCOPED_TRACE("reset");
+    ExpectDefaults(settings);
+  }
   Reset(settings);  // twice is harmless
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "payload_test_support.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -99,35 +100,57 @@ TEST_F(ExpandCabinetTest, WritesOnlyTheFirstOfTwoFiles) {
   EXPECT_EQ(EntriesIn(scratch), 2u) << "only the cabinet and the destination";
 }
 
-TEST_F(ExpandCabinetTest, FailsWithoutLeavingAFile) {
-  const std::vector<uint8_t> good = DataFile(L"setup_one.cab");
-  ASSERT_GT(good.size(), 200u);
-  // The second data block's MSZIP signature damaged: the first 32 KiB decode, then decoding
-  // fails part way through the file. (Damage inside a deflate stream can make Wine's own
-  // decoder write out of bounds and take the process down, so the test damages the signature.)
-  std::vector<uint8_t> corrupted = good;
-  const size_t second_block = cab::FirstBlockData(good) + cab::Get16(good, cab::FirstBlockData(good) - 4);
-  ASSERT_EQ(corrupted[second_block + 8], 'C');
-  corrupted[second_block + 8] = 'X';
-  std::vector<uint8_t> truncated(good.begin(), good.begin() + good.size() / 2);
-  std::vector<uint8_t> headers_only(good.begin(), good.begin() + cab::FirstBlockData(good));
-  const std::vector<uint8_t> not_a_cabinet(good.begin() + 4, good.end());
-  const struct {
-    const char* what;
-    std::vector<uint8_t> bytes;
-  } cases[] = {
-      {"no file", cab::Build({}, cab::kNone)},
-      {"corrupted data", corrupted},
-      {"truncated in the data", truncated},
-      {"truncated after the headers", headers_only},
-      {"no signature", not_a_cabinet},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_FALSE(Expand(c.bytes));
-    EXPECT_FALSE(Exists(destination));
-  }
+// Damaged copies of a cabinet made by gcab, and one without files.
+std::vector<uint8_t> NoFile() { return cab::Build({}, cab::kNone); }
+// The second data block's MSZIP signature damaged: the first 32 KiB decode, then decoding fails
+// part way through the file. (Damage inside a deflate stream can make Wine's own decoder write
+// out of bounds and take the process down, so the test damages the signature.)
+std::vector<uint8_t> CorruptedData() {
+  std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  const size_t second_block =
+      cab::FirstBlockData(cabinet) + cab::Get16(cabinet, cab::FirstBlockData(cabinet) - 4);
+  EXPECT_EQ(cabinet[second_block + 8], 'C');
+  cabinet[second_block + 8] = 'X';
+  return cabinet;
 }
+std::vector<uint8_t> TruncatedInTheData() {
+  std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  cabinet.resize(cabinet.size() / 2);
+  return cabinet;
+}
+std::vector<uint8_t> TruncatedAfterTheHeaders() {
+  std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  cabinet.resize(cab::FirstBlockData(cabinet));
+  return cabinet;
+}
+std::vector<uint8_t> NoSignature() {
+  const std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
+  return std::vector<uint8_t>(cabinet.begin() + 4, cabinet.end());
+}
+
+struct DamagedCase {
+  const char* name;
+  std::vector<uint8_t> (*make)();
+};
+
+const DamagedCase kDamaged[] = {
+    {"no file", NoFile},
+    {"corrupted data", CorruptedData},
+    {"truncated in the data", TruncatedInTheData},
+    {"truncated after the headers", TruncatedAfterTheHeaders},
+    {"no signature", NoSignature},
+};
+
+class DamagedCabinet : public ExpandCabinetTest, public ::testing::WithParamInterface<DamagedCase> {
+};
+
+TEST_P(DamagedCabinet, FailsWithoutLeavingAFile) {
+  ASSERT_GT(DataFile(L"setup_one.cab").size(), 200u);
+  EXPECT_FALSE(Expand(GetParam().make()));
+  EXPECT_FALSE(Exists(destination));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cabinets, DamagedCabinet, ::testing::ValuesIn(kDamaged), NameOfRow());
 
 TEST_F(ExpandCabinetTest, FailsWhenTheCabinetOrTheDestinationCannotBeOpened) {
   EXPECT_FALSE(ExpandCabinet((scratch / L"missing.cab").c_str(), destination.c_str()));
@@ -307,46 +330,52 @@ TEST_F(ExpandCabinetTest, NotificationsAnswerAsTheContractAsks) {
   EXPECT_FALSE(state.output.IsOpen()) << "none of these touches the destination";
 }
 
-TEST_F(ExpandCabinetTest, OnlyTheFirstFileIsEverOpened) {
-  ExpansionState state;
-  state.destination = destination.c_str();
-  FDINOTIFICATION n = {};
-  n.pv = &state;
-  n.cb = 3;
-  const INT_PTR first = CabNotify(fdintCOPY_FILE, &n);
-  ASSERT_NE(first, -1);
-  ASSERT_NE(first, 0);
-  DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(first), "abc", 3, &written, nullptr));
-  n.hf = first;
-  n.attribs = 0x20;
-  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1);
-  EXPECT_TRUE(state.completed);
-  // A library that ignores the -1 and offers the next file is told to skip it.
-  n.cb = 5;
-  EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
-  EXPECT_TRUE(state.completed);
-  state.output.Close();
-  EXPECT_EQ(Contents(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
-}
+// A copy notification and the close notification that follows it, by hand: what the installer
+// answers, whatever a library does next.
+struct CopyCase {
+  const char* name;
+  ULONG announced;  // the size the copy notification announces
+  USHORT attribs;   // read-only would keep an incomplete file from being marked for deletion
+  bool completed;
+};
 
-TEST_F(ExpandCabinetTest, AFileShorterThanAnnouncedIsNotComplete) {
+const CopyCase kCopies[] = {
+    {"every announced byte arrived", 3, 0x20, true},
+    {"fewer bytes than announced", 10, 0x21, false},
+};
+
+class CopiedFile : public ExpandCabinetTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(CopiedFile, IsCompleteOnlyWhenWhole) {
+  const CopyCase& c = GetParam();
   ExpansionState state;
   state.destination = destination.c_str();
   FDINOTIFICATION n = {};
   n.pv = &state;
-  n.cb = 10;
+  n.cb = static_cast<LONG>(c.announced);
   const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
   ASSERT_NE(copy, -1);
+  ASSERT_NE(copy, 0);
   DWORD written = 0;
   ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
   n.hf = copy;
-  n.attribs = 0x21;  // read-only would keep the file from being marked for deletion
-  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1);
-  EXPECT_FALSE(state.completed);
-  EXPECT_TRUE(state.output.MarkForDeletion());
-  state.output.Close();
-  EXPECT_FALSE(Exists(destination));
+  n.attribs = c.attribs;
+  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1) << "the first file ends the copy";
+  EXPECT_EQ(state.completed, c.completed);
+  if (c.completed) {
+    // A library that ignores the -1 and offers the next file is told to skip it.
+    n.cb = 5;
+    EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
+    EXPECT_TRUE(state.completed);
+    state.output.Close();
+    EXPECT_EQ(Contents(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
+  } else {
+    EXPECT_TRUE(state.output.MarkForDeletion());
+    state.output.Close();
+    EXPECT_FALSE(Exists(destination));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Notifications, CopiedFile, ::testing::ValuesIn(kCopies), NameOfRow());
 
 }  // namespace

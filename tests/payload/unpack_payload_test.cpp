@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "payload_test_support.h"
+#include "support/case_name.h"
 
 namespace {
 
@@ -128,40 +129,49 @@ TEST(UnpackPayload, SetupProgramsThatNeedNoExpansion) {
   }
 }
 
-TEST(UnpackPayload, MalformedPayloads) {
-  const struct {
-    const wchar_t* layout;
-    uint32_t code;
-    uint32_t extra;
-    const wchar_t* archive_type;
-  } cases[] = {
-      // The archive's own walk fails: its type is not recorded, so the archive is to blame.
-      {L"archive_then_unknown", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
-      {L"prefix_not_at_start", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
-      {L"unknown_after_archive", EXIT_SETUP_UNPACK_FAILED, ERROR_INVALID_DATA, L"B7"},
-      {L"two_archives_in_one_type", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L""},
-      {L"two_archives_across_types", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
-      {L"two_setups_in_one_type", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
-      {L"name_260", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILENAME_EXCED_RANGE, L""},
-      {L"empty_archive", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
-      {L"setup_only", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
-      {L"archive_only", EXIT_SETUP_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L"B7"},
-      // A valid name that no work directory leaves room for.
-      {L"name_259", EXIT_PATH_TOO_LONG, 0, L"B7"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.layout);
-    ScratchDirectory work;
-    Unpacked u;
-    Unpack(c.layout, work.Path(), u);
-    EXPECT_EQ(u.result.code, c.code);
-    EXPECT_EQ(u.result.extra, c.extra);
-    EXPECT_STREQ(u.archive_type.text, c.archive_type);
-    EXPECT_STREQ(u.archive_path.text, L"");
-    EXPECT_STREQ(u.setup_path.text, L"");
-    EXPECT_TRUE(Entries(work).empty()) << "nothing is written before the payload is whole";
-  }
+struct MalformedCase {
+  const wchar_t* layout;
+  uint32_t code;
+  uint32_t extra;
+  const wchar_t* archive_type;
+};
+
+const MalformedCase kMalformed[] = {
+    // The archive's own walk fails: its type is not recorded, so the archive is to blame.
+    {L"archive_then_unknown", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
+    {L"prefix_not_at_start", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_INVALID_DATA, L""},
+    {L"unknown_after_archive", EXIT_SETUP_UNPACK_FAILED, ERROR_INVALID_DATA, L"B7"},
+    {L"two_archives_in_one_type", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L""},
+    {L"two_archives_across_types", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
+    {L"two_setups_in_one_type", EXIT_SETUP_UNPACK_FAILED, ERROR_TOO_MANY_NAMES, L"B7"},
+    {L"name_260", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILENAME_EXCED_RANGE, L""},
+    {L"empty_archive", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
+    {L"setup_only", EXIT_ARCHIVE_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L""},
+    {L"archive_only", EXIT_SETUP_UNPACK_FAILED, ERROR_FILE_NOT_FOUND, L"B7"},
+    // A valid name that no work directory leaves room for.
+    {L"name_259", EXIT_PATH_TOO_LONG, 0, L"B7"},
+};
+
+class MalformedPayloads : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedPayloads, FailBeforeAnythingIsWritten) {
+  const MalformedCase& c = GetParam();
+  ScratchDirectory work;
+  Unpacked u;
+  Unpack(c.layout, work.Path(), u);
+  EXPECT_EQ(u.result.code, c.code);
+  EXPECT_EQ(u.result.extra, c.extra);
+  EXPECT_STREQ(u.archive_type.text, c.archive_type);
+  EXPECT_STREQ(u.archive_path.text, L"");
+  EXPECT_STREQ(u.setup_path.text, L"");
+  EXPECT_TRUE(Entries(work).empty()) << "nothing is written before the payload is whole";
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, MalformedPayloads, ::testing::ValuesIn(kMalformed),
+                         [](const ::testing::TestParamInfo<MalformedCase>& info) {
+                           return std::string(info.param.layout, info.param.layout +
+                                                                      wcslen(info.param.layout));
+                         });
 
 // Member names that would leave the work directory, name something other than a plain file in it,
 // or name the file another member becomes. No tool of the build writes such names, so each image
@@ -247,47 +257,47 @@ std::wstring LongWorkDirectory(const ScratchDirectory& scratch, size_t length) {
   return path;
 }
 
-TEST(UnpackPayload, EachPathMustFit) {
-  // short_names: "LUMORA" (6 units), "SETUP.X" (7), and then "setup.exe" (9).
+// short_names holds "LUMORA" (6 units) and "SETUP.X" (7), which expands into "setup.exe" (9): a
+// work directory path of each length below leaves no room for one path after another.
+struct PathCase {
+  const char* name;
+  size_t work_dir_length;
+  bool archive_written;  // left for the caller's clean-up
+  bool setup_written;
+};
+
+const PathCase kPaths[] = {
+    {"archive path", 254, false, false},
+    {"setup path", 253, true, false},
+    {"expanded path", 251, true, true},
+};
+
+class EachPathMustFit : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(EachPathMustFit, ElseTheRunEndsWithPathTooLong) {
+  const PathCase& c = GetParam();
   ScratchDirectory scratch;
   ASSERT_TRUE(scratch.Ok());
-  {
-    SCOPED_TRACE("archive path");
-    Unpacked u;
-    Unpack(L"short_names", std::wstring(254, L'w'), u);
-    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
-    EXPECT_EQ(u.result.extra, 0u);
-    EXPECT_STREQ(u.archive_path.text, L"");
-  }
-  {
-    SCOPED_TRACE("setup path");
-    const std::wstring work = LongWorkDirectory(scratch, 253);
-    ASSERT_FALSE(work.empty());
-    Unpacked u;
-    Unpack(L"short_names", work, u);
-    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
-    EXPECT_EQ(u.result.extra, 0u);
-    EXPECT_EQ(std::wstring(u.archive_path.text), work + L"LUMORA");
-    EXPECT_TRUE(Exists(u.archive_path.text)) << "left for the caller's clean-up";
-    EXPECT_STREQ(u.setup_path.text, L"");
-    DeleteFileW(u.archive_path.text);
-    RemoveDirectoryW((L"\\\\?\\" + work).c_str());
-  }
-  {
-    SCOPED_TRACE("expanded path");
-    const std::wstring work = LongWorkDirectory(scratch, 251);
-    ASSERT_FALSE(work.empty());
-    Unpacked u;
-    Unpack(L"short_names", work, u);
-    EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
-    EXPECT_EQ(u.result.extra, 0u);
-    EXPECT_EQ(std::wstring(u.setup_path.text), work + L"SETUP.X");
-    EXPECT_TRUE(Exists(u.setup_path.text)) << "left for the caller's clean-up";
+  // The archive's own path does not fit even a directory that does not exist.
+  const std::wstring work = c.archive_written ? LongWorkDirectory(scratch, c.work_dir_length)
+                                              : std::wstring(c.work_dir_length, L'w');
+  ASSERT_FALSE(work.empty());
+  Unpacked u;
+  Unpack(L"short_names", work, u);
+  EXPECT_EQ(u.result.code, EXIT_PATH_TOO_LONG);
+  EXPECT_EQ(u.result.extra, 0u);
+  EXPECT_EQ(std::wstring(u.archive_path.text), c.archive_written ? work + L"LUMORA" : L"");
+  EXPECT_EQ(std::wstring(u.setup_path.text), c.setup_written ? work + L"SETUP.X" : L"");
+  if (c.archive_written) EXPECT_TRUE(Exists(u.archive_path.text)) << "left for the clean-up";
+  if (c.setup_written) EXPECT_TRUE(Exists(u.setup_path.text)) << "left for the clean-up";
+  if (c.archive_written) {
     DeleteFileW(u.archive_path.text);
     DeleteFileW(u.setup_path.text);
     RemoveDirectoryW((L"\\\\?\\" + work).c_str());
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, EachPathMustFit, ::testing::ValuesIn(kPaths), NameOfRow());
 
 TEST(UnpackPayload, AFailedExpansionLeavesNeitherFile) {
   const struct {
@@ -314,28 +324,38 @@ TEST(UnpackPayload, AFailedExpansionLeavesNeitherFile) {
   }
 }
 
-TEST(UnpackPayload, AFailedWriteReportsTheWindowsError) {
-  // A directory where a member's file should go: CreateFileW refuses it.
-  {
-    SCOPED_TRACE("archive");
-    ScratchDirectory work;
-    ASSERT_TRUE(CreateDirectoryW((work / L"LUMORA.PACKED.7Z").c_str(), nullptr));
-    Unpacked u;
-    Unpack(L"shipped", work.Path(), u);
-    EXPECT_EQ(u.result.code, EXIT_ARCHIVE_UNPACK_FAILED);
-    EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(Exists(work / L"SETUP.EX_")) << "the archive comes first";
-  }
-  {
-    SCOPED_TRACE("setup program");
-    ScratchDirectory work;
-    ASSERT_TRUE(CreateDirectoryW((work / L"setup.exe").c_str(), nullptr));
-    Unpacked u;
-    Unpack(L"bn_members", work.Path(), u);
-    EXPECT_EQ(u.result.code, EXIT_SETUP_WRITE_FAILED);
-    EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(Contents(work / L"LUMORA.ARCHIVE"), DataFile(L"archive.7z"));
-  }
+// A directory where a member's file should go: CreateFileW refuses it.
+struct WriteCase {
+  const char* name;
+  const wchar_t* layout;
+  const wchar_t* blocked;
+  uint32_t code;
+  const wchar_t* written;  // what was written before, and stays; null: nothing
+  const wchar_t* absent;   // what was never written
+};
+
+const WriteCase kWrites[] = {
+    // The archive comes first.
+    {"archive", L"shipped", L"LUMORA.PACKED.7Z", EXIT_ARCHIVE_UNPACK_FAILED, nullptr,
+     L"SETUP.EX_"},
+    {"setup program", L"bn_members", L"setup.exe", EXIT_SETUP_WRITE_FAILED, L"LUMORA.ARCHIVE",
+     nullptr},
+};
+
+class AFailedWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(AFailedWrite, ReportsTheWindowsError) {
+  const WriteCase& c = GetParam();
+  ScratchDirectory work;
+  ASSERT_TRUE(CreateDirectoryW((work / c.blocked).c_str(), nullptr));
+  Unpacked u;
+  Unpack(c.layout, work.Path(), u);
+  EXPECT_EQ(u.result.code, c.code);
+  EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  if (c.written != nullptr) EXPECT_EQ(Contents(work / c.written), DataFile(L"archive.7z"));
+  if (c.absent != nullptr) EXPECT_FALSE(Exists(work / c.absent));
 }
+
+INSTANTIATE_TEST_SUITE_P(Members, AFailedWrite, ::testing::ValuesIn(kWrites), NameOfRow());
 
 }  // namespace

@@ -57,6 +57,17 @@ class SampleInstall : public testing::Test {
     return key.Text(kUninstallStringValue);
   }
 
+  // damaged-data.7z: the stored archive with one byte of its last file, the launcher, flipped.
+  void WriteDamagedArchive() const {
+    std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
+    const std::string launcher =
+        craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+    const size_t at = damaged.find(launcher.substr(0, 4096));
+    ASSERT_NE(at, std::string::npos);
+    damaged[at + launcher.size() - 1] ^= 1;
+    craft::WriteAll(scratch_path_ + L"\\damaged-data.7z", damaged);
+  }
+
   ScratchDirectory scratch_;
   std::wstring scratch_path_;  // without the final backslash
   std::wstring root_;
@@ -108,12 +119,7 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
   ASSERT_TRUE(craft::Rename(device, u"README.txt", u"NUL.readme"));
   craft::WriteAll(scratch_path_ + L"\\device-name.7z", device);
   // Damaged data in the last file: the files before it were written whole, and must go again.
-  std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
-  const std::string launcher = craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
-  const size_t at = damaged.find(launcher.substr(0, 4096));
-  ASSERT_NE(at, std::string::npos);
-  damaged[at + launcher.size() - 1] ^= 1;
-  craft::WriteAll(scratch_path_ + L"\\damaged-data.7z", damaged);
+  ASSERT_NO_FATAL_FAILURE(WriteDamagedArchive());
   const struct {
     std::wstring archive;
     uint32_t code;
@@ -137,12 +143,8 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
 
 // A damaged archive of the version already installed must not cost the installation a file.
 TEST_F(SampleInstall, DamagedReinstallKeepsTheInstalledFiles) {
-  std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
+  ASSERT_NO_FATAL_FAILURE(WriteDamagedArchive());
   const std::string launcher = craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
-  const size_t at = damaged.find(launcher.substr(0, 4096));
-  ASSERT_NE(at, std::string::npos);
-  damaged[at + launcher.size() - 1] ^= 1;
-  craft::WriteAll(scratch_path_ + L"\\damaged-data.7z", damaged);
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
   ASSERT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(L"stored.7z") + L"\""), 0u);
   const std::vector<std::wstring> installed = ListTree(root_);
