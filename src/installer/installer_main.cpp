@@ -8,7 +8,7 @@
 #include "installer/installer_settings.h"
 #include "launch/setup_command_line.h"
 #include "launch/setup_patch.h"
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 #include "payload/unpack_payload.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "base/platform_call.h"
 #include "base/registry_key.h"
 #include "installer/settings_calls.h"
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 
 SettingsCalls g_settings_calls = {};
 

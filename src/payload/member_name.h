@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 
 // True when every unit is an ASCII letter, digit, '.', '_' or '-', no two dots stand together,
 // and the last unit is not a dot. The empty name is not a file name. The "lumora" and "setup"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 
 static_assert(kPayloadErrorUnknownName == ERROR_INVALID_DATA, "what the packer predicts");
 static_assert(kPayloadErrorSecondMember == ERROR_TOO_MANY_NAMES, "what the packer predicts");

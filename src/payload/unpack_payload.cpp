@@ -3,7 +3,7 @@
 #include "files/remove_with_retry.h"
 #include "payload/expand_cabinet.h"
 #include "payload/member_name.h"
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 #include "payload/payload_scan.h"
 #include "payload/write_resource_to_file.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "installer/settings_calls.h"
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 #include "support/resource_image.h"
 
 namespace {

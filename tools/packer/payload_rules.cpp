@@ -64,8 +64,8 @@ bool CheckPayloadType(const std::string& type, const char* what, std::string& er
 }
 
 const Member* MemberOfName(const std::u16string& name) {
-  if (BeginsWithAsciiFolded(name, "lumora")) return &kArchiveMember;
-  if (BeginsWithAsciiFolded(name, "setup")) return &kSetupMember;
+  if (BeginsWithAsciiFolded(name, kArchivePrefix.narrow)) return &kArchiveMember;
+  if (BeginsWithAsciiFolded(name, kSetupPrefix.narrow)) return &kSetupMember;
   return nullptr;
 }
 
@@ -90,7 +90,7 @@ bool MakeMemberName(const std::string& name, Member member, const std::string& t
                     std::u16string& stored, std::string& error) {
   const std::string quoted = "\"" + name + "\"";
   const std::string what = std::string("the ") + MemberWord(member) + "'s name " + quoted;
-  const char* prefix = member == Member::kArchive ? "lumora" : "setup";
+  const char* prefix = member == Member::kArchive ? kArchivePrefix.narrow : kSetupPrefix.narrow;
   stored = AsciiUpper(std::u16string(name.begin(), name.end()));
   // Every name the packer writes is a plain file name, even one the stub never writes under (an
   // uncompressed setup program's): Windows upper-cases a name with its own tables before looking

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/payload_layout.h"
+#include "payload/payload_resources.h"
 #include "resource.h"
 
 constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
