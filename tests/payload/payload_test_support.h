@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
 #include "support/resource_image.h"
 #include "support/scratch_directory.h"
 
@@ -24,36 +25,6 @@ inline std::wstring DataPath(const wchar_t* name) {
 struct LayoutImage : ResourceImage {
   explicit LayoutImage(const wchar_t* layout) : ResourceImage(LayoutPath(layout)) {}
 };
-
-inline bool ReadBytes(const std::wstring& path, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size) != FALSE;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    ok = bytes.empty() ||
-         (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-          read == bytes.size());
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-inline bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = bytes.empty() ||
-            (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-             written == bytes.size());
-  CloseHandle(file);
-  return ok;
-}
 
 inline bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

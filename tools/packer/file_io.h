@@ -3,7 +3,7 @@
 // held in memory), outputs that appear under their final name only when complete, the identity
 // of a file whatever path names it, and the program's arguments and standard streams. Everything
 // above this speaks UTF-8 paths and bytes, so that both builds write the same installer.
-// file_io_posix.cpp and file_io_win32.cpp implement it.
+// file_io.cpp holds what both builds share; file_io_posix.cpp and file_io_win32.cpp the rest.
 #pragma once
 
 #include <cstddef>

@@ -46,30 +46,10 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, const std::string& path,
 
 }  // namespace
 
-InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    file_ = other.file_;
-    open_ = other.open_;
-    path_ = std::move(other.path_);
-    size_ = other.size_;
-    mtime_ = other.mtime_;
-    identity_ = other.identity_;
-    other.open_ = false;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() { Close(); }
-
 void InputFile::Close() {
   if (open_) close(file_);
   open_ = false;
 }
-
-bool InputFile::IsOpen() const { return open_; }
 
 bool InputFile::Open(const std::string& path, std::string& error) {
   // Opening a FIFO for reading waits for a writer unless it is opened non-blocking; the type

@@ -128,30 +128,10 @@ OVERLAPPED At(uint64_t offset) {
 
 }  // namespace
 
-InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    file_ = other.file_;
-    open_ = other.open_;
-    path_ = std::move(other.path_);
-    size_ = other.size_;
-    mtime_ = other.mtime_;
-    identity_ = other.identity_;
-    other.open_ = false;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() { Close(); }
-
 void InputFile::Close() {
   if (open_) CloseHandle(file_);
   open_ = false;
 }
-
-bool InputFile::IsOpen() const { return open_; }
 
 bool InputFile::Open(const std::string& path, std::string& error) {
   HANDLE file = OpenForReading(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, error);

@@ -13,7 +13,7 @@ mkdir -p "$out/seeds" "$out/corpus"
 packer="$root/tools/packer"
 clang++-14 -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$packer" -I"$root/src" \
-  "$root/tests/fuzz/packer_check_fuzz.cpp" "$packer/check_command.cpp" "$packer/file_io_posix.cpp" \
+  "$root/tests/fuzz/packer_check_fuzz.cpp" "$packer/check_command.cpp" "$packer/file_io.cpp" "$packer/file_io_posix.cpp" \
   "$packer/installer_report.cpp" "$packer/payload_layout.cpp" "$packer/payload_rules.cpp" \
   "$packer/pe_checksum.cpp" "$packer/pe_image.cpp" "$packer/resource.cpp" \
   "$packer/resource_listing.cpp" "$packer/utf_text.cpp" "$packer/icon_file.cpp" \

@@ -10,24 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
 namespace {
 
 std::wstring Face(const wchar_t* name) { return std::wstring(LUMORA_FACE_DIR) + L"\\" + name; }
-
-std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(file, nullptr));
-  DWORD got = 0;
-  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-      got != bytes.size()) {
-    bytes.clear();
-  }
-  CloseHandle(file);
-  return bytes;
-}
 
 // The images of the .ico file, in its order.
 std::vector<std::vector<uint8_t>> IconImages(const std::vector<uint8_t>& ico) {
@@ -89,7 +77,7 @@ BOOL CALLBACK FirstName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR first) {
 }
 
 TEST(ApplicationFace, IconFunctionsFindEachImage) {
-  const std::vector<std::vector<uint8_t>> images = IconImages(ReadWholeFile(Face(L"app.ico")));
+  const std::vector<std::vector<uint8_t>> images = IconImages(FileBytes(Face(L"app.ico")));
   ASSERT_EQ(images.size(), 3u);
   HMODULE module = LoadLibraryExW(Face(L"face.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(module, nullptr) << GetLastError();
@@ -133,29 +121,13 @@ TEST(ApplicationFace, IconFunctionsFindEachImage) {
   FreeLibrary(module);
 }
 
-DWORD RunAndWait(const std::wstring& program, const wchar_t* args) {
-  std::wstring line = L"\"" + program + L"\" " + args;
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return 0xFFFFFFFF;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
-
 TEST(ApplicationFace, InstallerStillInstalls) {
   const std::wstring dir = Face(L"run");
   std::filesystem::remove_all(dir);
   ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
   const std::wstring copy = dir + L"\\installer.exe";
   ASSERT_TRUE(CopyFileW(Face(L"face.exe").c_str(), copy.c_str(), FALSE));
-  EXPECT_EQ(RunAndWait(copy, L"--test-exit-code=0"), 0u);
+  EXPECT_EQ(ChildProcess(copy, L"--test-exit-code=0").Wait(), 0u);
   EXPECT_TRUE(DeleteFileW(copy.c_str()));
   EXPECT_TRUE(RemoveDirectoryW(dir.c_str())) << "the work directory is gone";
 }

@@ -10,24 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
 namespace {
 
 std::wstring Packed(const wchar_t* name) { return std::wstring(LUMORA_PACKED_DIR) + L"\\" + name; }
-
-std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(file, nullptr));
-  DWORD got = 0;
-  if (!bytes.empty() && (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                         got != bytes.size())) {
-    bytes.clear();
-  }
-  CloseHandle(file);
-  return bytes;
-}
 
 struct Module {
   HMODULE handle = nullptr;
@@ -84,26 +72,10 @@ std::vector<uint8_t> ExpandWithSystem(const std::vector<uint8_t>& cabinet) {
   CloseHandle(file);
   DeleteFileW(out);
   std::vector<uint8_t> bytes;
-  if (SetupIterateCabinetW(cab, 0, ExtractInto, out)) bytes = ReadWholeFile(out);
+  if (SetupIterateCabinetW(cab, 0, ExtractInto, out)) bytes = FileBytes(out);
   DeleteFileW(cab);
   DeleteFileW(out);
   return bytes;
-}
-
-DWORD RunAndWait(const std::wstring& program, const wchar_t* args) {
-  std::wstring line = L"\"" + program + L"\" " + args;
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return 0xFFFFFFFF;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
 }
 
 struct Layout {
@@ -123,8 +95,8 @@ const Layout kLayouts[] = {
 };
 
 TEST(PackedImage, LoaderFindsThePackedBytes) {
-  const std::vector<uint8_t> archive = ReadWholeFile(Packed(L"app.7z"));
-  const std::vector<uint8_t> setup = ReadWholeFile(LUMORA_SETUP_PATH);
+  const std::vector<uint8_t> archive = FileBytes(Packed(L"app.7z"));
+  const std::vector<uint8_t> setup = FileBytes(LUMORA_SETUP_PATH);
   ASSERT_FALSE(archive.empty());
   ASSERT_FALSE(setup.empty());
   for (const Layout& l : kLayouts) {
@@ -183,10 +155,10 @@ TEST(PackedImage, EnumerationMeetsEachMemberOnce) {
 TEST(PackedImage, PackedAndSignedInstallersStillRun) {
   // The bare stub refuses "--cleanup" with its own code once it has read its settings (and its
   // previous version resource); the packed images must get just as far.
-  const DWORD bare = RunAndWait(LUMORA_STUB_WPATH, L"--cleanup");
+  const DWORD bare = ChildProcess(LUMORA_STUB_WPATH, L"--cleanup").Wait();
   ASSERT_EQ(bare, 118u);
-  EXPECT_EQ(RunAndWait(Packed(L"shipped.exe"), L"--cleanup"), bare);
-  EXPECT_EQ(RunAndWait(Packed(L"signed.exe"), L"--cleanup"), bare);
+  EXPECT_EQ(ChildProcess(Packed(L"shipped.exe"), L"--cleanup").Wait(), bare);
+  EXPECT_EQ(ChildProcess(Packed(L"signed.exe"), L"--cleanup").Wait(), bare);
 }
 
 // The updater's key for the default channel, where a patch installer finds the installed setup
@@ -235,7 +207,7 @@ TEST(PackedImage, EveryLayoutInstalls) {
     }
     const std::wstring copy = dir + L"\\installer.exe";
     ASSERT_TRUE(CopyFileW(Packed(l.file).c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(RunAndWait(copy, L"--test-exit-code=0"), 0u);
+    EXPECT_EQ(ChildProcess(copy, L"--test-exit-code=0").Wait(), 0u);
     EXPECT_TRUE(DeleteFileW(copy.c_str()));
     if (patch) {
       EraseClientState();

@@ -10,34 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/file_bytes.h"
+
 namespace {
 
 std::wstring Packed(const wchar_t* name) { return std::wstring(LUMORA_PACKED_DIR) + L"\\" + name; }
-
-std::vector<uint8_t> ReadWholeFile(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(file, nullptr));
-  DWORD got = 0;
-  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-      got != bytes.size()) {
-    bytes.clear();
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-                  put == bytes.size();
-  CloseHandle(file);
-  return ok;
-}
 
 uint32_t Load32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
 void Store32(uint8_t* p, uint32_t v) {
@@ -85,25 +63,9 @@ uint32_t ResourceSize(const std::wstring& path, const wchar_t* name, const wchar
   return static_cast<uint32_t>(ResourceBytes(path, name, type).size());
 }
 
-DWORD RunAndWait(const std::wstring& program) {
-  std::wstring line = L"\"" + program + L"\"";
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return 0xFFFFFFFF;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
-
 TEST(UnusablePayload, MembersOutsideTheFileFailTheirWrites) {
   const std::wstring shipped = Packed(L"shipped.exe");
-  const std::vector<uint8_t> image = ReadWholeFile(shipped);
+  const std::vector<uint8_t> image = FileBytes(shipped);
   ASSERT_FALSE(image.empty());
   const uint32_t archive = ResourceSize(shipped, L"LUMORA.PACKED.7Z", L"B7");
   const uint32_t setup = ResourceSize(shipped, L"SETUP.EX_", L"BL");
@@ -126,8 +88,8 @@ TEST(UnusablePayload, MembersOutsideTheFileFailTheirWrites) {
     std::vector<uint8_t> patched = image;
     ASSERT_TRUE(PatchDataEntry(patched, c.size, c.rva_field, 0xFFFFFFFF));
     const std::wstring path = Packed(c.file);
-    ASSERT_TRUE(WriteWholeFile(path, patched));
-    EXPECT_EQ(RunAndWait(path), c.code);
+    ASSERT_TRUE(WriteBytes(path, patched));
+    EXPECT_EQ(ChildProcess(path, L"").Wait(), c.code);
     DeleteFileW(path.c_str());
   }
 }
@@ -141,7 +103,7 @@ TEST(UnusablePayload, PreviousVersionThatNoCommandLineHolds) {
     DWORD code;
   };
   // The shipped layout's members, put into the bare stub with the version by UpdateResourceW.
-  std::vector<uint8_t> archive = ReadWholeFile(Packed(L"app.7z"));
+  std::vector<uint8_t> archive = FileBytes(Packed(L"app.7z"));
   std::vector<uint8_t> cabinet = ResourceBytes(Packed(L"shipped.exe"), L"SETUP.EX_", L"BL");
   ASSERT_FALSE(archive.empty());
   ASSERT_FALSE(cabinet.empty());
@@ -161,7 +123,7 @@ TEST(UnusablePayload, PreviousVersionThatNoCommandLineHolds) {
     ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), MAKEINTRESOURCEW(1), 1033,
                                 &version[0], static_cast<DWORD>((version.size() + 1) * 2)));
     ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
-    EXPECT_EQ(RunAndWait(path), c.code);
+    EXPECT_EQ(ChildProcess(path, L"").Wait(), c.code);
     EXPECT_TRUE(DeleteFileW(path.c_str()));
   }
 }

@@ -1,0 +1,26 @@
+// What the input file owner does alike on both platforms: handing the file on, and closing it
+// when the owner goes. Opening, reading and closing are each platform's own
+// (file_io_posix.cpp, file_io_win32.cpp).
+#include "file_io.h"
+
+#include <utility>
+
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    file_ = other.file_;
+    open_ = other.open_;
+    path_ = std::move(other.path_);
+    size_ = other.size_;
+    mtime_ = other.mtime_;
+    identity_ = other.identity_;
+    other.open_ = false;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() { Close(); }
+
+bool InputFile::IsOpen() const { return open_; }
