@@ -2,9 +2,10 @@
 // once, so that what the setup program itself costs is the same small constant everywhere. Built
 // without a C runtime and, by default, importing kernel32 alone. The same source, built with
 // IMPORT_ADVAPI32 or IMPORT_SHELL32, gives programs that load one more of the installer's system
-// libraries and still do nothing: the difference in their start-up is that library's cost.
+// libraries and still do nothing: the difference in their start-up is that library's cost. With
+// IMPORT_SHCORE it takes CommandLineToArgvW from shcore, where shell32's export of it leads.
 #include <windows.h>
-#if defined(IMPORT_SHELL32)
+#if defined(IMPORT_SHELL32) || defined(IMPORT_SHCORE)
 #include <shellapi.h>
 #endif
 
@@ -14,7 +15,7 @@ extern "C" [[noreturn]] void EmptyEntry() {
 #if defined(IMPORT_ADVAPI32)
     RegCloseKey(nullptr);
 #endif
-#if defined(IMPORT_SHELL32)
+#if defined(IMPORT_SHELL32) || defined(IMPORT_SHCORE)
     int count = 0;
     CommandLineToArgvW(nullptr, &count);
 #endif
