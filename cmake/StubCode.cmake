@@ -32,8 +32,9 @@ endfunction()
 # The linker is LLVM's lld, not GNU ld: the image carries a load configuration
 # (src/installer/load_configuration.cpp), and GNU ld 2.40 leaves the load configuration directory
 # empty whatever the objects hold. Debian's mingw-w64 GCC always runs the GNU linker it was built
-# with, whatever -fuse-ld says, so the specs file names the linker the driver runs instead; lld
-# takes the GNU-style arguments the driver passes and ignores the LTO plugin options among them.
+# with, whatever -fuse-ld says, so link-with-lld.gcc, a driver settings file given to GCC with
+# -specs=, names the linker the driver runs instead; lld takes the GNU-style arguments the driver
+# passes and ignores the LTO plugin options among them.
 function(lumora_stub_image target)
   cmake_parse_arguments(ARG "" "OUTPUT_NAME;OUTPUT_DIRECTORY" "RESOURCES" ${ARGN})
   add_executable(${target} WIN32 ${ARG_RESOURCES})
@@ -41,7 +42,7 @@ function(lumora_stub_image target)
     OUTPUT_NAME ${ARG_OUTPUT_NAME}
     RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
   target_link_options(${target} PRIVATE
-    -specs=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lld-linker.specs
+    -specs=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/link-with-lld.gcc
     -nostdlib -nostartfiles -Wl,-e,StubEntry -Wl,--subsystem,windows
     -Wl,--gc-sections -s
     # Reproducible: the same sources give the same bytes (lld writes no build id unless asked).
@@ -50,7 +51,7 @@ function(lumora_stub_image target)
     # The stack GNU ld gave the stub; lld's default is half of it.
     -Wl,--stack,0x200000)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
-    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/lld-linker.specs)
+    ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/link-with-lld.gcc)
   # Import libraries after the stub's own objects, so that they resolve against them.
   target_link_libraries(${target} PRIVATE lumora_process_entry lumora_installer
     lumora_freestanding_runtime kernel32 advapi32 shell32 gcc)

@@ -208,7 +208,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   if (options.has_previous_version) {
     resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
                                        ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
-                                       PreviousVersionBytes(previous_version)));
+                                       TerminatedUtf16Bytes(previous_version)));
   }
 
   // The payload as the stub will enumerate it, judged by the stub's own rules before anything

@@ -134,15 +134,6 @@ bool IsPreviousVersion(const Resource& resource) {
   return HasId(resource.type, kRtRcdata) && HasId(resource.name, kPreviousVersionId);
 }
 
-std::vector<uint8_t> PreviousVersionBytes(const std::u16string& version) {
-  std::vector<uint8_t> bytes;
-  for (char16_t c : version + u'\0') {
-    bytes.push_back(static_cast<uint8_t>(c));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return bytes;
-}
-
 size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type) {
   // The fixed part of the setup command line as the stub assembles it, the version aside:
   // "<dir>setup.exe" --install-archive="<dir><archive>" --previous-version="<version>"

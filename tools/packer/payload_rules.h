@@ -61,8 +61,6 @@ size_t LongestPreviousVersion(size_t archive_name_units, const std::string& arch
 // keep its quoting intact there. False with the reason in error.
 bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_units,
                           const std::string& archive_type, std::string& error);
-// The previous version as the stub reads it: UTF-16LE with a terminating zero unit.
-std::vector<uint8_t> PreviousVersionBytes(const std::u16string& version);
 
 // One resource under a payload type as the stub's enumeration meets it: the resource, whether
 // FindResourceW finds it again by the name the enumeration gave, and whether its data begins

@@ -69,3 +69,13 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   }
   return out;
 }
+
+std::vector<uint8_t> TerminatedUtf16Bytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve((text.size() + 1) * 2);
+  for (char16_t unit : text + u'\0') {
+    bytes.push_back(static_cast<uint8_t>(unit));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  return bytes;
+}

@@ -3,9 +3,14 @@
 // where it goes out.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // UTF-8 text as UTF-16; false on malformed UTF-8 (overlong forms, surrogates, truncation).
 bool Utf8ToUtf16(const std::string& text, std::u16string& out);
 // UTF-16 as UTF-8; an unpaired surrogate, which has no UTF-8 form, becomes U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
+// The text and a terminating zero unit as UTF-16LE bytes: how Windows and the stub read a string
+// stored in a resource.
+std::vector<uint8_t> TerminatedUtf16Bytes(const std::u16string& text);

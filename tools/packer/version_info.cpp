@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "pe_format.h"
+#include "utf_text.h"
 
 namespace {
 
@@ -71,10 +72,8 @@ void Pad(std::vector<uint8_t>& out) { out.resize(Align4(out.size()), 0); }
 void WriteBlock(const Block& block, std::vector<uint8_t>& out) {
   const size_t start = out.size();
   out.resize(start + kBlockHeaderSize, 0);
-  for (char16_t unit : block.key + u'\0') {
-    out.push_back(static_cast<uint8_t>(unit));
-    out.push_back(static_cast<uint8_t>(unit >> 8));
-  }
+  const std::vector<uint8_t> key = TerminatedUtf16Bytes(block.key);
+  out.insert(out.end(), key.begin(), key.end());
   Pad(out);
   out.insert(out.end(), block.value.begin(), block.value.end());
   for (const Block& child : block.children) {
@@ -85,15 +84,6 @@ void WriteBlock(const Block& block, std::vector<uint8_t>& out) {
   Store16(&out[start], static_cast<uint16_t>(std::min<size_t>(out.size() - start, 0xFFFF)));
   Store16(&out[start + 2], static_cast<uint16_t>(value_length));
   Store16(&out[start + 4], block.type);
-}
-
-std::vector<uint8_t> TextValue(const std::u16string& text) {
-  std::vector<uint8_t> value;
-  for (char16_t unit : text + u'\0') {
-    value.push_back(static_cast<uint8_t>(unit));
-    value.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  return value;
 }
 
 std::u16string ValueText(const std::vector<uint8_t>& value) {
@@ -125,7 +115,7 @@ void SetText(Block& table, const std::u16string& key, const std::u16string& text
   for (Block& entry : table.children) {
     if (entry.key == key) {
       entry.type = kTextType;
-      entry.value = TextValue(text);
+      entry.value = TerminatedUtf16Bytes(text);
       entry.children.clear();
       return;
     }
@@ -133,7 +123,7 @@ void SetText(Block& table, const std::u16string& key, const std::u16string& text
   Block entry;
   entry.key = key;
   entry.type = kTextType;
-  entry.value = TextValue(text);
+  entry.value = TerminatedUtf16Bytes(text);
   table.children.push_back(std::move(entry));
 }
 

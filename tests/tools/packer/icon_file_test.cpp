@@ -14,16 +14,16 @@
 namespace {
 
 TEST(ParseIconFile, ReadsEveryImage) {
-  const std::vector<IconSpec> specs = ApplicationIcon();
+  const std::vector<IconShape> shapes = ApplicationIcon();
   std::vector<IconImage> images;
   std::string error;
-  ASSERT_TRUE(ParseIconFile(IconFileBytes(specs), images, error)) << error;
-  ASSERT_EQ(images.size(), specs.size());
-  for (size_t i = 0; i < specs.size(); ++i) {
+  ASSERT_TRUE(ParseIconFile(IconFileBytes(shapes), images, error)) << error;
+  ASSERT_EQ(images.size(), shapes.size());
+  for (size_t i = 0; i < shapes.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(images[i].bytes, IconImageBytes(specs[i]));
-    EXPECT_EQ(images[i].width, specs[i].size == 256 ? 0 : specs[i].size);
-    EXPECT_EQ(images[i].bit_count, specs[i].bits);
+    EXPECT_EQ(images[i].bytes, IconImageBytes(shapes[i]));
+    EXPECT_EQ(images[i].width, shapes[i].size == 256 ? 0 : shapes[i].size);
+    EXPECT_EQ(images[i].bit_count, shapes[i].bits);
     EXPECT_EQ(images[i].planes, 1);
   }
 }
@@ -72,24 +72,24 @@ TEST(ParseIconFile, RefusesWhatDoesNotHoldTogether) {
 }
 
 TEST(IconResources, GroupListsEachImageByItsId) {
-  const std::vector<IconSpec> specs = ApplicationIcon();
+  const std::vector<IconShape> shapes = ApplicationIcon();
   std::vector<IconImage> images;
   std::string error;
-  ASSERT_TRUE(ParseIconFile(IconFileBytes(specs), images, error)) << error;
+  ASSERT_TRUE(ParseIconFile(IconFileBytes(shapes), images, error)) << error;
   const std::vector<Resource> resources = IconResources(images, ResourceKey::Id(107), 1033);
-  ASSERT_EQ(resources.size(), specs.size() + 1);
+  ASSERT_EQ(resources.size(), shapes.size() + 1);
   const Resource& group = resources.back();
   EXPECT_TRUE(HasId(group.type, kRtGroupIcon) && HasId(group.name, 107));
   std::vector<IconGroupEntry> entries;
   ASSERT_TRUE(ParseIconGroup(group.bytes, entries));
-  ASSERT_EQ(entries.size(), specs.size());
-  for (size_t i = 0; i < specs.size(); ++i) {
+  ASSERT_EQ(entries.size(), shapes.size());
+  for (size_t i = 0; i < shapes.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(entries[i].width, specs[i].size);
-    EXPECT_EQ(entries[i].bit_count, specs[i].bits);
+    EXPECT_EQ(entries[i].width, shapes[i].size);
+    EXPECT_EQ(entries[i].bit_count, shapes[i].bits);
     EXPECT_EQ(entries[i].size, resources[i].bytes.size());
     EXPECT_TRUE(HasId(resources[i].type, kRtIcon) && HasId(resources[i].name, entries[i].id));
-    EXPECT_EQ(resources[i].bytes, IconImageBytes(specs[i]));
+    EXPECT_EQ(resources[i].bytes, IconImageBytes(shapes[i]));
   }
 }
 

@@ -7,16 +7,16 @@
 #include <cstdint>
 #include <vector>
 
-struct IconSpec {
+struct IconShape {
   uint32_t size = 32;     // width and height, up to 256
   uint16_t bits = 32;     // 1, 4, 8, 24 or 32; a PNG is always 32-bit RGBA
   bool png = false;
 };
 
 // The image as an .ico file and an RT_ICON resource hold it.
-std::vector<uint8_t> IconImageBytes(const IconSpec& spec);
+std::vector<uint8_t> IconImageBytes(const IconShape& shape);
 // An .ico file of the images, in order, each right after the one before.
-std::vector<uint8_t> IconFileBytes(const std::vector<IconSpec>& images);
+std::vector<uint8_t> IconFileBytes(const std::vector<IconShape>& images);
 
 // The icon the Windows tree's installers carry: 16x16 32-bit, 32x32 8-bit, 256x256 PNG.
-std::vector<IconSpec> ApplicationIcon();
+std::vector<IconShape> ApplicationIcon();

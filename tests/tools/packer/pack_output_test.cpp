@@ -262,8 +262,8 @@ TEST_F(PackOutput, DebugDataMovesWithItsSection) {
 }
 
 TEST_F(PackOutput, ApplicationIconAndVersionTakeTheStubsPlace) {
-  const std::vector<IconSpec> specs = ApplicationIcon();
-  WriteFileBytes(Path("app.ico"), IconFileBytes(specs));
+  const std::vector<IconShape> shapes = ApplicationIcon();
+  WriteFileBytes(Path("app.ico"), IconFileBytes(shapes));
   const RunResult packed = Pack(Args(
       "--icon app.ico --product-name 'Contoso Viewer' --company-name 'Contoso Ltd.' "
       "--file-description 'Contoso Viewer Setup' --file-version 2.5.0.17 "
@@ -276,20 +276,20 @@ TEST_F(PackOutput, ApplicationIconAndVersionTakeTheStubsPlace) {
   // The icon: the stub's group name, the file's images in order, each in an RT_ICON of its own.
   ASSERT_TRUE(report.has_icon && report.icon_readable);
   EXPECT_EQ(KeyText(report.icon_group), "#107");
-  ASSERT_EQ(report.icons.size(), specs.size());
+  ASSERT_EQ(report.icons.size(), shapes.size());
   const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
   size_t icons = 0;
   for (const Resource& r : report.layout.others) {
     if (!HasId(r.type, kRtIcon)) continue;
     ++icons;
     ASSERT_GE(r.name.id, 1);
-    ASSERT_LE(r.name.id, specs.size());
-    EXPECT_EQ(Slice(out, r.file_offset, r.size), IconImageBytes(specs[r.name.id - 1]));
+    ASSERT_LE(r.name.id, shapes.size());
+    EXPECT_EQ(Slice(out, r.file_offset, r.size), IconImageBytes(shapes[r.name.id - 1]));
   }
-  EXPECT_EQ(icons, specs.size()) << "the stub's own icon is gone";
-  for (size_t i = 0; i < specs.size(); ++i) {
-    EXPECT_EQ(report.icons[i].width, specs[i].size);
-    EXPECT_EQ(report.icons[i].png, specs[i].png);
+  EXPECT_EQ(icons, shapes.size()) << "the stub's own icon is gone";
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    EXPECT_EQ(report.icons[i].width, shapes[i].size);
+    EXPECT_EQ(report.icons[i].png, shapes[i].png);
   }
   // The version: the texts and numbers given, the stub's other texts kept.
   ASSERT_TRUE(report.has_version && report.version_readable);
