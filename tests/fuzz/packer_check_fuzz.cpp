@@ -8,18 +8,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
 #include "check_command.h"
+#include "fuzz_support.h"
 
 namespace {
 
 int InMemoryFile() {
   static const int fd = memfd_create("packer-check-input", MFD_CLOEXEC);
-  if (fd < 0) std::abort();
+  FUZZ_CHECK(fd >= 0);
   return fd;
 }
 
@@ -27,9 +26,7 @@ int InMemoryFile() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int fd = InMemoryFile();
-  if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
-    std::abort();
-  }
+  FUZZ_CHECK(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
   InstallerReport report;
   std::string error;
@@ -38,9 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PrintReport(report, out);
     PrintJsonReport(report, out);
     // A verdict is either accepted or names the code the stub would end with.
-    if (report.layout.verdict.accepted() != (report.layout.verdict.code == 0)) std::abort();
-  } else if (error.empty()) {
-    std::abort();  // every refusal says why
+    FUZZ_CHECK(report.layout.verdict.accepted() == (report.layout.verdict.code == 0));
+  } else {
+    FUZZ_CHECK(!error.empty());  // every refusal says why
   }
   return 0;
 }

@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,17 +27,13 @@ constexpr const wchar_t* kBeta = kBetaAppId;
 
 std::wstring Fixture(const wchar_t* name) { return std::wstring(LUMORA_FIXTURES) + L"\\" + name; }
 
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using craft::ReadAll;
 
 class SampleInstall : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(scratch_.Ok());
-    scratch_path_ = scratch_.Path().substr(0, scratch_.Path().size() - 1);
-    root_ = scratch_path_ + L"\\root";
+    root_ = scratch_ / L"root";
   }
   void TearDown() override { SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", nullptr); }
   void EraseAll() const {
@@ -59,17 +53,14 @@ class SampleInstall : public testing::Test {
 
   // damaged-data.7z: the stored archive with one byte of its last file, the launcher, flipped.
   void WriteDamagedArchive() const {
-    std::string damaged = craft::ReadAll(Fixture(L"stored.7z"));
+    std::string damaged = ReadAll(Fixture(L"stored.7z"));
     const std::string launcher =
-        craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
-    const size_t at = damaged.find(launcher.substr(0, 4096));
-    ASSERT_NE(at, std::string::npos);
-    damaged[at + launcher.size() - 1] ^= 1;
-    craft::WriteAll(scratch_path_ + L"\\damaged-data.7z", damaged);
+        ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+    ASSERT_TRUE(craft::DamageLastByteOf(damaged, launcher));
+    craft::WriteAll(scratch_ / L"damaged-data.7z", damaged);
   }
 
   ScratchDirectory scratch_;
-  std::wstring scratch_path_;  // without the final backslash
   std::wstring root_;
   scratch::ClientStateKey user_stable_{false, kStable};
   scratch::ClientStateKey user_beta_{false, kBeta};
@@ -115,9 +106,9 @@ TEST_F(SampleInstall, InstallsIntoTheVersionDirectoryAndRegisters) {
 TEST_F(SampleInstall, RefusalsInstallNothing) {
   // A device name: "NUL.readme" would be written into the null device, and the installation
   // would have looked complete.
-  std::string device = craft::ReadAll(Fixture(L"stored.7z"));
+  std::string device = ReadAll(Fixture(L"stored.7z"));
   ASSERT_TRUE(craft::Rename(device, u"README.txt", u"NUL.readme"));
-  craft::WriteAll(scratch_path_ + L"\\device-name.7z", device);
+  craft::WriteAll(scratch_ / L"device-name.7z", device);
   // Damaged data in the last file: the files before it were written whole, and must go again.
   ASSERT_NO_FATAL_FAILURE(WriteDamagedArchive());
   const struct {
@@ -129,8 +120,8 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
       {Fixture(L"encoded-header.7z"), 20},
       {Fixture(L"no-version.7z"), 22},
       {Fixture(L"missing.7z"), 21},
-      {scratch_path_ + L"\\device-name.7z", 21},
-      {scratch_path_ + L"\\damaged-data.7z", 21},
+      {scratch_ / L"device-name.7z", 21},
+      {scratch_ / L"damaged-data.7z", 21},
   };
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
   for (const auto& c : cases) {
@@ -144,13 +135,13 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
 // A damaged archive of the version already installed must not cost the installation a file.
 TEST_F(SampleInstall, DamagedReinstallKeepsTheInstalledFiles) {
   ASSERT_NO_FATAL_FAILURE(WriteDamagedArchive());
-  const std::string launcher = craft::ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+  const std::string launcher = ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
   ASSERT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(L"stored.7z") + L"\""), 0u);
   const std::vector<std::wstring> installed = ListTree(root_);
 
   EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP,
-                       L"--install-archive=\"" + scratch_path_ + L"\\damaged-data.7z\""),
+                       L"--install-archive=\"" + scratch_ / L"damaged-data.7z\""),
             21u);
   EXPECT_EQ(ListTree(root_), installed);
   EXPECT_EQ(ReadAll(root_ + L"\\3.1.4.1\\bin\\lumora-launch.exe"), launcher);
@@ -171,7 +162,7 @@ TEST_F(SampleInstall, UnaskedLeavesTheArchiveAlone) {
 // installed setup program.
 TEST_F(SampleInstall, PackedInstallersInstallAndUpdate) {
   SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
-  const std::wstring run = scratch_path_ + L"\\run";
+  const std::wstring run = scratch_ / L"run";
   fs::create_directories(fs::path(run));
   for (const wchar_t* image : {L"install.exe", L"update.exe"}) {
     ASSERT_TRUE(CopyFileW(Fixture(image).c_str(), (run + L"\\" + image).c_str(), FALSE));

@@ -2,7 +2,9 @@
 // every item: the 7z reader's memory must stay a small multiple of the header's size and its work
 // proportional to it. This program counts every allocation (operator new is replaced below), so
 // it is one of its own. Work is not timed: a reader that walks all the files again for each of
-// the header's properties needs hours for the 16 MB case, and the test's time limit ends it.
+// the header's properties walks some 10^10 bits for the case of 100,000 files and 250,000
+// properties, and the test's time limit ends it. The 16 MB case is refused by the header's size
+// limit before anything of it is read.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -58,23 +60,25 @@ size_t NumberLength(uint64_t value) {
 }
 
 // Pads a header with a property the reader skips (7-Zip's kDummy), so that with the two closing
-// kEnd bytes it is size bytes long.
-void PadTo(craft::Header& h, size_t size) {
+// kEnd bytes it is size bytes long. False when no length of the padding comes out exactly.
+bool PadTo(craft::Header& h, size_t size) {
   const size_t room = size - 2 - h.bytes.size();
   for (size_t length = 1; length <= 9; ++length) {
     const size_t filler = room - 1 - length;
     if (NumberLength(filler) == length) {
       h.Number(0x19).Number(filler).Raw(std::string(filler, '\0'));
-      return;
+      return true;
     }
   }
+  return false;
 }
 
-// Counts that only the header's remaining bytes limited: 40 bytes of records per header byte.
+// Counts that only the header's remaining bytes limited: 40 bytes of records per header byte. A
+// header the size limit itself, so that the reader parses it; empty when it cannot be padded so.
 std::string FilesBomb() {
   craft::Header h;
   h.Byte(0x01).Byte(0x05).Number(kSevenZipMaxHeaderSize - 16);
-  PadTo(h, kSevenZipMaxHeaderSize);
+  if (!PadTo(h, kSevenZipMaxHeaderSize)) return std::string();
   return h.Byte(0x00).Byte(0x00).bytes;
 }
 
@@ -136,6 +140,7 @@ TEST(SevenZipBomb, MemoryAndWorkFollowTheHeader) {
       std::wstring(temp) + L"lumora-7z-bomb-" + std::to_wstring(GetCurrentProcessId()) + L".7z";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.header.empty());
     craft::WriteAll(path, craft::Archive("", c.header));
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);

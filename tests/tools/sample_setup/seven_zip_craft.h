@@ -22,6 +22,16 @@ inline void WriteAll(const std::wstring& path, const std::string& bytes) {
   std::ofstream(std::filesystem::path(path), std::ios::binary).write(bytes.data(), bytes.size());
 }
 
+// Flips the last byte of a file's data inside an archive that stores it uncompressed, found by the
+// file's first 4 KiB: a change that every full chunk of the file is written before. False when the
+// file's data is not found.
+inline bool DamageLastByteOf(std::string& archive, const std::string& file) {
+  const size_t at = archive.find(file.substr(0, 4096));
+  if (at == std::string::npos) return false;
+  archive[at + file.size() - 1] ^= 1;
+  return true;
+}
+
 inline uint64_t Le64(const std::string& b, size_t at) {
   uint64_t v = 0;
   for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);

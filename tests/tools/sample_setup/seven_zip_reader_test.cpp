@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "seven_zip_craft.h"
+#include "support/case_name.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -257,22 +257,13 @@ TEST_P(SevenZipRefusal, Refused) {
   EXPECT_TRUE(listing.entries.empty()) << "a refused archive lists nothing";
 }
 
-INSTANTIATE_TEST_SUITE_P(Archives, SevenZipRefusal, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<Refusal>& info) {
-                           std::string name;
-                           for (const char* p = info.param.name; *p; ++p) {
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Archives, SevenZipRefusal, testing::ValuesIn(kRefusals), NameOfRow());
 
 TEST(SevenZipReader, DamagedDataIsNotLeftBehind) {
   ScratchDirectory dir;
   std::string bytes = ReadAll(Fixture(L"stored.7z"));
   const std::string launcher = ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
-  const size_t at = bytes.find(launcher.substr(0, 4096));
-  ASSERT_NE(at, std::string::npos);
-  bytes[at + launcher.size() - 1] ^= 1;  // the last byte: after every full chunk was written
+  ASSERT_TRUE(craft::DamageLastByteOf(bytes, launcher));
   const std::wstring path = dir.Path() + L"archive.7z";
   WriteAll(path, bytes);
   Opened archive(path);
