@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "base/client_state_key.h"
+#include "base/owner.h"
 #include "seven_zip_reader.h"
 
 namespace {
@@ -13,18 +14,6 @@ namespace {
 // A version is a directory name and must also be found again inside "UninstallString": keep it
 // short and plain.
 constexpr size_t kMaxVersionLength = 32;
-
-struct ArchiveFile {
-  HANDLE handle;
-  explicit ArchiveFile(const wchar_t* path)
-      : handle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-  ~ArchiveFile() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-  ArchiveFile(const ArchiveFile&) = delete;
-  ArchiveFile& operator=(const ArchiveFile&) = delete;
-};
 
 int CodeFor(SevenZipStatus status) {
   switch (status) {
@@ -158,13 +147,14 @@ std::wstring DefaultInstallRoot(bool system_level) {
 }
 
 int InstallFromArchive(const InstallRequest& request) {
-  ArchiveFile archive(request.archive);
-  if (archive.handle == INVALID_HANDLE_VALUE) return kInstallArchiveDamaged;
+  const FileHandle archive(CreateFileW(request.archive, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!archive.IsValid()) return kInstallArchiveDamaged;
   SevenZipListing listing;
-  SevenZipStatus status = ReadSevenZip(archive.handle, listing);
+  SevenZipStatus status = ReadSevenZip(archive.Get(), listing);
   if (status != SevenZipStatus::kOk) return CodeFor(status);
   std::wstring version;
-  if (const int code = ReadVersion(archive.handle, listing, version)) return code;
+  if (const int code = ReadVersion(archive.Get(), listing, version)) return code;
 
   std::wstring root = request.root.empty() ? DefaultInstallRoot(request.system_level) : request.root;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
@@ -174,7 +164,7 @@ int InstallFromArchive(const InstallRequest& request) {
   const bool made_here = GetFileAttributesW(install_dir.c_str()) == INVALID_FILE_ATTRIBUTES;
   if (!CreateDirectoryPath(install_dir)) return kInstallWriteFailed;
   const std::wstring setup_path = install_dir + L"\\setup.exe";
-  status = ExtractSevenZip(archive.handle, listing, install_dir + L"\\");
+  status = ExtractSevenZip(archive.Get(), listing, install_dir + L"\\");
   int code = CodeFor(status);
   if (code == 0 && !CopySelf(setup_path)) code = kInstallWriteFailed;
   if (code == 0 && !Register(request, setup_path)) code = kInstallRegisterFailed;

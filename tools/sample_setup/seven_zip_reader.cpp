@@ -2,21 +2,12 @@
 
 #include <vector>
 
+#include "base/owner.h"
+
 namespace {
 
 // Copies out in pieces of this size, so that a large entry never needs its size in memory.
 constexpr DWORD kChunkSize = 1u << 16;
-
-struct OwnedHandle {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  OwnedHandle() = default;
-  explicit OwnedHandle(HANDLE h) : handle(h) {}
-  ~OwnedHandle() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-};
 
 bool Seek(HANDLE file, uint64_t offset) {
   LARGE_INTEGER position;
@@ -91,13 +82,13 @@ SevenZipStatus ExtractFile(HANDLE archive, const SevenZipEntry& entry,
   }
   SevenZipStatus status = SevenZipStatus::kOk;
   {
-    OwnedHandle out(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle out(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
     uint32_t crc = 0;
-    if (out.handle == INVALID_HANDLE_VALUE) {
+    if (!out.IsValid()) {
       status = SevenZipStatus::kWriteFailed;
     } else {
-      status = CopyRange(archive, entry.offset, entry.size, out.handle, crc);
+      status = CopyRange(archive, entry.offset, entry.size, out.Get(), crc);
     }
     if (status == SevenZipStatus::kOk && entry.has_crc && crc != entry.crc) {
       status = SevenZipStatus::kDamaged;
