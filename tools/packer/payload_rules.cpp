@@ -200,7 +200,7 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
         // again, and at an empty resource.
         if (!r.name.named || !e.findable || r.size == 0) break;
         // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
-        const std::u16string name = r.name.name().substr(0, r.name.name().find(u'\0'));
+        const std::u16string name = TerminatedName(r.name);
         const std::string shown = "\"" + NameText(name) + "\" in " + type;
         const Member* member = MemberOfName(name);
         if (member == nullptr) {
