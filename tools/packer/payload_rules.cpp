@@ -51,8 +51,8 @@ bool BeginsWithAsciiFolded(const std::u16string& text, const char* prefix) {
 }  // namespace
 
 bool IsPayloadType(const std::u16string& type) {
-  for (const char* t : kPayloadTypes) {
-    if (type == std::u16string(t, t + 2)) return true;
+  for (const auto* t : kPayloadTypeOrder) {
+    if (type == std::u16string(t->narrow, t->narrow + 2)) return true;
   }
   return false;
 }
@@ -188,7 +188,8 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
     v.reason = std::move(reason);
     return v;
   };
-  for (const char* type : kPayloadTypes) {
+  for (const auto* order : kPayloadTypeOrder) {
+    const char* const type = order->narrow;
     const PayloadType* listed = nullptr;
     for (const PayloadType& t : types) {
       if (t.type == type) listed = &t;
