@@ -27,6 +27,10 @@ struct FileIdentity {
   }
 };
 
+// What the packer reads or writes of a large file at a time: large enough to run at disk speed,
+// small enough that packing never holds much of a payload.
+constexpr size_t kCopyChunk = 4 << 20;
+
 // An input file opened for reading. Move-only; closes on destruction.
 class InputFile {
  public:

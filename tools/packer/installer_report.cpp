@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kCopyChunk = 4 << 20;
 // An icon group lists at most 65,535 images of 14 bytes each; a version block is at most 64 KiB.
 // A resource that claims more is not read.
 constexpr uint32_t kLargestIconGroup = 6 + 14 * 65535;

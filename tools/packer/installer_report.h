@@ -47,12 +47,12 @@ struct InstallerReport {
   bool PageAligned() const;
 };
 
-// Reads the installer at path. compute_checksum reads the whole file once more; the packer,
-// which has just computed it while writing, skips that.
 // "0x1A2B", as reports show offsets and checksums.
 std::string HexText(uint64_t value);
 // Whether a section's file data starts on a page (a section without file data has no start).
 bool StartsOnPage(const PeSection& section);
 
+// Reads the installer at path. compute_checksum reads the whole file once more; the packer,
+// which has just computed it while writing, skips that.
 bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
                       bool compute_checksum = true);

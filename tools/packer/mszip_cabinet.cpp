@@ -2,7 +2,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
+
+#include "payload/payload_resources.h"
+#include "pe_format.h"
 
 namespace {
 
@@ -21,21 +26,12 @@ constexpr int kWindowBits = -15;
 constexpr size_t kHeaderSize = 36;
 constexpr size_t kFolderSize = 8;
 constexpr size_t kFileEntrySize = 16;
-constexpr size_t kHeadersSize = kHeaderSize + kFolderSize + kFileEntrySize + sizeof(kSetupName);
+constexpr size_t kHeadersSize =
+    kHeaderSize + kFolderSize + kFileEntrySize + sizeof(kSetupExeName.narrow);
 constexpr size_t kCabinetSizeOffset = 8;
 // CFDATA: checksum, compressed size, expanded size; then "CK" and the deflate stream.
 constexpr size_t kBlockHeaderSize = 8;
 constexpr uint16_t kTypeMszip = 1;
-
-void Put16(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  Put16(at, value & 0xFFFF);
-  Put16(at + 2, value >> 16);
-}
 
 // The cabinet checksum: the data as little-endian 32-bit words, combined by exclusive or. The
 // last one to three bytes form one more word in reverse order, the first of them highest: that
@@ -43,10 +39,7 @@ void Put32(uint8_t* at, uint32_t value) {
 uint32_t CabinetChecksum(const uint8_t* data, size_t size, uint32_t seed) {
   uint32_t sum = seed;
   size_t at = 0;
-  for (; at + 4 <= size; at += 4) {
-    sum ^= data[at] | (data[at + 1] << 8) | (data[at + 2] << 16) |
-           (static_cast<uint32_t>(data[at + 3]) << 24);
-  }
+  for (; at + 4 <= size; at += 4) sum ^= Load32(data + at);
   uint32_t tail = 0;
   for (; at < size; ++at) tail = (tail << 8) | data[at];
   return sum ^ tail;
@@ -129,20 +122,21 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
   uint8_t headers[kHeadersSize] = {'M', 'S', 'C', 'F'};
   uint8_t* const folder = headers + kHeaderSize;
   uint8_t* const file = folder + kFolderSize;
-  Put32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
+  Store32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
   headers[24] = 3;  // version 1.3
   headers[25] = 1;
-  Put16(headers + 26, 1);  // folders
-  Put16(headers + 28, 1);  // files
-  Put32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
-  Put16(folder + 4, blocks);
-  Put16(folder + 6, kTypeMszip);
-  Put32(file, size);
+  Store16(headers + 26, 1);  // folders
+  Store16(headers + 28, 1);  // files
+  Store32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
+  Store16(folder + 4, static_cast<uint16_t>(blocks));
+  Store16(folder + 6, kTypeMszip);
+  Store32(file, size);
   // The file starts the folder (offset 0) and lies in folder 0.
-  Put16(file + 10, dos.date);
-  Put16(file + 12, dos.time);
-  Put16(file + 14, kSetupAttributes);
-  for (size_t i = 0; i < sizeof(kSetupName); ++i) file[kFileEntrySize + i] = kSetupName[i];
+  Store16(file + 10, dos.date);
+  Store16(file + 12, dos.time);
+  Store16(file + 14, static_cast<uint16_t>(kSetupAttributes));
+  std::copy(std::begin(kSetupExeName.narrow), std::end(kSetupExeName.narrow),
+            file + kFileEntrySize);
   if (!output.Append(headers, sizeof(headers), error)) return false;
 
   Deflater deflater;
@@ -189,10 +183,10 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
       return false;
     }
     const size_t packed = 2 + bound - stream->avail_out;
-    Put16(block.data() + 4, static_cast<uint32_t>(packed));
-    Put16(block.data() + 6, static_cast<uint32_t>(expanded));
+    Store16(block.data() + 4, static_cast<uint16_t>(packed));
+    Store16(block.data() + 6, static_cast<uint16_t>(expanded));
     // The checksum covers the compressed bytes, then the two sizes.
-    Put32(block.data(), CabinetChecksum(block.data() + 4, 4, CabinetChecksum(data, packed, 0)));
+    Store32(block.data(), CabinetChecksum(block.data() + 4, 4, CabinetChecksum(data, packed, 0)));
     if (!output.Append(block.data(), kBlockHeaderSize + packed, error)) return false;
     cabinet_size += kBlockHeaderSize + packed;
     previous.swap(current);
@@ -200,6 +194,6 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
 
   // At most 65535 blocks of at most 2 + bound bytes each: the total fits in 32 bits.
   uint8_t total[4];
-  Put32(total, static_cast<uint32_t>(cabinet_size));
+  Store32(total, static_cast<uint32_t>(cabinet_size));
   return output.Overwrite(kCabinetSizeOffset, total, sizeof(total), error);
 }

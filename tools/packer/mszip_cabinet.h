@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <string>
 
-// The name the stub's setup program has once the system cabinet library has expanded it.
-constexpr char kSetupName[] = "setup.exe";
 // FILE_ATTRIBUTE_ARCHIVE: what a freshly built program carries on Windows.
 constexpr uint32_t kSetupAttributes = 0x20;
 // Cabinet times are DOS times, which start in 1980 and end in 2107.

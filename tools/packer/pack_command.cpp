@@ -103,10 +103,6 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
 }
 
 bool OpenNonEmpty(const std::string& path, const char* what, InputFile& file, std::string& error) {
-  if (path.empty()) {
-    error = std::string("no ") + what + " given";
-    return false;
-  }
   if (!file.Open(path, error)) return false;
   if (file.size() == 0) {
     error = std::string("the ") + what + " " + path +
@@ -133,10 +129,6 @@ std::string DefaultSetupName(const std::string& setup_type) {
 }
 
 bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) {
-  if (options.output.empty()) {
-    error = "no output path given";
-    return false;
-  }
   if (!CheckPayloadType(options.archive_type, "archive", error) ||
       !CheckPayloadType(options.setup_type, "setup program", error)) {
     return false;

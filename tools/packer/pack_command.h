@@ -35,6 +35,7 @@ struct PackOptions {
 std::string DefaultArchiveName();
 std::string DefaultSetupName(const std::string& setup_type);
 
-// Packs; on success prints the installer's layout to out. Returns false with the reason in error
-// and leaves nothing at the output path.
+// Packs options as the command line's parsing leaves them (stub, archive, setup program and output
+// all named); on success prints the installer's layout to out. Returns false with the reason in
+// error and leaves nothing at the output path.
 bool RunPack(const PackOptions& options, std::ostream& out, std::string& error);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "pe_format.h"
+#include "utf_text.h"
 
 namespace {
 
@@ -60,11 +60,7 @@ void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLay
     return;
   }
   layout.previous_version_valid = r.size % 2 == 0 && last[0] == 0 && last[1] == 0;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const char16_t unit = Load16(&bytes[i]);
-    if (unit == 0) break;
-    layout.previous_version += unit;
-  }
+  layout.previous_version = TerminatedUtf16Text(bytes);
 }
 
 }  // namespace
@@ -108,7 +104,7 @@ void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceDat
       PayloadEntry e;
       e.resource = r;
       // A name beginning with '#' is read by FindResourceW as a number, not looked up by name.
-      const std::u16string seen = r.name.name().substr(0, r.name.name().find(u'\0'));
+      const std::u16string seen = TerminatedName(r.name);
       e.findable = r.name.named && (seen.empty() || seen[0] != u'#') && LoaderFinds(group.names, seen);
       e.cabinet_magic = BeginsWithCabinetSignature(r, data);
       t.entries.push_back(std::move(e));

@@ -51,8 +51,8 @@ bool BeginsWithAsciiFolded(const std::u16string& text, const char* prefix) {
 }  // namespace
 
 bool IsPayloadType(const std::u16string& type) {
-  for (const char* t : kPayloadTypes) {
-    if (type == std::u16string(t, t + 2)) return true;
+  for (const auto* t : kPayloadTypeOrder) {
+    if (type == std::u16string(t->narrow, t->narrow + 2)) return true;
   }
   return false;
 }
@@ -188,7 +188,8 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
     v.reason = std::move(reason);
     return v;
   };
-  for (const char* type : kPayloadTypes) {
+  for (const auto* order : kPayloadTypeOrder) {
+    const char* const type = order->narrow;
     const PayloadType* listed = nullptr;
     for (const PayloadType& t : types) {
       if (t.type == type) listed = &t;
@@ -200,7 +201,7 @@ PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
         // again, and at an empty resource.
         if (!r.name.named || !e.findable || r.size == 0) break;
         // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
-        const std::u16string name = r.name.name().substr(0, r.name.name().find(u'\0'));
+        const std::u16string name = TerminatedName(r.name);
         const std::string shown = "\"" + NameText(name) + "\" in " + type;
         const Member* member = MemberOfName(name);
         if (member == nullptr) {

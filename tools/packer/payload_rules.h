@@ -26,9 +26,6 @@ constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory
 constexpr uint16_t kPayloadLanguage = 1033;
 constexpr uint16_t kRtRcdata = kPreviousVersionType;
 
-constexpr const char* kPayloadTypes[] = {kPackedType.narrow, kCabinetType.narrow,
-                                         kPlainType.narrow};
-
 enum class Member { kArchive, kSetup };
 
 bool IsPayloadType(const std::u16string& type);

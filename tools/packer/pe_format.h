@@ -111,6 +111,10 @@ constexpr uint32_t kResourceTableHeaderSize = 16;
 constexpr uint32_t kResourceTableNamedEntries = 12;
 constexpr uint32_t kResourceTableIdEntries = 14;
 constexpr uint32_t kResourceEntrySize = 8;
+// The bytes one directory table takes: its header and its entries.
+inline uint64_t ResourceTableBytes(uint64_t entries) {
+  return kResourceTableHeaderSize + kResourceEntrySize * entries;
+}
 // In an entry, the high bit marks a name's offset (first word) or a subtable's (second word).
 constexpr uint32_t kResourceHighBit = 0x80000000u;
 constexpr uint32_t kResourceDataEntrySize = 16;

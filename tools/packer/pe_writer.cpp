@@ -8,8 +8,6 @@
 
 namespace {
 
-// Large enough to run at disk speed, small enough that packing never holds much of a payload.
-constexpr size_t kCopyChunk = 4 << 20;
 // A debug directory of more entries than this is not something a linker makes; refusing it
 // bounds what is read.
 constexpr uint32_t kMaxDebugEntries = 64;

@@ -34,6 +34,10 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
 
 bool HasId(const ResourceKey& key, uint16_t id) { return !key.named && key.id == id; }
 
+std::u16string TerminatedName(const ResourceKey& key) {
+  return key.name().substr(0, key.name().find(u'\0'));
+}
+
 Resource MemoryResource(ResourceKey type, ResourceKey name, uint16_t language,
                         std::vector<uint8_t> bytes) {
   Resource r;

@@ -72,6 +72,8 @@ constexpr uint16_t kRtGroupIcon = 14;
 constexpr uint16_t kRtVersion = 16;
 
 bool HasId(const ResourceKey& key, uint16_t id);
+// A string name as Windows hands it to a program, a terminated string: cut at its first zero unit.
+std::u16string TerminatedName(const ResourceKey& key);
 
 // Printable forms: "B7", "#24" for an identifier; names as UTF-8, a name too long to be a
 // payload name shortened with its length shown.

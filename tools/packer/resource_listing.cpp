@@ -8,11 +8,6 @@
 
 namespace {
 
-// The bytes one directory table takes: its header and its entries.
-uint64_t TableBytes(uint32_t entries) {
-  return kResourceTableHeaderSize + uint64_t{kResourceEntrySize} * entries;
-}
-
 struct Walker {
   const PeImage& image;
   const InputFile& file;
@@ -82,7 +77,7 @@ struct Walker {
     if (!Read(offset, header, sizeof(header))) return false;
     const uint32_t count = uint32_t{Load16(header + kResourceTableNamedEntries)} + Load16(header + kResourceTableIdEntries);
     // Paid for before anything is allocated for the entries.
-    if (!Consume(TableBytes(count))) return false;
+    if (!Consume(ResourceTableBytes(count))) return false;
     std::vector<uint8_t> raw(count * kResourceEntrySize);
     if (count != 0 && !Read(offset + kResourceTableHeaderSize, raw.data(), count * kResourceEntrySize)) {
       return false;

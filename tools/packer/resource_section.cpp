@@ -33,10 +33,6 @@ void PutTableHeader(std::vector<uint8_t>& out, uint64_t at, uint16_t named, uint
   Store16(&out[at + kResourceTableIdEntries], ids);
 }
 
-uint64_t TableBytes(size_t entries) {
-  return kResourceTableHeaderSize + uint64_t{kResourceEntrySize} * entries;
-}
-
 }  // namespace
 
 bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva,
@@ -64,17 +60,17 @@ bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva
   }
 
   // Offsets of every part, in the order they are stored.
-  uint64_t at = TableBytes(types.size());
+  uint64_t at = ResourceTableBytes(types.size());
   std::vector<uint64_t> name_tables(types.size());
   std::vector<std::vector<uint64_t>> language_tables(types.size());
   for (size_t t = 0; t < types.size(); ++t) {
     name_tables[t] = at;
-    at += TableBytes(types[t].names.size());
+    at += ResourceTableBytes(types[t].names.size());
   }
   for (size_t t = 0; t < types.size(); ++t) {
     for (const NameGroup& n : types[t].names) {
       language_tables[t].push_back(at);
-      at += TableBytes(n.count);
+      at += ResourceTableBytes(n.count);
     }
   }
   const uint64_t data_entries = at;
@@ -117,7 +113,7 @@ bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva
   PutTableHeader(out, 0, named_types, static_cast<uint16_t>(types.size() - named_types));
   uint32_t name_entry = 0;
   for (size_t t = 0; t < types.size(); ++t) {
-    const uint64_t type_at = TableBytes(t);
+    const uint64_t type_at = ResourceTableBytes(t);
     Store32(&out[type_at], name_field(resources[types[t].names.front().first].type));
     Store32(&out[type_at + 4], kResourceHighBit | static_cast<uint32_t>(name_tables[t]));
 
@@ -126,7 +122,7 @@ bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva
     for (const NameGroup& n : names) named += resources[n.first].name.named;
     PutTableHeader(out, name_tables[t], named, static_cast<uint16_t>(names.size() - named));
     for (size_t n = 0; n < names.size(); ++n, ++name_entry) {
-      const uint64_t name_at = name_tables[t] + TableBytes(n);
+      const uint64_t name_at = name_tables[t] + ResourceTableBytes(n);
       Store32(&out[name_at], name_field(resources[names[n].first].name));
       Store32(&out[name_at + 4], kResourceHighBit | static_cast<uint32_t>(language_tables[t][n]));
 
@@ -134,7 +130,7 @@ bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva
       for (size_t l = 0; l < names[n].count; ++l) {
         const size_t i = names[n].first + l;
         Resource& r = resources[i];
-        const uint64_t language_at = language_tables[t][n] + TableBytes(l);
+        const uint64_t language_at = language_tables[t][n] + ResourceTableBytes(l);
         const uint64_t entry_at = data_entries + kResourceDataEntrySize * i;
         r.data_rva = static_cast<uint32_t>(section_rva + data_at[i]);
         r.mapped = true;

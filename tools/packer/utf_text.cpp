@@ -79,3 +79,13 @@ std::vector<uint8_t> TerminatedUtf16Bytes(const std::u16string& text) {
   }
   return bytes;
 }
+
+std::u16string TerminatedUtf16Text(const std::vector<uint8_t>& bytes) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (unit == 0) break;
+    text += unit;
+  }
+  return text;
+}

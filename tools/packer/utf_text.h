@@ -14,3 +14,6 @@ std::string Utf16ToUtf8(const std::u16string& text);
 // The text and a terminating zero unit as UTF-16LE bytes: how Windows and the stub read a string
 // stored in a resource.
 std::vector<uint8_t> TerminatedUtf16Bytes(const std::u16string& text);
+// The other way: the UTF-16LE text the bytes begin with, up to its first zero unit or the last
+// whole unit.
+std::u16string TerminatedUtf16Text(const std::vector<uint8_t>& bytes);

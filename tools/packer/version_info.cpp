@@ -86,16 +86,6 @@ void WriteBlock(const Block& block, std::vector<uint8_t>& out) {
   Store16(&out[start + 4], block.type);
 }
 
-std::u16string ValueText(const std::vector<uint8_t>& value) {
-  std::u16string text;
-  for (size_t i = 0; i + 1 < value.size(); i += 2) {
-    const char16_t unit = Load16(&value[i]);
-    if (unit == 0) break;
-    text += unit;
-  }
-  return text;
-}
-
 bool HasFixedInfo(const Block& root) {
   return root.value.size() >= kFixedSize && Load32(root.value.data()) == kFixedSignature;
 }
@@ -203,7 +193,7 @@ bool ReadVersionBlock(const std::vector<uint8_t>& bytes, VersionSummary& summary
   for (const Block& child : root.children) {
     if (child.key != kStringFileInfo || child.children.empty()) continue;
     for (const Block& entry : child.children.front().children) {
-      summary.texts.emplace_back(entry.key, ValueText(entry.value));
+      summary.texts.emplace_back(entry.key, TerminatedUtf16Text(entry.value));
     }
     break;
   }

@@ -140,7 +140,8 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     const char* verdict;
   };
   const Case cases[] = {
-      // Established under Wine by the packed-image tests: the writes fail.
+      // Established under Wine by UnusablePayload.MembersOutsideTheFileFailTheirWrites
+      // (wine/unusable_payload_test.cpp): the writes fail.
       {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
       {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
       {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1, "exit with 116 (error 1784)"},

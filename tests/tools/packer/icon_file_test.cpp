@@ -1,5 +1,5 @@
-// The .ico reader: every image of a sound file comes out as it went in, and a file whose
-// directory or images do not hold together is refused with what is wrong.
+// The .ico reader: every image of a well-formed icon file comes out as it went in, and a file
+// whose directory or images do not hold together is refused with what is wrong.
 #include "icon_file.h"
 
 #include <gtest/gtest.h>

@@ -17,9 +17,6 @@ class PackerParity : public PackFixture {
     if (!PackerIsWindowsBuild()) GTEST_SKIP() << "needs the Windows build (windows_packer_test)";
     PackFixture::SetUp();
   }
-  RunResult PackWithLinuxBuild(const std::string& args) {
-    return RunProgram("cd '" + dir_ + "' && " + LUMORA_PACK + " " + args);
-  }
   // check's report without its first line, which names the file.
   std::string Report(const std::string& command, const std::string& file) {
     const std::string out = RunProgram(command + " check '" + Path(file) + "'").out;

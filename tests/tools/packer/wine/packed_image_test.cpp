@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/client_state_scratch.h"
 #include "support/file_bytes.h"
 
 namespace {
@@ -66,13 +67,11 @@ std::vector<uint8_t> ExpandWithSystem(const std::vector<uint8_t>& cabinet) {
   GetTempPathW(MAX_PATH, dir);
   GetTempFileNameW(dir, L"cab", 0, cab);
   GetTempFileNameW(dir, L"exp", 0, out);
-  HANDLE file = CreateFileW(cab, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD put = 0;
-  WriteFile(file, cabinet.data(), static_cast<DWORD>(cabinet.size()), &put, nullptr);
-  CloseHandle(file);
   DeleteFileW(out);
   std::vector<uint8_t> bytes;
-  if (SetupIterateCabinetW(cab, 0, ExtractInto, out)) bytes = FileBytes(out);
+  if (WriteBytes(cab, cabinet) && SetupIterateCabinetW(cab, 0, ExtractInto, out)) {
+    bytes = FileBytes(out);
+  }
   DeleteFileW(cab);
   DeleteFileW(out);
   return bytes;
@@ -161,33 +160,6 @@ TEST(PackedImage, PackedAndSignedInstallersStillRun) {
   EXPECT_EQ(ChildProcess(Packed(L"signed.exe"), L"--cleanup").Wait(), bare);
 }
 
-// The updater's key for the default channel, where a patch installer finds the installed setup
-// program ("UninstallString").
-constexpr wchar_t kClientState[] =
-    L"Software\\Velmar\\Update\\ClientState\\{6642A25A-2BD8-484a-9040-5D965B0B55F0}";
-
-bool SetUninstallString(const std::wstring& path) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kClientState, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LSTATUS status =
-      RegSetValueExW(key, L"UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                     static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
-}
-
-void EraseClientState() {
-  HKEY software = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                    &software) == ERROR_SUCCESS) {
-    RegDeleteTreeW(software, kClientState + 9);  // the path below "Software\\"
-    RegCloseKey(software);
-  }
-}
-
 TEST(PackedImage, EveryLayoutInstalls) {
   // The whole run: unpacking from the page-aligned sections, expanding the cabinet or patching
   // the installed setup program, running the setup program and removing the work directory
@@ -197,22 +169,22 @@ TEST(PackedImage, EveryLayoutInstalls) {
     const std::wstring dir = std::wstring(LUMORA_PACKED_DIR) + L"\\run-" + l.file;
     std::filesystem::remove_all(dir);
     ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    // The updater's key for the default channel, where a patch installer finds the installed
+    // setup program ("UninstallString"); removed again however the run ends.
+    const scratch::ClientStateKey state(false, kDefaultAppId);
     const bool patch = lstrcmpW(l.setup_type, L"B7") == 0;
     if (patch) {
       // The installed version that the patch updates, where the updater's key points.
       const std::wstring installed = dir + L"\\installed\\" + l.previous_version;
       std::filesystem::create_directories(installed);
       ASSERT_TRUE(CopyFileW(LUMORA_SETUP_PATH, (installed + L"\\setup.exe").c_str(), FALSE));
-      ASSERT_TRUE(SetUninstallString(installed + L"\\setup.exe"));
+      ASSERT_TRUE(state.SetText(kUninstallStringValue, installed + L"\\setup.exe"));
     }
     const std::wstring copy = dir + L"\\installer.exe";
     ASSERT_TRUE(CopyFileW(Packed(l.file).c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(ChildProcess(copy, L"--test-exit-code=0").Wait(), 0u);
     EXPECT_TRUE(DeleteFileW(copy.c_str()));
-    if (patch) {
-      EraseClientState();
-      std::filesystem::remove_all(dir + L"\\installed");
-    }
+    if (patch) std::filesystem::remove_all(dir + L"\\installed");
     EXPECT_TRUE(RemoveDirectoryW(dir.c_str())) << "the work directory is gone";
   }
 }

@@ -118,7 +118,9 @@ class Sink final : public CabinetOutput {
   std::vector<uint8_t> bytes;
 };
 
-// The packer is to get a Windows build that writes the same installers from the same inputs.
+// The packer's Windows build, lumora-pack.exe, writes the same installers from the same inputs
+// as its Linux build (PackerParity); here the cabinet writer alone, built for Windows, against the
+// cabinets of the Linux build.
 TEST(MszipCabinet, TheWriterBuiltForWindowsWritesTheSameBytes) {
   for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
     SCOPED_TRACE(c.name);
