@@ -17,6 +17,7 @@
 #include "installer/run/installer_runs.h"
 #include "payload/cabinet_writer.h"
 #include "support/case_name.h"
+#include "support/file_bytes.h"
 
 namespace {
 
@@ -357,7 +358,7 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
   const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
   cab::File setup;
   setup.name = "setup.exe";
-  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  const std::vector<uint8_t> program = FileBytes(LUMORA_SAMPLE_SETUP);
   setup.data = program;
   const std::vector<uint8_t> cabinet = cab::Build({setup}, cab::kLzx18);
   HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
@@ -407,7 +408,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
   const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
   cab::File setup_file;
   setup_file.name = "setup.exe";
-  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  const std::vector<uint8_t> program = FileBytes(LUMORA_SAMPLE_SETUP);
   setup_file.data = program;
   const std::vector<uint8_t> cabinet = cab::Build({setup_file}, cab::kNone);
   const std::string victim_text = "the victim's own bytes\n";

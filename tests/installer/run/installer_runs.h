@@ -147,9 +147,4 @@ inline bool WineFailedToStartAFreshProgram(const RunOutcome& run,
          state.Dword(kInstallerExtraCode1Value) == ERROR_INTERNAL_ERROR;
 }
 
-inline std::vector<uint8_t> ReadAll(const std::wstring& path) {
-  std::ifstream file{fs::path(path), std::ios::binary};
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
 }  // namespace installer_runs
