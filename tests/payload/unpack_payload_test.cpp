@@ -195,16 +195,10 @@ TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
                                         L" " + c.setup_name));
     const std::wstring image = images / (L"hostile" + std::to_wstring(index++) + L".dll");
     ASSERT_TRUE(CopyFileW(LayoutPath(L"integer_only").c_str(), image.c_str(), FALSE));
-    HANDLE update = BeginUpdateResourceW(image.c_str(), TRUE);
-    ASSERT_NE(update, nullptr);
     const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : archive;
-    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
-                                const_cast<uint8_t*>(archive.data()),
-                                static_cast<DWORD>(archive.size())));
-    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
-                                const_cast<uint8_t*>(setup.data()),
-                                static_cast<DWORD>(setup.size())));
-    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(UpdateResources(
+        image, {{L"B7", c.archive_name, archive}, {c.setup_type, c.setup_name, setup}},
+        /*replace_existing=*/true));
     HMODULE module = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
 
