@@ -320,50 +320,48 @@ TEST_F(ExpandCabinetTest, NotificationsAnswerAsTheContractAsks) {
 
 // A copy notification and the close notification that follows it, by hand: what the installer
 // answers, whatever a library does next.
-struct CopyCase {
-  const char* name;
-  ULONG announced;  // the size the copy notification announces
-  USHORT attribs;   // read-only would keep an incomplete file from being marked for deletion
-  bool completed;
-};
-
-const CopyCase kCopies[] = {
-    {"every announced byte arrived", 3, 0x20, true},
-    {"fewer bytes than announced", 10, 0x21, false},
-};
-
-class CopiedFile : public ExpandCabinetTest, public ::testing::WithParamInterface<CopyCase> {};
-
-TEST_P(CopiedFile, IsCompleteOnlyWhenWhole) {
-  const CopyCase& c = GetParam();
-  ExpansionState state;
-  state.destination = destination.c_str();
-  FDINOTIFICATION n = {};
-  n.pv = &state;
-  n.cb = static_cast<LONG>(c.announced);
-  const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
-  ASSERT_NE(copy, -1);
-  ASSERT_NE(copy, 0);
-  DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
-  n.hf = copy;
-  n.attribs = c.attribs;
-  EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1) << "the first file ends the copy";
-  EXPECT_EQ(state.completed, c.completed);
-  if (c.completed) {
-    // A library that ignores the -1 and offers the next file is told to skip it.
-    n.cb = 5;
-    EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
-    EXPECT_TRUE(state.completed);
-    state.output.Close();
-    EXPECT_EQ(FileBytes(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
-  } else {
-    EXPECT_TRUE(state.output.MarkForDeletion());
-    state.output.Close();
-    EXPECT_FALSE(ScratchDirectory::Exists(destination));
+class CopiedFile : public ExpandCabinetTest {
+ protected:
+  void SetUp() override {
+    ExpandCabinetTest::SetUp();
+    state.destination = destination.c_str();
+    n.pv = &state;
   }
+  // Copies a file whose copy notification announces `announced` bytes, writes three, and closes
+  // it with `attribs` (read-only would keep an incomplete file from being marked for deletion).
+  void CopyThreeBytes(ULONG announced, USHORT attribs) {
+    n.cb = static_cast<LONG>(announced);
+    const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
+    ASSERT_NE(copy, -1);
+    ASSERT_NE(copy, 0);
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
+    n.hf = copy;
+    n.attribs = attribs;
+    EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1) << "the first file ends the copy";
+  }
+
+  ExpansionState state;
+  FDINOTIFICATION n = {};
+};
+
+TEST_F(CopiedFile, IsCompleteWhenEveryAnnouncedByteArrived) {
+  ASSERT_NO_FATAL_FAILURE(CopyThreeBytes(3, 0x20));
+  EXPECT_TRUE(state.completed);
+  // A library that ignores the -1 and offers the next file is told to skip it.
+  n.cb = 5;
+  EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
+  EXPECT_TRUE(state.completed);
+  state.output.Close();
+  EXPECT_EQ(FileBytes(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Notifications, CopiedFile, ::testing::ValuesIn(kCopies), NameOfRow());
+TEST_F(CopiedFile, IsIncompleteAndDeletedWhenFewerBytesThanAnnouncedArrived) {
+  ASSERT_NO_FATAL_FAILURE(CopyThreeBytes(10, 0x21));
+  EXPECT_FALSE(state.completed);
+  EXPECT_TRUE(state.output.MarkForDeletion());
+  state.output.Close();
+  EXPECT_FALSE(ScratchDirectory::Exists(destination));
+}
 
 }  // namespace
