@@ -319,7 +319,7 @@ TEST_F(WorkDirectory, RealCreationsHaveTheNameShape) {
 
 // Wine's volume may or may not claim persistent access lists; the descriptor is checked on a
 // volume made to claim them.
-TEST_F(WorkDirectory, DescriptorHandedToTheCreationIsTheSpecifiedOne) {
+TEST_F(WorkDirectory, DescriptorHandedToTheCreationIsProtectedAndGrantsTheListedAccounts) {
   recorder_.volume = Volume::kAccessLists;
   ASSERT_EQ(Make(scratch_.Path()).code, EXIT_OK);
   ASSERT_EQ(recorder_.creations.size(), 1u);
