@@ -13,12 +13,11 @@
 namespace {
 
 using scratch::DwordBytes;
+using scratch::kProbe;
+using scratch::kScratchAppId;
 using scratch::kView32;
 using scratch::kView64;
 
-// Not a real channel: the installer's own tests may use those at the same time.
-constexpr wchar_t kScratchAppId[] = L"{0B5E7A11-6C1D-4E0A-9F3B-2E6D5C4B3A01}";
-constexpr wchar_t kProbe[] = L"Probe";
 // Where a 32-bit program's HKEY_LOCAL_MACHINE\Software lands in a 64-bit system, seen unredirected.
 const std::wstring kWow64MachinePrefix = L"Software\\Wow6432Node\\Velmar\\Update\\ClientState\\";
 

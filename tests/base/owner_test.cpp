@@ -6,14 +6,10 @@
 
 #include <utility>
 
+#include "support/handles.h"
 #include "support/heap_blocks.h"
 
 namespace {
-
-bool HandleIsOpen(HANDLE handle) {
-  DWORD flags = 0;
-  return GetHandleInformation(handle, &flags) != FALSE;
-}
 
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 

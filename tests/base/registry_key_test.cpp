@@ -12,12 +12,10 @@
 namespace {
 
 using scratch::DwordBytes;
+using scratch::kProbe;
+using scratch::kScratchAppId;
 using scratch::kView32;
 using scratch::TextBytes;
-
-// Not a real channel: the installer's own tests may use those at the same time.
-constexpr wchar_t kScratchAppId[] = L"{0B5E7A11-6C1D-4E0A-9F3B-2E6D5C4B3A01}";
-constexpr wchar_t kProbe[] = L"Probe";
 
 // The reads and writes on a scratch key, opened directly, in both hives.
 class RegistryKeyTest : public ::testing::TestWithParam<bool> {

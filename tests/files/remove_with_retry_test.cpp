@@ -10,6 +10,7 @@
 #include "files/removal_calls.h"
 #include "support/case_name.h"
 #include "support/child_process.h"
+#include "support/handles.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -334,11 +335,6 @@ HANDLE WINAPI ReplayCreateFile(LPCWSTR path, DWORD access, DWORD share,
   const HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   replay.handles.push_back(handle);
   return handle;
-}
-
-bool HandleIsOpen(HANDLE handle) {
-  DWORD flags = 0;
-  return GetHandleInformation(handle, &flags) != FALSE;
 }
 
 // The handle must be the one the last open handed out, and still open.

@@ -17,6 +17,8 @@
 #include "installer/run/installer_runs.h"
 #include "payload/cabinet_writer.h"
 #include "support/case_name.h"
+#include "support/file_bytes.h"
+#include "support/resource_image.h"
 
 namespace {
 
@@ -357,30 +359,20 @@ TEST_F(InstallerRunDetail, BareStubWithResourcesFromUpdateResourceAndAnLzxCabine
   const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
   cab::File setup;
   setup.name = "setup.exe";
-  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  const std::vector<uint8_t> program = FileBytes(LUMORA_SAMPLE_SETUP);
   setup.data = program;
   const std::vector<uint8_t> cabinet = cab::Build({setup}, cab::kLzx18);
-  HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
-  ASSERT_NE(update, nullptr);
-  ASSERT_TRUE(UpdateResourceW(update, L"B7", L"LUMORA.PACKED.7Z", 1033,
-                              const_cast<uint8_t*>(archive.data()), static_cast<DWORD>(archive.size())));
-  ASSERT_TRUE(UpdateResourceW(update, L"BL", L"SETUP.EX_", 1033,
-                              const_cast<uint8_t*>(cabinet.data()), static_cast<DWORD>(cabinet.size())));
-  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  ASSERT_TRUE(UpdateResources(
+      image, {{L"B7", L"LUMORA.PACKED.7Z", archive}, {L"BL", L"SETUP.EX_", cabinet}}));
   // Run it as the installer: the copy under the installer's name.
-  const std::wstring copy = dir + kInstallerName;
-  ASSERT_TRUE(MoveFileW(image.c_str(), copy.c_str()));
-  const std::wstring record = RunRoot() + L"\\record.txt";
-  DeleteFileW(record.c_str());
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-  const uint32_t code = RunChild(copy, L"--from-update-resource");
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
-  EXPECT_EQ(code, 0u);
-  const std::vector<std::wstring> commands = ReadRecord(record);
-  ASSERT_EQ(commands.size(), 1u) << "the setup program expanded from LZX ran";
-  const std::wstring work = WorkDirIn(commands[0], dir);
-  EXPECT_EQ(Narrow(commands[0]), Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
-                                        L"LUMORA.PACKED.7Z\" --from-update-resource"));
+  ASSERT_TRUE(MoveFileW(image.c_str(), (dir + kInstallerName).c_str()));
+  const RunOutcome run = RunInstaller(dir, L"--from-update-resource");
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.setup_commands.size(), 1u) << "the setup program expanded from LZX ran";
+  const std::wstring work = WorkDirIn(run.setup_commands[0], dir);
+  EXPECT_EQ(Narrow(run.setup_commands[0]),
+            Narrow(L"\"" + work + L"setup.exe\" --install-archive=\"" + work +
+                   L"LUMORA.PACKED.7Z\" --from-update-resource"));
   EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), 0x30000u);
   EXPECT_EQ(ListTree(dir).size(), 1u) << Join(ListTree(dir));
 }
@@ -407,7 +399,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
   const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
   cab::File setup_file;
   setup_file.name = "setup.exe";
-  const std::vector<uint8_t> program = ReadAll(LUMORA_SAMPLE_SETUP);
+  const std::vector<uint8_t> program = FileBytes(LUMORA_SAMPLE_SETUP);
   setup_file.data = program;
   const std::vector<uint8_t> cabinet = cab::Build({setup_file}, cab::kNone);
   const std::string victim_text = "the victim's own bytes\n";
@@ -422,22 +414,13 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
     const std::wstring image = dir + L"stub-copy.exe";
     ASSERT_TRUE(CopyFileW(LUMORA_BARE_STUB, image.c_str(), FALSE));
     const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : program;
-    HANDLE update = BeginUpdateResourceW(image.c_str(), FALSE);
-    ASSERT_NE(update, nullptr);
-    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
-                                const_cast<uint8_t*>(archive.data()), static_cast<DWORD>(archive.size())));
-    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
-                                const_cast<uint8_t*>(setup.data()), static_cast<DWORD>(setup.size())));
-    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(UpdateResources(
+        image, {{L"B7", c.archive_name, archive}, {c.setup_type, c.setup_name, setup}}));
     ASSERT_TRUE(MoveFileW(image.c_str(), (dir + kInstallerName).c_str()));
 
-    const std::wstring record = RunRoot() + L"\\record.txt";
-    DeleteFileW(record.c_str());
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
-    const uint32_t code = RunChild(dir + kInstallerName, L"");
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
-    EXPECT_EQ(code, c.code);
-    EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
+    const RunOutcome run = RunInstaller(dir, L"");
+    EXPECT_EQ(run.exit_code, c.code);
+    EXPECT_TRUE(run.setup_commands.empty()) << "no setup program ran";
     EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
     EXPECT_EQ(state_.Dword(kInstallerErrorValue), c.code);
     EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), static_cast<uint32_t>(ERROR_INVALID_NAME));

@@ -10,20 +10,15 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/file_bytes.h"
+
 namespace {
 
-std::vector<uint8_t> ReadFile(const char* path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
-std::vector<uint8_t> ReadStub() { return ReadFile(LUMORA_STUB_PATH); }
+std::vector<uint8_t> ReadStub() { return FileBytes(L"" LUMORA_STUB_PATH); }
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -145,10 +140,10 @@ FirstCall DecodeFirstCall(const Image& image) {
 }
 
 // The bare stub, and where the build made one, an installer packed from it.
-std::vector<const char*> Images() {
-  std::vector<const char*> paths = {LUMORA_STUB_PATH};
+std::vector<const wchar_t*> Images() {
+  std::vector<const wchar_t*> paths = {L"" LUMORA_STUB_PATH};
 #ifdef LUMORA_PACKED_PATH
-  paths.push_back(LUMORA_PACKED_PATH);
+  paths.push_back(L"" LUMORA_PACKED_PATH);
 #endif
   return paths;
 }
@@ -179,18 +174,18 @@ TEST(StubImage, IsA64BitGuiImageWithoutRuntime) {
 }
 
 TEST(StubImage, LoadConfigurationKeepsStaticDependenciesInSystem32) {
-  for (const char* path : Images()) {
+  for (const wchar_t* path : Images()) {
     SCOPED_TRACE(path);
-    Image image(ReadFile(path));
+    Image image(FileBytes(path));
     ASSERT_NE(image.nt, nullptr) << "cannot read the image";
     ExpectLoadConfiguration(image);
   }
 }
 
 TEST(StubImage, EntryPointFirstNarrowsTheDllSearchToSystem32) {
-  for (const char* path : Images()) {
+  for (const wchar_t* path : Images()) {
     SCOPED_TRACE(path);
-    Image image(ReadFile(path));
+    Image image(FileBytes(path));
     ASSERT_NE(image.nt, nullptr) << "cannot read the image";
     const FirstCall call = DecodeFirstCall(image);
     EXPECT_EQ(call.target, "kernel32.dll!SetDefaultDllDirectories");

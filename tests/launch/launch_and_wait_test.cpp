@@ -6,6 +6,7 @@
 
 #include "launch/launch_calls.h"
 #include "launch/sample_setup_record.h"
+#include "support/handles.h"
 
 namespace {
 
@@ -117,11 +118,6 @@ BOOL WINAPI RecordingCreateProcess(LPCWSTR application, LPWSTR command_line,
   g_seen.thread = information->hThread;
   g_seen.process = information->hProcess;
   return created;
-}
-
-bool HandleIsOpen(HANDLE handle) {
-  DWORD flags = 0;
-  return GetHandleInformation(handle, &flags) != FALSE;
 }
 
 TEST(LaunchAndWait, CreatesTheChildWithExactlyTheseArguments) {

@@ -56,7 +56,7 @@ TEST_F(FullVolumeTest, AResourceThatDoesNotFitLeavesNoFile) {
   SetLastError(0);
   EXPECT_FALSE(WriteResourceToFile(blob, (work + L"big.bin").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
-  EXPECT_FALSE(Exists(work + L"big.bin"));
+  EXPECT_FALSE(ScratchDirectory::Exists(work + L"big.bin"));
   EXPECT_EQ(FreeBytes(), free_before);
 }
 
@@ -76,7 +76,7 @@ TEST_F(FullVolumeTest, AWriteOntoAFullVolumeKeepsItsErrorThroughTheCleanUp) {
   SetLastError(0);
   EXPECT_FALSE(WriteResourceToFile(blob, (work + L"member.bin").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
-  EXPECT_FALSE(Exists(work + L"member.bin"));
+  EXPECT_FALSE(ScratchDirectory::Exists(work + L"member.bin"));
   CloseHandle(file);
 }
 
@@ -102,7 +102,7 @@ TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
                                             archive_path, archive_type, max_attempts);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.extra, static_cast<uint32_t>(ERROR_DISK_FULL));
-    EXPECT_FALSE(Exists(work + c.failed_file));
+    EXPECT_FALSE(ScratchDirectory::Exists(work + c.failed_file));
     // An archive written before the failure stays for the caller's clean-up.
     DeleteFileW(archive_path.text);
     EXPECT_TRUE(WorkIsEmpty());

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <stdint.h>
 #include <string.h>
 
@@ -26,8 +28,11 @@ struct LayoutImage : ResourceImage {
   explicit LayoutImage(const wchar_t* layout) : ResourceImage(LayoutPath(layout)) {}
 };
 
-inline bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+// A fixture of the build's data directory; a missing one is a test failure.
+inline std::vector<uint8_t> DataFile(const wchar_t* name) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(ReadBytes(DataPath(name), bytes)) << "missing fixture";
+  return bytes;
 }
 
 // Wine on Linux accepts a new creation time and keeps none (the file system has no settable

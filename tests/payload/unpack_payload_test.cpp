@@ -27,18 +27,6 @@ void Unpack(const wchar_t* layout, const std::wstring& work_dir, Unpacked& out) 
                              out.archive_path, out.archive_type, out.max_attempts);
 }
 
-std::vector<uint8_t> DataFile(const wchar_t* name) {
-  std::vector<uint8_t> bytes;
-  EXPECT_TRUE(ReadBytes(DataPath(name), bytes));
-  return bytes;
-}
-
-std::vector<uint8_t> Contents(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  ReadBytes(path, bytes);
-  return bytes;
-}
-
 std::vector<std::wstring> Entries(const ScratchDirectory& directory) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
@@ -70,9 +58,9 @@ TEST(UnpackPayload, ShippedLayout) {
     EXPECT_STREQ(u.setup_type.text, L"BL");
     EXPECT_EQ(std::wstring(u.archive_path.text), work / L"LUMORA.PACKED.7Z");
     EXPECT_EQ(std::wstring(u.setup_path.text), work / L"setup.exe");
-    EXPECT_EQ(Contents(u.archive_path.text), DataFile(L"archive.7z"));
-    EXPECT_EQ(Contents(u.setup_path.text), DataFile(L"setup.exe"));
-    EXPECT_FALSE(Exists(work / L"SETUP.EX_"));
+    EXPECT_EQ(FileBytes(u.archive_path.text), DataFile(L"archive.7z"));
+    EXPECT_EQ(FileBytes(u.setup_path.text), DataFile(L"setup.exe"));
+    EXPECT_FALSE(ScratchDirectory::Exists(work / L"SETUP.EX_"));
     EXPECT_EQ(Entries(work).size(), 2u);
     // The removal of the compressed file raised the maximum, which never goes down.
     EXPECT_EQ(u.max_attempts, before > 1 ? before : 1);
@@ -122,8 +110,8 @@ TEST(UnpackPayload, SetupProgramsThatNeedNoExpansion) {
     EXPECT_STREQ(u.setup_type.text, c.setup_type);
     EXPECT_EQ(std::wstring(u.archive_path.text), work / c.archive_name);
     EXPECT_EQ(std::wstring(u.setup_path.text), work / c.setup_name);
-    EXPECT_EQ(Contents(u.archive_path.text), DataFile(L"archive.7z"));
-    EXPECT_EQ(Contents(u.setup_path.text), DataFile(L"setup.exe"));
+    EXPECT_EQ(FileBytes(u.archive_path.text), DataFile(L"archive.7z"));
+    EXPECT_EQ(FileBytes(u.setup_path.text), DataFile(L"setup.exe"));
     EXPECT_EQ(Entries(work).size(), 2u);
     EXPECT_EQ(u.max_attempts, 3) << "only the removal of a cabinet counts";
   }
@@ -207,16 +195,10 @@ TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
                                         L" " + c.setup_name));
     const std::wstring image = images / (L"hostile" + std::to_wstring(index++) + L".dll");
     ASSERT_TRUE(CopyFileW(LayoutPath(L"integer_only").c_str(), image.c_str(), FALSE));
-    HANDLE update = BeginUpdateResourceW(image.c_str(), TRUE);
-    ASSERT_NE(update, nullptr);
     const std::vector<uint8_t>& setup = std::wstring(c.setup_type) == L"BL" ? cabinet : archive;
-    ASSERT_TRUE(UpdateResourceW(update, L"B7", c.archive_name, 1033,
-                                const_cast<uint8_t*>(archive.data()),
-                                static_cast<DWORD>(archive.size())));
-    ASSERT_TRUE(UpdateResourceW(update, c.setup_type, c.setup_name, 1033,
-                                const_cast<uint8_t*>(setup.data()),
-                                static_cast<DWORD>(setup.size())));
-    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(UpdateResources(
+        image, {{L"B7", c.archive_name, archive}, {c.setup_type, c.setup_name, setup}},
+        /*replace_existing=*/true));
     HMODULE module = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(module, nullptr);
 
@@ -230,11 +212,11 @@ TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
                              u.archive_type, u.max_attempts);
     FreeLibrary(module);
     EXPECT_EQ(u.result.code, c.code);
-    EXPECT_FALSE(Exists(outside / L"installer\\VICTIM.TXT"));
-    EXPECT_FALSE(Exists(outside / L"VICTIM.TXT"));
+    EXPECT_FALSE(ScratchDirectory::Exists(outside / L"installer\\VICTIM.TXT"));
+    EXPECT_FALSE(ScratchDirectory::Exists(outside / L"VICTIM.TXT"));
     if (c.code == EXIT_OK) {
       EXPECT_EQ(std::wstring(u.setup_path.text), work + L"setup.exe");
-      EXPECT_EQ(Contents(u.setup_path.text), archive);
+      EXPECT_EQ(FileBytes(u.setup_path.text), archive);
       DeleteFileW(u.setup_path.text);
       DeleteFileW(u.archive_path.text);
     } else {
@@ -288,8 +270,12 @@ TEST_P(EachPathMustFit, ElseTheRunEndsWithPathTooLong) {
   EXPECT_EQ(u.result.extra, 0u);
   EXPECT_EQ(std::wstring(u.archive_path.text), c.archive_written ? work + L"LUMORA" : L"");
   EXPECT_EQ(std::wstring(u.setup_path.text), c.setup_written ? work + L"SETUP.X" : L"");
-  if (c.archive_written) EXPECT_TRUE(Exists(u.archive_path.text)) << "left for the clean-up";
-  if (c.setup_written) EXPECT_TRUE(Exists(u.setup_path.text)) << "left for the clean-up";
+  if (c.archive_written) {
+    EXPECT_TRUE(ScratchDirectory::Exists(u.archive_path.text)) << "left for the clean-up";
+  }
+  if (c.setup_written) {
+    EXPECT_TRUE(ScratchDirectory::Exists(u.setup_path.text)) << "left for the clean-up";
+  }
   if (c.archive_written) {
     DeleteFileW(u.archive_path.text);
     DeleteFileW(u.setup_path.text);
@@ -317,8 +303,8 @@ TEST(UnpackPayload, AFailedExpansionLeavesNeitherFile) {
     EXPECT_EQ(u.result.extra, 0u);
     EXPECT_STREQ(u.setup_type.text, L"BL");
     EXPECT_EQ(std::wstring(u.setup_path.text), work / L"setup.exe");
-    EXPECT_FALSE(Exists(work / c.compressed));
-    EXPECT_FALSE(Exists(work / L"setup.exe"));
+    EXPECT_FALSE(ScratchDirectory::Exists(work / c.compressed));
+    EXPECT_FALSE(ScratchDirectory::Exists(work / L"setup.exe"));
     EXPECT_EQ(Entries(work), std::vector<std::wstring>{L"LUMORA.PACKED.7Z"});
     EXPECT_GE(u.max_attempts, 1);
   }
@@ -352,8 +338,8 @@ TEST_P(AFailedWrite, ReportsTheWindowsError) {
   Unpack(c.layout, work.Path(), u);
   EXPECT_EQ(u.result.code, c.code);
   EXPECT_EQ(u.result.extra, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
-  if (c.written != nullptr) EXPECT_EQ(Contents(work / c.written), DataFile(L"archive.7z"));
-  if (c.absent != nullptr) EXPECT_FALSE(Exists(work / c.absent));
+  if (c.written != nullptr) EXPECT_EQ(FileBytes(work / c.written), DataFile(L"archive.7z"));
+  if (c.absent != nullptr) EXPECT_FALSE(ScratchDirectory::Exists(work / c.absent));
 }
 
 INSTANTIATE_TEST_SUITE_P(Members, AFailedWrite, ::testing::ValuesIn(kWrites), NameOfRow());

@@ -8,12 +8,6 @@
 
 namespace {
 
-std::vector<uint8_t> Contents(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  ReadBytes(path, bytes);
-  return bytes;
-}
-
 ResourceBlob BlobOf(const std::vector<uint8_t>& bytes) {
   ResourceBlob blob;
   blob.data = bytes.data();
@@ -32,8 +26,8 @@ TEST(WriteResourceToFile, WritesEveryByteInOrder) {
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 7) ^ (i >> 13));
     const std::wstring path = scratch / L"member.bin";
     ASSERT_TRUE(WriteResourceToFile(BlobOf(bytes), path.c_str()));
-    EXPECT_TRUE(Exists(path));
-    EXPECT_EQ(Contents(path), bytes);
+    EXPECT_TRUE(ScratchDirectory::Exists(path));
+    EXPECT_EQ(FileBytes(path), bytes);
   }
 }
 
@@ -43,7 +37,7 @@ TEST(WriteResourceToFile, ReplacesAnExistingFile) {
   ASSERT_TRUE(WriteBytes(path, std::vector<uint8_t>(100, 1)));
   const std::vector<uint8_t> bytes(10, 2);
   ASSERT_TRUE(WriteResourceToFile(BlobOf(bytes), path.c_str()));
-  EXPECT_EQ(Contents(path), bytes);
+  EXPECT_EQ(FileBytes(path), bytes);
 }
 
 TEST(WriteResourceToFile, AFileThatCannotBeCreatedGivesTheOpensError) {

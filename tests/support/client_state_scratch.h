@@ -24,6 +24,12 @@ constexpr REGSAM kView64 = KEY_WOW64_64KEY;
 // What Dword reads for a value that is not there, or is no four-byte REG_DWORD.
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 
+// The application id of the registry key tests' own key. Not a real channel's: the installer's
+// own tests may use those at the same time.
+constexpr wchar_t kScratchAppId[] = L"{0B5E7A11-6C1D-4E0A-9F3B-2E6D5C4B3A01}";
+// The value those tests write and read back.
+constexpr wchar_t kProbe[] = L"Probe";
+
 inline std::vector<uint8_t> TextBytes(const std::wstring& text, bool terminated) {
   const size_t units = text.size() + (terminated ? 1 : 0);
   const auto* first = reinterpret_cast<const uint8_t*>(text.c_str());

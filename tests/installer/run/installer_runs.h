@@ -92,22 +92,30 @@ inline std::vector<std::wstring> ReadRecord(const std::wstring& path) {
   return commands;
 }
 
-inline RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
-  const std::wstring copy = dir + kInstallerName;
-  EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
-                        copy.c_str(), FALSE))
-      << image;
+// Runs the installer already in dir under kInstallerName to its end, with the sample setup
+// program recording its command lines.
+inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& arguments) {
+  const std::wstring installer = dir + kInstallerName;
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
   RunOutcome run;
-  run.exit_code = RunChild(copy, arguments);
+  run.exit_code = RunChild(installer, arguments);
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
   run.setup_commands = ReadRecord(record);
   for (const std::wstring& name : ListTree(dir)) {
     if (name != kInstallerName) run.left_over.push_back(name);
   }
   return run;
+}
+
+// Copies the run image (a name of run/payload_images.cmake) into dir as the installer and runs it.
+inline RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
+  const std::wstring copy = dir + kInstallerName;
+  EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
+                        copy.c_str(), FALSE))
+      << image;
+  return RunInstaller(dir, arguments);
 }
 
 inline std::string Narrow(const std::wstring& text) { return fs::path(text).u8string(); }
@@ -145,11 +153,6 @@ inline bool WineFailedToStartAFreshProgram(const RunOutcome& run,
                                            const scratch::ClientStateKey& state) {
   return (run.exit_code == 121 || run.exit_code == 124) &&
          state.Dword(kInstallerExtraCode1Value) == ERROR_INTERNAL_ERROR;
-}
-
-inline std::vector<uint8_t> ReadAll(const std::wstring& path) {
-  std::ifstream file{fs::path(path), std::ios::binary};
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
 }  // namespace installer_runs
