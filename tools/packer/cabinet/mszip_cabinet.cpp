@@ -6,8 +6,8 @@
 #include <iterator>
 #include <vector>
 
+#include "byte_order.h"
 #include "payload/payload_resources.h"
-#include "pe_format.h"
 
 namespace {
 
