@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "payload/member_name.h"
+#include "lumora/member_name.h"
 
 namespace {
 

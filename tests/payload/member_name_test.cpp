@@ -1,5 +1,5 @@
 // The rule that decides which resource names may become file names in the work directory.
-#include "payload/member_name.h"
+#include "lumora/member_name.h"
 
 #include <gtest/gtest.h>
 

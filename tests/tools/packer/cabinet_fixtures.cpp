@@ -14,8 +14,10 @@ namespace {
 bool WriteCase(const cabinet_cases::Case& c, const std::string& base, std::string& error) {
   const std::vector<uint8_t> bytes = cabinet_cases::Bytes(c);
   StagedFile setup;
+  InputFile written;
   return setup.Create(base + ".bin", error) && setup.Write(bytes.data(), bytes.size(), error) &&
-         setup.Commit(error) && WriteSetupCabinet(base + ".bin", c.time, base + ".cab", error);
+         setup.Commit(error) && written.Open(base + ".bin", error) &&
+         WriteSetupCabinet(written, c.time, base + ".cab", error);
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ std::vector<uint8_t> WithResourceDirectory(std::vector<uint8_t> image,
 
 std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string& archive_name,
                                       const std::u16string& setup_name,
-                                      const std::u16string* previous_version) {
+                                      const std::u16string* previous_version,
+                                      const std::vector<uint8_t>& cabinet) {
   DirectoryBytes d;
   const uint32_t root = d.Table(2, previous_version != nullptr ? 1 : 0);
   const uint32_t b7 = d.Table(1, 0), bl = d.Table(1, 0);
@@ -115,7 +116,6 @@ std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string
     d.Entry(one, 0, 1033, version_entry);
   }
   const std::vector<uint8_t> archive(100, 'A');
-  const std::vector<uint8_t> cabinet = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
   const uint32_t archive_at = d.Data(archive), cabinet_at = d.Data(cabinet);
   Store32(&d.bytes[archive_entry], section_rva + archive_at);
   Store32(&d.bytes[archive_entry + 4], static_cast<uint32_t>(archive.size()));

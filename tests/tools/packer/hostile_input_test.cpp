@@ -99,8 +99,10 @@ TEST_F(HostileInput, OneLongNameSharedByManyEntriesIsReadOnce) {
       CheckBounded(Write("hostile.exe", WithResourceDirectory(Stub(), OneLongNameManyTimes())));
   // Read and judged like any installer: the stub stops at the first name, too long to record.
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.out.find("exit with 112 (error 206)"), std::string::npos) << r.out.substr(0, 2000);
-  EXPECT_NE(r.out.find("XXX... (65535 units)"), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_NE(r.out.find("exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 206)"),
+            std::string::npos)
+      << r.out.substr(0, 2000);
+  EXPECT_NE(r.out.find("XXX\"... (65535 units)"), std::string::npos) << r.out.substr(0, 2000);
   EXPECT_LT(r.out.size(), 10000u * 400) << "names are shown shortened";
 }
 
@@ -120,10 +122,12 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     EXPECT_TRUE(PatchDataEntry(image, size, rva_field, value));
     return image;
   };
+  const std::vector<uint8_t> cabinet = SetupCabinet();
   auto crafted = [&](const std::u16string& archive, const std::u16string& setup,
                      const std::u16string* version) {
     const std::vector<uint8_t> stub = Stub();
-    return WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), archive, setup, version));
+    return WithResourceDirectory(
+        stub, PayloadDirectory(NextSectionRva(stub), archive, setup, version, cabinet));
   };
   auto with_signature = [&](uint32_t offset, uint32_t size) {
     std::vector<uint8_t> image = packed;
@@ -131,7 +135,7 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     return image;
   };
   // The longest version the shipped layout's command line holds from a drive's root.
-  const std::u16string fits(LongestPreviousVersion(16, "B7"), u'1');
+  const std::u16string fits(LongestPreviousVersion(16, PayloadType::kPacked), u'1');
   const std::u16string too_long(1100, u'1');
   struct Case {
     const char* what;
@@ -142,19 +146,22 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   const Case cases[] = {
       // Established under Wine by UnusablePayload.MembersOutsideTheFileFailTheirWrites
       // (wine/unusable_payload_test.cpp): the writes fail.
-      {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
-      {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
-      {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1, "exit with 116 (error 1784)"},
+      {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1,
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 1784)"},
+      {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1,
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 1784)"},
+      {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1,
+       "exit with 116 (EXIT_SETUP_WRITE_FAILED) (error 1784)"},
       {"previous version of 1,100 units", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &too_long), 1,
-       "exit with 105 (error 0)"},
+       "exit with 105 (EXIT_COMMAND_LINE_TOO_LONG) (error 0)"},
       {"longest previous version", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &fits), 0,
        "verdict: accepted"},
       {"archive name with \"..\"", crafted(u"LUMORA..7Z", u"SETUP.EX_", nullptr), 1,
-       "exit with 112 (error 123)"},
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 123)"},
       {"setup name with a colon", crafted(u"LUMORA.7Z", u"SETUP:EX_", nullptr), 1,
-       "exit with 115 (error 123)"},
+       "exit with 115 (EXIT_SETUP_UNPACK_FAILED) (error 123)"},
       {"archive name of 244 units", crafted(u"LUMORA" + std::u16string(238, u'X'), u"SETUP.EX_", nullptr),
-       1, "exit with 108 (error 0)"},
+       1, "exit with 108 (EXIT_PATH_TOO_LONG) (error 0)"},
       {"archive name of 243 units", crafted(u"LUMORA" + std::u16string(237, u'X'), u"SETUP.EX_", nullptr),
        0, "verdict: accepted"},
       {"certificate table 0xFFFFFFFF", with_signature(0xFFFFFFFF, 0xFFFFFFFF), 1,

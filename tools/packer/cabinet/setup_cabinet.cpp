@@ -41,11 +41,10 @@ int64_t ClampCabinetTime(int64_t unix_time) {
   return std::clamp(unix_time, kEarliestCabinetTime, kLatestCabinetTime);
 }
 
-bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
-                       const std::string& cabinet_path, std::string& error) {
-  InputFile setup;
+bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time, const std::string& cabinet_path,
+                       std::string& error) {
   StagedFile cabinet;
-  if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
+  if (!cabinet.Create(cabinet_path, error)) return false;
   SetupInput input(setup);
   CabinetFile output(cabinet);
   return WriteMszipCabinet(setup.size(), ClampCabinetTime(unix_time), input, output, error) &&

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     case Command::kCheck:
       return RunCheck(command.check, std::cout, std::cerr);
     case Command::kPack:
-      if (!RunPack(command.pack, std::cout, error)) {
+      if (!RunPack(command.pack, std::cout, std::cerr, error)) {
         std::cerr << "lumora-pack: " << error << "\n";
         return 1;
       }

@@ -5,17 +5,20 @@
 
 #include "application_face.h"
 #include "bare_stub.h"
+#include "cabinet_reader.h"
 #include "check_command.h"
-#include "installer_report.h"
+#include "escaped_text.h"
 #include "file_io.h"
+#include "installer_report.h"
 #include "payload_layout.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "pe_writer.h"
+#include "program_image.h"
 #include "resource_listing.h"
 #include "resource_section.h"
-#include "utf_text.h"
 #include "setup_cabinet.h"
+#include "utf_text.h"
 
 namespace {
 
@@ -32,14 +35,13 @@ class PlannedData final : public ResourceData {
 };
 
 // A payload member, streamed from its file and starting on a page of its own.
-Resource PayloadMember(const std::string& type, const std::u16string& name, const InputFile& file) {
-  return StreamedResource(ResourceKey::Name(type.c_str()), ResourceKey::Name(name),
-                          kPayloadLanguage, file);
+Resource MemberResource(PayloadType type, const std::u16string& name, const InputFile& file) {
+  return StreamedResource(ResourceKey::Name(PayloadTypeName(type).narrow),
+                          ResourceKey::Name(name), kPayloadLanguage, file);
 }
 
 bool PreviousVersionText(const std::string& text, size_t archive_name_units,
-                         const std::string& archive_type, std::u16string& units,
-                         std::string& error) {
+                         PayloadType archive_type, std::u16string& units, std::string& error) {
   if (!Utf8ToUtf16(text, units)) {
     error = "the previous version is not valid UTF-8";
     return false;
@@ -70,8 +72,9 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
                        std::vector<Resource>& resources, std::string& error) {
   uint64_t total = 0;
   for (const Resource& r : listed) {
-    if (r.type.named && IsPayloadType(r.type.name())) {
-      error = path + " already carries payload resources (type " + KeyText(r.type) +
+    PayloadType type = PayloadType::kPacked;
+    if (r.type.named && ParsePayloadType(r.type.name(), type)) {
+      error = path + " already carries payload resources (type " + ShownKey(r.type) +
               "); pack the bare stub";
       return false;
     }
@@ -80,7 +83,7 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
       return false;
     }
     if (!r.mapped) {
-      error = path + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
+      error = path + ": resource " + ShownKey(r.type) + "/" + ShownKey(r.name) +
               " lies outside the file";
       return false;
     }
@@ -118,32 +121,99 @@ int64_t CabinetTime(const PackOptions& options, const InputFile& setup) {
   return options.has_cabinet_time ? options.cabinet_time : setup.mtime();
 }
 
+// Files that are plainly not a setup program but an application's archive or package.
+bool IsArchiveKind(FileKind kind) {
+  return kind == FileKind::kSevenZip || kind == FileKind::kZip || kind == FileKind::kCabinet ||
+         kind == FileKind::kWindowsInstaller || kind == FileKind::kGzip || kind == FileKind::kXz;
+}
+
+// The inputs, each read once from the file that was opened: the setup program must be what the
+// stub can start on every 64-bit Windows (for "BL", what its cabinet expands to), and a setup
+// file that is already a cabinet is taken as the cabinet itself, once it is seen to expand whole.
+// What does not refuse but is likely a mistake is said on warnings.
+bool CheckInputs(const PackOptions& options, PayloadType setup_type, const InputFile& archive,
+                 const InputFile& setup, bool& setup_is_cabinet, std::ostream& warnings,
+                 std::string& error) {
+  const ProgramFacts archive_kind = DescribeFile(archive);
+  const bool archive_is_program = archive_kind.kind == FileKind::kWindowsProgram ||
+                                  archive_kind.kind == FileKind::kDosProgram;
+  setup_is_cabinet = false;
+  if (setup_type == PayloadType::kPacked) {
+    if (!options.has_previous_version) {
+      warnings << "lumora-pack: warning: a patch setup program (B7) without --previous-version: "
+                  "the stub applies it with whatever setup program is installed\n";
+    }
+  } else {
+    ProgramFacts program = DescribeFile(setup);
+    std::string what = Escaped(setup.path()) + " is " + program.Describe();
+    std::vector<uint8_t> expanded;
+    if (program.kind == FileKind::kCabinet && setup_type == PayloadType::kCabinet) {
+      CabinetFacts cabinet;
+      ReadCabinet(setup, cabinet);
+      if (!cabinet.expanded) {
+        error = "the setup cabinet " + Escaped(setup.path()) + " cannot be expanded (" +
+                cabinet.failure + "); the stub would exit with " +
+                std::to_string(EXIT_SETUP_UNPACK_FAILED);
+        return false;
+      }
+      expanded.swap(cabinet.first_file);
+      program = DescribeFile(MemorySource("setup.exe", expanded));
+      what = "the setup cabinet " + Escaped(setup.path()) + " expands to " + program.Describe();
+      setup_is_cabinet = true;
+    }
+    if (!program.IsWindowsX64Program()) {
+      error = what + ", not a 64-bit Windows program";
+      if (IsArchiveKind(program.kind) || archive_is_program) {
+        error += ": did you swap --archive and --setup?";
+      } else if (program.kind == FileKind::kCabinet) {
+        error += ": ship a cabinet as it is with --setup-type BL";
+      }
+      return false;
+    }
+    const std::vector<std::string> outside = ImportsOutsideWindows(program);
+    if (!outside.empty()) {
+      std::string list;
+      for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + Escaped(dll);
+      warnings << "lumora-pack: warning: the setup program imports DLLs that Windows does not "
+                  "carry (" << list << "); the stub extracts only setup.exe and the archive, so "
+                  "it starts only where these are installed\n";
+    }
+  }
+  if (archive_is_program) {
+    warnings << "lumora-pack: warning: the archive " << Escaped(archive.path()) << " is "
+             << archive_kind.Describe() << "; is it the setup program?\n";
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string DefaultArchiveName() { return kDefaultArchiveName.narrow; }
 
-std::string DefaultSetupName(const std::string& setup_type) {
-  if (setup_type == "BL") return kDefaultCabinetName.narrow;
-  if (setup_type == "BN") return kDefaultPlainName.narrow;
+std::string DefaultSetupName(PayloadType setup_type) {
+  if (setup_type == PayloadType::kCabinet) return kDefaultCabinetName.narrow;
+  if (setup_type == PayloadType::kPlain) return kDefaultPlainName.narrow;
   return kDefaultPatchName.narrow;
 }
 
-bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) {
-  if (!CheckPayloadType(options.archive_type, "archive", error) ||
-      !CheckPayloadType(options.setup_type, "setup program", error)) {
+bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnings,
+             std::string& error) {
+  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
+  if (!CheckPayloadType(options.archive_type, "archive", archive_type, error) ||
+      !CheckPayloadType(options.setup_type, "setup program", setup_type, error)) {
     return false;
   }
   std::u16string archive_name, setup_name;
   if (!MakeMemberName(options.archive_name.empty() ? DefaultArchiveName() : options.archive_name,
-                      Member::kArchive, options.archive_type, archive_name, error) ||
-      !MakeMemberName(options.setup_name.empty() ? DefaultSetupName(options.setup_type)
+                      PayloadMember::kArchive, archive_type, archive_name, error) ||
+      !MakeMemberName(options.setup_name.empty() ? DefaultSetupName(setup_type)
                                                  : options.setup_name,
-                      Member::kSetup, options.setup_type, setup_name, error)) {
+                      PayloadMember::kSetup, setup_type, setup_name, error)) {
     return false;
   }
   std::u16string previous_version;
   if (options.has_previous_version &&
-      !PreviousVersionText(options.previous_version, archive_name.size(), options.archive_type,
+      !PreviousVersionText(options.previous_version, archive_name.size(), archive_type,
                            previous_version, error)) {
     return false;
   }
@@ -164,6 +234,10 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   }
   if (!CheckBareStub(stub, stub_file, error)) {
     error = options.stub + " " + error;
+    return false;
+  }
+  bool setup_is_cabinet = false;
+  if (!CheckInputs(options, setup_type, archive, setup, setup_is_cabinet, warnings, error)) {
     return false;
   }
   uint32_t signature_offset = 0, signature_size = 0;
@@ -187,16 +261,16 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   ScratchFile cabinet_path;
   InputFile cabinet;
   const InputFile* setup_data = &setup;
-  if (options.setup_type == "BL") {
+  if (setup_type == PayloadType::kCabinet && !setup_is_cabinet) {
     if (!cabinet_path.Create(options.output, "cab", error) ||
-        !WriteSetupCabinet(options.setup, CabinetTime(options, setup), cabinet_path.path(), error) ||
+        !WriteSetupCabinet(setup, CabinetTime(options, setup), cabinet_path.path(), error) ||
         !cabinet.Open(cabinet_path.path(), error)) {
       return false;
     }
     setup_data = &cabinet;
   }
-  resources.push_back(PayloadMember(options.archive_type, archive_name, archive));
-  resources.push_back(PayloadMember(options.setup_type, setup_name, *setup_data));
+  resources.push_back(MemberResource(archive_type, archive_name, archive));
+  resources.push_back(MemberResource(setup_type, setup_name, *setup_data));
   if (options.has_previous_version) {
     resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
                                        ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
@@ -216,7 +290,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
     }
   }
   PayloadLayout planned;
-  ReadPayloadLayout(added, PlannedData(), planned);
+  ReadPayloadLayout(added, PlannedData(), planned, /*read_members=*/false);
   if (!planned.verdict.accepted()) {
     error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;

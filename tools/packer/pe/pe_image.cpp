@@ -12,7 +12,7 @@ bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) =
 
 }  // namespace
 
-bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
+bool ReadPeImage(const ByteSource& file, PeImage& image, std::string& error) {
   image = PeImage();
   image.file_size = file.size();
   const std::string& path = file.path();
@@ -92,6 +92,34 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
     }
     sections_end = uint64_t{section.virtual_address} + extent;
     image.sections.push_back(section);
+    image.loaded_sections.push_back(
+        {section.virtual_address, section.virtual_size, section.raw_size, section.raw_offset});
+  }
+  return true;
+}
+
+MappedBytes PeImage::WhereLoaded(uint64_t rva, uint64_t size) const {
+  return WhereBytesLie(loaded_sections.data(), static_cast<uint32_t>(loaded_sections.size()),
+                       size_of_headers, size_of_image, rva, size);
+}
+
+bool PeImage::ReadLoaded(const ByteSource& file, uint64_t rva, uint8_t* out, size_t size,
+                         std::string& error) const {
+  for (size_t done = 0; done < size;) {
+    const LoadedRun run =
+        LoadedRunAt(loaded_sections.data(), static_cast<uint32_t>(loaded_sections.size()),
+                    size_of_headers, size_of_image, rva + done);
+    if (run.kind == LoadedRun::kNothing || run.length == 0) {
+      error = "address " + std::to_string(rva + done) + " lies beyond the loaded image";
+      return false;
+    }
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(run.length, size - done));
+    if (run.kind == LoadedRun::kZeros) {
+      std::fill_n(out + done, n, uint8_t{0});
+    } else if (!file.ReadAt(run.file_offset, out + done, n, error)) {
+      return false;
+    }
+    done += n;
   }
   return true;
 }
