@@ -56,3 +56,7 @@ run_image(archive_name_invalid "LUMORA\\NOWHERE.7Z B7 \"@P@/archive.7z\"\nSETUP.
 run_image(setup_name_invalid "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP\\NOWHERE.EX_ BL \"@P@/setup_mszip.cab\"")
 run_image(setup_not_a_program "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@P@/not_a_program.exe\"")
 run_image(version_too_long "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"\n1 RCDATA { L\"${long_version}\\0\" }")
+# Previous versions that the setup command line cannot carry intact: refused before any program
+# starts, the installed one that would apply a patch included.
+run_image(version_with_tab "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"\n1 RCDATA { L\"1.2\\t3\\0\" }")
+run_image(patch_version_backslash "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.PATCH B7 \"@P@/setup.patch\"\n1 RCDATA { L\"1.2.3.4\\\\\\0\" }")
