@@ -7,6 +7,7 @@
 #include "byte_order.h"
 #include "cabinet_checksum.h"
 #include "cabinet_expansion.h"
+#include "escaped_text.h"
 
 namespace {
 
@@ -206,7 +207,8 @@ void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts) {
   std::string failure;
   facts.expanded = ExpandFirstFile(cabinet, facts, failure);
   if (!facts.expanded) {
-    facts.failure = "the first file, " + facts.first_file_name + ", does not expand: " + failure;
+    facts.failure = "the first file, " + Escaped(facts.first_file_name) + ", does not expand: " +
+                    failure;
   } else if (facts.expanded_size != facts.first_file_size) {
     facts.expanded = false;
     facts.failure = "the first file expands to " + std::to_string(facts.expanded_size) +

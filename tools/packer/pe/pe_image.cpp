@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "escaped_text.h"
+
 namespace {
 
 // Headers larger than this are not something a linker makes; refusing them bounds what is read.
@@ -79,7 +81,8 @@ bool ReadPeImage(const ByteSource& file, PeImage& image, std::string& error) {
     section.raw_offset = Load32(s + kSectionPointerToRawData);
     section.characteristics = Load32(s + kSectionCharacteristics);
     if (section.raw_size != 0 && section.raw_offset + uint64_t{section.raw_size} > file.size()) {
-      error = path + ": section " + section.name + " extends past the end of the file";
+      error = path + ": section " + Escaped(std::string(section.name)) +
+              " extends past the end of the file";
       return false;
     }
     // The loader maps sections at ascending addresses without overlap and refuses other
@@ -87,7 +90,7 @@ bool ReadPeImage(const ByteSource& file, PeImage& image, std::string& error) {
     // looking up every resource of a directory costs no more than a pass over it.
     const uint64_t extent = std::max(section.virtual_size, section.raw_size);
     if (section.virtual_address < sections_end) {
-      error = path + ": section " + section.name + " overlaps the one before it";
+      error = path + ": section " + Escaped(std::string(section.name)) + " overlaps the one before it";
       return false;
     }
     sections_end = uint64_t{section.virtual_address} + extent;
