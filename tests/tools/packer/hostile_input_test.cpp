@@ -9,6 +9,7 @@
 
 #include "installer_report.h"
 #include "crafted_image.h"
+#include "support/json_reader.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
 #include "pe_image.h"
@@ -177,6 +178,50 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   }
   const RunResult signature = CheckBounded(Write("crafted.exe", with_signature(0xFFFFFFFF, 0xFFFFFFFF)));
   EXPECT_NE(signature.out.find("signature: malformed"), std::string::npos) << signature.out;
+}
+
+// Names and versions that would drive a terminal: the text report shows them escaped and writes
+// no control character but its line ends; the JSON report carries them as they are, escaped as
+// JSON escapes them.
+TEST_F(HostileInput, ReportsShowTextFromTheFileEscaped) {
+  const std::vector<uint8_t> stub = Stub();
+  const std::u16string name = u"LUMORA\x1B[2J\x1B[H\u202E";
+  const std::u16string version = u"1.0\x1B[2J\rverdict: accepted\x9B";
+  Write("escapes.exe", WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), name,
+                                                                    u"SETUP.EX_", &version,
+                                                                    SetupCabinet())));
+  const RunResult text = CheckBounded(Path("escapes.exe"));
+  EXPECT_EQ(text.status, 1) << text.err;
+  for (const char c : text.out) {
+    ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n')
+        << "control character " << static_cast<int>(c) << " in\n" << text.out;
+  }
+  EXPECT_NE(text.out.find("  B7  LUMORA\\e[2J\\e[H\\u202E  100 bytes"), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("previous version: \"1.0\\e[2J\\rverdict: accepted\\x9B\"\n"),
+            std::string::npos)
+      << text.out;
+  // The stub stops at the name before it reads the version.
+  EXPECT_NE(text.out.find("verdict: rejected: the stub would exit with 112"), std::string::npos)
+      << text.out;
+
+  const RunResult json_report =
+      RunProgram(PackerCommand() + " check --json '" + Path("escapes.exe") + "'");
+  json::Value report;
+  ASSERT_TRUE(json::Parse(json_report.out, report)) << json_report.out;
+  bool found = false;
+  for (const json::Value& member : report["members"].items) {
+    if (member["type"].text == "B7") {
+      found = true;
+      EXPECT_EQ(member["name"].text, "LUMORA\x1B[2J\x1B[H\xE2\x80\xAE");
+    }
+  }
+  EXPECT_TRUE(found) << json_report.out;
+  EXPECT_EQ(report["previous_version"]["text"].text, "1.0\x1B[2J\rverdict: accepted\xC2\x9B");
+  EXPECT_EQ(report["verdict"]["stub_exit_code"].text, "112");
+  for (const char c : json_report.out) {
+    ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << json_report.out;
+  }
 }
 
 TEST_F(HostileInput, InputsThatAreNoRegularFilesAreRefusedWithoutWaiting) {

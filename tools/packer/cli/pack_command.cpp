@@ -163,10 +163,10 @@ bool CheckInputs(const PackOptions& options, PayloadType setup_type, const Input
     }
     if (!program.IsWindowsX64Program()) {
       error = what + ", not a 64-bit Windows program";
-      if (IsArchiveKind(program.kind) || archive_is_program) {
+      if (program.kind == FileKind::kCabinet) {
+        error += ": a cabinet of the setup program is shipped as it is with --setup-type BL";
+      } else if (IsArchiveKind(program.kind) || archive_is_program) {
         error += ": did you swap --archive and --setup?";
-      } else if (program.kind == FileKind::kCabinet) {
-        error += ": ship a cabinet as it is with --setup-type BL";
       }
       return false;
     }
