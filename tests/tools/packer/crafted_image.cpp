@@ -178,6 +178,21 @@ SectionFields FindSection(const std::vector<uint8_t>& image, const char* name) {
   return f;
 }
 
+void SetVirtualSize(std::vector<uint8_t>& image, const char* name, uint32_t virtual_size,
+                    bool fit_image) {
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (std::string(reinterpret_cast<const char*>(s), strnlen(reinterpret_cast<const char*>(s), 8)) != name) {
+      continue;
+    }
+    Store32(s + 8, virtual_size);
+    if (fit_image) {
+      const uint32_t optional = Load32(&image[60]) + 24;
+      Store32(&image[optional + 56], Load32(s + 12) + ((virtual_size + 0xFFF) & ~0xFFFu));
+    }
+  }
+}
+
 uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva) {
   for (uint32_t i = 0; i < SectionCount(image); ++i) {
     const uint8_t* s = &image[SectionTable(image) + 40 * i];

@@ -48,6 +48,10 @@ struct SectionFields {
   uint32_t virtual_size = 0, virtual_address = 0, raw_size = 0, raw_offset = 0;
 };
 SectionFields FindSection(const std::vector<uint8_t>& image, const char* name);
+// Sets the virtual size of the section of that name: the memory the loader gives it. fit_image:
+// SizeOfImage ends with it too, so that nothing is mapped after it.
+void SetVirtualSize(std::vector<uint8_t>& image, const char* name, uint32_t virtual_size,
+                    bool fit_image);
 // The file offset of rva in the image's section data, or 0.
 uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva);
 

@@ -135,6 +135,17 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     SetDataDirectory(image, 4, offset, size);
     return image;
   };
+  // The payload section's memory cut short (established under Wine by the parity corpus).
+  const SectionFields payload = FindSection(packed, ".payload");
+  uint32_t cabinet_rva = 0;
+  for (const Resource& m : report.layout.payload) {
+    if (m.type.name() == u"BL") cabinet_rva = m.data_rva;
+  }
+  auto with_virtual_size = [&](uint32_t size, bool fit_image) {
+    std::vector<uint8_t> image = packed;
+    SetVirtualSize(image, ".payload", size, fit_image);
+    return image;
+  };
   // The longest version the shipped layout's command line holds from a drive's root.
   const std::u16string fits(LongestPreviousVersion(16, PayloadType::kPacked), u'1');
   const std::u16string too_long(1100, u'1');
@@ -169,6 +180,19 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
        "does not lie within the file"},
       {"certificate table inside the sections", with_signature(0x400, 0x100), 1,
        "does not lie within the file"},
+      {"memory ends where the cabinet starts, and so does the image",
+       with_virtual_size(cabinet_rva - payload.virtual_address, true), 1,
+       "exit with 116 (EXIT_SETUP_WRITE_FAILED) (error 1784)"},
+      {"memory ends within the cabinet, the image goes on (zeros)",
+       with_virtual_size(cabinet_rva - payload.virtual_address + 0x1000, false), 1,
+       "exit with 115 (EXIT_SETUP_UNPACK_FAILED) (error 0)"},
+      {"memory ends one byte before the cabinet does (the page holds it)",
+       with_virtual_size(cabinet_rva - payload.virtual_address + cabinet_size - 1, true), 0,
+       "verdict: accepted"},
+      // The first page holds the directory; the manifest after it is gone, and the loader reads
+      // it before any code runs (under Wine the process dies as it starts).
+      {"memory ends after the directory's page, and so does the image",
+       with_virtual_size(16, true), 1, "its manifest reaches beyond the image"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -178,6 +202,9 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   }
   const RunResult signature = CheckBounded(Write("crafted.exe", with_signature(0xFFFFFFFF, 0xFFFFFFFF)));
   EXPECT_NE(signature.out.find("signature: malformed"), std::string::npos) << signature.out;
+  // Another fault of the image is reported as what it is, not as a malformed signature.
+  const RunResult manifest = CheckBounded(Write("crafted.exe", with_virtual_size(16, true)));
+  EXPECT_NE(manifest.out.find("signature: none"), std::string::npos) << manifest.out;
 }
 
 // Names and versions that would drive a terminal: the text report shows them escaped and writes
