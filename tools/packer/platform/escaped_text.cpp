@@ -83,12 +83,12 @@ bool NextCodePoint(const std::string& text, size_t& i, uint32_t& code) {
 }
 
 void AppendShown(std::string& out, uint32_t c, bool quoted) {
-  if (c == '"' && quoted) {
-    out += "\\\"";
+  if ((c == '"' || c == '\\') && quoted) {
+    out += '\\';
+    out += static_cast<char>(c);
     return;
   }
   switch (c) {
-    case '\\': out += "\\\\"; return;
     case '\n': out += "\\n"; return;
     case '\r': out += "\\r"; return;
     case '\t': out += "\\t"; return;

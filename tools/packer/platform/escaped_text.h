@@ -8,13 +8,14 @@
 
 #include <string>
 
-// The text with '\' escaped, and every character that a terminal would act on or that changes how
-// text around it is shown written as an escape instead: the control characters (C0, DEL, C1) as
-// \xHH (\n, \r, \t, \e by their names), the characters that reorder, join or hide text (U+200B
-// to U+200F, U+202A to U+202E, U+2060 to U+2064, U+2066 to U+2069, U+FEFF) and unpaired
-// surrogates as \uHHHH. Anything else is kept, as UTF-8.
+// The text with every character that a terminal would act on or that changes how text around it
+// is shown written as an escape instead: the control characters (C0, DEL, C1) as \xHH (\n, \r,
+// \t, \e by their names), the characters that reorder, join or hide text (U+200B to U+200F,
+// U+202A to U+202E, U+2060 to U+2064, U+2066 to U+2069, U+FEFF) and unpaired surrogates as
+// \uHHHH. Anything else is kept, as UTF-8, a backslash too, so that a Windows path reads as one.
 std::string Escaped(const std::u16string& text);
-// The same between double quotes, with '"' escaped too.
+// The same between double quotes, with '"' and '\' escaped too, so that the quoted text reads
+// back unambiguously.
 std::string Quoted(const std::u16string& text);
 // The same for UTF-8 text (a path): a byte that is no part of valid UTF-8 is shown as \xHH.
 std::string Escaped(const std::string& utf8);
