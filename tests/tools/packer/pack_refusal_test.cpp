@@ -48,6 +48,8 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
   // An archive of 5 GiB that takes no room: refused before a byte of it is read.
   WriteFileBytes(Path("huge.7z"), {'7', 'z'});
   ASSERT_EQ(truncate(Path("huge.7z").c_str(), int64_t{5} << 30), 0);
+  WriteFileBytes(Path("huge-setup.exe"), {'M', 'Z'});
+  ASSERT_EQ(truncate(Path("huge-setup.exe").c_str(), 0x7FFF8001), 0);
   const Refusal cases[] = {
       {"archive without prefix", "--archive-name APP.7Z", "must begin with \"lumora\"", 2},
       {"archive prefix not at start", "--archive-name XLUMORA.7Z", "must begin with \"lumora\"", 2},
@@ -92,6 +94,10 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
        "the installer would be 5.0 GiB (the archive huge.7z 5.0 GiB, the setup program setup.exe "
        "68.4 KiB), but a Windows program cannot be larger than 4 GiB; make the archive smaller",
        1},
+      {"setup program too large for a cabinet", "--setup huge-setup.exe",
+       "the setup program huge-setup.exe is 2.0 GiB, more than a cabinet holds (2147450880 bytes); "
+       "store it as it is with --setup-type BN",
+       1},
       {"file version of three numbers", "--file-version 1.2.3", "--file-version takes four numbers", 2},
       {"product version beyond 16 bits", "--product-version 1.2.3.65536", "--product-version takes four numbers", 2},
       {"control character in a version text", "--company-name \"$(printf 'a\\tb')\"", "control characters", 2},
@@ -103,8 +109,8 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
     SCOPED_TRACE(c.what);
     ExpectRefused(Args(c.extra), c.message, c.status);
   }
-  ExpectRefused("pack --archive app.7z --setup setup.exe --output out.exe",
-                "pack is missing --stub", 2);
+  ExpectRefused("pack --stub " LUMORA_STUB " --setup setup.exe --output out.exe",
+                "pack is missing --archive", 2);
   // A Windows command line is UTF-16: it cannot carry malformed UTF-8.
   if (!PackerIsWindowsBuild()) {
     ExpectRefused(Args("--previous-version \"$(printf '1.\\303')\""), "not valid UTF-8", 2);

@@ -18,6 +18,7 @@
 #include "resource_listing.h"
 #include "resource_section.h"
 #include "utf_text.h"
+#include "mszip_cabinet.h"
 #include "setup_cabinet.h"
 
 namespace {
@@ -79,19 +80,19 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
       return false;
     }
     if (has_previous_version && IsPreviousVersion(r)) {
-      error = path + " already carries a previous version (RT_RCDATA 1)";
+      error = path + " already carries a previous version (RT_RCDATA 1); pack the bare stub";
       return false;
     }
     if (!r.mapped) {
       error = path + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
-              " lies outside the file";
+              " lies outside the file; the stub is damaged, build it again";
       return false;
     }
     total += r.size;
     if (total > stub_file.size()) {
       error = path + ": its resources claim more bytes than the file holds (" +
               std::to_string(total) + " of " + std::to_string(stub_file.size()) +
-              "); several of them share their data";
+              "); several of them share their data, which no build makes: build the stub again";
       return false;
     }
     std::vector<uint8_t> bytes(r.size);
@@ -262,6 +263,12 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
   InputFile cabinet;
   const InputFile* setup_data = &setup;
   if (options.setup_type == "BL") {
+    if (setup.size() > kMaxCabinetFileSize) {
+      error = "the setup program " + options.setup + " is " + SizeText(setup.size()) +
+              ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
+              " bytes); store it as it is with --setup-type BN";
+      return false;
+    }
     if (!cabinet_path.Create(options.output, "cab", error)) {
       error += kWritableFolder;
       return false;
