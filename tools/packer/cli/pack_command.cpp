@@ -255,9 +255,12 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     error = options.stub + ": " + error;
     return false;
   }
-  // The cabinet is never larger than the setup program by more than its headers, so the setup
-  // file's size stands for it here, before the work of compressing.
+  // The setup program's size stands for its cabinet's here, before the work of compressing:
+  // a cabinet outgrows its file only by a few bytes a block, when nothing compresses, and the
+  // resource section's own check still catches those.
   if (!CheckInstallerSize(layout, archive, setup, error)) return false;
+  const bool show_progress = ShowProgress(options, archive, setup);
+  const bool terminal = StandardErrorIsTerminal();
 
   ScratchFile cabinet_path;
   InputFile cabinet;
@@ -273,10 +276,12 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
       error += kWritableFolder;
       return false;
     }
-    if (!WriteSetupCabinet(options.setup, CabinetTime(options, setup), cabinet_path.path(), error) ||
-        !cabinet.Open(cabinet_path.path(), error)) {
-      return false;
-    }
+    ProgressMeter compressing(err, "compressing " + options.setup, terminal);
+    const bool compressed = WriteSetupCabinet(options.setup, CabinetTime(options, setup),
+                                              cabinet_path.path(), error,
+                                              show_progress ? &compressing : nullptr);
+    compressing.Finish();
+    if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
     setup_data = &cabinet;
   }
   resources.push_back(PayloadMember(options.archive_type, archive_name, archive));
@@ -313,11 +318,10 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     error += kWritableFolder;
     return false;
   }
-  ProgressMeter meter(err, options.output, StandardErrorIsTerminal());
-  const bool show_progress = ShowProgress(options, archive, *setup_data);
+  ProgressMeter writing(err, "writing " + options.output, terminal);
   const bool written = WritePackedImage(stub, stub_file, layout, section, out_file,
-                                        show_progress ? &meter : nullptr, error);
-  meter.Finish();
+                                        show_progress ? &writing : nullptr, error);
+  writing.Finish();
   // JSON reports the checksum as check does, computed over the file.
   InstallerReport report;
   if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {

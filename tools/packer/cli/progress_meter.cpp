@@ -7,7 +7,7 @@ void ProgressMeter::Advance(uint64_t done, uint64_t total) {
   const int step = terminal_ ? 1 : 10;
   if (percent / step == shown_ / step && shown_ >= 0) return;
   shown_ = percent;
-  err_ << (terminal_ ? "\r" : "") << "lumora-pack: writing " << path_ << ": " << percent << "% ("
+  err_ << (terminal_ ? "\r" : "") << "lumora-pack: " << task_ << ": " << percent << "% ("
        << (done >> 20) << " of " << (total >> 20) << " MiB)" << (terminal_ ? "" : "\n");
   err_.flush();
 }
