@@ -218,8 +218,8 @@ void PrintJsonSignature(const InstallerReport& r, std::ostream& out) {
   const bool well_formed =
       !present || c.outcome != SignatureCheck::Outcome::kNone || r.image_fault.empty();
   out << "  \"signature\": {\"present\": " << Json(present) << ", \"well_formed\": "
-      << Json(well_formed) << ", \"offset\": " << r.signature_offset << ", \"size\": " << r.signature_size
-      << ", \"outcome\": \"" << outcome << "\", \"digest_algorithm\": "
+      << Json(well_formed) << ", \"offset\": " << r.signature_offset << ", \"size\": "
+      << r.signature_size      << ", \"outcome\": \"" << outcome << "\", \"digest_algorithm\": "
       << (c.algorithm.empty() ? "null" : Json(c.algorithm)) << ", \"digest_matches\": "
       << (read ? Json(c.digest_matches) : "null") << ", \"signer_signature_valid\": "
       << (read ? Json(c.signer_signature_valid) : "null") << ", \"signer\": "

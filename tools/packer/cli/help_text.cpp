@@ -221,7 +221,8 @@ std::string ManualPage() {
          "\n";
   out += ".SH FILES\n.TP\n.I share/lumora/lumora\\-stub.exe\n" +
          Roff("The bare stub that pack takes when --stub is not given, in the folder above the "
-              "one lumora-pack runs from (/usr/share/lumora/lumora-stub.exe for /usr/bin/lumora-pack); "
+              "one lumora-pack runs from (/usr/share/lumora/lumora-stub.exe for "
+              "/usr/bin/lumora-pack); "
               "else lumora-stub.exe beside lumora-pack itself, as the Windows zip has them.") +
          "\n";
   out += ".SH EXAMPLES\n.nf\n" +

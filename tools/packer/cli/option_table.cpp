@@ -60,7 +60,8 @@ bool SetCabinetTime(const OptionSpec& spec, const std::string& value, Command& c
   }
   c.pack.cabinet_time = std::stoll(value);
   if (c.pack.cabinet_time < kEarliestCabinetTime || c.pack.cabinet_time > kLatestCabinetTime) {
-    error = std::string(spec.name) + " " + value + " is out of range: the cabinet's dates run from " +
+    error = std::string(spec.name) + " " + value +
+            " is out of range: the cabinet's dates run from " +
             std::to_string(kEarliestCabinetTime) + " (1980-01-01) to " +
             std::to_string(kLatestCabinetTime) + " (2107-12-31)";
     return false;
@@ -81,8 +82,8 @@ bool SetVersionString(const OptionSpec& spec, const std::string& value, Command&
                       std::string& error) {
   const size_t equals = value.find('=');
   if (equals == std::string::npos) {
-    error = std::string(spec.name) + " takes KEY=VALUE, such as OriginalFilename=setup.exe, not \"" +
-            value + "\"";
+    error = std::string(spec.name) +
+            " takes KEY=VALUE, such as OriginalFilename=setup.exe, not \"" + value + "\"";
     return false;
   }
   return AddFaceText(spec.name, value.substr(0, equals), value.substr(equals + 1), false,

@@ -11,7 +11,9 @@ namespace {
 // Longer keys are not something a properties dialog shows.
 constexpr size_t kLongestKey = 64;
 
-std::u16string Units(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Units(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 bool SameKey(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {

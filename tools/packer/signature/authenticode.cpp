@@ -55,7 +55,8 @@ bool ImageDigest(const PeImage& image, const InputFile& file, DigestAlgorithm al
                  uint32_t table_offset, uint32_t table_size, std::vector<uint8_t>& digest,
                  std::string& error) {
   const uint64_t checksum = image.ChecksumOffset();
-  const uint64_t entry = image.data_directory_offset + uint64_t{kDirectoryEntrySize} * kDirectorySecurity;
+  const uint64_t entry =
+      image.data_directory_offset + uint64_t{kDirectoryEntrySize} * kDirectorySecurity;
   struct Range {
     uint64_t from, to;
   };
@@ -101,7 +102,9 @@ void CheckSignature(const PeImage& image, const InputFile& file, uint32_t table_
   }
   std::vector<uint8_t> table(table_size);
   std::string error;
-  if (!file.ReadAt(table_offset, table.data(), table.size(), error)) return Unreadable(check, error);
+  if (!file.ReadAt(table_offset, table.data(), table.size(), error)) {
+    return Unreadable(check, error);
+  }
   const uint32_t length = Load32(table.data());
   if (length < kCertificateHeaderSize || length > table_size ||
       Load16(table.data() + 6) != kCertificateTypePkcsSignedData) {
@@ -113,7 +116,8 @@ void CheckSignature(const PeImage& image, const InputFile& file, uint32_t table_
     return Unreadable(check, "its signature cannot be read: " + error);
   }
   SignedDigest signed_digest;
-  if (message.content_type != kSpcIndirectData || !ReadSignedDigest(message.content, signed_digest)) {
+  if (message.content_type != kSpcIndirectData ||
+      !ReadSignedDigest(message.content, signed_digest)) {
     return Unreadable(check, "its signature is not an Authenticode signature (content type " +
                                  message.content_type + ")");
   }
