@@ -148,7 +148,7 @@ TEST_F(SetupCabinet, FailsWithoutLeavingACabinet) {
       {"a directory", dir_, Path("setup.cab"), "not a regular file"},
       {"too large for a cabinet", too_large, Path("setup.cab"), "a cabinet holds at most 2147450880"},
       {"no directory for the cabinet", Path("in-setup.exe"), Path("missing/setup.cab"),
-       "cannot create"},
+       "cannot write into the folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
