@@ -97,7 +97,7 @@ void PackFixture::SetUp() {
 }
 
 void PackFixture::TearDown() {
-  if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  if (!dir_.empty()) EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0) << dir_;
 }
 
 RunResult PackFixture::Pack(const std::string& args, const std::string& limits) {

@@ -68,7 +68,7 @@ class SetupCabinet : public ::testing::Test {
     dir_ = name;
   }
   void TearDown() override {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (!dir_.empty()) EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0) << dir_;
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // What the directory holds besides the given inputs: a failure must leave nothing there.
