@@ -1,9 +1,9 @@
 // lumora-pack check on arbitrary bytes: the PE header reader, the resource directory walk, the
-// icon group and version block, the cabinet reader, the stub's verdict and the report in text and
-// JSON, as "lumora-pack check" runs them on a file nobody vouches for. What it checks besides the
-// sanitizers: the JSON report parses (a strict reader) and its status and verdict are the
-// verdict's; the text report holds no control character but its line ends, whatever the file
-// holds.
+// icon group and version block, the signature check, the cabinet reader, the stub's verdict and
+// the report in text and JSON with its digests, as "lumora-pack check" runs them on a file nobody
+// vouches for. What it checks besides the sanitizers: the JSON report parses (a strict reader)
+// and its status and verdict are the verdict's; the text report holds no control character but
+// its line ends, whatever the file holds.
 // The bytes go into one anonymous in-memory file that the reader opens by its /proc path, so
 // that the real file reading runs too, without touching the disk.
 #include <sys/mman.h>
@@ -37,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (InspectInstaller(path, report, error)) {
     std::ostringstream text, json_text;
     PrintReport(report, text);
-    PrintJsonReport(report, json_text);
+    ReportDigests digests;
+    FUZZ_CHECK(ComputeReportDigests(report, digests, error));
+    PrintJsonReport(report, digests, json_text);
     for (const char c : text.str()) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 || c == '\n');
     json::Value parsed;
     FUZZ_CHECK(json::Parse(json_text.str(), parsed));

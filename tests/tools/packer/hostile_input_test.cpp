@@ -13,6 +13,7 @@
 #include "pack_fixture.h"
 #include "payload_rules.h"
 #include "pe_image.h"
+#include "pe_writer.h"
 
 namespace {
 
@@ -136,14 +137,14 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     return image;
   };
   // The payload section's memory cut short (established under Wine by the parity corpus).
-  const SectionFields payload = FindSection(packed, ".payload");
+  const SectionFields payload = FindSection(packed, kPayloadSectionName);
   uint32_t cabinet_rva = 0;
   for (const Resource& m : report.layout.payload) {
     if (m.type.name() == u"BL") cabinet_rva = m.data_rva;
   }
   auto with_virtual_size = [&](uint32_t size, bool fit_image) {
     std::vector<uint8_t> image = packed;
-    SetVirtualSize(image, ".payload", size, fit_image);
+    SetVirtualSize(image, kPayloadSectionName, size, fit_image);
     return image;
   };
   // The longest version the shipped layout's command line holds from a drive's root.

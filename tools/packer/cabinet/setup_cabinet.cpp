@@ -9,15 +9,17 @@ namespace {
 // The setup program, read front to back.
 class SetupInput final : public CabinetInput {
  public:
-  explicit SetupInput(const InputFile& file) : file_(file) {}
+  SetupInput(const InputFile& file, Progress* progress) : file_(file), progress_(progress) {}
   bool Read(uint8_t* buffer, size_t size, std::string& error) override {
     if (!file_.ReadAt(offset_, buffer, size, error)) return false;
     offset_ += size;
+    if (progress_ != nullptr) progress_->Advance(offset_, file_.size());
     return true;
   }
 
  private:
   const InputFile& file_;
+  Progress* progress_;
   uint64_t offset_ = 0;
 };
 
@@ -42,10 +44,10 @@ int64_t ClampCabinetTime(int64_t unix_time) {
 }
 
 bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time, const std::string& cabinet_path,
-                       std::string& error) {
+                       std::string& error, Progress* progress) {
   StagedFile cabinet;
   if (!cabinet.Create(cabinet_path, error)) return false;
-  SetupInput input(setup);
+  SetupInput input(setup, progress);
   CabinetFile output(cabinet);
   return WriteMszipCabinet(setup.size(), ClampCabinetTime(unix_time), input, output, error) &&
          cabinet.Commit(error);

@@ -1,6 +1,7 @@
 #include "pack_command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "application_face.h"
@@ -10,11 +11,14 @@
 #include "escaped_text.h"
 #include "file_io.h"
 #include "installer_report.h"
+#include "mszip_cabinet.h"
+#include "option_table.h"
 #include "payload_layout.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "pe_writer.h"
 #include "program_image.h"
+#include "progress_meter.h"
 #include "resource_listing.h"
 #include "resource_section.h"
 #include "setup_cabinet.h"
@@ -79,19 +83,19 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
       return false;
     }
     if (has_previous_version && IsPreviousVersion(r)) {
-      error = path + " already carries a previous version (RT_RCDATA 1)";
+      error = path + " already carries a previous version (RT_RCDATA 1); pack the bare stub";
       return false;
     }
     if (!r.mapped) {
       error = path + ": resource " + ShownKey(r.type) + "/" + ShownKey(r.name) +
-              " lies outside the file";
+              " lies outside the file; the stub is damaged, build it again";
       return false;
     }
     total += r.size;
     if (total > stub_file.size()) {
       error = path + ": its resources claim more bytes than the file holds (" +
               std::to_string(total) + " of " + std::to_string(stub_file.size()) +
-              "); several of them share their data";
+              "); several of them share their data, which no build makes: build the stub again";
       return false;
     }
     std::vector<uint8_t> bytes(r.size);
@@ -106,13 +110,70 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
 }
 
 bool OpenNonEmpty(const std::string& path, const char* what, InputFile& file, std::string& error) {
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error, what)) return false;
   if (file.size() == 0) {
-    error = std::string("the ") + what + " " + path +
-            " is empty; the stub treats an empty resource as missing";
+    error = Described(path, what) + " is empty, and the stub would take an empty member for a "
+            "missing one; name the file your build made";
     return false;
   }
   return true;
+}
+
+// What the folder of the output needs, for a message that says what to do.
+const char kWritableFolder[] = "; choose an --output in a folder you can write to";
+
+// "1.5 GiB", "68.4 KiB": sizes as people compare them.
+std::string SizeText(uint64_t bytes) {
+  const char* units[] = {"KiB", "MiB", "GiB"};
+  double size = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  while (unit < 2 && size >= 1024) {
+    size /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f %s", size, units[unit]);
+  return text;
+}
+
+// The whole installer must fit what a PE image can describe: 4 GiB of file and address space,
+// and every resource less than that. Said in terms of the user's own files, before any work.
+bool CheckInstallerSize(const PackedLayout& layout, const InputFile& archive,
+                        const InputFile& setup, std::string& error) {
+  const uint64_t total = layout.payload_offset + archive.size() + setup.size();
+  if (total < UINT32_MAX) return true;
+  error = "the installer would be " + SizeText(total) + " (the archive " + archive.path() + " " +
+          SizeText(archive.size()) + ", the setup program " + setup.path() + " " +
+          SizeText(setup.size()) + "), but a Windows program cannot be larger than 4 GiB; make "
+          "the archive smaller";
+  return false;
+}
+
+// Warnings for a face that is only partly the application's: given some face options, a text
+// or the icon that still shows the stub's own is most likely forgotten. Each says which option
+// sets it.
+std::vector<std::string> StubFaceWarnings(const PackOptions& options,
+                                          const std::vector<Resource>& stub_resources) {
+  std::vector<std::string> warnings;
+  if (options.face.empty() && options.icon.empty()) return warnings;
+  if (options.icon.empty()) {
+    warnings.push_back("the icon is still the stub's own; set it with --icon FILE.ico");
+  }
+  for (const auto& [key, text] : StubTextsLeft(options.face, stub_resources)) {
+    const OptionSpec* shorthand = ShorthandForKey(key);
+    const std::string option = shorthand != nullptr
+                                   ? std::string(shorthand->name) + " " + shorthand->value
+                                   : "--version-string " + key + "=TEXT";
+    warnings.push_back("the version text " + key + " still reads \"" + text +
+                       "\", the stub's own; set it with " + option);
+  }
+  return warnings;
+}
+
+// Whether to show progress: as asked, else on a terminal for a large payload.
+bool ShowProgress(const PackOptions& options, const InputFile& archive, const InputFile& setup) {
+  if (options.progress != ProgressMode::kAuto) return options.progress == ProgressMode::kOn;
+  return StandardErrorIsTerminal() && archive.size() + setup.size() >= kProgressFrom;
 }
 
 // The time given (--cabinet-time or SOURCE_DATE_EPOCH, both checked to lie within the cabinet's
@@ -130,18 +191,18 @@ bool IsArchiveKind(FileKind kind) {
 // The inputs, each read once from the file that was opened: the setup program must be what the
 // stub can start on every 64-bit Windows (for "BL", what its cabinet expands to), and a setup
 // file that is already a cabinet is taken as the cabinet itself, once it is seen to expand whole.
-// What does not refuse but is likely a mistake is said on warnings.
+// What does not refuse but is likely a mistake is added to warnings.
 bool CheckInputs(const PackOptions& options, PayloadType setup_type, const InputFile& archive,
-                 const InputFile& setup, bool& setup_is_cabinet, std::ostream& warnings,
-                 std::string& error) {
+                 const InputFile& setup, bool& setup_is_cabinet,
+                 std::vector<std::string>& warnings, std::string& error) {
   const ProgramFacts archive_kind = DescribeFile(archive);
   const bool archive_is_program = archive_kind.kind == FileKind::kWindowsProgram ||
                                   archive_kind.kind == FileKind::kDosProgram;
   setup_is_cabinet = false;
   if (setup_type == PayloadType::kPacked) {
     if (!options.has_previous_version) {
-      warnings << "lumora-pack: warning: a patch setup program (B7) without --previous-version: "
-                  "the stub applies it with whatever setup program is installed\n";
+      warnings.push_back("a patch setup program (B7) without --previous-version: the stub "
+                         "applies it with whatever setup program is installed");
     }
   } else {
     ProgramFacts program = DescribeFile(setup);
@@ -174,14 +235,14 @@ bool CheckInputs(const PackOptions& options, PayloadType setup_type, const Input
     if (!outside.empty()) {
       std::string list;
       for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + Escaped(dll);
-      warnings << "lumora-pack: warning: the setup program imports DLLs that Windows does not "
-                  "carry (" << list << "); the stub extracts only setup.exe and the archive, so "
-                  "it starts only where these are installed\n";
+      warnings.push_back("the setup program imports DLLs that Windows does not carry (" + list +
+                         "); the stub extracts only setup.exe and the archive, so it starts only "
+                         "where these are installed");
     }
   }
   if (archive_is_program) {
-    warnings << "lumora-pack: warning: the archive " << Escaped(archive.path()) << " is "
-             << archive_kind.Describe() << "; is it the setup program?\n";
+    warnings.push_back("the archive " + Escaped(archive.path()) + " is " +
+                       archive_kind.Describe() + "; is it the setup program?");
   }
   return true;
 }
@@ -196,7 +257,7 @@ std::string DefaultSetupName(PayloadType setup_type) {
   return kDefaultPatchName.narrow;
 }
 
-bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnings,
+bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error) {
   PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
   if (!CheckPayloadType(options.archive_type, "archive", archive_type, error) ||
@@ -223,7 +284,11 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnin
   if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
       !OpenNonEmpty(options.archive, "archive", archive, error) ||
       !OpenNonEmpty(options.setup, "setup program", setup, error) ||
-      (!options.icon.empty() && !icon.Open(options.icon, error))) {
+      (!options.icon.empty() && !icon.Open(options.icon, error, "icon"))) {
+    return false;
+  }
+  if (!CheckReplaceable(options.output, error)) {
+    error = "the output " + error + "; name a file for the installer";
     return false;
   }
   const InputFile* const inputs[] = {&stub_file, &archive, &setup, &icon};
@@ -237,6 +302,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnin
     return false;
   }
   bool setup_is_cabinet = false;
+  std::vector<std::string> warnings;
   if (!CheckInputs(options, setup_type, archive, setup, setup_is_cabinet, warnings, error)) {
     return false;
   }
@@ -250,23 +316,48 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnin
   std::vector<Resource> resources;
   if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
       !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
-                         resources, error) ||
-      !ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
+                         resources, error)) {
+    return false;
+  }
+  for (const std::string& warning : StubFaceWarnings(options, resources)) {
+    warnings.push_back(warning);
+  }
+  if (!ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
 
   PackedLayout layout;
-  if (!PlanPackedLayout(stub, stub_file, layout, error)) return false;
+  if (!PlanPackedLayout(stub, stub_file, layout, error)) {
+    error = options.stub + ": " + error;
+    return false;
+  }
+  // The setup program's size stands for its cabinet's here, before the work of compressing:
+  // a cabinet outgrows its file only by a few bytes a block, when nothing compresses, and the
+  // resource section's own check still catches those.
+  if (!CheckInstallerSize(layout, archive, setup, error)) return false;
+  const bool show_progress = ShowProgress(options, archive, setup);
+  const bool terminal = StandardErrorIsTerminal();
 
   ScratchFile cabinet_path;
   InputFile cabinet;
   const InputFile* setup_data = &setup;
   if (setup_type == PayloadType::kCabinet && !setup_is_cabinet) {
-    if (!cabinet_path.Create(options.output, "cab", error) ||
-        !WriteSetupCabinet(setup, CabinetTime(options, setup), cabinet_path.path(), error) ||
-        !cabinet.Open(cabinet_path.path(), error)) {
+    if (setup.size() > kMaxCabinetFileSize) {
+      error = "the setup program " + options.setup + " is " + SizeText(setup.size()) +
+              ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
+              " bytes); store it as it is with --setup-type BN";
       return false;
     }
+    if (!cabinet_path.Create(options.output, "cab", error)) {
+      error += kWritableFolder;
+      return false;
+    }
+    ProgressMeter compressing(err, "compressing " + options.setup, terminal);
+    const bool compressed = WriteSetupCabinet(setup, CabinetTime(options, setup),
+                                              cabinet_path.path(), error,
+                                              show_progress ? &compressing : nullptr);
+    compressing.Finish();
+    if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
     setup_data = &cabinet;
   }
   resources.push_back(MemberResource(archive_type, archive_name, archive));
@@ -299,10 +390,17 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnin
   // The installer is read back the way the stub will read it while it is still the temporary
   // file, so that a faulty one never appears under the output path.
   StagedFile out_file;
+  if (!out_file.Create(options.output, error)) {
+    error += kWritableFolder;
+    return false;
+  }
+  ProgressMeter writing(err, "writing " + options.output, terminal);
+  const bool written = WritePackedImage(stub, stub_file, layout, section, out_file,
+                                        show_progress ? &writing : nullptr, error);
+  writing.Finish();
+  // JSON reports the checksum as check does, computed over the file.
   InstallerReport report;
-  if (!out_file.Create(options.output, error) ||
-      !WritePackedImage(stub, stub_file, layout, section, out_file, error) ||
-      !InspectInstaller(out_file.temp_path(), report, error, false)) {
+  if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {
     return false;
   }
   if (!report.accepted()) {
@@ -310,8 +408,16 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& warnin
             (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;
   }
+  ReportDigests digests;
+  if (options.json && !ComputeReportDigests(report, digests, error)) return false;
   if (!out_file.Commit(error)) return false;
+  // Said once the installer is written, so that a refusal is never buried under them.
+  for (const std::string& warning : warnings) err << "lumora-pack: warning: " << warning << "\n";
   report.path = options.output;
-  PrintReport(report, out);
+  if (options.json) {
+    PrintJsonReport(report, digests, out);
+  } else if (!options.quiet) {
+    PrintReport(report, out);
+  }
   return true;
 }

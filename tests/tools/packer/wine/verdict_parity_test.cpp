@@ -304,7 +304,8 @@ void Store32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
   for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<uint8_t>(value >> (8 * k));
 }
 
-// The packed installer's last section (.payload): where its header lies, and its fields.
+// The packed installer's last section (.rsrc), which holds the payload: where its header lies,
+// and its fields.
 struct PayloadSection {
   size_t header = 0;
   uint32_t address = 0, raw_offset = 0, raw_size = 0;
