@@ -21,14 +21,14 @@ struct BlockSpan {
 };
 
 struct SplitSettings {
-  uint32_t unit_bytes = 4096;
-  uint32_t max_units = 256;  // in one block
+  uint32_t unit_bytes = 2048;
+  uint32_t max_units = 128;  // in one block
   // The header estimate in bits: a fixed part, and a part per symbol that the codes use.
   uint32_t header_bits = 300;
   uint32_t header_bits_per_symbol = 4;
 };
 
-std::vector<BlockSpan> SplitIntoBlocks(const std::vector<Item>& items, uint32_t main_symbols,
+std::vector<BlockSpan> SplitIntoBlocks(const std::vector<Item>& items,
                                        const SplitSettings& settings);
 
 }  // namespace lzx

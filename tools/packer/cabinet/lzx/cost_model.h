@@ -25,5 +25,6 @@ struct CostModel {
 constexpr uint32_t kFirstAlignedSlot = 8;
 
 void SetCosts(const BlockCode& code, uint32_t slots, CostModel& model);
+void SetCostsFrac(const SymbolCounts& counts, BlockType type, uint32_t slots, CostModel& model);
 
 }  // namespace lzx

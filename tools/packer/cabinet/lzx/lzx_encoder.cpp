@@ -114,7 +114,7 @@ class Encoder {
 
   // A first price list for a region: the codes of a quick greedy parse, the longest match at
   // each position.
-  void InitialCosts(uint64_t start, uint32_t length, CostModel& model) {
+  void InitialCosts(uint64_t start, uint32_t length, CostModel& model, std::vector<Item>& items) {
     SymbolCounts counts;
     RecentOffsets recent = recent_;
     for (uint32_t i = 0; i < length;) {
@@ -128,6 +128,7 @@ class Encoder {
         if (l >= 3) item = {l, m.offset + 2};
       }
       counts.Add(item);
+      items.push_back(item);
       recent.Update(item.length > 1 ? item.value : 0);
       i += item.length;
     }
@@ -138,9 +139,9 @@ class Encoder {
 
   void EncodeRegion(uint64_t start, uint32_t length, FrameStream& stream) {
     auto model = std::make_unique<CostModel>();
-    InitialCosts(start, length, *model);
     auto code = std::make_unique<BlockCode>();
     std::vector<Item> items;
+    InitialCosts(start, length, *model, items);
     // The region as one block, parsed a few times, to find where its character changes.
     for (uint32_t pass = 0; pass < settings_.region_passes; ++pass) {
       items.clear();
@@ -149,13 +150,14 @@ class Encoder {
       SymbolCounts counts;
       for (const Item& item : items) counts.Add(item);
       BuildBlockCode(counts, main_symbols_, history_, *code);
+      if (getenv("FRAC")) SetCostsFrac(counts, code->type, slots_, *model); else
       SetCosts(*code, slots_, *model);
     }
     SplitSettings split;
     if (getenv("UNIT")) split.unit_bytes = atoi(getenv("UNIT"));
     if (getenv("HB")) split.header_bits = atoi(getenv("HB"));
     if (getenv("HBS")) split.header_bits_per_symbol = atoi(getenv("HBS"));
-    const std::vector<BlockSpan> blocks = SplitIntoBlocks(items, main_symbols_, split);
+    const std::vector<BlockSpan> blocks = SplitIntoBlocks(items, split);
 
     // Each block parsed again with codes of its own, starting from the last block's offsets.
     std::vector<Item> best_items;
@@ -168,6 +170,7 @@ class Encoder {
       uint64_t best_bits = UINT64_MAX;
       RecentOffsets best_recent;
       for (uint32_t pass = 0; pass < settings_.block_passes; ++pass) {
+        if (getenv("FRAC")) SetCostsFrac(counts, code->type, slots_, *model); else
         SetCosts(*code, slots_, *model);
         trial.clear();
         RecentOffsets recent = recent_;

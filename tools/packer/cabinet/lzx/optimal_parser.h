@@ -33,13 +33,12 @@ class OptimalParser {
              RecentOffsets& recent, std::vector<Item>& items);
 
  private:
-  struct Node {
-    uint32_t cost;
-    uint32_t length;  // of the item that arrives here
-    uint32_t value;
-    RecentOffsets recent;  // after that item, set once the node is reached for good
-  };
-  std::vector<Node> nodes_;
+  // For each position: the cheapest cost of reaching it, the item that does (length in the low
+  // 9 bits, value above), and the repeated offsets after it, set when the position's turn comes.
+  std::vector<uint32_t> costs_;
+  std::vector<uint32_t> arrivals_;
+  std::vector<uint32_t> firsts_;  // the first item of a sequence that arrives
+  std::vector<RecentOffsets> recents_;
 };
 
 }  // namespace lzx
