@@ -189,7 +189,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   const InputFile* setup_data = &setup;
   if (options.setup_type == "BL") {
     if (!cabinet_path.Create(options.output, "cab", error) ||
-        !WriteSetupCabinet(options.setup, CabinetTime(options, setup), cabinet_path.path(), error) ||
+        !WriteSetupCabinet(options.setup, CabinetTime(options, setup),
+                           options.cabinet_compression, cabinet_path.path(), error) ||
         !cabinet.Open(cabinet_path.path(), error)) {
       return false;
     }

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "mszip_cabinet.h"
+
 struct PackOptions {
   std::string stub;
   std::string archive;
@@ -18,6 +20,7 @@ struct PackOptions {
   std::string previous_version;
   bool has_cabinet_time = false;  // from --cabinet-time or SOURCE_DATE_EPOCH
   int64_t cabinet_time = 0;       // seconds since 1970, UTC
+  CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
   // The application's face, each empty when not given: an .ico file in place of the stub's
   // icon, and the version resource's texts and numbers ("1.2.3.4").

@@ -15,7 +15,7 @@ bool WriteCase(const cabinet_cases::Case& c, const std::string& base, std::strin
   const std::vector<uint8_t> bytes = cabinet_cases::Bytes(c);
   StagedFile setup;
   return setup.Create(base + ".bin", error) && setup.Write(bytes.data(), bytes.size(), error) &&
-         setup.Commit(error) && WriteSetupCabinet(base + ".bin", c.time, base + ".cab", error);
+         setup.Commit(error) && WriteSetupCabinet(base + ".bin", c.time, CabinetCompression{CabinetCompression::Method::kMszip, 0}, base + ".cab", error);
 }
 
 }  // namespace

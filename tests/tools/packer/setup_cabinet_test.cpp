@@ -87,7 +87,7 @@ TEST_F(SetupCabinet, ReadersExpandEveryCaseByteIdentically) {
     const std::string cab = Path(std::string(c.name) + ".cab");
     WriteFileBytes(input, bytes);
     std::string error;
-    ASSERT_TRUE(WriteSetupCabinet(input, c.time, cab, error)) << error;
+    ASSERT_TRUE(WriteSetupCabinet(input, c.time, CabinetCompression{CabinetCompression::Method::kMszip, 0}, cab, error)) << error;
 
     const std::string by_gcab = Path(std::string("gcab-") + c.name);
     const std::string by_cabextract = Path(std::string("cabextract-") + c.name);
@@ -153,7 +153,7 @@ TEST_F(SetupCabinet, FailsWithoutLeavingACabinet) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::string error;
-    EXPECT_FALSE(WriteSetupCabinet(c.setup, 1700000000, c.cabinet, error));
+    EXPECT_FALSE(WriteSetupCabinet(c.setup, 1700000000, CabinetCompression{}, c.cabinet, error));
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
     EXPECT_EQ(Leftovers(), "");
   }
@@ -227,14 +227,14 @@ TEST(MszipCabinet, StopsAtTheFirstFailure) {
     Bytes input(three_blocks, c.read_fails);
     Sink output(c.write_fails);
     std::string error;
-    EXPECT_FALSE(WriteMszipCabinet(three_blocks.size(), c.time, input, output, error));
+    EXPECT_FALSE(WriteCabinet(three_blocks.size(), c.time, CabinetCompression{CabinetCompression::Method::kMszip, 0}, input, output, error));
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
   // The same writer and data without a failure: the failures above were the only cause.
   Bytes input(three_blocks, -1);
   Sink output(-1);
   std::string error;
-  EXPECT_TRUE(WriteMszipCabinet(three_blocks.size(), 1700000000, input, output, error)) << error;
+  EXPECT_TRUE(WriteCabinet(three_blocks.size(), 1700000000, CabinetCompression{CabinetCompression::Method::kMszip, 0}, input, output, error)) << error;
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ TEST(MszipCabinet, TheWriterBuiltForWindowsWritesTheSameBytes) {
     std::string error;
     // The packer clamps the time before it reaches the writer.
     const int64_t time = std::clamp(c.time, kEarliestCabinetTime, kLatestCabinetTime);
-    ASSERT_TRUE(WriteMszipCabinet(setup.size(), time, input, output, error)) << error;
+    ASSERT_TRUE(WriteCabinet(setup.size(), time, CabinetCompression{CabinetCompression::Method::kMszip, 0}, input, output, error)) << error;
     EXPECT_TRUE(output.bytes == Contents(Fixture(c, L".cab")));
   }
 }

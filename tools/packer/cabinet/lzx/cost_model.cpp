@@ -1,88 +1,69 @@
 #include "cost_model.h"
-#include <cstdlib>
+
+#include <algorithm>
+
 #include "fixed_log2.h"
 
 namespace lzx {
 
 namespace {
 
-// Guesses for symbols that the code lacks: rare ones, but not so dear that the parser never
-// tries them, which would keep them out of the next pass's code for good.
-static uint32_t E(const char* n, uint32_t d) { return getenv(n) ? atoi(getenv(n)) : d; }
-static const uint32_t kUnusedLiteral = E("UL", 12);
-static const uint32_t kUnusedMatch = E("UM", 13);
-static const uint32_t kUnusedLength = E("ULN", 9);
-static const uint32_t kUnusedAligned = E("UA", 5);
+// Guesses for symbols that the previous parse did not use: rare ones, but not so dear that the
+// parser never tries them, which would keep them out of the next parse for good.
+constexpr uint32_t kUnusedLiteral = 12 * kCostScale;
+constexpr uint32_t kUnusedMatch = 13 * kCostScale;
+constexpr uint32_t kUnusedLength = 9 * kCostScale;
+constexpr uint32_t kUnusedAligned = 5 * kCostScale;
+// No codeword is shorter than a bit, and a symbol that takes up most of a code still costs
+// something; half a bit keeps the parser from thinking it free.
+constexpr uint32_t kCheapest = kCostScale / 2;
 
-uint32_t Price(uint8_t length, uint32_t unused) {
-  return (length != 0 ? length : unused) * kCostScale;
+void Prices(const uint32_t* counts, uint32_t n, uint32_t unused, uint32_t* prices) {
+  uint64_t total = 0;
+  for (uint32_t s = 0; s < n; ++s) total += counts[s];
+  const uint32_t log_total = total != 0 ? Log2Fixed(static_cast<uint32_t>(total)) : 0;
+  constexpr uint32_t kHalf = 1u << (kLog2Fraction - 1);
+  for (uint32_t s = 0; s < n; ++s) {
+    if (counts[s] == 0) {
+      prices[s] = unused;
+      continue;
+    }
+    const uint32_t share = (log_total - Log2Fixed(counts[s])) * kCostScale;
+    prices[s] = std::max((share + kHalf) >> kLog2Fraction, kCheapest);
+  }
 }
 
 }  // namespace
 
-static void Fractional(const uint32_t* counts, uint32_t n, uint32_t unused, uint32_t* out) {
-  uint64_t total = 0;
-  for (uint32_t s = 0; s < n; ++s) total += counts[s];
-  const uint32_t lt = total ? Log2Fixed(static_cast<uint32_t>(total)) : 0;
-  for (uint32_t s = 0; s < n; ++s) {
-    out[s] = counts[s] ? ((lt - Log2Fixed(counts[s])) * kCostScale + 128) / 256 : unused * kCostScale;
-    if (counts[s] && out[s] < kCostScale / 2) out[s] = kCostScale / 2;
-  }
-}
-
-void SetCostsFrac(const SymbolCounts& counts, BlockType type, uint32_t slots, CostModel& model) {
+void SetCosts(const SymbolCounts& counts, BlockType type, uint32_t slots, CostModel& model) {
   uint32_t main[kMaxMainSymbols];
-  uint32_t length_price[kNumLengthSymbols];
-  Fractional(counts.main, kNumChars + slots * 8, kUnusedLiteral, main);
-  Fractional(counts.length, kNumLengthSymbols, kUnusedLength, length_price);
+  uint32_t length[kNumLengthSymbols];
+  Prices(counts.main, kNumChars + slots * 8, kUnusedLiteral, main);
+  // Prices() gave unused match symbols the literals' guess; they get their own.
+  for (uint32_t s = kNumChars; s < kNumChars + slots * 8; ++s) {
+    if (counts.main[s] == 0) main[s] = kUnusedMatch;
+  }
+  Prices(counts.length, kNumLengthSymbols, kUnusedLength, length);
   for (uint32_t c = 0; c < kNumChars; ++c) model.literal[c] = main[c];
-  model.aligned_block = type == BlockType::kAligned;
-  uint32_t al[8];
-  Fractional(counts.aligned, 8, kUnusedAligned, al);
-  for (uint32_t s = 0; s < kNumAlignedSymbols; ++s) model.aligned[s] = model.aligned_block ? al[s] : 0;
-  for (uint32_t slot = 0; slot < slots; ++slot) {
-    const uint32_t extra = kSlots.extra[slot];
-    const uint32_t fixed_extra =
-        (model.aligned_block && slot >= kFirstAlignedSlot ? extra - 3 : extra) * kCostScale;
-    uint32_t* const row = model.match[slot];
-    row[0] = row[1] = 0;
-    for (uint32_t length = kMinMatch; length <= kMaxMatch; ++length) {
-      const uint32_t header = LengthHeader(length);
-      uint32_t hp = counts.main[kNumChars + slot * 8 + header] ? main[kNumChars + slot * 8 + header] : kUnusedMatch * kCostScale;
-      row[length] = hp + fixed_extra +
-                    (header == kNumPrimaryLengths
-                         ? length_price[length - kMinMatch - kNumPrimaryLengths]
-                         : 0);
-    }
-  }
-}
 
-void SetCosts(const BlockCode& code, uint32_t slots, CostModel& model) {
-  for (uint32_t c = 0; c < kNumChars; ++c) model.literal[c] = Price(code.main[c], kUnusedLiteral);
-  model.aligned_block = code.type == BlockType::kAligned;
-  for (uint32_t s = 0; s < kNumAlignedSymbols; ++s) {
-    model.aligned[s] = model.aligned_block ? Price(code.aligned[s], kUnusedAligned) : 0;
+  model.aligned_block = type == BlockType::kAligned;
+  if (model.aligned_block) {
+    Prices(counts.aligned, kNumAlignedSymbols, kUnusedAligned, model.aligned);
+  } else {
+    for (uint32_t& a : model.aligned) a = 0;
   }
-  uint32_t length_price[kNumLengthSymbols];
-  for (uint32_t s = 0; s < kNumLengthSymbols; ++s) {
-    length_price[s] = Price(code.length[s], kUnusedLength);
-  }
+
   for (uint32_t slot = 0; slot < slots; ++slot) {
     const uint32_t extra = kSlots.extra[slot];
     const uint32_t fixed_extra =
         (model.aligned_block && slot >= kFirstAlignedSlot ? extra - 3 : extra) * kCostScale;
-    uint32_t header_price[kNumPrimaryLengths + 1];
-    for (uint32_t h = 0; h <= kNumPrimaryLengths; ++h) {
-      header_price[h] = Price(code.main[kNumChars + slot * 8 + h], kUnusedMatch);
-    }
+    const uint32_t* const header_price = main + kNumChars + slot * 8;
     uint32_t* const row = model.match[slot];
     row[0] = row[1] = 0;
-    for (uint32_t length = kMinMatch; length <= kMaxMatch; ++length) {
-      const uint32_t header = LengthHeader(length);
-      row[length] = header_price[header] + fixed_extra +
-                    (header == kNumPrimaryLengths
-                         ? length_price[length - kMinMatch - kNumPrimaryLengths]
-                         : 0);
+    for (uint32_t l = kMinMatch; l <= kMaxMatch; ++l) {
+      const uint32_t header = LengthHeader(l);
+      row[l] = header_price[header] + fixed_extra +
+               (header == kNumPrimaryLengths ? length[l - kMinMatch - kNumPrimaryLengths] : 0);
     }
   }
 }

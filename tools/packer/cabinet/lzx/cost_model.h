@@ -1,11 +1,12 @@
-// What the parser pays for each choice, in sixteenths of a bit: the code lengths of the block's
-// codes (from the previous pass over the block), with a guess for the symbols those codes lack.
+// What the parser pays for each choice, in sixteenths of a bit: each symbol's share of the
+// symbols that the previous parse of the block used, as -log2 of it, which is what an ideal code
+// would spend on it; with a guess for the symbols that parse did not use.
 #pragma once
 
 #include <cstdint>
 
-#include "lzx_block.h"
 #include "lzx_format.h"
+#include "lzx_items.h"
 
 namespace lzx {
 
@@ -24,7 +25,8 @@ struct CostModel {
 
 constexpr uint32_t kFirstAlignedSlot = 8;
 
-void SetCosts(const BlockCode& code, uint32_t slots, CostModel& model);
-void SetCostsFrac(const SymbolCounts& counts, BlockType type, uint32_t slots, CostModel& model);
+// Prices for a block of the given type whose previous parse had these counts; slots: the
+// window's position slots.
+void SetCosts(const SymbolCounts& counts, BlockType type, uint32_t slots, CostModel& model);
 
 }  // namespace lzx

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "cost_model.h"
@@ -32,12 +30,24 @@ class Encoder {
 
   bool Run(ByteSource& source, FrameSink& sink, std::string& error) {
     for (uint64_t start = 0; start < size_; start += region_bytes_) {
-      const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(region_bytes_, size_ - start));
+      const uint32_t length =
+          static_cast<uint32_t>(std::min<uint64_t>(region_bytes_, size_ - start));
       if (!Load(start, length, source, error)) return false;
       FindMatches(start, length);
+      const CodeHistory history = history_;
+      const RecentOffsets recent = recent_;
       FrameStream stream(start, size_);
       if (start == 0) WriteStreamHeader(stream.bits());
-      EncodeRegion(start, length, stream);
+      EncodeBlocks(start, ChooseBlocks(start, length), false, stream);
+      if (!FramesFit(stream)) {
+        // A frame inside a block whose codes suit its other frames badly can outgrow what
+        // readers accept; then every frame gets a block of its own, literals only if need be.
+        history_ = history;
+        recent_ = recent;
+        stream = FrameStream(start, size_);
+        if (start == 0) WriteStreamHeader(stream.bits());
+        EncodeBlocks(start, FrameBlocks(start, length), true, stream);
+      }
       for (const Frame& frame : stream.frames()) {
         if (!sink.Take(frame, error)) return false;
       }
@@ -132,66 +142,95 @@ class Encoder {
       recent.Update(item.length > 1 ? item.value : 0);
       i += item.length;
     }
-    BlockCode code;
-    BuildBlockCode(counts, main_symbols_, history_, code);
-    SetCosts(code, slots_, model);
+    SetCosts(counts, BlockType::kVerbatim, slots_, model);
   }
 
-  void EncodeRegion(uint64_t start, uint32_t length, FrameStream& stream) {
-    auto model = std::make_unique<CostModel>();
-    auto code = std::make_unique<BlockCode>();
-    std::vector<Item> items;
-    InitialCosts(start, length, *model, items);
-    // The region as one block, parsed a few times, to find where its character changes.
+  // Parses the region as one block a few times, then cuts it into blocks where that parse
+  // changes character.
+  std::vector<BlockSpan> ChooseBlocks(uint64_t start, uint32_t length) {
+    std::vector<Item>& items = region_items_;
+    items.clear();
+    InitialCosts(start, length, model_, items);
     for (uint32_t pass = 0; pass < settings_.region_passes; ++pass) {
       items.clear();
       RecentOffsets recent = recent_;
-      parser_.Parse(InputFor(start, 0, length), *model, settings_.nice, recent, items);
-      SymbolCounts counts;
-      for (const Item& item : items) counts.Add(item);
-      BuildBlockCode(counts, main_symbols_, history_, *code);
-      if (getenv("FRAC")) SetCostsFrac(counts, code->type, slots_, *model); else
-      SetCosts(*code, slots_, *model);
+      parser_.Parse(InputFor(start, 0, length), model_, settings_.nice, recent, items);
+      counts_.Clear();
+      for (const Item& item : items) counts_.Add(item);
+      BuildBlockCode(counts_, main_symbols_, history_, code_);
+      SetCosts(counts_, code_.type, slots_, model_);
     }
-    SplitSettings split;
-    if (getenv("UNIT")) split.unit_bytes = atoi(getenv("UNIT"));
-    if (getenv("HB")) split.header_bits = atoi(getenv("HB"));
-    if (getenv("HBS")) split.header_bits_per_symbol = atoi(getenv("HBS"));
-    const std::vector<BlockSpan> blocks = SplitIntoBlocks(items, split);
+    return SplitIntoBlocks(items, SplitSettings());
+  }
 
-    // Each block parsed again with codes of its own, starting from the last block's offsets.
-    std::vector<Item> best_items;
-    std::vector<Item> trial;
-    auto best_code = std::make_unique<BlockCode>();
+  // One block per frame, priced at first by the region's greedy parse.
+  std::vector<BlockSpan> FrameBlocks(uint64_t start, uint32_t length) {
+    region_items_.clear();
+    InitialCosts(start, length, model_, region_items_);
+    std::vector<BlockSpan> blocks;
+    uint32_t item = 0;
+    uint32_t at = 0;
+    for (uint32_t begin = 0; begin < length; begin += kFrameSize) {
+      const uint32_t end = std::min(length, begin + kFrameSize);
+      BlockSpan block = {item, 0, begin, end};
+      while (at < end) at += region_items_[item++].length;
+      block.item_count = item - block.first_item;
+      blocks.push_back(block);
+    }
+    return blocks;
+  }
+
+  // Parses each block again with prices of its own, from the offsets that the block before left,
+  // keeps the parse that codes smallest, and writes it. guard_frames: the blocks are frames,
+  // and one that would outgrow what readers accept is written as literals.
+  void EncodeBlocks(uint64_t start, const std::vector<BlockSpan>& blocks, bool guard_frames,
+                    FrameStream& stream) {
     for (const BlockSpan& block : blocks) {
-      SymbolCounts counts;
-      for (uint32_t i = 0; i < block.item_count; ++i) counts.Add(items[block.first_item + i]);
-      BuildBlockCode(counts, main_symbols_, history_, *code);
+      counts_.Clear();
+      for (uint32_t i = 0; i < block.item_count; ++i) {
+        counts_.Add(region_items_[block.first_item + i]);
+      }
+      BuildBlockCode(counts_, main_symbols_, history_, code_);
       uint64_t best_bits = UINT64_MAX;
       RecentOffsets best_recent;
       for (uint32_t pass = 0; pass < settings_.block_passes; ++pass) {
-        if (getenv("FRAC")) SetCostsFrac(counts, code->type, slots_, *model); else
-        SetCosts(*code, slots_, *model);
-        trial.clear();
+        SetCosts(counts_, code_.type, slots_, model_);
+        trial_items_.clear();
         RecentOffsets recent = recent_;
-        parser_.Parse(InputFor(start, block.begin, block.end), *model, settings_.nice, recent,
-                      trial);
-        counts.Clear();
-        for (const Item& item : trial) counts.Add(item);
-        BuildBlockCode(counts, main_symbols_, history_, *code);
-        if (code->bits < best_bits) {
-          best_bits = code->bits;
-          best_items.swap(trial);
-          *best_code = *code;
+        parser_.Parse(InputFor(start, block.begin, block.end), model_, settings_.nice, recent,
+                      trial_items_);
+        counts_.Clear();
+        for (const Item& item : trial_items_) counts_.Add(item);
+        BuildBlockCode(counts_, main_symbols_, history_, code_);
+        if (code_.bits < best_bits) {
+          best_bits = code_.bits;
+          block_items_.swap(trial_items_);
+          best_code_ = code_;
           best_recent = recent;
         }
       }
-      if (getenv("LZXDEBUG")) fprintf(stderr, "block %u bits %llu\n", block.end - block.begin, (unsigned long long)best_bits);
-      WriteBlock(*best_code, main_symbols_, best_items.data(), best_items.size(),
+      if (guard_frames && best_bits > 8 * uint64_t{kMaxFrameBytes - 2}) {
+        block_items_.clear();
+        counts_.Clear();
+        for (uint32_t i = block.begin; i < block.end; ++i) {
+          block_items_.push_back({1, *At(start + i)});
+          counts_.Add(block_items_.back());
+        }
+        BuildBlockCode(counts_, main_symbols_, history_, best_code_);
+        best_recent = recent_;
+      }
+      WriteBlock(best_code_, main_symbols_, block_items_.data(), block_items_.size(),
                  block.end - block.begin, stream);
-      Remember(*best_code, history_);
+      Remember(best_code_, history_);
       recent_ = best_recent;
     }
+  }
+
+  static bool FramesFit(FrameStream& stream) {
+    for (const Frame& frame : stream.frames()) {
+      if (frame.bytes.size() > kMaxFrameBytes) return false;
+    }
+    return true;
   }
 
   const EncoderSettings settings_;
@@ -207,8 +246,17 @@ class Encoder {
   std::vector<uint32_t> first_;
   std::vector<Match> matches_;
   OptimalParser parser_;
+  // The state that the stream carries from block to block.
   CodeHistory history_;
   RecentOffsets recent_;
+  // Working space, kept to spare allocations.
+  CostModel model_;
+  SymbolCounts counts_;
+  BlockCode code_;
+  BlockCode best_code_;
+  std::vector<Item> region_items_;
+  std::vector<Item> trial_items_;
+  std::vector<Item> block_items_;
 };
 
 }  // namespace
