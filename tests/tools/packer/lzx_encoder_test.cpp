@@ -1,8 +1,9 @@
 // The LZX encoder against an independent decoder, libmspack's (cabextract's), for every window
-// size: each case's cabinet expands to the bytes that went in. The cases sit on the edges that
+// size: each case's frames expand to the bytes that went in. The cases sit on the edges that
 // the format has (the 32 KiB frame, the window, several windows of history) and cover the kinds
 // of input that take its different paths: nothing to find, long runs, text, x86 code full of
-// calls whose targets the E8 translation rewrites, and a real program.
+// calls whose targets the E8 translation rewrites, and a real program. The cabinets that the
+// packer writes go through cabextract, 7-Zip and gcab in setup_cabinet_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cabinet_cases.h"
 #include "e8_translation.h"
 #include "libmspack_expand.h"
 #include "lzx_encoder.h"
@@ -20,122 +22,9 @@ namespace {
 
 constexpr uint32_t kFrame = 32768;
 
-enum class Content { kRandom, kRuns, kText, kX86, kMixed };
-
-// The same bytes on every run: a fixed xorshift generator.
-class Generator {
- public:
-  explicit Generator(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15u + 1) {}
-  uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 7;
-    state_ ^= state_ << 17;
-    return static_cast<uint32_t>(state_ >> 32);
-  }
-
- private:
-  uint64_t state_;
-};
-
-void AppendRandom(std::vector<uint8_t>& out, size_t size, Generator& g) {
-  for (size_t i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(g.Next()));
-}
-
-// Runs of one byte, from 1 to a few thousand long, then a run of zeros longer than any match.
-void AppendRuns(std::vector<uint8_t>& out, size_t size, Generator& g) {
-  const size_t end = out.size() + size;
-  while (out.size() < end) {
-    const size_t run = 1 + g.Next() % (g.Next() % 4 == 0 ? 3000 : 12);
-    out.insert(out.end(), std::min(run, end - out.size()), static_cast<uint8_t>(g.Next() % 5));
-  }
-}
-
-void AppendText(std::vector<uint8_t>& out, size_t size, Generator& g) {
-  static const char* const kWords[] = {"setup ",  "install ", "archive ", "cabinet ", "frame ",
-                                       "window ", "lumora ",  "literal ", "\r\n",      "0x20 ",
-                                       "the ",    "of ",      "match ",   "offset ",   "E8 "};
-  const size_t end = out.size() + size;
-  while (out.size() < end) {
-    for (const char* w = kWords[g.Next() % 15]; *w != '\0' && out.size() < end; ++w) {
-      out.push_back(static_cast<uint8_t>(*w));
-    }
-  }
-}
-
-// Code-like bytes: calls (E8 and a 32-bit displacement) to a few hundred functions, between
-// short runs of other instruction bytes; some operands point outside the file, and some E8
-// bytes fall into the last bytes of frames, where the translation must leave them alone.
-void AppendX86(std::vector<uint8_t>& out, size_t size, Generator& g) {
-  static const uint8_t kOther[] = {0x48, 0x89, 0x5C, 0x24, 0x08, 0x8B, 0x45, 0xFC, 0x0F, 0x1F,
-                                   0x44, 0x00, 0xC3, 0xCC, 0x90, 0x33, 0xC0, 0x41, 0xFF, 0x15};
-  const size_t end = out.size() + size;
-  uint32_t targets[300];
-  for (uint32_t& t : targets) t = g.Next() % static_cast<uint32_t>(end + 1000);
-  while (out.size() < end) {
-    const uint32_t kind = g.Next() % 8;
-    if (kind < 3 && out.size() + 5 <= end) {
-      const uint32_t at = static_cast<uint32_t>(out.size());
-      const uint32_t target = kind == 0 && g.Next() % 16 == 0 ? g.Next() : targets[g.Next() % 300];
-      const uint32_t relative = target - at - 5;
-      out.push_back(0xE8);
-      for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(relative >> (8 * b)));
-    } else if (kind == 3 && out.size() % kFrame > kFrame - 12) {
-      out.push_back(0xE8);
-    } else {
-      for (uint32_t n = 1 + g.Next() % 6; n > 0 && out.size() < end; --n) {
-        out.push_back(kOther[g.Next() % sizeof(kOther)]);
-      }
-    }
-  }
-}
-
-std::vector<uint8_t> Generate(Content content, size_t size, uint64_t seed) {
-  std::vector<uint8_t> out;
-  out.reserve(size);
-  Generator g(seed);
-  switch (content) {
-    case Content::kRandom:
-      AppendRandom(out, size, g);
-      break;
-    case Content::kRuns:
-      AppendRuns(out, size, g);
-      break;
-    case Content::kText:
-      AppendText(out, size, g);
-      break;
-    case Content::kX86:
-      AppendX86(out, size, g);
-      break;
-    case Content::kMixed:
-      // Each kind in turn, in pieces of 100 KB or so, which recur later in the file.
-      while (out.size() < size) {
-        const size_t piece = std::min<size_t>(size - out.size(), 60000 + g.Next() % 80000);
-        switch (g.Next() % 5) {
-          case 0:
-            AppendRandom(out, piece, g);
-            break;
-          case 1:
-            AppendRuns(out, piece, g);
-            break;
-          case 2:
-            AppendText(out, piece, g);
-            break;
-          case 3:
-            AppendX86(out, piece, g);
-            break;
-          default:
-            if (out.size() > piece) {
-              const size_t from = g.Next() % (out.size() - piece);
-              for (size_t i = 0; i < piece; ++i) out.push_back(out[from + i]);
-            } else {
-              AppendText(out, piece, g);
-            }
-        }
-      }
-      break;
-  }
-  return out;
-}
+using cabinet_cases::Content;
+using cabinet_cases::Generate;
+using cabinet_cases::Generator;
 
 class Bytes final : public lzx::ByteSource {
  public:
@@ -211,9 +100,9 @@ TEST(LzxEncoder, LibmspackExpandsEveryCaseAtEveryWindow) {
         {"empty", 0, Content::kRandom},
         {"one byte", 1, Content::kText},
         {"a frame less one", kFrame - 1, Content::kText},
-        {"a frame", kFrame, Content::kX86},
+        {"a frame", kFrame, Content::kCode},
         {"a frame and one", kFrame + 1, Content::kRuns},
-        {"the window less one", w - 1, Content::kX86},
+        {"the window less one", w - 1, Content::kCode},
         {"the window", w, Content::kText},
         {"the window and one", w + 1, Content::kRandom},
         {"three windows", 3 * w + 12345, Content::kMixed},
@@ -252,7 +141,7 @@ TEST(LzxEncoder, CompressesEachKindOfInputAsItAllows) {
       {"random bytes", Content::kRandom, 5 * kFrame + 77, 1.01},
       {"runs", Content::kRuns, 400000, 0.05},
       {"text", Content::kText, 400000, 0.40},
-      {"code with calls", Content::kX86, 400000, 0.55},
+      {"code with calls", Content::kCode, 400000, 0.55},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -266,7 +155,7 @@ TEST(LzxEncoder, CompressesEachKindOfInputAsItAllows) {
 // Calls to the same function from many places become the same bytes after the translation, so
 // code compresses markedly better with it; without it the same data must still come back.
 TEST(LzxEncoder, TheCallTranslationPaysOnCode) {
-  const std::vector<uint8_t> code = Generate(Content::kX86, 600000, 9);
+  const std::vector<uint8_t> code = Generate(Content::kCode, 600000, 9);
   const Compressed with = RoundTrip(code, 18, lzx::TranslationSizeFor(code.size()));
   const Compressed without = RoundTrip(code, 18, 0);
   EXPECT_LT(with.bytes, without.bytes * 9 / 10);
