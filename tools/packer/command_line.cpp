@@ -47,6 +47,10 @@ const char kPackHelp[] =
     "                       with \"setup\". Names are stored upper-case, as Windows looks them\n"
     "                       up, and may hold ASCII letters, digits, '.', '_' and '-'.\n"
     "  --previous-version TEXT  the version this installer updates (resource RT_RCDATA 1)\n"
+    "  --cabinet-compression lzx:N|mszip|none\n"
+    "                       how the BL cabinet is compressed: LZX with a window of 2^N bytes,\n"
+    "                       N from 15 to 21 (default lzx:21, the smallest), MSZIP (deflate),\n"
+    "                       or not at all\n"
     "  --cabinet-time SECONDS   the setup program's time in its cabinet, in seconds since 1970\n"
     "                       (UTC), within 1980-2107; default SOURCE_DATE_EPOCH when it is set\n"
     "                       (then it must be such a number), else the setup file's time\n"
@@ -91,6 +95,22 @@ bool InCabinetRange(int64_t seconds) {
   return seconds >= kEarliestCabinetTime && seconds <= kLatestCabinetTime;
 }
 
+// "lzx:15" to "lzx:21", "mszip" or "none".
+bool ParseCompression(const std::string& text, CabinetCompression& compression) {
+  using Method = CabinetCompression::Method;
+  if (text == "mszip" || text == "none") {
+    compression = {text == "mszip" ? Method::kMszip : Method::kNone, 0};
+    return true;
+  }
+  for (int window = 15; window <= 21; ++window) {
+    if (text == "lzx:" + std::to_string(window)) {
+      compression = {Method::kLzx, window};
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string CabinetRangeText() {
   return "the cabinet's dates run from " + std::to_string(kEarliestCabinetTime) +
          " (1980-01-01) to " + std::to_string(kLatestCabinetTime) + " (2107-12-31)";
@@ -99,6 +119,8 @@ std::string CabinetRangeText() {
 bool ParsePack(const std::vector<std::string>& args, const char* source_date_epoch,
                PackOptions& o, std::string& error) {
   std::string cabinet_time;
+  std::string cabinet_compression;
+  bool has_cabinet_compression = false;
   struct Option {
     const char* name;
     std::string* value;
@@ -116,6 +138,7 @@ bool ParsePack(const std::vector<std::string>& args, const char* source_date_epo
       {"--setup-name", &o.setup_name, nullptr, true},
       {"--previous-version", &o.previous_version, &o.has_previous_version, true},
       {"--cabinet-time", &cabinet_time, &o.has_cabinet_time, false},
+      {"--cabinet-compression", &cabinet_compression, &has_cabinet_compression, false},
       {"--icon", &o.icon, nullptr, false},
       {"--product-name", &o.product_name, nullptr, false},
       {"--company-name", &o.company_name, nullptr, false},
@@ -178,6 +201,19 @@ bool ParsePack(const std::vector<std::string>& args, const char* source_date_epo
     }
     error += SeeHelp("pack");
     return false;
+  }
+  if (has_cabinet_compression) {
+    if (!ParseCompression(cabinet_compression, o.cabinet_compression)) {
+      error = "--cabinet-compression takes lzx:15 to lzx:21, mszip or none, not \"" +
+              cabinet_compression + "\"";
+      return false;
+    }
+    // Only a BL setup program is put into a cabinet: the option would change nothing.
+    if (o.setup_type != "BL") {
+      error = "--cabinet-compression applies to a setup program in a cabinet (--setup-type BL), "
+              "not to --setup-type " + o.setup_type;
+      return false;
+    }
   }
   if (o.has_cabinet_time) {
     if (!ParseSeconds(cabinet_time, o.cabinet_time)) {
