@@ -99,10 +99,10 @@ class Encoder {
       const uint32_t count = finder_.Find(At(position), static_cast<uint32_t>(position), avail,
                                           settings_.nice, settings_.depth, found);
       matches_.insert(matches_.end(), found, found + count);
-      if (count > 0 && found[count - 1].length >= settings_.nice) {
+      if (count > 0 && found[count - 1].length() >= settings_.nice) {
         // The parser takes so long a match whole; the positions it covers need no search.
         const uint64_t frame_end = (position / kFrameSize + 1) * kFrameSize;
-        skip_to = std::min(position + found[count - 1].length, frame_end);
+        skip_to = std::min(position + found[count - 1].length(), frame_end);
       }
     }
     first_[length] = static_cast<uint32_t>(matches_.size());
@@ -134,8 +134,8 @@ class Encoder {
       Item item = {1, *At(position)};
       if (first_[i + 1] > first_[i]) {
         const Match& m = matches_[first_[i + 1] - 1];
-        const uint32_t l = std::min(m.length, cap);
-        if (l >= 3) item = {l, m.offset + 2};
+        const uint32_t l = std::min(m.length(), cap);
+        if (l >= 3) item = {l, m.offset() + 2};
       }
       counts.Add(item);
       items.push_back(item);
@@ -150,8 +150,17 @@ class Encoder {
   std::vector<BlockSpan> ChooseBlocks(uint64_t start, uint32_t length) {
     std::vector<Item>& items = region_items_;
     items.clear();
-    InitialCosts(start, length, model_, items);
-    for (uint32_t pass = 0; pass < settings_.region_passes; ++pass) {
+    // The first region is priced by a greedy parse of its own, a rough start that one more
+    // parse makes up for; later ones by the last block before them, which is usually much
+    // closer to what the parse will find.
+    uint32_t passes = settings_.region_passes;
+    if (start == 0 || passes == 0) {
+      InitialCosts(start, length, model_, items);
+      if (passes > 0) ++passes;
+    } else {
+      SetCosts(last_counts_, BlockType::kVerbatim, slots_, model_);
+    }
+    for (uint32_t pass = 0; pass < passes; ++pass) {
       items.clear();
       RecentOffsets recent = recent_;
       parser_.Parse(InputFor(start, 0, length), model_, settings_.nice, recent, items);
@@ -219,6 +228,8 @@ class Encoder {
         BuildBlockCode(counts_, main_symbols_, history_, best_code_);
         best_recent = recent_;
       }
+      last_counts_.Clear();
+      for (const Item& item : block_items_) last_counts_.Add(item);
       WriteBlock(best_code_, main_symbols_, block_items_.data(), block_items_.size(),
                  block.end - block.begin, stream);
       Remember(best_code_, history_);
@@ -252,6 +263,7 @@ class Encoder {
   // Working space, kept to spare allocations.
   CostModel model_;
   SymbolCounts counts_;
+  SymbolCounts last_counts_;  // of the last block written
   BlockCode code_;
   BlockCode best_code_;
   std::vector<Item> region_items_;

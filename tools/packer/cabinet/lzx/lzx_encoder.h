@@ -46,12 +46,12 @@ struct EncoderSettings {
   // How hard to search: a match of nice bytes ends the search at a position, and a search visits
   // at most depth earlier positions.
   uint32_t nice = 96;
-  uint32_t depth = 48;
+  uint32_t depth = 32;
   // Blocks are chosen within regions of this many frames.
   uint32_t region_frames = 16;
   // Parses of each region, to choose its blocks, and of each block, each priced with the codes
   // of the parse before.
-  uint32_t region_passes = 2;
+  uint32_t region_passes = 1;
   uint32_t block_passes = 2;
 };
 

@@ -54,7 +54,7 @@ uint32_t MatchFinder::Visit(const uint8_t* in, uint32_t position, uint32_t avail
     const uint32_t length = MatchLength(in, in - offset, known, limit);
     if (length > best) {
       best = length;
-      if (kRecord) out[count++] = {length, offset};
+      if (kRecord) out[count++] = Match::Of(length, offset);
     }
   };
 
@@ -96,7 +96,7 @@ uint32_t MatchFinder::Visit(const uint8_t* in, uint32_t position, uint32_t avail
       length = MatchLength(in, match, length + 1, limit);
       if (length > best) {
         best = length;
-        if (kRecord) out[count++] = {length, offset};
+        if (kRecord) out[count++] = Match::Of(length, offset);
       }
       if (length >= cut) {
         // As long a match as the search wants: the new root takes over the candidate's subtrees.

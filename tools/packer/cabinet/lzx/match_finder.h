@@ -10,9 +10,14 @@
 
 namespace lzx {
 
+// A match's length (up to 257, 9 bits) and offset (below 2^21) in one word: the encoder keeps
+// the matches of a whole region.
 struct Match {
-  uint32_t length;
-  uint32_t offset;
+  uint32_t packed;
+
+  static Match Of(uint32_t length, uint32_t offset) { return {length | (offset << 9)}; }
+  uint32_t length() const { return packed & 511; }
+  uint32_t offset() const { return packed >> 9; }
 };
 
 class MatchFinder {

@@ -26,19 +26,20 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
                           RecentOffsets& recent, std::vector<Item>& items) {
   const uint32_t n = input.size;
   if (n == 0) return;
-  costs_.assign(size_t{n} + 1, kUnreached);
   arrivals_.resize(size_t{n} + 1);
   firsts_.resize(size_t{n} + 1);
-  recents_.resize(size_t{n} + 1);
-  uint32_t* const costs = costs_.data();
   uint32_t* const arrivals = arrivals_.data();
   uint32_t* const firsts = firsts_.data();
-  RecentOffsets* const recents = recents_.data();
+  uint32_t* const costs = costs_;
+  RecentOffsets* const recents = recents_;
+  static_assert(kRing > 2 * kMaxMatch + 1, "the furthest arrival stays within the ring");
+  constexpr uint32_t kMask = kRing - 1;
+  std::fill(costs, costs + kRing, kUnreached);
   costs[0] = 0;
   recents[0] = recent;
   auto relax = [costs, arrivals](uint32_t to, uint32_t cost, uint32_t length, uint32_t value) {
-    if (cost < costs[to]) {
-      costs[to] = cost;
+    if (cost < costs[to & kMask]) {
+      costs[to & kMask] = cost;
       arrivals[to] = Pack(length, value);
     }
   };
@@ -46,22 +47,23 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
   // and firsts holds the first one.
   auto relax_sequence = [costs, arrivals, firsts](uint32_t to, uint32_t cost, uint32_t first,
                                                   uint32_t length) {
-    if (cost < costs[to]) {
-      costs[to] = cost;
+    if (cost < costs[to & kMask]) {
+      costs[to & kMask] = cost;
       arrivals[to] = Pack(length, 0) | kSequence;
       firsts[to] = first;
     }
   };
   auto arrive = [arrivals, firsts, recents](uint32_t at) {
     const uint32_t arrival = arrivals[at];
+    RecentOffsets& here = recents[at & kMask];
     if (arrival & kSequence) {
       const uint32_t first = firsts[at];
-      recents[at] = recents[at - LengthOf(arrival) - 1 - LengthOf(first)];
-      recents[at].Update(ValueOf(first));
+      here = recents[(at - LengthOf(arrival) - 1 - LengthOf(first)) & kMask];
+      here.Update(ValueOf(first));
       return;
     }
-    recents[at] = recents[at - LengthOf(arrival)];
-    if (LengthOf(arrival) > 1) recents[at].Update(ValueOf(arrival));
+    here = recents[(at - LengthOf(arrival)) & kMask];
+    if (LengthOf(arrival) > 1) here.Update(ValueOf(arrival));
   };
 
   uint32_t i = 0;
@@ -73,7 +75,7 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
     const uint32_t room = static_cast<uint32_t>(std::min<uint64_t>(n - i, frame_end - position));
     const uint32_t cap = std::min(room, kMaxMatch);
     const uint8_t* const in = input.data + i;
-    const uint32_t base = costs[i];
+    const uint32_t base = costs[i & kMask];
     relax(i + 1, base + model.literal[in[0]], 1, in[0]);
 
     // After a match of length at offset that ends here, a literal and the same offset once more.
@@ -93,7 +95,7 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
 
     uint32_t longest = 0;
     if (cap >= kMinMatch) {
-      const RecentOffsets here = recents[i];
+      const RecentOffsets here = recents[i & kMask];
       for (uint32_t k = 0; k < kNumRepeats; ++k) {
         const uint32_t offset = here.r[k];
         if (offset > position || (k >= 1 && offset == here.r[0]) ||
@@ -110,9 +112,9 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
       }
       uint32_t covered = 1;
       for (uint32_t m = input.first[i]; m < input.first[i + 1]; ++m) {
-        const uint32_t length = std::min(input.matches[m].length, cap);
+        const uint32_t length = std::min(input.matches[m].length(), cap);
         if (length <= covered) continue;
-        const uint32_t formatted = input.matches[m].offset + 2;
+        const uint32_t formatted = input.matches[m].offset() + 2;
         const uint32_t slot = SlotOf(formatted);
         const uint32_t offset_cost =
             base + (model.aligned_block && slot >= kFirstAlignedSlot ? model.aligned[formatted & 7]
@@ -125,9 +127,9 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
       }
       if (covered > 1 && covered < cap) {
         const Match& m = input.matches[input.first[i + 1] - 1];
-        const uint32_t formatted = m.offset + 2;
+        const uint32_t formatted = m.offset() + 2;
         const uint32_t slot = SlotOf(formatted);
-        follow(covered, m.offset,
+        follow(covered, m.offset(),
                base + model.match[slot][covered] +
                    (model.aligned_block && slot >= kFirstAlignedSlot ? model.aligned[formatted & 7]
                                                                      : 0),
@@ -135,11 +137,13 @@ void OptimalParser::Parse(const ParseInput& input, const CostModel& model, uint3
       }
       longest = std::max(longest, covered);
     }
-    // A long match is as good as certain: go straight to its end.
-    i += longest >= nice ? longest : 1;
+    // A long match is as good as certain: go straight to its end. The ring's entries of the
+    // positions passed are free for the positions a ring ahead.
+    const uint32_t next = i + (longest >= nice ? longest : 1);
+    for (; i < next; ++i) costs[i & kMask] = kUnreached;
   }
   arrive(n);
-  recent = recents[n];
+  recent = recents[n & kMask];
 
   const size_t first_item = items.size();
   for (uint32_t at = n; at > 0;) {

@@ -33,12 +33,16 @@ class OptimalParser {
              RecentOffsets& recent, std::vector<Item>& items);
 
  private:
-  // For each position: the cheapest cost of reaching it, the item that does (length in the low
-  // 9 bits, value above), and the repeated offsets after it, set when the position's turn comes.
-  std::vector<uint32_t> costs_;
+  // For each position: the item that reaches it most cheaply (packed), and for a sequence of a
+  // match, a literal and a match, the first match.
   std::vector<uint32_t> arrivals_;
-  std::vector<uint32_t> firsts_;  // the first item of a sequence that arrives
-  std::vector<RecentOffsets> recents_;
+  std::vector<uint32_t> firsts_;
+  // Only the positions near the current one need the cheapest cost and the repeated offsets
+  // after the arrival (an item reaches at most kReach positions ahead): rings, indexed modulo
+  // their size.
+  static constexpr uint32_t kRing = 1024;
+  uint32_t costs_[kRing];
+  RecentOffsets recents_[kRing];
 };
 
 }  // namespace lzx
