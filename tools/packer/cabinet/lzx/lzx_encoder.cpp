@@ -25,8 +25,10 @@ class Encoder {
         region_bytes_(settings.region_frames * kFrameSize),
         main_symbols_(MainSymbols(settings.window_bits)),
         slots_(PositionSlots(settings.window_bits)),
-        buffer_(size_t{window_} + region_bytes_ + kFrameSize + kComparePadding, 0),
-        finder_(settings.window_bits) {}
+        buffer_(static_cast<size_t>(std::min<uint64_t>(size, window_ + region_bytes_ + kFrameSize)) +
+                    kComparePadding,
+                0),
+        finder_(settings.window_bits, HistoryBits(size)) {}
 
   bool Run(ByteSource& source, FrameSink& sink, std::string& error) {
     for (uint64_t start = 0; start < size_; start += region_bytes_) {
@@ -56,6 +58,13 @@ class Encoder {
   }
 
  private:
+  // Enough bits to count every position of the input.
+  static int HistoryBits(uint64_t size) {
+    int bits = 1;
+    while (bits < 31 && (uint64_t{1} << bits) < size) ++bits;
+    return bits;
+  }
+
   const uint8_t* At(uint64_t position) const {
     return buffer_.data() + (position - buffer_start_);
   }

@@ -20,15 +20,15 @@ uint32_t Load32(const uint8_t* p) {
 
 }  // namespace
 
-MatchFinder::MatchFinder(int window_bits)
-    : window_mask_((1u << window_bits) - 1),
-      max_offset_(MaxOffset(window_bits)),
-      bias_(1u << window_bits),
-      hash4_bits_(std::clamp(window_bits - 1, 16, 20)),
+MatchFinder::MatchFinder(int window_bits, int history_bits)
+    : window_mask_((1u << std::min(window_bits, history_bits)) - 1),
+      max_offset_(std::min(MaxOffset(window_bits), window_mask_)),
+      bias_(window_mask_ + 1),
+      hash4_bits_(std::clamp(std::min(window_bits, history_bits) - 1, 12, 20)),
       latest2_(1u << 16, 0),
       latest3_(1u << kHash3Bits, 0),
       tree_roots_(1u << hash4_bits_, 0),
-      children_(2 * (size_t{1} << window_bits), 0) {}
+      children_(2 * (size_t{window_mask_} + 1), 0) {}
 
 uint32_t MatchFinder::Find(const uint8_t* in, uint32_t position, uint32_t avail, uint32_t nice,
                            uint32_t depth, Match* out) {

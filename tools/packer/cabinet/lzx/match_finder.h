@@ -2,7 +2,7 @@
 // positions that share a 4-byte hash, ordered by the bytes that follow them, so that one walk
 // down a tree meets ever longer matches; and the latest position of each 2-byte and 3-byte
 // prefix for the short matches. The trees hold the positions of one window, in arrays indexed by
-// position modulo the window size, so the memory does not grow with the input.
+// position modulo the window size, so the memory does not grow with the input beyond that.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,9 @@ struct Match {
 
 class MatchFinder {
  public:
-  explicit MatchFinder(int window_bits);
+  // Offsets reach up to the window's largest, or to the start of an input of at most
+  // 2^history_bits bytes, whichever is nearer: a small input needs only small arrays.
+  MatchFinder(int window_bits, int history_bits);
 
   // Every position of the input is given once, in order, to Find or Skip. in points at the
   // position's byte, with at least the window's largest offset of earlier input before it and
