@@ -1,13 +1,13 @@
 #include "cabinet_header.h"
 
+#include "byte_order.h"
+
 namespace {
 
 constexpr size_t kFixedHeader = 36;
 constexpr uint16_t kPreviousCabinet = 0x0001;
 constexpr uint16_t kNextCabinet = 0x0002;
 constexpr uint16_t kReservePresent = 0x0004;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Skips a terminated name of at most 255 bytes and its terminator.
 bool SkipName(const uint8_t* bytes, size_t size, size_t& at) {
@@ -21,14 +21,14 @@ bool SkipName(const uint8_t* bytes, size_t size, size_t& at) {
 
 bool ReadFolderCompression(const uint8_t* bytes, size_t size, uint16_t& type) {
   if (size < kFixedHeader || bytes[0] != 'M' || bytes[1] != 'S' || bytes[2] != 'C' ||
-      bytes[3] != 'F' || Get16(bytes + 26) == 0) {
+      bytes[3] != 'F' || Load16(bytes + 26) == 0) {
     return false;
   }
-  const uint16_t flags = Get16(bytes + 30);
+  const uint16_t flags = Load16(bytes + 30);
   size_t at = kFixedHeader;
   if (flags & kReservePresent) {
     if (at + 4 > size) return false;
-    at += 4 + Get16(bytes + at);
+    at += 4 + Load16(bytes + at);
   }
   if (flags & kPreviousCabinet) {
     if (!SkipName(bytes, size, at) || !SkipName(bytes, size, at)) return false;
@@ -38,7 +38,7 @@ bool ReadFolderCompression(const uint8_t* bytes, size_t size, uint16_t& type) {
   }
   // The folder entry: its data's offset (4 bytes), its data block count (2), its type (2).
   if (at + 8 > size) return false;
-  type = Get16(bytes + at + 6);
+  type = Load16(bytes + at + 6);
   return true;
 }
 

@@ -9,23 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
 #include "resource.h"
-
-struct StreamedBlob {
-  uint64_t offset = 0;  // from the start of the section
-  const InputFile* file = nullptr;
-};
-
-struct ResourceSection {
-  std::vector<uint8_t> head;          // directory, names, data entries, in-memory data
-  std::vector<StreamedBlob> blobs;    // after head, ascending offsets
-  uint64_t size = 0;                  // the section's content, up to the end of the last blob
-};
+#include "section_content.h"
 
 // Lays out the resources for a section that starts at section_rva. Sorts them into directory
 // order and completes each description as a reader of the section would find it: its size, its
 // data's RVA, its type and name entries. Fails on a duplicate (type, name, language), on data of
 // 4 GiB or more, or when the section would not fit the 32-bit address space.
 bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva,
-                          ResourceSection& section, std::string& error);
+                          SectionContent& section, std::string& error);

@@ -18,7 +18,7 @@
 
 #include "file_io.h"
 #include "pe_image.h"
-#include "resource_section.h"
+#include "section_content.h"
 
 // The name of the section that carries the resources in a packed installer.
 constexpr char kPayloadSectionName[] = ".payload";
@@ -48,4 +48,4 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
 // Writes the installer into out, a freshly created output file, and leaves committing it to the
 // caller, who reads it back first.
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const PackedLayout& layout,
-                      const ResourceSection& resources, StagedFile& out, std::string& error);
+                      const SectionContent& resources, StagedFile& out, std::string& error);

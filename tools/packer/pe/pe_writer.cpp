@@ -158,7 +158,7 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
 }
 
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const PackedLayout& layout,
-                      const ResourceSection& resources, StagedFile& out, std::string& error) {
+                      const SectionContent& resources, StagedFile& out, std::string& error) {
   const uint64_t raw_size = AlignUp(resources.size, kPageSize);
   const uint64_t image_end =
       AlignUp(uint64_t{layout.payload_rva} + resources.size, stub.section_alignment);

@@ -66,6 +66,10 @@ Resource MemoryResource(ResourceKey type, ResourceKey name, uint16_t language,
 Resource StreamedResource(ResourceKey type, ResourceKey name, uint16_t language,
                           const InputFile& file);
 
+// English (United States): the language resource compilers give resources unless told
+// otherwise, and the one the packer writes its own resources in.
+constexpr uint16_t kEnglishUsLanguage = 1033;
+
 // The standard resource types of the application's face.
 constexpr uint16_t kRtIcon = 3;
 constexpr uint16_t kRtGroupIcon = 14;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "icon_file.h"
-#include "payload_rules.h"
 #include "utf_text.h"
 #include "version_info.h"
 
@@ -15,7 +14,7 @@ bool ReplaceIcon(const InputFile& icon, std::vector<Resource>& resources, std::s
   // The new group takes the place of the stub's first, under its name and language: the shell
   // shows an executable's first icon group.
   ResourceKey group = ResourceKey::Id(1);
-  uint16_t language = kPayloadLanguage;
+  uint16_t language = kEnglishUsLanguage;
   for (const Resource& r : resources) {
     if (HasId(r.type, kRtGroupIcon)) {
       group = r.name;
@@ -65,7 +64,7 @@ bool AddVersion(const char* option, const char* key, const std::string& text, bo
 
 }  // namespace
 
-bool ApplyApplicationFace(const PackOptions& o, const InputFile* icon,
+bool ApplyApplicationFace(const FaceOptions& o, const InputFile* icon,
                           std::vector<Resource>& resources, std::string& error) {
   VersionChanges changes;
   if (!AddText("--product-name", "ProductName", o.product_name, changes, error) ||

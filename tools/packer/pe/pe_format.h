@@ -1,23 +1,11 @@
-// The PE format as the packer reads and rewrites it: the byte order, the offsets of the fields it
-// touches, and the page the loader maps in. The reader and the writer both take their offsets
-// from here, so that a field has one offset in the whole packer.
+// The PE format as the packer reads and rewrites it: the offsets of the fields it touches, and
+// the page the loader maps in. The reader and the writer both take their offsets from here, so
+// that a field has one offset in the whole packer.
 #pragma once
 
 #include <cstdint>
 
-// Little-endian loads and stores into byte buffers that hold headers and tables.
-inline uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void Store16(uint8_t* p, uint16_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-inline void Store32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
+#include "byte_order.h"
 
 // The loader maps images in pages of this size; payload members and, in a packed installer,
 // every section start on one in the file.

@@ -177,7 +177,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
       !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
                          resources, error) ||
-      !ApplyApplicationFace(options, icon.IsOpen() ? &icon : nullptr, resources, error)) {
+      !ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
 
@@ -208,7 +208,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   // is written. The checks on each name above already keep out what this would refuse; this is
   // the guard that the two never drift apart. What the stub brought along is judged with the
   // whole installer when it is read back.
-  ResourceSection section;
+  SectionContent section;
   if (!BuildResourceSection(resources, layout.payload_rva, section, error)) return false;
   std::vector<Resource> added;
   for (const Resource& r : resources) {

@@ -6,9 +6,9 @@
 #include <iterator>
 #include <vector>
 
+#include "byte_order.h"
 #include "lzx_encoder.h"
 #include "payload/payload_resources.h"
-#include "pe_format.h"
 
 namespace {
 

@@ -36,8 +36,8 @@ void PutTableHeader(std::vector<uint8_t>& out, uint64_t at, uint16_t named, uint
 }  // namespace
 
 bool BuildResourceSection(std::vector<Resource>& resources, uint32_t section_rva,
-                          ResourceSection& section, std::string& error) {
-  section = ResourceSection();
+                          SectionContent& section, std::string& error) {
+  section = SectionContent();
   std::stable_sort(resources.begin(), resources.end(), ResourceLess);
   std::vector<TypeGroup> types;
   for (size_t i = 0; i < resources.size(); ++i) {

@@ -23,7 +23,7 @@ constexpr size_t kCommandCapacity = 1040;
 constexpr size_t kShortestWorkDirectory = 16;
 // The longest member name that fits a path beside the shortest work directory.
 constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory;
-constexpr uint16_t kPayloadLanguage = 1033;
+constexpr uint16_t kPayloadLanguage = kEnglishUsLanguage;
 constexpr uint16_t kRtRcdata = kPreviousVersionType;
 
 enum class Member { kArchive, kSetup };

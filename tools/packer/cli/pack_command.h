@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "application_face.h"
 #include "mszip_cabinet.h"
 
 struct PackOptions {
@@ -25,12 +26,7 @@ struct PackOptions {
   // The application's face, each empty when not given: an .ico file in place of the stub's
   // icon, and the version resource's texts and numbers ("1.2.3.4").
   std::string icon;
-  std::string product_name;
-  std::string company_name;
-  std::string file_description;
-  std::string file_version;
-  std::string product_version;
-  std::string copyright;
+  FaceOptions face;
 };
 
 // The names a release engineer gets without naming anything: those of the shipped installer,

@@ -140,12 +140,12 @@ bool ParsePack(const std::vector<std::string>& args, const char* source_date_epo
       {"--cabinet-time", &cabinet_time, &o.has_cabinet_time, false},
       {"--cabinet-compression", &cabinet_compression, &has_cabinet_compression, false},
       {"--icon", &o.icon, nullptr, false},
-      {"--product-name", &o.product_name, nullptr, false},
-      {"--company-name", &o.company_name, nullptr, false},
-      {"--file-description", &o.file_description, nullptr, false},
-      {"--file-version", &o.file_version, nullptr, false},
-      {"--product-version", &o.product_version, nullptr, false},
-      {"--copyright", &o.copyright, nullptr, false},
+      {"--product-name", &o.face.product_name, nullptr, false},
+      {"--company-name", &o.face.company_name, nullptr, false},
+      {"--file-description", &o.face.file_description, nullptr, false},
+      {"--file-version", &o.face.file_version, nullptr, false},
+      {"--product-version", &o.face.product_version, nullptr, false},
+      {"--copyright", &o.face.copyright, nullptr, false},
   };
   auto find = [&](std::string name) -> const Option* {
     if (name == "-o") name = "--output";
