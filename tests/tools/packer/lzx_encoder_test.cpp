@@ -58,10 +58,12 @@ struct Compressed {
   size_t bytes = 0;  // of all frames
 };
 
-Compressed Compress(const std::vector<uint8_t>& data, int window, uint32_t translation) {
+Compressed Compress(const std::vector<uint8_t>& data, int window, uint32_t translation,
+                    uint32_t max_frame_bytes = lzx::kMaxFrameBytes) {
   lzx::EncoderSettings settings;
   settings.window_bits = window;
   settings.translation_size = translation;
+  settings.max_frame_bytes = max_frame_bytes;
   Bytes source(data);
   Frames sink;
   std::string error;
@@ -73,8 +75,9 @@ Compressed Compress(const std::vector<uint8_t>& data, int window, uint32_t trans
 }
 
 // Compresses, checks the frames, and expands them again with libmspack.
-Compressed RoundTrip(const std::vector<uint8_t>& data, int window, uint32_t translation) {
-  const Compressed c = Compress(data, window, translation);
+Compressed RoundTrip(const std::vector<uint8_t>& data, int window, uint32_t translation,
+                     uint32_t max_frame_bytes = lzx::kMaxFrameBytes) {
+  const Compressed c = Compress(data, window, translation, max_frame_bytes);
   EXPECT_EQ(c.frames.size(), (data.size() + kFrame - 1) / kFrame);
   for (size_t i = 0; i < c.frames.size(); ++i) {
     EXPECT_EQ(c.frames[i].expanded, std::min<size_t>(kFrame, data.size() - i * kFrame));
@@ -159,6 +162,28 @@ TEST(LzxEncoder, TheCallTranslationPaysOnCode) {
   const Compressed with = RoundTrip(code, 18, lzx::TranslationSizeFor(code.size()));
   const Compressed without = RoundTrip(code, 18, 0);
   EXPECT_LT(with.bytes, without.bytes * 9 / 10);
+}
+
+// A frame that would outgrow what readers accept sends its region back to be coded with a block
+// per frame, and a frame whose block would still be too large as literals. Readers' limit is
+// never reached by real input, so the test lowers it until most frames take that path: text
+// that compresses below the limit, random bytes and text that do not, in every mix.
+TEST(LzxEncoder, AFrameOverTheLimitGetsABlockOfItsOwnOrLiterals) {
+  std::vector<uint8_t> data = Generate(Content::kText, 2 * kFrame, 1);
+  const std::vector<uint8_t> random = Generate(Content::kRandom, 3 * kFrame + 500, 2);
+  data.insert(data.end(), random.begin(), random.end());
+  const std::vector<uint8_t> code = Generate(Content::kCode, 20 * kFrame, 3);
+  data.insert(data.end(), code.begin(), code.end());
+  const Compressed normal = RoundTrip(data, 17, lzx::TranslationSizeFor(data.size()));
+  size_t largest = 0;
+  for (const lzx::Frame& frame : normal.frames) largest = std::max(largest, frame.bytes.size());
+  // Below the largest frame: the random frames cannot fit and become literals; the others do.
+  const uint32_t limit = static_cast<uint32_t>(largest - 100);
+  const Compressed guarded = RoundTrip(data, 17, lzx::TranslationSizeFor(data.size()), limit);
+  size_t over = 0;
+  for (const lzx::Frame& frame : guarded.frames) over += frame.bytes.size() > limit;
+  EXPECT_GT(over, 0u) << "literals of random bytes stay above the lowered limit";
+  EXPECT_GT(guarded.bytes, normal.bytes) << "a block per frame costs headers";
 }
 
 // The decoder's side of the translation, as libmspack and cabinet.dll apply it to each frame

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "cost_model.h"
 #include "block_splitter.h"
+#include "cost_model.h"
 #include "e8_translation.h"
 #include "lzx_block.h"
 #include "match_finder.h"
@@ -227,7 +227,8 @@ class Encoder {
           best_recent = recent;
         }
       }
-      if (guard_frames && best_bits > 8 * uint64_t{kMaxFrameBytes - 2}) {
+      // The frame's bits may also hold the stream's header (33 bits) and its padding.
+      if (guard_frames && best_bits + 48 > 8 * uint64_t{settings_.max_frame_bytes}) {
         block_items_.clear();
         counts_.Clear();
         for (uint32_t i = block.begin; i < block.end; ++i) {
@@ -246,9 +247,9 @@ class Encoder {
     }
   }
 
-  static bool FramesFit(FrameStream& stream) {
+  bool FramesFit(FrameStream& stream) const {
     for (const Frame& frame : stream.frames()) {
-      if (frame.bytes.size() > kMaxFrameBytes) return false;
+      if (frame.bytes.size() > settings_.max_frame_bytes) return false;
     }
     return true;
   }

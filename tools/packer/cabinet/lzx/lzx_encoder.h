@@ -53,6 +53,10 @@ struct EncoderSettings {
   // of the parse before.
   uint32_t region_passes = 1;
   uint32_t block_passes = 2;
+  // A frame's largest size: past it, the region's frames get a block each, and a frame's block
+  // that would still be larger holds literals only (which fit readers' limit). Tests lower it
+  // to take that path.
+  uint32_t max_frame_bytes = kMaxFrameBytes;
 };
 
 // The translation size for a file: the file's own size, so that calls to any place in it are
