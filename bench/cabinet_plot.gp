@@ -2,7 +2,7 @@
 # contender (stored cabinets, always 100 %, left out).
 # gnuplot -e "data='cabinet_results.dat'; output='cabinet_results.png'; columns=7" cabinet_plot.gp
 # The data: a header line naming the contenders, then one line per file (name, then shares).
-set terminal pngcairo size 1200,600 font "sans,10"
+set terminal pngcairo size 1200,600 font "sans,10" noenhanced
 set output output
 set title "Compressed size as a share of the file, by contender"
 set ylabel "compressed / original"
