@@ -2,7 +2,7 @@
 # static initialisation guards, no stack protector runtime. The same libraries link into the test
 # programs, which bring their own C runtime; only the stub itself goes without one.
 set(LUMORA_STUB_COMPILE_OPTIONS
-  -Os -Wall -Wextra -Werror=return-type
+  -Os -Wall -Wextra -Werror
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
   -fno-threadsafe-statics -fno-stack-protector -fno-stack-check
   -ffunction-sections -fdata-sections

@@ -1,5 +1,6 @@
 // lumora-pack check on arbitrary bytes: the PE header reader, the resource directory walk, the
-// icon group and version block, the stub's verdict and the report in text and JSON, as
+// icon group and version block, the signature check, the stub's verdict and the report in text
+// and JSON with its digests, as
 // "lumora-pack check" runs them on a file nobody vouches for.
 // The bytes go into one anonymous in-memory file that the reader opens by its /proc path, so
 // that the real file reading runs too, without touching the disk.
@@ -33,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (InspectInstaller(path, report, error)) {
     std::ostringstream out;
     PrintReport(report, out);
-    PrintJsonReport(report, out);
+    ReportDigests digests;
+    FUZZ_CHECK(ComputeReportDigests(report, digests, error));
+    PrintJsonReport(report, digests, out);
     // A verdict is either accepted or names the code the stub would end with.
     FUZZ_CHECK(report.layout.verdict.accepted() == (report.layout.verdict.code == 0));
   } else {

@@ -15,7 +15,7 @@ set(SAMPLE_SETUP $<TARGET_FILE:lumora_sample_setup>)
 add_custom_command(
   OUTPUT ${RUN_PAYLOAD}/setup_mszip.cab ${RUN_PAYLOAD}/setup_truncated.cab
   COMMAND ${CMAKE_COMMAND} -E copy ${SAMPLE_SETUP} ${RUN_PAYLOAD}/cab/setup.exe
-  COMMAND gcab -c -z --nopath ${RUN_PAYLOAD}/setup_mszip.cab ${RUN_PAYLOAD}/cab/setup.exe
+  COMMAND ${LUMORA_GCAB} -c -z --nopath ${RUN_PAYLOAD}/setup_mszip.cab ${RUN_PAYLOAD}/cab/setup.exe
   COMMAND head -c 3000 ${RUN_PAYLOAD}/setup_mszip.cab > ${RUN_PAYLOAD}/setup_truncated.cab
   DEPENDS lumora_sample_setup
   COMMENT "Cabinets of the sample setup program")

@@ -52,6 +52,17 @@ std::string PackerCommand() {
 
 bool PackerIsWindowsBuild() { return PackerCommand() != LUMORA_PACK; }
 
+// The Windows build's command ends with the program it runs under Wine.
+std::string PackerProgram() {
+  const std::string command = PackerCommand();
+  return command.substr(command.rfind(' ') + 1);
+}
+
+std::string PackerCommandFor(const std::string& program) {
+  const std::string command = PackerCommand();
+  return command.substr(0, command.rfind(' ') + 1) + program;
+}
+
 std::string MemoryLimit(int mib) {
   return PackerIsWindowsBuild() ? "" : "ulimit -v " + std::to_string(mib * 1024) + "; ";
 }
@@ -86,7 +97,7 @@ void PackFixture::SetUp() {
 }
 
 void PackFixture::TearDown() {
-  if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+  if (!dir_.empty()) EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0) << dir_;
 }
 
 RunResult PackFixture::Pack(const std::string& args, const std::string& limits) {

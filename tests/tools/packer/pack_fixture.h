@@ -20,6 +20,10 @@ uint32_t ReferenceChecksum(std::vector<uint8_t> file);
 // Windows build under Wine, as the Windows tree's windows_packer_test runs these tests).
 std::string PackerCommand();
 bool PackerIsWindowsBuild();
+// The packer's program file (lumora-pack, or lumora-pack.exe for the Windows build), and the
+// command that runs another copy of it the same way (a copy put where an installation puts it).
+std::string PackerProgram();
+std::string PackerCommandFor(const std::string& program);
 // A shell prefix that limits the packer's address space to mib MiB. Wine reserves far more
 // address space than such a limit allows, so the Windows build runs without one: its refusals
 // are shown, their memory bound only by the Linux build of the same code.

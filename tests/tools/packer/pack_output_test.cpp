@@ -211,12 +211,22 @@ TEST_F(PackOutput, SectionsMoveToPagesAndKeepTheirAddressesAndBytes) {
   EXPECT_EQ(out.file_alignment, 4096u);
   EXPECT_EQ(out.size_of_headers, 4096u);
   ASSERT_EQ(out.sections.size(), stub.sections.size() + 1);
-  // One section after another, each from a page on, its bytes as in the stub, zeros after them.
+  // One section after another, each from a page on, its bytes as in the stub, zeros after them;
+  // but the stub's resource section, which keeps its addresses and loses its bytes.
   uint64_t at = 4096;
   for (size_t i = 0; i < stub.sections.size(); ++i) {
     const PeSection& a = stub.sections[i];
     const PeSection& b = out.sections[i];
     SCOPED_TRACE(a.name);
+    if (std::string(a.name) == ".rsrc") {
+      EXPECT_STREQ(b.name, ".oldrsrc");
+      EXPECT_EQ(b.virtual_address, a.virtual_address);
+      EXPECT_EQ(b.virtual_size, std::max(a.virtual_size, a.raw_size));
+      EXPECT_EQ(b.raw_offset, 0u);
+      EXPECT_EQ(b.raw_size, 0u);
+      EXPECT_EQ(b.characteristics, 0x40000080u) << "readable zero-filled memory";
+      continue;
+    }
     EXPECT_STREQ(b.name, a.name);
     EXPECT_EQ(b.virtual_address, a.virtual_address);
     EXPECT_EQ(b.virtual_size, a.virtual_size);
@@ -228,6 +238,7 @@ TEST_F(PackOutput, SectionsMoveToPagesAndKeepTheirAddressesAndBytes) {
     at += b.raw_size;
   }
   EXPECT_EQ(out.sections.back().raw_offset, at);
+  EXPECT_STREQ(out.sections.back().name, ".rsrc");
   EXPECT_EQ(out.RawEnd(), out_bytes.size());
   // The directories that hold addresses (imports, relocations, the load configuration) stay as
   // they were; only the resource directory moves to the new section.
@@ -265,7 +276,7 @@ TEST_F(PackOutput, HeadersWithoutSlackGrowToAPage) {
   ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
   EXPECT_TRUE(report.accepted());
   EXPECT_EQ(report.size_of_headers, 4096u);
-  EXPECT_STREQ(report.sections.back().name, ".payload");
+  EXPECT_STREQ(report.sections.back().name, ".rsrc");
 }
 
 TEST_F(PackOutput, DebugDataMovesWithItsSection) {
@@ -327,6 +338,90 @@ TEST_F(PackOutput, ApplicationIconAndVersionTakeTheStubsPlace) {
         "  LegalCopyright: \"\xC2\xA9 2024 Contoso\"\n", "  InternalName: \"lumora-stub\"\n"}) {
     EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
   }
+}
+
+// The stub's own resources that make up its face, as the bare stub holds them.
+std::vector<std::vector<uint8_t>> StubFaceBytes() {
+  InputFile file;
+  PeImage image;
+  std::vector<Resource> listing;
+  std::string error;
+  EXPECT_TRUE(file.Open(LUMORA_STUB, error) && ReadPeImage(file, image, error) &&
+              ReadResourceListing(image, file, listing, error))
+      << error;
+  const std::vector<uint8_t> stub = ReadFileBytes(LUMORA_STUB);
+  std::vector<std::vector<uint8_t>> face;
+  for (const Resource& r : listing) {
+    if (HasId(r.type, kRtVersion) || HasId(r.type, kRtIcon) || HasId(r.type, kRtGroupIcon)) {
+      face.push_back(Slice(stub, r.file_offset, r.size));
+    }
+  }
+  return face;
+}
+
+const char kWholeFace[] =
+    "--icon app.ico --product-name 'Contoso Viewer' --company-name 'Contoso Ltd.' "
+    "--file-description 'Contoso Viewer Setup' --file-version 2.5.0.17 --product-version 2.5.0.0 "
+    "--copyright 'Contoso Ltd.' --version-string OriginalFilename=contoso-setup.exe "
+    "--version-string 'InternalName=contoso-setup'";
+
+TEST_F(PackOutput, FullyBrandedInstallerKeepsNothingOfTheStubsFace) {
+  WriteFileBytes(Path("app.ico"), IconFileBytes(ApplicationIcon()));
+  const RunResult packed = Pack(Args(std::string(kWholeFace) + " --quiet"));
+  ASSERT_EQ(packed.status, 0) << packed.err;
+  EXPECT_EQ(packed.err, "") << "every text set: no warning";
+  // Nowhere in the file: not the stub's version block, icons or icon group, nor its file name.
+  const std::vector<uint8_t> out = ReadFileBytes(Path("out.exe"));
+  const std::vector<std::vector<uint8_t>> face = StubFaceBytes();
+  ASSERT_EQ(face.size(), 3u);
+  for (const std::vector<uint8_t>& bytes : face) {
+    ASSERT_GT(bytes.size(), 16u);
+    EXPECT_EQ(std::search(out.begin(), out.end(), bytes.begin(), bytes.end()), out.end());
+  }
+  const std::u16string stub_name = u"lumora-stub";
+  const auto* name = reinterpret_cast<const uint8_t*>(stub_name.data());
+  EXPECT_EQ(std::search(out.begin(), out.end(), name, name + 2 * stub_name.size()), out.end());
+  // 7-Zip reads the version texts from the section named ".rsrc": the installer's own.
+  const RunResult listed = RunProgram("7zz l '" + Path("out.exe") + "'");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  for (const char* text : {"CompanyName: Contoso Ltd.", "ProductName: Contoso Viewer",
+                           "OriginalFilename: contoso-setup.exe", "InternalName: contoso-setup",
+                           "FileVersion: 2.5.0.17"}) {
+    EXPECT_NE(listed.out.find(text), std::string::npos) << text << "\n" << listed.out;
+  }
+  for (const char* stale : {"Velmar", "Lumora", "lumora-stub"}) {
+    EXPECT_EQ(listed.out.find(stale), std::string::npos) << stale << "\n" << listed.out;
+  }
+}
+
+TEST_F(PackOutput, WarningsNameWhatStillShowsTheStub) {
+  // No face options: the stub's face is kept on purpose, and nothing is said.
+  const RunResult plain = Pack(Args("--quiet"));
+  ASSERT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "");
+  const RunResult partial =
+      Pack(Args("--quiet --product-name Contoso --version-string InternalName= "
+                "--version-string Comments=Viewer"));
+  ASSERT_EQ(partial.status, 0) << partial.err;
+  const std::string warning = "lumora-pack: warning: ";
+  EXPECT_EQ(partial.err,
+            warning + "the icon is still the stub's own; set it with --icon FILE.ico\n" +
+            warning + "the version text CompanyName still reads \"Velmar\", the stub's own; set "
+                      "it with --company-name TEXT\n" +
+            warning + "the version text FileDescription still reads \"Lumora Installer\", the "
+                      "stub's own; set it with --file-description TEXT\n" +
+            warning + "the version text FileVersion still reads \"1.0.0.0\", the stub's own; set "
+                      "it with --file-version A.B.C.D\n" +
+            warning + "the version text LegalCopyright still reads \"Velmar\", the stub's own; "
+                      "set it with --copyright TEXT\n" +
+            warning + "the version text OriginalFilename still reads \"lumora-stub.exe\", the "
+                      "stub's own; set it with --version-string OriginalFilename=TEXT\n" +
+            warning + "the version text ProductVersion still reads \"1.0.0.0\", the stub's own; "
+                      "set it with --product-version A.B.C.D\n");
+  // The text given empty is gone; the new key is there.
+  const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
+  EXPECT_EQ(check.out.find("InternalName"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("  Comments: \"Viewer\"\n"), std::string::npos) << check.out;
 }
 
 TEST_F(PackOutput, ChecksumMatchesIndependentComputations) {

@@ -40,46 +40,67 @@ class PackRefusal : public PackFixture {
 TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
   WriteFileBytes(Path("empty"), {});
   std::vector<uint8_t> icon = IconFileBytes({{16, 32, false}});
+  std::vector<uint8_t> cut = icon;
   icon[6] = 20;  // the directory says 20x16 of a 16x16 bitmap
   WriteFileBytes(Path("bad.ico"), icon);
+  cut.resize(1000);  // a copy that stopped early
+  WriteFileBytes(Path("cut.ico"), cut);
+  // An archive of 5 GiB that takes no room: refused before a byte of it is read.
+  WriteFileBytes(Path("huge.7z"), {'7', 'z'});
+  ASSERT_EQ(truncate(Path("huge.7z").c_str(), int64_t{5} << 30), 0);
+  WriteFileBytes(Path("huge-setup.exe"), {'M', 'Z'});
+  ASSERT_EQ(truncate(Path("huge-setup.exe").c_str(), 0x7FFF8001), 0);
   const Refusal cases[] = {
-      {"archive without prefix", "--archive-name APP.7Z", "must begin with \"lumora\"", 1},
-      {"archive prefix not at start", "--archive-name XLUMORA.7Z", "must begin with \"lumora\"", 1},
-      {"only part of the prefix", "--archive-name LUMOR.7Z", "must begin with \"lumora\"", 1},
-      {"archive named as setup", "--archive-name SETUP.7Z", "must begin with \"lumora\"", 1},
-      {"setup without prefix", "--setup-name INSTALL.EX_", "must begin with \"setup\"", 1},
-      {"setup prefix not at start", "--setup-name MYSETUP.EX_", "must begin with \"setup\"", 1},
-      {"setup named as archive", "--setup-name LUMORA.EXE", "must begin with \"setup\"", 1},
-      {"archive name of 244 units", "--archive-name LUMORA" + k244, "at most 243", 1},
-      {"setup name of 244 units", "--setup-name SETUP" + k244 + "X", "at most 243", 1},
+      {"archive without prefix", "--archive-name APP.7Z", "must begin with \"lumora\"", 2},
+      {"archive prefix not at start", "--archive-name XLUMORA.7Z", "must begin with \"lumora\"", 2},
+      {"only part of the prefix", "--archive-name LUMOR.7Z", "must begin with \"lumora\"", 2},
+      {"archive named as setup", "--archive-name SETUP.7Z", "must begin with \"lumora\"", 2},
+      {"setup without prefix", "--setup-name INSTALL.EX_", "must begin with \"setup\"", 2},
+      {"setup prefix not at start", "--setup-name MYSETUP.EX_", "must begin with \"setup\"", 2},
+      {"setup named as archive", "--setup-name LUMORA.EXE", "must begin with \"setup\"", 2},
+      {"archive name of 244 units", "--archive-name LUMORA" + k244, "at most 243", 2},
+      {"setup name of 244 units", "--setup-name SETUP" + k244 + "X", "at most 243", 2},
       {"patch named setup.exe", "--setup-type B7 --setup-name Setup.Exe",
-       "patch setup program (B7) cannot be named", 1},
-      {"cabinet named setup.exe", "--setup-name setup.exe", "cannot be named \"setup.exe\"", 1},
+       "patch setup program (B7) cannot be named", 2},
+      {"cabinet named setup.exe", "--setup-name setup.exe", "cannot be named \"setup.exe\"", 2},
       {"cabinet named SETUP.EXE", "--setup-type BL --setup-name SETUP.EXE",
-       "cannot be named \"setup.exe\"", 1},
+       "cannot be named \"setup.exe\"", 2},
       {"empty archive", "--archive empty", "is empty", 1},
       {"empty setup program", "--setup empty", "is empty", 1},
       {"empty setup program as cabinet", "--setup empty --setup-type BL", "is empty", 1},
-      {"unknown archive type", "--archive-type B8", "must be B7, BL or BN", 1},
-      {"unknown setup type", "--setup-type bl", "must be B7, BL or BN", 1},
-      {"path separator in a name", "--archive-name LUMORA/X.7Z", "may hold only ASCII", 1},
-      {"colon in a name", "--setup-name SETUP:1", "may hold only ASCII", 1},
-      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "may hold only ASCII", 1},
-      {"two dots in a name", "--archive-name LUMORA..7Z", "may hold only ASCII", 1},
-      {"final dot", "--setup-type BN --setup-name SETUP.EXE.", "may hold only ASCII", 1},
-      {"space in a name", "--archive-name 'LUMORA 7Z'", "may hold only ASCII", 1},
-      {"version ending in a backslash", "--previous-version '1.2\\'", "backslash", 1},
+      {"unknown archive type", "--archive-type B8", "--archive-type takes B7, BL or BN", 2},
+      {"unknown setup type", "--setup-type bl", "--setup-type takes B7, BL or BN", 2},
+      {"path separator in a name", "--archive-name LUMORA/X.7Z", "may hold only ASCII", 2},
+      {"colon in a name", "--setup-name SETUP:1", "may hold only ASCII", 2},
+      {"non-ASCII name", "--archive-name LUMORA\xC3\xA9.7Z", "may hold only ASCII", 2},
+      {"two dots in a name", "--archive-name LUMORA..7Z", "may hold only ASCII", 2},
+      {"final dot", "--setup-type BN --setup-name SETUP.EXE.", "may hold only ASCII", 2},
+      {"space in a name", "--archive-name 'LUMORA 7Z'", "may hold only ASCII", 2},
+      {"version ending in a backslash", "--previous-version '1.2\\'", "backslash", 2},
       {"version too long for the command line", "--previous-version " + std::string(938, '1'),
-       "at most 937", 1},
-      {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 1},
-      {"missing archive file", "--archive nothing.7z", "cannot open", 1},
+       "at most 937", 2},
+      {"quote in previous version", "--previous-version '1.0\"x'", "double quotes", 2},
+      {"missing archive file", "--archive nothing.7z",
+       "cannot open the archive nothing.7z: ", 1},
       {"stub that is no PE image", "--stub app.7z", "not a PE image", 1},
       {"malformed icon", "--icon bad.ico", "the icon bad.ico has image 1 of 1 (20x16) that is a bitmap of 16x16", 1},
       {"icon that is no icon", "--icon app.7z", "is not an icon file", 1},
-      {"missing icon", "--icon nothing.ico", "cannot open", 1},
-      {"file version of three numbers", "--file-version 1.2.3", "--file-version takes four numbers", 1},
-      {"product version beyond 16 bits", "--product-version 1.2.3.65536", "--product-version takes four numbers", 1},
-      {"control character in a version text", "--company-name \"$(printf 'a\\tb')\"", "control characters", 1},
+      {"missing icon", "--icon nothing.ico", "cannot open the icon nothing.ico", 1},
+      {"icon cut short", "--icon cut.ico",
+       "the icon cut.ico is cut short: its image 1 of 1 (16x16) needs 1150 bytes, but the file has "
+       "1000; copy or export the icon again",
+       1},
+      {"archive too large for a Windows program", "--archive huge.7z",
+       "the installer would be 5.0 GiB (the archive huge.7z 5.0 GiB, the setup program setup.exe "
+       "68.4 KiB), but a Windows program cannot be larger than 4 GiB; make the archive smaller",
+       1},
+      {"setup program too large for a cabinet", "--setup huge-setup.exe",
+       "the setup program huge-setup.exe is 2.0 GiB, more than a cabinet holds (2147450880 bytes); "
+       "store it as it is with --setup-type BN",
+       1},
+      {"file version of three numbers", "--file-version 1.2.3", "--file-version takes four numbers", 2},
+      {"product version beyond 16 bits", "--product-version 1.2.3.65536", "--product-version takes four numbers", 2},
+      {"control character in a version text", "--company-name \"$(printf 'a\\tb')\"", "control characters", 2},
       {"empty version text", "--product-name ''", "needs a value that is not empty", 2},
       {"unknown option", "--archive-kind B7", "unknown option", 2},
       {"bad cabinet time", "--cabinet-time noon", "--cabinet-time takes seconds", 2},
@@ -88,11 +109,11 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
     SCOPED_TRACE(c.what);
     ExpectRefused(Args(c.extra), c.message, c.status);
   }
-  ExpectRefused("pack --archive app.7z --setup setup.exe --output out.exe",
-                "pack is missing --stub", 2);
+  ExpectRefused("pack --stub " LUMORA_STUB " --setup setup.exe --output out.exe",
+                "pack is missing --archive", 2);
   // A Windows command line is UTF-16: it cannot carry malformed UTF-8.
   if (!PackerIsWindowsBuild()) {
-    ExpectRefused(Args("--previous-version \"$(printf '1.\\303')\""), "not valid UTF-8", 1);
+    ExpectRefused(Args("--previous-version \"$(printf '1.\\303')\""), "not valid UTF-8", 2);
   }
 }
 

@@ -71,7 +71,7 @@ class SetupCabinet : public ::testing::Test {
     dir_ = name;
   }
   void TearDown() override {
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (!dir_.empty()) EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0) << dir_;
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // What the directory holds besides the given inputs: a failure must leave nothing there.
@@ -178,7 +178,7 @@ TEST_F(SetupCabinet, FailsWithoutLeavingACabinet) {
       {"a directory", dir_, Path("setup.cab"), "not a regular file"},
       {"too large for a cabinet", too_large, Path("setup.cab"), "a cabinet holds at most 2147450880"},
       {"no directory for the cabinet", Path("in-setup.exe"), Path("missing/setup.cab"),
-       "cannot create"},
+       "cannot write into the folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -9,15 +9,17 @@ namespace {
 // The setup program, read front to back.
 class SetupInput final : public CabinetInput {
  public:
-  explicit SetupInput(const InputFile& file) : file_(file) {}
+  SetupInput(const InputFile& file, Progress* progress) : file_(file), progress_(progress) {}
   bool Read(uint8_t* buffer, size_t size, std::string& error) override {
     if (!file_.ReadAt(offset_, buffer, size, error)) return false;
     offset_ += size;
+    if (progress_ != nullptr) progress_->Advance(offset_, file_.size());
     return true;
   }
 
  private:
   const InputFile& file_;
+  Progress* progress_;
   uint64_t offset_ = 0;
 };
 
@@ -43,11 +45,11 @@ int64_t ClampCabinetTime(int64_t unix_time) {
 
 bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
                        const CabinetCompression& compression, const std::string& cabinet_path,
-                       std::string& error) {
+                       std::string& error, Progress* progress) {
   InputFile setup;
   StagedFile cabinet;
   if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
-  SetupInput input(setup);
+  SetupInput input(setup, progress);
   CabinetFile output(cabinet);
   return WriteCabinet(setup.size(), ClampCabinetTime(unix_time), compression, input, output,
                       error) &&

@@ -18,6 +18,38 @@ std::string SectionName(const PeSection& section) {
   return name;
 }
 
+// The signature line: what the signature is, and whether the file is still what was signed.
+void PrintSignature(const InstallerReport& r, std::ostream& out) {
+  const SignatureCheck& c = r.signature;
+  out << "signature: ";
+  if (r.signature_size == 0 && r.signature_offset == 0) {
+    out << "none\n";
+    return;
+  }
+  if (c.outcome == SignatureCheck::Outcome::kNone) {
+    // Not checked: a table outside the file, or pack's read-back of an unsigned file.
+    out << (r.image_fault.empty() ? std::to_string(r.signature_size) + " bytes\n"
+                                   : "malformed (" + std::to_string(r.signature_size) +
+                                         " bytes at offset " + HexText(r.signature_offset) + ")\n");
+    return;
+  }
+  out << r.signature_size << " bytes";
+  if (!c.algorithm.empty()) out << ", " << c.algorithm;
+  if (!c.signer.empty()) out << ", signed by \"" << c.signer << "\"";
+  switch (c.outcome) {
+    case SignatureCheck::Outcome::kVerified:
+      out << ": verified, the file is what was signed (whether the signer is trusted is not "
+             "judged here)\n";
+      break;
+    case SignatureCheck::Outcome::kMismatch:
+      out << ": MISMATCH, " << c.problem << "\n";
+      break;
+    default:
+      out << ": not verified, " << c.problem << "\n";
+      break;
+  }
+}
+
 }  // namespace
 
 void PrintReport(const InstallerReport& r, std::ostream& out) {
@@ -37,13 +69,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   } else {
     out << " (wrong: computed " << HexText(r.computed_checksum) << ")\n";
   }
-  out << "signature: ";
-  if (!r.image_fault.empty()) {
-    out << "malformed (" << r.signature_size << " bytes at offset " << HexText(r.signature_offset)
-        << ")\n";
-  } else {
-    out << (r.signature_size == 0 ? "none" : std::to_string(r.signature_size) + " bytes") << "\n";
-  }
+  PrintSignature(r, out);
   out << "sections: file alignment " << r.file_alignment << ", headers " << r.size_of_headers
       << " bytes, " << (r.PageAligned() ? "every section page-aligned" : "not page-aligned")
       << "\n";
@@ -182,12 +208,56 @@ std::string CabinetJson(const CabinetFacts& facts) {
   return json + "}";
 }
 
+// A digest, or null where there is none.
+std::string JsonDigest(const std::string& digest) {
+  return digest.empty() ? "null" : "\"" + digest + "\"";
+}
+
+// The signature object: where the table is, and what checking it against the file found.
+void PrintJsonSignature(const InstallerReport& r, std::ostream& out) {
+  const SignatureCheck& c = r.signature;
+  const char* outcome = "none";
+  switch (c.outcome) {
+    case SignatureCheck::Outcome::kNone:
+      outcome = r.signature_size != 0 || r.signature_offset != 0 ? "unchecked" : "none";
+      break;
+    case SignatureCheck::Outcome::kUnreadable:
+      outcome = "unreadable";
+      break;
+    case SignatureCheck::Outcome::kUnverified:
+      outcome = "unverified";
+      break;
+    case SignatureCheck::Outcome::kMismatch:
+      outcome = "mismatch";
+      break;
+    case SignatureCheck::Outcome::kVerified:
+      outcome = "verified";
+      break;
+  }
+  const bool read = c.outcome != SignatureCheck::Outcome::kNone &&
+                    c.outcome != SignatureCheck::Outcome::kUnreadable;
+  const bool present = r.signature_size != 0 || r.signature_offset != 0;
+  // A table that does not lie within the file is not checked, and is the image's fault.
+  const bool well_formed =
+      !present || c.outcome != SignatureCheck::Outcome::kNone || r.image_fault.empty();
+  out << "  \"signature\": {\"present\": " << Json(present) << ", \"well_formed\": "
+      << Json(well_formed) << ", \"offset\": " << r.signature_offset << ", \"size\": "
+      << r.signature_size      << ", \"outcome\": \"" << outcome << "\", \"digest_algorithm\": "
+      << (c.algorithm.empty() ? "null" : Json(c.algorithm)) << ", \"digest_matches\": "
+      << (read ? Json(c.digest_matches) : "null") << ", \"signer_signature_valid\": "
+      << (read ? Json(c.signer_signature_valid) : "null") << ", \"signer\": "
+      << (c.signer.empty() ? "null" : Json(c.signer)) << ", \"chain_judged\": false, \"problem\": "
+      << (c.problem.empty() ? "null" : Json(c.problem)) << "},\n";
+}
+
 }  // namespace
 
-void PrintJsonReport(const InstallerReport& r, std::ostream& out) {
+void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std::ostream& out) {
   const PayloadLayout& layout = r.layout;
-  out << "{\n  \"installer\": " << Json(r.path) << ",\n  \"readable\": true,\n";
-  out << "  \"size\": " << r.file_size << ",\n  \"format\": \"" << (r.pe32_plus ? "PE32+" : "PE32")
+  out << "{\n  \"schema\": " << kReportSchema << ",\n  \"installer\": " << Json(r.path)
+      << ",\n  \"readable\": true,\n";
+  out << "  \"size\": " << r.file_size << ",\n  \"sha256\": " << JsonDigest(digests.installer)
+      << ",\n  \"format\": \"" << (r.pe32_plus ? "PE32+" : "PE32")
       << "\",\n  \"overlay\": " << r.overlay << ",\n";
   out << "  \"file_alignment\": " << r.file_alignment << ",\n  \"size_of_headers\": "
       << r.size_of_headers << ",\n  \"page_aligned\": " << Json(r.PageAligned()) << ",\n";
@@ -206,9 +276,7 @@ void PrintJsonReport(const InstallerReport& r, std::ostream& out) {
         << Json(r.stored_checksum == r.computed_checksum);
   }
   out << "},\n";
-  out << "  \"signature\": {\"present\": " << Json(r.signature_size != 0 || r.signature_offset != 0)
-      << ", \"well_formed\": " << Json(r.image_fault.empty()) << ", \"offset\": "
-      << r.signature_offset << ", \"size\": " << r.signature_size << "},\n";
+  PrintJsonSignature(r, out);
   out << "  \"resource_section\": " << (r.resource_section.empty() ? "null" : Json(r.resource_section))
       << ",\n";
   out << "  \"members\": [";
@@ -222,7 +290,8 @@ void PrintJsonReport(const InstallerReport& r, std::ostream& out) {
         << ", \"storage\": " << (member == nullptr ? "null" : Json(StorageText(*member, type)))
         << ", \"cabinet\": " << CabinetJson(layout.cabinets[i])
         << ", \"language\": " << m.language << ", \"size\": " << m.size << ", \"address\": "
-        << m.data_rva << ", \"in_file\": " << Json(m.mapped);
+        << m.data_rva << ", \"in_file\": " << Json(m.mapped) << ", \"sha256\": "
+        << JsonDigest(i < digests.members.size() ? digests.members[i] : "");
     if (m.mapped) {
       out << ", \"file_offset\": " << m.file_offset << ", \"page_aligned\": "
           << Json(m.file_offset % kPageSize == 0 && m.data_rva % kPageSize == 0);
@@ -292,20 +361,48 @@ void PrintJsonReport(const InstallerReport& r, std::ostream& out) {
   out << "},\n  \"status\": " << (r.accepted() ? 0 : 1) << "\n}\n";
 }
 
+namespace {
+
+// --require-signature: what is not a verified signature is a rejection too. A signature that
+// does not match is one already, required or not.
+void RequireSignature(InstallerReport& report) {
+  if (!report.image_fault.empty()) return;
+  switch (report.signature.outcome) {
+    case SignatureCheck::Outcome::kVerified:
+      return;
+    case SignatureCheck::Outcome::kNone:
+      report.image_fault = "it is not signed, and --require-signature asks for a signature; sign "
+                           "it (osslsigncode or signtool)";
+      return;
+    default:
+      report.image_fault = "its signature is not verified (" + report.signature.problem +
+                           "), and --require-signature asks for a verified one";
+      return;
+  }
+}
+
+}  // namespace
+
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   InstallerReport report;
   std::string error;
   if (!InspectInstaller(options.path, report, error)) {
     if (options.quiet) return 2;
     if (options.json) {
-      out << "{\n  \"installer\": " << Json(options.path) << ",\n  \"readable\": false,\n"
-          << "  \"error\": " << Json(error) << ",\n  \"status\": 2\n}\n";
+      out << "{\n  \"schema\": " << kReportSchema << ",\n  \"installer\": " << Json(options.path)
+          << ",\n  \"readable\": false,\n  \"error\": " << Json(error) << ",\n  \"status\": 2\n}\n";
     }
     err << "lumora-pack: " << error << "\n";
     return 2;
   }
+  if (options.require_signature) RequireSignature(report);
   if (options.json) {
-    PrintJsonReport(report, out);
+    ReportDigests digests;
+    if (!ComputeReportDigests(report, digests, error)) {
+      err << "lumora-pack: " << error << "\n";
+      return 2;
+    }
+    PrintJsonReport(report, digests, out);
   } else if (!options.quiet) {
     PrintReport(report, out);
   }

@@ -9,7 +9,28 @@
 #include "check_command.h"
 #include "command_line.h"
 #include "file_io.h"
+#include "help_text.h"
 #include "pack_command.h"
+
+namespace {
+
+// The first of the places an installed stub may be that holds a regular file.
+CommandEnvironment Environment() {
+  CommandEnvironment environment;
+  environment.source_date_epoch = std::getenv("SOURCE_DATE_EPOCH");
+  environment.stub_places = InstalledStubPlaces(ExecutablePath());
+  for (const std::string& place : environment.stub_places) {
+    InputFile stub;
+    std::string ignored;
+    if (stub.Open(place, ignored)) {
+      environment.installed_stub = place;
+      break;
+    }
+  }
+  return environment;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
@@ -17,7 +38,7 @@ int main(int argc, char** argv) {
   Command command;
   std::string error;
   if (!ProgramArguments(argc, argv, args, error) ||
-      !ParseCommandLine(args, std::getenv("SOURCE_DATE_EPOCH"), command, error)) {
+      !ParseCommandLine(args, Environment(), command, error)) {
     std::cerr << "lumora-pack: " << error << "\n";
     return 2;
   }
@@ -25,13 +46,16 @@ int main(int argc, char** argv) {
     case Command::kHelp:
       std::cout << HelpText(command.help_topic);
       return 0;
+    case Command::kManual:
+      std::cout << ManualPage();
+      return 0;
     case Command::kVersion:
       std::cout << "lumora-pack " << kPackerVersion << "\n";
       return 0;
     case Command::kCheck:
       return RunCheck(command.check, std::cout, std::cerr);
     case Command::kPack:
-      if (!RunPack(command.pack, std::cout, error)) {
+      if (!RunPack(command.pack, std::cout, std::cerr, error)) {
         std::cerr << "lumora-pack: " << error << "\n";
         return 1;
       }

@@ -1,6 +1,7 @@
 #include "pack_command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "application_face.h"
@@ -8,13 +9,16 @@
 #include "check_command.h"
 #include "installer_report.h"
 #include "file_io.h"
+#include "option_table.h"
 #include "payload_layout.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "pe_writer.h"
+#include "progress_meter.h"
 #include "resource_listing.h"
 #include "resource_section.h"
 #include "utf_text.h"
+#include "mszip_cabinet.h"
 #include "setup_cabinet.h"
 
 namespace {
@@ -76,19 +80,19 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
       return false;
     }
     if (has_previous_version && IsPreviousVersion(r)) {
-      error = path + " already carries a previous version (RT_RCDATA 1)";
+      error = path + " already carries a previous version (RT_RCDATA 1); pack the bare stub";
       return false;
     }
     if (!r.mapped) {
       error = path + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
-              " lies outside the file";
+              " lies outside the file; the stub is damaged, build it again";
       return false;
     }
     total += r.size;
     if (total > stub_file.size()) {
       error = path + ": its resources claim more bytes than the file holds (" +
               std::to_string(total) + " of " + std::to_string(stub_file.size()) +
-              "); several of them share their data";
+              "); several of them share their data, which no build makes: build the stub again";
       return false;
     }
     std::vector<uint8_t> bytes(r.size);
@@ -103,13 +107,70 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
 }
 
 bool OpenNonEmpty(const std::string& path, const char* what, InputFile& file, std::string& error) {
-  if (!file.Open(path, error)) return false;
+  if (!file.Open(path, error, what)) return false;
   if (file.size() == 0) {
-    error = std::string("the ") + what + " " + path +
-            " is empty; the stub treats an empty resource as missing";
+    error = Described(path, what) + " is empty, and the stub would take an empty member for a "
+            "missing one; name the file your build made";
     return false;
   }
   return true;
+}
+
+// What the folder of the output needs, for a message that says what to do.
+const char kWritableFolder[] = "; choose an --output in a folder you can write to";
+
+// "1.5 GiB", "68.4 KiB": sizes as people compare them.
+std::string SizeText(uint64_t bytes) {
+  const char* units[] = {"KiB", "MiB", "GiB"};
+  double size = static_cast<double>(bytes) / 1024;
+  int unit = 0;
+  while (unit < 2 && size >= 1024) {
+    size /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.1f %s", size, units[unit]);
+  return text;
+}
+
+// The whole installer must fit what a PE image can describe: 4 GiB of file and address space,
+// and every resource less than that. Said in terms of the user's own files, before any work.
+bool CheckInstallerSize(const PackedLayout& layout, const InputFile& archive,
+                        const InputFile& setup, std::string& error) {
+  const uint64_t total = layout.payload_offset + archive.size() + setup.size();
+  if (total < UINT32_MAX) return true;
+  error = "the installer would be " + SizeText(total) + " (the archive " + archive.path() + " " +
+          SizeText(archive.size()) + ", the setup program " + setup.path() + " " +
+          SizeText(setup.size()) + "), but a Windows program cannot be larger than 4 GiB; make "
+          "the archive smaller";
+  return false;
+}
+
+// Warnings for a face that is only partly the application's: given some face options, a text
+// or the icon that still shows the stub's own is most likely forgotten. Each says which option
+// sets it.
+std::vector<std::string> StubFaceWarnings(const PackOptions& options,
+                                          const std::vector<Resource>& stub_resources) {
+  std::vector<std::string> warnings;
+  if (options.face.empty() && options.icon.empty()) return warnings;
+  if (options.icon.empty()) {
+    warnings.push_back("the icon is still the stub's own; set it with --icon FILE.ico");
+  }
+  for (const auto& [key, text] : StubTextsLeft(options.face, stub_resources)) {
+    const OptionSpec* shorthand = ShorthandForKey(key);
+    const std::string option = shorthand != nullptr
+                                   ? std::string(shorthand->name) + " " + shorthand->value
+                                   : "--version-string " + key + "=TEXT";
+    warnings.push_back("the version text " + key + " still reads \"" + text +
+                       "\", the stub's own; set it with " + option);
+  }
+  return warnings;
+}
+
+// Whether to show progress: as asked, else on a terminal for a large payload.
+bool ShowProgress(const PackOptions& options, const InputFile& archive, const InputFile& setup) {
+  if (options.progress != ProgressMode::kAuto) return options.progress == ProgressMode::kOn;
+  return StandardErrorIsTerminal() && archive.size() + setup.size() >= kProgressFrom;
 }
 
 // The time given (--cabinet-time or SOURCE_DATE_EPOCH, both checked to lie within the cabinet's
@@ -128,7 +189,8 @@ std::string DefaultSetupName(const std::string& setup_type) {
   return kDefaultPatchName.narrow;
 }
 
-bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) {
+bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
+             std::string& error) {
   if (!CheckPayloadType(options.archive_type, "archive", error) ||
       !CheckPayloadType(options.setup_type, "setup program", error)) {
     return false;
@@ -153,7 +215,11 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
       !OpenNonEmpty(options.archive, "archive", archive, error) ||
       !OpenNonEmpty(options.setup, "setup program", setup, error) ||
-      (!options.icon.empty() && !icon.Open(options.icon, error))) {
+      (!options.icon.empty() && !icon.Open(options.icon, error, "icon"))) {
+    return false;
+  }
+  if (!CheckReplaceable(options.output, error)) {
+    error = "the output " + error + "; name a file for the installer";
     return false;
   }
   const InputFile* const inputs[] = {&stub_file, &archive, &setup, &icon};
@@ -176,24 +242,46 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   std::vector<Resource> resources;
   if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
       !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
-                         resources, error) ||
-      !ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
+                         resources, error)) {
+    return false;
+  }
+  const std::vector<std::string> warnings = StubFaceWarnings(options, resources);
+  if (!ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
 
   PackedLayout layout;
-  if (!PlanPackedLayout(stub, stub_file, layout, error)) return false;
+  if (!PlanPackedLayout(stub, stub_file, layout, error)) {
+    error = options.stub + ": " + error;
+    return false;
+  }
+  // The setup program's size stands for its cabinet's here, before the work of compressing:
+  // a cabinet outgrows its file only by a few bytes a block, when nothing compresses, and the
+  // resource section's own check still catches those.
+  if (!CheckInstallerSize(layout, archive, setup, error)) return false;
+  const bool show_progress = ShowProgress(options, archive, setup);
+  const bool terminal = StandardErrorIsTerminal();
 
   ScratchFile cabinet_path;
   InputFile cabinet;
   const InputFile* setup_data = &setup;
   if (options.setup_type == "BL") {
-    if (!cabinet_path.Create(options.output, "cab", error) ||
-        !WriteSetupCabinet(options.setup, CabinetTime(options, setup),
-                           options.cabinet_compression, cabinet_path.path(), error) ||
-        !cabinet.Open(cabinet_path.path(), error)) {
+    if (setup.size() > kMaxCabinetFileSize) {
+      error = "the setup program " + options.setup + " is " + SizeText(setup.size()) +
+              ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
+              " bytes); store it as it is with --setup-type BN";
       return false;
     }
+    if (!cabinet_path.Create(options.output, "cab", error)) {
+      error += kWritableFolder;
+      return false;
+    }
+    ProgressMeter compressing(err, "compressing " + options.setup, terminal);
+    const bool compressed = WriteSetupCabinet(options.setup, CabinetTime(options, setup),
+                                              options.cabinet_compression, cabinet_path.path(),
+                                              error, show_progress ? &compressing : nullptr);
+    compressing.Finish();
+    if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
     setup_data = &cabinet;
   }
   resources.push_back(PayloadMember(options.archive_type, archive_name, archive));
@@ -226,10 +314,17 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
   // The installer is read back the way the stub will read it while it is still the temporary
   // file, so that a faulty one never appears under the output path.
   StagedFile out_file;
+  if (!out_file.Create(options.output, error)) {
+    error += kWritableFolder;
+    return false;
+  }
+  ProgressMeter writing(err, "writing " + options.output, terminal);
+  const bool written = WritePackedImage(stub, stub_file, layout, section, out_file,
+                                        show_progress ? &writing : nullptr, error);
+  writing.Finish();
+  // JSON reports the checksum as check does, computed over the file.
   InstallerReport report;
-  if (!out_file.Create(options.output, error) ||
-      !WritePackedImage(stub, stub_file, layout, section, out_file, error) ||
-      !InspectInstaller(out_file.temp_path(), report, error, false)) {
+  if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {
     return false;
   }
   if (!report.accepted()) {
@@ -237,8 +332,16 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::string& error) 
             (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;
   }
+  ReportDigests digests;
+  if (options.json && !ComputeReportDigests(report, digests, error)) return false;
   if (!out_file.Commit(error)) return false;
+  // Said once the installer is written, so that a refusal is never buried under them.
+  for (const std::string& warning : warnings) err << "lumora-pack: warning: " << warning << "\n";
   report.path = options.output;
-  PrintReport(report, out);
+  if (options.json) {
+    PrintJsonReport(report, digests, out);
+  } else if (!options.quiet) {
+    PrintReport(report, out);
+  }
   return true;
 }

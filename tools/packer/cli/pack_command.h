@@ -9,6 +9,13 @@
 #include "application_face.h"
 #include "mszip_cabinet.h"
 
+// Whether pack shows how far the writing has come: on its own when standard error is a terminal
+// and the payload is large, or as asked.
+enum class ProgressMode { kAuto, kOn, kOff };
+
+// The payload size from which pack shows its progress on a terminal without being asked.
+constexpr uint64_t kProgressFrom = uint64_t{64} << 20;
+
 struct PackOptions {
   std::string stub;
   std::string archive;
@@ -21,12 +28,18 @@ struct PackOptions {
   std::string previous_version;
   bool has_cabinet_time = false;  // from --cabinet-time or SOURCE_DATE_EPOCH
   int64_t cabinet_time = 0;       // seconds since 1970, UTC
+  bool has_cabinet_compression = false;    // --cabinet-compression was given
   CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
   // The application's face, each empty when not given: an .ico file in place of the stub's
-  // icon, and the version resource's texts and numbers ("1.2.3.4").
+  // icon, and the version resource's texts and numbers.
   std::string icon;
   FaceOptions face;
+  // What pack prints: the report of what was written as text or as JSON, or nothing; and its
+  // progress on standard error.
+  bool json = false;
+  bool quiet = false;
+  ProgressMode progress = ProgressMode::kAuto;
 };
 
 // The names a release engineer gets without naming anything: those of the shipped installer,
@@ -35,6 +48,8 @@ std::string DefaultArchiveName();
 std::string DefaultSetupName(const std::string& setup_type);
 
 // Packs options as the command line's parsing leaves them (stub, archive, setup program and output
-// all named); on success prints the installer's layout to out. Returns false with the reason in
-// error and leaves nothing at the output path.
-bool RunPack(const PackOptions& options, std::ostream& out, std::string& error);
+// all named, every value checked); on success prints the installer's report to out (as the
+// options ask) and warnings to err. Returns false with the reason in error and leaves nothing at
+// the output path.
+bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
+             std::string& error);

@@ -138,6 +138,11 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
     report.image_fault = "its certificate table (" + std::to_string(size) + " bytes at offset " +
                          HexText(rva) + ") does not lie within the file after the sections; " +
                          "no signing tool or signature check can read it";
+  } else if (compute_checksum) {
+    CheckSignature(image, file, rva, size, report.signature);
+    if (report.signature.Faulty()) {
+      report.image_fault = report.signature.problem + "; sign it again";
+    }
   }
   image.Directory(kDirectoryResource, rva, size);
   if (const PeSection* s = rva != 0 ? image.SectionAt(rva) : nullptr) {

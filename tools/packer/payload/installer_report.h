@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "authenticode.h"
 #include "icon_file.h"
 #include "payload_layout.h"
 #include "pe_image.h"
@@ -20,6 +21,7 @@ struct InstallerReport {
   uint64_t overlay = 0;            // bytes after the last section's raw data
   uint32_t signature_offset = 0;   // the certificate table's file offset, 0 when unsigned
   uint32_t signature_size = 0;     // ... and its size
+  SignatureCheck signature;        // the signature checked against the file (not after pack)
   uint32_t stored_checksum = 0;
   uint32_t computed_checksum = 0;
   bool checksum_computed = false;
@@ -52,7 +54,8 @@ std::string HexText(uint64_t value);
 // Whether a section's file data starts on a page (a section without file data has no start).
 bool StartsOnPage(const PeSection& section);
 
-// Reads the installer at path. compute_checksum reads the whole file once more; the packer,
-// which has just computed it while writing, skips that.
+// Reads the installer at path. compute_checksum reads the whole file once more, and checks a
+// signature against it; the packer, which has just computed the checksum while writing an
+// unsigned file, skips both.
 bool InspectInstaller(const std::string& path, InstallerReport& report, std::string& error,
                       bool compute_checksum = true);

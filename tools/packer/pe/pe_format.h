@@ -40,6 +40,7 @@ constexpr uint16_t kCharacteristicsDll = 0x2000;         // IMAGE_FILE_DLL
 constexpr uint32_t kOptionalMagic = 0;
 constexpr uint32_t kOptionalSizeOfCode = 4;
 constexpr uint32_t kOptionalSizeOfInitializedData = 8;
+constexpr uint32_t kOptionalSizeOfUninitializedData = 12;
 constexpr uint32_t kOptionalSectionAlignment = 32;
 constexpr uint32_t kOptionalFileAlignment = 36;
 constexpr uint32_t kOptionalSizeOfImage = 56;
@@ -76,7 +77,10 @@ constexpr uint32_t kSectionCharacteristics = 36;
 
 constexpr uint32_t kSectionCode = 0x00000020;             // IMAGE_SCN_CNT_CODE
 constexpr uint32_t kSectionInitializedData = 0x00000040;  // IMAGE_SCN_CNT_INITIALIZED_DATA
+constexpr uint32_t kSectionUninitializedData = 0x00000080;  // IMAGE_SCN_CNT_UNINITIALIZED_DATA
+constexpr uint32_t kSectionMemoryExecute = 0x20000000;    // IMAGE_SCN_MEM_EXECUTE
 constexpr uint32_t kSectionMemoryRead = 0x40000000;       // IMAGE_SCN_MEM_READ
+constexpr uint32_t kSectionMemoryWrite = 0x80000000;      // IMAGE_SCN_MEM_WRITE
 
 // Debug directory entries: the data's RVA (0 when it is not mapped) and its file offset.
 constexpr uint32_t kDebugEntrySize = 28;

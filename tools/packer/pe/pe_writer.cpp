@@ -14,14 +14,19 @@ constexpr uint32_t kMaxDebugEntries = 64;
 
 // Writes everything in order, feeding the checksum as it goes.
 struct ChecksummedWriter {
-  explicit ChecksummedWriter(StagedFile& file) : out(file) {}
+  ChecksummedWriter(StagedFile& file, Progress* watcher, uint64_t size)
+      : out(file), progress(watcher), total(size) {}
   StagedFile& out;
+  Progress* progress;
+  uint64_t total;
   PeChecksum checksum;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(kCopyChunk);
 
   bool Put(const uint8_t* data, size_t size, std::string& error) {
     checksum.Add(data, size);
-    return out.Write(data, size, error);
+    if (!out.Write(data, size, error)) return false;
+    if (progress != nullptr) progress->Advance(checksum.length(), total);
+    return true;
   }
   bool PadTo(uint64_t offset, std::string& error) {
     std::fill(buffer.begin(), buffer.end(), 0);
@@ -61,7 +66,8 @@ bool PackedOffset(const PeImage& stub, const PackedLayout& layout, uint32_t rva,
                   uint64_t& packed, uint64_t& original) {
   for (size_t i = 0; i < stub.sections.size(); ++i) {
     const PeSection& s = stub.sections[i];
-    if (rva >= s.virtual_address && uint64_t{rva - s.virtual_address} + size <= s.raw_size) {
+    if (layout.raw_sizes[i] != 0 && rva >= s.virtual_address &&
+        uint64_t{rva - s.virtual_address} + size <= s.raw_size) {
       packed = uint64_t{layout.raw_offsets[i]} + (rva - s.virtual_address);
       original = uint64_t{s.raw_offset} + (rva - s.virtual_address);
       return true;
@@ -106,6 +112,35 @@ bool PlanDebugFixups(const PeImage& stub, const InputFile& stub_file, PackedLayo
   return true;
 }
 
+// The stub's resource section is emptied when it holds nothing but what the new directory
+// replaces: no code, nothing written at run time, and no other data directory (imports,
+// relocations, the load configuration, ...) pointing into it.
+bool PlanEmptiedSection(const PeImage& stub, PackedLayout& layout, std::string& error) {
+  layout.emptied = stub.sections.size();
+  uint32_t rva = 0, size = 0;
+  stub.Directory(kDirectoryResource, rva, size);
+  const PeSection* section = rva != 0 ? stub.SectionAt(rva) : nullptr;
+  if (section == nullptr) return true;
+  const uint64_t start = section->virtual_address;
+  const uint64_t end = start + std::max(section->virtual_size, section->raw_size);
+  bool shared = (section->characteristics &
+                 (kSectionCode | kSectionMemoryExecute | kSectionMemoryWrite)) != 0;
+  for (uint32_t d = 0; d < stub.number_of_directories && !shared; ++d) {
+    uint32_t other = 0, other_size = 0;
+    stub.Directory(d, other, other_size);
+    // The certificate table's "address" is a file offset; a signed stub is refused anyway.
+    if (d == kDirectoryResource || d == kDirectorySecurity || other == 0) continue;
+    shared = other >= start && other < end;
+  }
+  if (shared) {
+    error = std::string("the stub keeps other data in its resource section ") + section->name +
+            "; link it with its resources in a section of their own";
+    return false;
+  }
+  layout.emptied = static_cast<size_t>(section - stub.sections.data());
+  return true;
+}
+
 }  // namespace
 
 bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLayout& layout,
@@ -137,11 +172,13 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
     }
   }
 
+  if (!PlanEmptiedSection(stub, layout, error)) return false;
   uint64_t at = layout.size_of_headers;
   uint64_t end = stub.size_of_image;
-  for (const PeSection& s : stub.sections) {
-    const uint64_t raw_size = AlignUp(s.raw_size, kPageSize);
-    layout.raw_offsets.push_back(s.raw_size == 0 ? 0 : static_cast<uint32_t>(at));
+  for (size_t i = 0; i < stub.sections.size(); ++i) {
+    const PeSection& s = stub.sections[i];
+    const uint64_t raw_size = i == layout.emptied ? 0 : AlignUp(s.raw_size, kPageSize);
+    layout.raw_offsets.push_back(raw_size == 0 ? 0 : static_cast<uint32_t>(at));
     layout.raw_sizes.push_back(static_cast<uint32_t>(raw_size));
     at += raw_size;
     const uint32_t extent = s.virtual_size != 0 ? s.virtual_size : s.raw_size;
@@ -158,7 +195,8 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
 }
 
 bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const PackedLayout& layout,
-                      const SectionContent& resources, StagedFile& out, std::string& error) {
+                      const SectionContent& resources, StagedFile& out, Progress* progress,
+                      std::string& error) {
   const uint64_t raw_size = AlignUp(resources.size, kPageSize);
   const uint64_t image_end =
       AlignUp(uint64_t{layout.payload_rva} + resources.size, stub.section_alignment);
@@ -177,11 +215,24 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const Pac
   Store32(file_header + kFileNumberOfSymbols, 0);
   uint32_t code_size = Load32(optional + kOptionalSizeOfCode);
   uint32_t data_size = Load32(optional + kOptionalSizeOfInitializedData);
+  uint32_t uninitialized_size = Load32(optional + kOptionalSizeOfUninitializedData);
   for (size_t i = 0; i < stub.sections.size(); ++i) {
     const PeSection& s = stub.sections[i];
     uint8_t* header = headers.data() + stub.section_table_offset + i * kSectionHeaderSize;
     Store32(header + kSectionPointerToRawData, layout.raw_offsets[i]);
     Store32(header + kSectionSizeOfRawData, layout.raw_sizes[i]);
+    if (i == layout.emptied) {
+      // Zero-filled memory from now on, as uninitialized data is; its extent stays.
+      const uint32_t extent = std::max(s.virtual_size, s.raw_size);
+      std::memset(header + kSectionName, 0, kSectionNameSize);
+      std::memcpy(header + kSectionName, kEmptiedSectionName,
+                  std::min<size_t>(kSectionNameSize, sizeof(kEmptiedSectionName) - 1));
+      Store32(header + kSectionVirtualSize, extent);
+      Store32(header + kSectionCharacteristics, kSectionUninitializedData | kSectionMemoryRead);
+      if ((s.characteristics & kSectionInitializedData) != 0) data_size -= s.raw_size;
+      uninitialized_size += extent;
+      continue;
+    }
     // The header's sizes are the sums of the raw sizes of code and of initialized data.
     const uint32_t grown = layout.raw_sizes[i] - s.raw_size;
     if ((s.characteristics & kSectionCode) != 0) {
@@ -192,6 +243,7 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const Pac
   }
   Store32(optional + kOptionalSizeOfCode, code_size);
   Store32(optional + kOptionalSizeOfInitializedData, data_size + static_cast<uint32_t>(raw_size));
+  Store32(optional + kOptionalSizeOfUninitializedData, uninitialized_size);
   Store32(optional + kOptionalFileAlignment, kPageSize);
   Store32(optional + kOptionalSizeOfHeaders, layout.size_of_headers);
   Store32(optional + kOptionalSizeOfImage, static_cast<uint32_t>(image_end));
@@ -210,11 +262,11 @@ bool WritePackedImage(const PeImage& stub, const InputFile& stub_file, const Pac
   Store32(section + kSectionPointerToRawData, static_cast<uint32_t>(layout.payload_offset));
   Store32(section + kSectionCharacteristics, kSectionInitializedData | kSectionMemoryRead);
 
-  ChecksummedWriter writer(out);
+  ChecksummedWriter writer(out, progress, layout.payload_offset + raw_size);
   if (!writer.Put(headers.data(), headers.size(), error)) return false;
   for (size_t i = 0; i < stub.sections.size(); ++i) {
     const PeSection& s = stub.sections[i];
-    if (s.raw_size == 0) continue;
+    if (layout.raw_sizes[i] == 0) continue;
     if (!writer.PadTo(layout.raw_offsets[i], error) ||
         !writer.Copy(stub_file, s.raw_offset, s.raw_size, layout.fixups, error) ||
         !writer.PadTo(uint64_t{layout.raw_offsets[i]} + layout.raw_sizes[i], error)) {

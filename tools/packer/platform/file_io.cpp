@@ -24,3 +24,7 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 InputFile::~InputFile() { Close(); }
 
 bool InputFile::IsOpen() const { return open_; }
+
+std::string Described(const std::string& path, const char* what) {
+  return what == nullptr ? path : std::string("the ") + what + " " + path;
+}

@@ -41,9 +41,10 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
-  // Opens a regular file; on failure returns false with the reason in error. Anything else (a
-  // FIFO, a device) is refused without waiting for a writer to appear.
-  bool Open(const std::string& path, std::string& error);
+  // Opens a regular file; on failure returns false with the reason in error, which calls the file
+  // "the <what> <path>" when what is given ("archive"). Anything else (a FIFO, a device) is
+  // refused without waiting for a writer to appear.
+  bool Open(const std::string& path, std::string& error, const char* what = nullptr);
   bool IsOpen() const;
   const std::string& path() const { return path_; }
   uint64_t size() const { return size_; }
@@ -64,6 +65,9 @@ class InputFile {
   FileIdentity identity_;
 };
 
+// "the archive app.7z" for what "archive", or the path alone without what: how messages name a file.
+std::string Described(const std::string& path, const char* what);
+
 // Whether path names the very file that is open, so that a hard link or another spelling of the
 // path is caught as well as the same text. False when nothing exists at path.
 bool NamesOpenFile(const std::string& path, const InputFile& file);
@@ -71,6 +75,11 @@ bool NamesOpenFile(const std::string& path, const InputFile& file);
 // A file staged under a temporary name beside its final path (the installer, the setup cabinet)
 // and renamed over that path by Commit; until then nothing new exists under the final name, and
 // the temporary file is removed on destruction, so every failure leaves the final path untouched.
+// Only a regular file is ever replaced: a device, a FIFO, a socket or a directory at the final
+// path is refused, since renaming over it would replace a device node (as root) or a FIFO that
+// another program reads with an ordinary file. Commit flushes the file to the disk before the
+// rename, and on Linux the directory after it, so that a crash never leaves a name pointing at
+// a file whose data was never written.
 class StagedFile {
  public:
   StagedFile() = default;
@@ -78,6 +87,7 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
   ~StagedFile();
 
+  // Refuses a final path that exists and is not a regular file, then creates the temporary file.
   bool Create(const std::string& final_path, std::string& error);
   bool Write(const void* data, size_t size, std::string& error);
   // Writes at offset without moving where Write appends.
@@ -107,6 +117,20 @@ class ScratchFile {
  private:
   std::string path_;
 };
+
+// Refuses an existing path that is not a regular file (nothing at path is fine): what is there is
+// named in the reason ("is a character device", "is a FIFO", "is a directory").
+bool CheckReplaceable(const std::string& path, std::string& error);
+
+// The folder part of a path, "." when it has none: where a file of that path is created.
+std::string FolderOf(const std::string& path);
+
+// The path of the running program itself (/proc/self/exe, GetModuleFileNameW); empty when the
+// system does not say.
+std::string ExecutablePath();
+
+// Whether standard error is a terminal (a console on Windows) that a person watches.
+bool StandardErrorIsTerminal();
 
 // The program's arguments after its name, as UTF-8. On Windows they are taken from the wide
 // command line, so that any file name reaches the packer; false when one is no valid text.

@@ -65,16 +65,17 @@ std::string LastErrorText(const std::string& what, const std::string& path) {
   return ErrorText(what, path, GetLastError());
 }
 
-HANDLE OpenForReading(const std::string& path, DWORD access, DWORD flags, std::string& error) {
+HANDLE OpenForReading(const std::string& path, DWORD access, DWORD flags, std::string& error,
+                      const char* what = nullptr) {
   std::wstring wide;
   if (!ToWide(path, wide)) {
-    error = "cannot open " + path + ": the name is not valid UTF-8";
+    error = "cannot open " + Described(path, what) + ": the name is not valid UTF-8";
     return INVALID_HANDLE_VALUE;
   }
   HANDLE file = CreateFileW(wide.c_str(), access,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, flags, nullptr);
-  if (file == INVALID_HANDLE_VALUE) error = LastErrorText("cannot open", path);
+  if (file == INVALID_HANDLE_VALUE) error = LastErrorText("cannot open", Described(path, what));
   return file;
 }
 
@@ -95,7 +96,7 @@ HANDLE CreateBeside(const std::string& path, const char* tag, std::string& creat
     const std::string name = path + suffix;
     std::wstring wide;
     if (!ToWide(name, wide)) {
-      error = "cannot create a file beside " + path + ": the name is not valid UTF-8";
+      error = "cannot write " + path + ": the name is not valid UTF-8";
       return INVALID_HANDLE_VALUE;
     }
     HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -106,11 +107,11 @@ HANDLE CreateBeside(const std::string& path, const char* tag, std::string& creat
     }
     const DWORD code = GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-      error = ErrorText("cannot create a file beside", path, code);
+      error = ErrorText("cannot write into the folder", FolderOf(path), code);
       return INVALID_HANDLE_VALUE;
     }
   }
-  error = "cannot create a file beside " + path + ": every temporary name is taken";
+  error = "cannot write into the folder " + FolderOf(path) + ": every temporary name is taken";
   return INVALID_HANDLE_VALUE;
 }
 
@@ -133,23 +134,23 @@ void InputFile::Close() {
   open_ = false;
 }
 
-bool InputFile::Open(const std::string& path, std::string& error) {
-  HANDLE file = OpenForReading(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, error);
+bool InputFile::Open(const std::string& path, std::string& error, const char* what) {
+  HANDLE file = OpenForReading(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, error, what);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   // A pipe or a console reads as a stream that ends when its writer says so, not as a file.
   if (GetFileType(file) != FILE_TYPE_DISK) {
-    error = path + " is not a regular file";
+    error = Described(path, what) + " is a device or a pipe, not a regular file";
     CloseHandle(file);
     return false;
   }
   if (!GetFileInformationByHandle(file, &info)) {
-    error = LastErrorText("cannot examine", path);
+    error = LastErrorText("cannot examine", Described(path, what));
     CloseHandle(file);
     return false;
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    error = path + " is not a regular file";
+    error = Described(path, what) + " is a directory, not a regular file";
     CloseHandle(file);
     return false;
   }
@@ -209,6 +210,7 @@ StagedFile::~StagedFile() {
 }
 
 bool StagedFile::Create(const std::string& final_path, std::string& error) {
+  if (!CheckReplaceable(final_path, error)) return false;
   HANDLE file = CreateBeside(final_path, "partial", temp_path_, error);
   if (file == INVALID_HANDLE_VALUE) return false;
   file_ = file;
@@ -222,8 +224,14 @@ bool StagedFile::Write(const void* data, size_t size, std::string& error) {
   while (size > 0) {
     const DWORD want = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
     DWORD put = 0;
-    if (!WriteFile(file_, in, want, &put, nullptr) || put == 0) {
-      error = LastErrorText("cannot write", temp_path_);
+    if (!WriteFile(file_, in, want, &put, nullptr)) {
+      error = LastErrorText("cannot write", final_path_);
+      return false;
+    }
+    // A disk file takes all or fails; no progress without an error is a full disk, and the
+    // last error would be stale.
+    if (put == 0) {
+      error = ErrorText("cannot write", final_path_, ERROR_DISK_FULL);
       return false;
     }
     in += put;
@@ -236,12 +244,29 @@ bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
   // A positioned write on a synchronous handle moves its file pointer; Write goes on from where
   // it was.
   LARGE_INTEGER zero = {}, position = {};
-  OVERLAPPED at = At(offset);
-  DWORD put = 0;
-  if (size > kLargestTransfer || !SetFilePointerEx(file_, zero, &position, FILE_CURRENT) ||
-      !WriteFile(file_, data, static_cast<DWORD>(size), &put, &at) || put != size ||
-      !SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
-    error = LastErrorText("cannot write", temp_path_);
+  if (!SetFilePointerEx(file_, zero, &position, FILE_CURRENT)) {
+    error = LastErrorText("cannot write", final_path_);
+    return false;
+  }
+  const auto* in = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    const DWORD want = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
+    OVERLAPPED at = At(offset);
+    DWORD put = 0;
+    if (!WriteFile(file_, in, want, &put, &at)) {
+      error = LastErrorText("cannot write", final_path_);
+      return false;
+    }
+    if (put == 0) {
+      error = ErrorText("cannot write", final_path_, ERROR_DISK_FULL);
+      return false;
+    }
+    in += put;
+    offset += put;
+    size -= put;
+  }
+  if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
+    error = LastErrorText("cannot write", final_path_);
     return false;
   }
   return true;
@@ -249,8 +274,11 @@ bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
 
 bool StagedFile::Commit(std::string& error) {
   open_ = false;
-  if (!CloseHandle(file_)) {
-    error = LastErrorText("cannot finish", temp_path_);
+  // The data reaches the disk before the name does.
+  const bool flushed = FlushFileBuffers(file_) != 0;
+  const DWORD code = flushed ? ERROR_SUCCESS : GetLastError();
+  if (!CloseHandle(file_) || !flushed) {
+    error = ErrorText("cannot save", final_path_, flushed ? GetLastError() : code);
     return false;
   }
   std::wstring from, to;
@@ -258,6 +286,8 @@ bool StagedFile::Commit(std::string& error) {
     error = "cannot rename to " + final_path_ + ": the name is not valid UTF-8";
     return false;
   }
+  // The check again, as close to the move as it gets.
+  if (!CheckReplaceable(final_path_, error)) return false;
   // Replaces an existing file in one step, and returns only once the move is on the disk.
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = LastErrorText("cannot rename to", final_path_);
@@ -276,6 +306,59 @@ bool ScratchFile::Create(const std::string& beside, const char* tag, std::string
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
+}
+
+bool CheckReplaceable(const std::string& path, std::string& error) {
+  std::string ignored;
+  // No access asked for, and backup semantics so that a directory opens too. A name Windows
+  // keeps for a device ("NUL", "CON", "\\.\...") opens as one.
+  HANDLE existing = OpenForReading(path, 0, FILE_FLAG_BACKUP_SEMANTICS, ignored);
+  if (existing == INVALID_HANDLE_VALUE) return true;
+  BY_HANDLE_FILE_INFORMATION info;
+  const DWORD type = GetFileType(existing);
+  const bool examined = GetFileInformationByHandle(existing, &info) != 0;
+  CloseHandle(existing);
+  if (type != FILE_TYPE_DISK) {
+    error = path + " is a device or a pipe, not a regular file";
+    return false;
+  }
+  if (examined && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = path + " is a directory, not a regular file";
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) {
+    // "C:file" is a file in drive C's current folder.
+    return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+  }
+  return slash == 0 || (slash == 2 && path[1] == ':') ? path.substr(0, slash + 1)
+                                                     : path.substr(0, slash);
+}
+
+std::string ExecutablePath() {
+  // Paths may exceed MAX_PATH; the buffer grows until the name fits.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0) return "";
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    if (buffer.size() >= 32768) return "";
+    buffer.resize(buffer.size() * 2);
+  }
+  std::string path;
+  return ToUtf8(buffer.c_str(), path) ? path : "";
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
 bool ProgramArguments(int, char**, std::vector<std::string>& args, std::string& error) {

@@ -8,6 +8,29 @@
 
 namespace {
 
+// Longer keys are not something a properties dialog shows.
+constexpr size_t kLongestKey = 64;
+
+std::u16string Units(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+bool SameKey(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
+         });
+}
+
+bool IsKey(const std::string& key) {
+  if (key.empty() || key.size() > kLongestKey || key.front() == ' ' || key.back() == ' ') {
+    return false;
+  }
+  return std::all_of(key.begin(), key.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == ' ' || c == '_' || c == '-' || c == '.';
+  });
+}
+
 bool ReplaceIcon(const InputFile& icon, std::vector<Resource>& resources, std::string& error) {
   std::vector<IconImage> images;
   if (!ReadIconFile(icon, images, error)) return false;
@@ -31,52 +54,65 @@ bool ReplaceIcon(const InputFile& icon, std::vector<Resource>& resources, std::s
   return true;
 }
 
-bool AddText(const char* option, const char* key, const std::string& text,
-             VersionChanges& changes, std::string& error) {
-  if (text.empty()) return true;
-  std::u16string units;
-  if (!Utf8ToUtf16(text, units)) {
-    error = std::string(option) + " is not valid UTF-8";
-    return false;
+const Resource* StubVersion(const std::vector<Resource>& resources) {
+  for (const Resource& r : resources) {
+    if (HasId(r.type, kRtVersion)) return &r;
   }
-  for (char16_t c : units) {
-    if (c < 0x20) {
-      error = std::string(option) + " may not hold control characters";
-      return false;
-    }
-  }
-  changes.texts.emplace_back(std::u16string(key, key + std::char_traits<char>::length(key)), units);
-  return true;
-}
-
-bool AddVersion(const char* option, const char* key, const std::string& text, bool& has,
-                VersionNumber& number, VersionChanges& changes, std::string& error) {
-  if (text.empty()) return true;
-  if (!ParseVersionNumber(text, number)) {
-    error = std::string(option) + " takes four numbers from 0 to 65535 separated by dots " +
-            "(1.2.3.4), not \"" + text + "\"";
-    return false;
-  }
-  has = true;
-  // The text shows the same version as the numbers.
-  return AddText(option, key, text, changes, error);
+  return nullptr;
 }
 
 }  // namespace
 
+bool AddFaceText(const std::string& option, const std::string& key, const std::string& text,
+                 bool numbers, FaceOptions& face, std::string& error) {
+  if (!IsKey(key)) {
+    error = option + " takes a key of letters, digits, spaces, '_', '-' and '.' (at most " +
+            std::to_string(kLongestKey) + "), such as OriginalFilename, not \"" + key + "\"";
+    return false;
+  }
+  for (const FaceText& t : face.texts) {
+    if (SameKey(t.key, key)) {
+      error = "the version text " + key + " is set twice, by " + t.option +
+              (t.option == option ? " twice" : " and by " + option);
+      return false;
+    }
+  }
+  std::u16string units;
+  if (!Utf8ToUtf16(text, units)) {
+    error = option + " is not valid UTF-8";
+    return false;
+  }
+  if (std::any_of(units.begin(), units.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; })) {
+    error = option + " may not hold control characters";
+    return false;
+  }
+  if (numbers) {
+    VersionNumber number;
+    if (!ParseVersionNumber(text, number)) {
+      error = option + " takes four numbers from 0 to 65535 separated by dots (1.2.3.4), not \"" +
+              text + "\"";
+      return false;
+    }
+    (key == kFileVersionKey ? face.file_version : face.product_version) = text;
+  }
+  face.texts.push_back({key, text, option});
+  return true;
+}
+
 bool ApplyApplicationFace(const FaceOptions& o, const InputFile* icon,
                           std::vector<Resource>& resources, std::string& error) {
   VersionChanges changes;
-  if (!AddText("--product-name", "ProductName", o.product_name, changes, error) ||
-      !AddText("--company-name", "CompanyName", o.company_name, changes, error) ||
-      !AddText("--file-description", "FileDescription", o.file_description, changes, error) ||
-      !AddVersion("--file-version", "FileVersion", o.file_version, changes.has_file_version,
-                  changes.file_version, changes, error) ||
-      !AddVersion("--product-version", "ProductVersion", o.product_version,
-                  changes.has_product_version, changes.product_version, changes, error) ||
-      !AddText("--copyright", "LegalCopyright", o.copyright, changes, error)) {
-    return false;
+  for (const FaceText& t : o.texts) {
+    std::u16string units;
+    Utf8ToUtf16(t.text, units);
+    if (units.empty()) {
+      changes.removed.push_back(Units(t.key));
+    } else {
+      changes.texts.emplace_back(Units(t.key), units);
+    }
   }
+  changes.has_file_version = ParseVersionNumber(o.file_version, changes.file_version);
+  changes.has_product_version = ParseVersionNumber(o.product_version, changes.product_version);
   if (icon != nullptr && !ReplaceIcon(*icon, resources, error)) return false;
   if (changes.empty()) return true;
   bool found = false;
@@ -93,4 +129,19 @@ bool ApplyApplicationFace(const FaceOptions& o, const InputFile* icon,
     return false;
   }
   return true;
+}
+
+std::vector<std::pair<std::string, std::string>> StubTextsLeft(
+    const FaceOptions& options, const std::vector<Resource>& resources) {
+  std::vector<std::pair<std::string, std::string>> left;
+  const Resource* version = StubVersion(resources);
+  VersionSummary summary;
+  if (version == nullptr || !ReadVersionBlock(version->bytes, summary)) return left;
+  for (const auto& [key, text] : summary.texts) {
+    const std::string name = Utf16ToUtf8(key);
+    const bool set = std::any_of(options.texts.begin(), options.texts.end(),
+                                 [&](const FaceText& t) { return SameKey(t.key, name); });
+    if (!set && !text.empty()) left.emplace_back(name, Utf16ToUtf8(text));
+  }
+  return left;
 }

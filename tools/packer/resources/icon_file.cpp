@@ -92,22 +92,22 @@ bool ParseIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& ima
   images.clear();
   if (file.size() < kIconDirSize || Load16(&file[0]) != 0 ||
       (Load16(&file[2]) != kIconType && Load16(&file[2]) != kCursorType)) {
-    error = "is not an icon file (no icon directory at its start)";
+    error = "is not an icon file (no icon directory at its start); give an .ico file";
     return false;
   }
   if (Load16(&file[2]) == kCursorType) {
-    error = "is a cursor, not an icon";
+    error = "is a cursor, not an icon; give an .ico file";
     return false;
   }
   const uint16_t count = Load16(&file[4]);
   const uint64_t directory_end = kIconDirSize + uint64_t{kIconDirEntrySize} * count;
   if (count == 0) {
-    error = "holds no images";
+    error = "holds no images; export the icon again with its images";
     return false;
   }
   if (directory_end > file.size()) {
-    error = "lists " + std::to_string(count) + " images, more than its " +
-            std::to_string(file.size()) + " bytes hold";
+    error = "is cut short: its directory lists " + std::to_string(count) + " images, more than its " +
+            std::to_string(file.size()) + " bytes hold; export the icon again";
     return false;
   }
   // Each image's bytes lie after the directory, within the file, apart from every other image.
@@ -115,11 +115,22 @@ bool ParseIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& ima
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* entry = &file[kIconDirSize + kIconDirEntrySize * i];
     const uint32_t size = Load32(entry + 8), offset = Load32(entry + 12);
-    const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count);
-    if (size == 0 || offset < directory_end || uint64_t{offset} + size > file.size()) {
-      error = "has " + which + " of " + std::to_string(size) + " bytes at offset " +
-              std::to_string(offset) + ", outside the file's " + std::to_string(file.size()) +
-              " bytes after the directory";
+    const std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count) +
+                              " (" + std::to_string(Dimension(entry[0])) + "x" +
+                              std::to_string(Dimension(entry[1])) + ")";
+    if (size == 0) {
+      error = "is damaged: its " + which + " is empty; export the icon again";
+      return false;
+    }
+    if (offset < directory_end) {
+      error = "is damaged: its " + which + " is said to start inside the icon's directory; "
+              "export the icon again";
+      return false;
+    }
+    if (uint64_t{offset} + size > file.size()) {
+      error = "is cut short: its " + which + " needs " + std::to_string(uint64_t{offset} + size) +
+              " bytes, but the file has " + std::to_string(file.size()) +
+              "; copy or export the icon again";
       return false;
     }
     IconImage image;
@@ -131,8 +142,7 @@ bool ParseIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& ima
     image.bytes.assign(file.begin() + offset, file.begin() + offset + size);
     const std::string fault = ImageFault(image);
     if (!fault.empty()) {
-      error = "has " + which + " (" + std::to_string(Dimension(image.width)) + "x" +
-              std::to_string(Dimension(image.height)) + ") that " + fault;
+      error = "has " + which + " that " + fault + "; export the icon again";
       return false;
     }
     ranges.emplace_back(offset, uint64_t{offset} + size);
@@ -141,7 +151,8 @@ bool ParseIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& ima
   std::sort(ranges.begin(), ranges.end());
   for (size_t i = 1; i < ranges.size(); ++i) {
     if (ranges[i].first < ranges[i - 1].second) {
-      error = "has images that share bytes (at offset " + std::to_string(ranges[i].first) + ")";
+      error = "is damaged: two of its images share bytes (at offset " +
+              std::to_string(ranges[i].first) + "); export the icon again";
       return false;
     }
   }
@@ -150,7 +161,8 @@ bool ParseIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& ima
 
 bool ReadIconFile(const InputFile& file, std::vector<IconImage>& images, std::string& error) {
   if (file.size() > kMaxIconFileSize) {
-    error = "the icon " + file.path() + " is larger than an icon file can be (16 MiB)";
+    error = "the icon " + file.path() + " is larger than an icon file can be (16 MiB); give an "
+            ".ico file of the application's icon";
     return false;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));

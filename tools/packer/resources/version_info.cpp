@@ -101,9 +101,19 @@ VersionNumber LoadVersion(const std::vector<uint8_t>& fixed, size_t at) {
            static_cast<uint16_t>(low >> 16), static_cast<uint16_t>(low)}};
 }
 
+bool SameKey(const std::u16string& a, const std::u16string& b) {
+  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
 void SetText(Block& table, const std::u16string& key, const std::u16string& text) {
   for (Block& entry : table.children) {
-    if (entry.key == key) {
+    if (SameKey(entry.key, key)) {
+      entry.key = key;
       entry.type = kTextType;
       entry.value = TerminatedUtf16Bytes(text);
       entry.children.clear();
@@ -170,6 +180,16 @@ bool ChangeVersionBlock(const std::vector<uint8_t>& bytes, const VersionChanges&
     if (strings->children.empty()) strings->children.push_back(Block{kDefaultTable, kTextType, {}, {}});
     for (Block& table : strings->children) {
       for (const auto& [key, text] : changes.texts) SetText(table, key, text);
+    }
+  }
+  for (Block& child : root.children) {
+    if (child.key != kStringFileInfo) continue;
+    for (Block& table : child.children) {
+      for (const std::u16string& key : changes.removed) {
+        table.children.erase(std::remove_if(table.children.begin(), table.children.end(),
+                                            [&](const Block& b) { return SameKey(b.key, key); }),
+                             table.children.end());
+      }
     }
   }
   changed.clear();

@@ -20,15 +20,19 @@ bool ParseVersionNumber(const std::string& text, VersionNumber& number);
 std::string VersionNumberText(const VersionNumber& number);
 
 // What the packer changes: texts by key ("ProductName", ...), set in every string table and added
-// where a table lacks them; the numeric versions when given.
+// where a table lacks them; keys removed from every table; the numeric versions when given.
+// Keys are matched without regard to ASCII case, as Windows looks them up.
 struct VersionChanges {
   std::vector<std::pair<std::u16string, std::u16string>> texts;
+  std::vector<std::u16string> removed;
   bool has_file_version = false;
   VersionNumber file_version;
   bool has_product_version = false;
   VersionNumber product_version;
 
-  bool empty() const { return texts.empty() && !has_file_version && !has_product_version; }
+  bool empty() const {
+    return texts.empty() && removed.empty() && !has_file_version && !has_product_version;
+  }
 };
 
 // The block with the changes made, laid out again. False with the reason when the block cannot

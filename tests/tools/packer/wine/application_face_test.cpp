@@ -63,8 +63,11 @@ TEST(ApplicationFace, VersionFunctionsSeeTheApplicationsVersion) {
   EXPECT_EQ(VersionText(info, L"FileVersion"), L"2.5.0.17");
   EXPECT_EQ(VersionText(info, L"ProductVersion"), L"2.5.0.0");
   EXPECT_EQ(VersionText(info, L"LegalCopyright"), L"\u00A9 2024 Contoso");
-  // The stub's other texts and its translation stay.
-  EXPECT_EQ(VersionText(info, L"InternalName"), L"lumora-stub");
+  // Any text by its key: one replaced, one removed, one added.
+  EXPECT_EQ(VersionText(info, L"OriginalFilename"), L"contoso-setup.exe");
+  EXPECT_EQ(VersionText(info, L"InternalName"), L"(none)");
+  EXPECT_EQ(VersionText(info, L"Comments"), L"Installs Contoso Viewer");
+  // The stub's translation stays.
   DWORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
                              reinterpret_cast<void**>(&translation), &length));

@@ -1,0 +1,47 @@
+// The packer's options, each defined once: its name, the name of its value, what it does in words,
+// the section of the help it belongs to, and how it sets the command. The parser, the help text
+// and the manual page all read this one table, so that an option cannot be parsed one way and
+// documented another.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "command.h"
+
+// The commands an option belongs to.
+enum OptionCommands : unsigned { kPackOption = 1, kCheckOption = 2 };
+
+// The parts of a command's help, in the order they are shown.
+enum class OptionSection { kFiles, kPayload, kFace, kReport, kSignature };
+
+struct OptionSpec {
+  const char* name;   // "--archive-type"
+  const char* alias;  // "-o", or null
+  const char* value;  // the value's name in the help ("B7|BL|BN"); null: the option takes none
+  unsigned commands;
+  OptionSection section;
+  const char* help;   // one paragraph, plain text
+  bool required = false;
+  bool repeatable = false;    // may be given more than once
+  bool may_be_empty = false;  // "--previous-version=" is a value
+  int exclusive = 0;          // options of one nonzero group exclude each other
+  // A version text this option is the shorthand for, or null.
+  const char* face_key = nullptr;
+  // Sets what the option sets; false with the reason (which names the option) when the value is
+  // not one it takes.
+  bool (*apply)(const OptionSpec& spec, const std::string& value, Command& command,
+                std::string& error) = nullptr;
+};
+
+// The table, in the order the help lists the options.
+const OptionSpec* OptionTable(size_t& count);
+
+// The option of a command by name or alias ("--output", "-o"); null when there is none.
+const OptionSpec* FindOption(unsigned command, const std::string& name);
+
+// The option that is the shorthand for a version text (ProductName: --product-name); null when
+// none is.
+const OptionSpec* ShorthandForKey(const std::string& key);
+
+const char* SectionTitle(OptionSection section);
