@@ -44,12 +44,14 @@ int64_t ClampCabinetTime(int64_t unix_time) {
 }
 
 bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
-                       const std::string& cabinet_path, std::string& error, Progress* progress) {
+                       const CabinetCompression& compression, const std::string& cabinet_path,
+                       std::string& error, Progress* progress) {
   InputFile setup;
   StagedFile cabinet;
   if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
   SetupInput input(setup, progress);
   CabinetFile output(cabinet);
-  return WriteMszipCabinet(setup.size(), ClampCabinetTime(unix_time), input, output, error) &&
+  return WriteCabinet(setup.size(), ClampCabinetTime(unix_time), compression, input, output,
+                      error) &&
          cabinet.Commit(error);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cabinet_header.h"
 #include "pe_format.h"
 #include "utf_text.h"
 
@@ -83,7 +84,8 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   }
   out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
   out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
-  for (const Resource& m : layout.payload) {
+  for (size_t i = 0; i < layout.payload.size(); ++i) {
+    const Resource& m = layout.payload[i];
     const std::string type = KeyText(m.type);
     const Member* member = MemberOfName(m.name.name());
     out << "  " << type << "  " << KeyText(m.name) << "  " << m.size << " bytes  language "
@@ -96,6 +98,12 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       out << "outside the file's section data";
     }
     out << "  " << (member != nullptr ? StorageText(*member, type) : "not a payload name") << "\n";
+    const CabinetFacts& cabinet = layout.cabinets[i];
+    if (cabinet.cabinet) {
+      out << "    cabinet: "
+          << (cabinet.readable ? CompressionTypeText(cabinet.compression) : "unreadable header")
+          << "\n";
+    }
   }
   out << "previous version: ";
   if (!layout.has_previous_version) {
@@ -185,6 +193,21 @@ std::string Json(const std::u16string& text) { return Json(NameText(text)); }
 std::string Json(const ResourceKey& key) { return Json(KeyText(key)); }
 const char* Json(bool value) { return value ? "true" : "false"; }
 
+// null for a member that is no cabinet; else its first folder's compression, by name ("none",
+// "mszip", "quantum", "lzx" with its window's exponent, or "unknown" with the type), or null
+// when the header cannot be read.
+std::string CabinetJson(const CabinetFacts& facts) {
+  if (!facts.cabinet) return "null";
+  if (!facts.readable) return "{\"readable\": false}";
+  static const char* const kMethods[] = {"none", "mszip", "quantum", "lzx"};
+  const uint16_t method = facts.compression & 0x000F;
+  std::string json = "{\"readable\": true, \"compression\": \"";
+  json += method < 4 ? kMethods[method] : "unknown";
+  json += "\", \"type\": " + std::to_string(facts.compression);
+  if (method == 3) json += ", \"window_bits\": " + std::to_string((facts.compression >> 8) & 0x1F);
+  return json + "}";
+}
+
 // A digest, or null where there is none.
 std::string JsonDigest(const std::string& digest) {
   return digest.empty() ? "null" : "\"" + digest + "\"";
@@ -265,6 +288,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
         << Json(m.name) << ", \"role\": "
         << (member == nullptr ? "null" : *member == Member::kArchive ? "\"archive\"" : "\"setup\"")
         << ", \"storage\": " << (member == nullptr ? "null" : Json(StorageText(*member, type)))
+        << ", \"cabinet\": " << CabinetJson(layout.cabinets[i])
         << ", \"language\": " << m.language << ", \"size\": " << m.size << ", \"address\": "
         << m.data_rva << ", \"in_file\": " << Json(m.mapped) << ", \"sha256\": "
         << JsonDigest(i < digests.members.size() ? digests.members[i] : "");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cabinet_header.h"
 #include "utf_text.h"
 
 namespace {
@@ -49,6 +50,17 @@ bool BeginsWithCabinetSignature(const Resource& r, const ResourceData& data) {
          magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
 }
 
+CabinetFacts ReadCabinetFacts(const Resource& r, const ResourceData& data) {
+  CabinetFacts facts;
+  facts.cabinet = BeginsWithCabinetSignature(r, data);
+  if (!facts.cabinet) return facts;
+  std::vector<uint8_t> header(std::min<size_t>(r.size, kCabinetHeaderReach));
+  std::string ignored;
+  facts.readable = data.Read(r, 0, header.data(), header.size(), ignored) &&
+                   ReadFolderCompression(header.data(), header.size(), facts.compression);
+  return facts;
+}
+
 void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLayout& layout) {
   layout.has_previous_version = true;
   layout.previous_version_size = r.size;
@@ -85,6 +97,7 @@ void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceDat
       continue;
     }
     layout.payload.push_back(r);
+    layout.cabinets.push_back(ReadCabinetFacts(r, data));
     if (new_type) {
       groups.push_back({r.type_entry, std::string(r.type.name().begin(), r.type.name().end()), {}, {}});
     }

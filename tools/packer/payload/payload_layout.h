@@ -22,8 +22,16 @@ class ResourceData {
   ~ResourceData() = default;
 };
 
+// What the header of a payload resource that is a cabinet says of its first folder.
+struct CabinetFacts {
+  bool cabinet = false;      // the data begins with a cabinet's signature
+  bool readable = false;     // ... and its first folder's entry could be read
+  uint16_t compression = 0;  // that folder's compression type
+};
+
 struct PayloadLayout {
   std::vector<Resource> payload;       // every resource under "B7", "BL" and "BN"
+  std::vector<CabinetFacts> cabinets;  // for each of them
   bool has_previous_version = false;   // RT_RCDATA 1 exists
   bool previous_version_valid = false; // ... and the stub would take it
   uint32_t previous_version_size = 0;
