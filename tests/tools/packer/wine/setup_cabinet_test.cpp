@@ -54,7 +54,10 @@ class SetupCabinet : public ::testing::Test {
   // Expands the case's cabinet into "setup.exe" and returns what the file system says of it.
   bool Expand(const cabinet_cases::Case& c, WIN32_FILE_ATTRIBUTE_DATA& facts) {
     DeleteFileW(destination.c_str());
-    return ExpandCabinet(Fixture(c, L".cab").c_str(), destination.c_str()) &&
+    // Listed as a run lists it; the expanded file's hold ends with the list, on return.
+    ExtractedFiles files;
+    ExtractedFile* entry = files.Add(L"", destination.c_str());
+    return entry != nullptr && ExpandCabinet(Fixture(c, L".cab").c_str(), *entry) &&
            GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &facts);
   }
   ScratchDirectory scratch;
