@@ -56,3 +56,23 @@ run_image(archive_name_invalid "LUMORA\\NOWHERE.7Z B7 \"@P@/archive.7z\"\nSETUP.
 run_image(setup_name_invalid "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP\\NOWHERE.EX_ BL \"@P@/setup_mszip.cab\"")
 run_image(setup_not_a_program "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@P@/not_a_program.exe\"")
 run_image(version_too_long "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"\n1 RCDATA { L\"${long_version}\\0\" }")
+
+# The same payloads as resource-only images, for the whole runs made in the test's own process by
+# the fault sweep (installer_fault_sweep_test): a "BN" setup program, a "BL" cabinet and a "B7"
+# patch. Loaded as a module, each serves as the installer's own image.
+set(SWEEP_IMAGE_TARGETS "")
+function(sweep_image name body)
+  set(rc ${RUN_PAYLOAD}/sweep_${name}.rc)
+  string(REPLACE "@P@" "${RUN_PAYLOAD}" body "${body}")
+  string(REPLACE "@SETUP@" "${CMAKE_BINARY_DIR}/bin/lumora-sample-setup.exe" body "${body}")
+  file(WRITE ${rc}.in "${body}\n")
+  configure_file(${rc}.in ${rc} COPYONLY)
+  lumora_resource_image(sweep_${name} ${rc})
+  add_dependencies(sweep_${name} run_payload lumora_sample_setup)
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${RUN_PAYLOAD}/setup_mszip.cab)
+  set(SWEEP_IMAGE_TARGETS ${SWEEP_IMAGE_TARGETS} sweep_${name} PARENT_SCOPE)
+endfunction()
+
+sweep_image(bn "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"")
+sweep_image(bl "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.EX_ BL \"@P@/setup_mszip.cab\"")
+sweep_image(b7 "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.PATCH B7 \"@P@/setup.patch\"\n1 RCDATA { L\"1.2.3.4\\0\" }")
