@@ -1,5 +1,6 @@
 #include "files/held_file.h"
 
+#include "files/content_digest.h"
 #include "files/held_path.h"
 
 namespace {
@@ -23,15 +24,27 @@ uint32_t HeldFile::Create(const wchar_t* path) {
 }
 
 uint32_t HeldFile::Seal() {
+  // The content is taken down while the writer still keeps every other writer out, and again
+  // through the seal once nobody else can write: a write between the two, in the moment when
+  // neither handle is open, makes them differ.
+  uint64_t key = 0;
+  uint64_t written = 0;
+  uint64_t sealed_content = 0;
+  uint32_t error = NewDigestKey(key);
+  if (error == ERROR_SUCCESS) error = ContentDigest(hold_.Get(), key, written);
   writer_.Reset();
-  FileHandle sealed(ReOpenFile(hold_.Get(), GENERIC_READ, kShareWhileHeld, 0));
-  if (!sealed.IsValid()) {
-    const DWORD error = GetLastError();
-    Release();
-    return error;
+  if (error == ERROR_SUCCESS) {
+    FileHandle sealed(ReOpenFile(hold_.Get(), GENERIC_READ, kShareWhileHeld, 0));
+    if (sealed.IsValid()) {
+      hold_ = static_cast<FileHandle&&>(sealed);
+      error = ContentDigest(hold_.Get(), key, sealed_content);
+      if (error == ERROR_SUCCESS && sealed_content != written) error = ERROR_FILE_INVALID;
+    } else {
+      error = GetLastError();
+    }
   }
-  hold_ = static_cast<FileHandle&&>(sealed);
-  return ERROR_SUCCESS;
+  if (error != ERROR_SUCCESS) Release();
+  return error;
 }
 
 uint32_t HeldFile::Hold(const wchar_t* path) {

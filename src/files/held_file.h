@@ -14,9 +14,12 @@
 //      so that nobody else may write while it is open.
 //   3. The seal: once the writer is closed, a handle reopened from the first that reads and shares
 //      reading alone; then the first is closed. From here others may only read.
-// Between the writer's close and the seal, one call apart, another process may open the file for
-// writing; one that still has it open makes the seal fail, one that has written and closed it in
-// between goes unseen. Only an access list on the work directory closes that window.
+// Between the writer's close and the seal, one call apart, another process may still open the file
+// for writing: one that still has it open makes the seal fail, and one that wrote and closed it in
+// between is seen by a digest of the content under a secret key (content_digest.h), taken before
+// the writer closes and again through the seal. Either way the file is not used. Such a process
+// can make the run fail, never make it use what it wrote; only an access list on the work
+// directory keeps it from trying.
 #pragma once
 
 #include <windows.h>
@@ -30,8 +33,10 @@ class HeldFile {
   // means someone raced in: ERROR_FILE_EXISTS), and opens it for writing through Writer().
   // Returns 0 or the Windows error of the failing call; on failure nothing is held.
   uint32_t Create(const wchar_t* path);
-  // Closes the writer and narrows the hold to reading. ERROR_SHARING_VIOLATION when another
-  // process has the file open for writing; then nothing is held.
+  // Closes the writer and narrows the hold to reading, having checked that the content is still
+  // what was written. ERROR_SHARING_VIOLATION when another process has the file open for writing,
+  // ERROR_FILE_INVALID when the content changed meanwhile, or the error of a failing read; then
+  // nothing is held.
   uint32_t Seal();
   // Holds a file that another program wrote (the setup program rebuilt by a patch run): the path
   // itself, never what a link there points to, and only a plain file. Returns 0 or the error;

@@ -10,15 +10,11 @@ LaunchCalls g_launch_calls = {};
 
 ExitResult StartFailure(const PathBuffer& program, uint32_t error, uint32_t code_file_not_found,
                         uint32_t code_path_not_found, uint32_t code_other) {
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return {code_other, error};
   // The attributes tell a missing program file (INVALID_FILE_ATTRIBUTES) from a present one
   // that the system could still not start because something it needs is missing.
-  if (error == ERROR_FILE_NOT_FOUND) {
-    return {code_file_not_found, GetFileAttributesW(program.text)};
-  }
-  if (error == ERROR_PATH_NOT_FOUND) {
-    return {code_path_not_found, GetFileAttributesW(program.text)};
-  }
-  return {code_other, error};
+  return {error == ERROR_FILE_NOT_FOUND ? code_file_not_found : code_path_not_found,
+          GetFileAttributesW(program.text)};
 }
 
 ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,

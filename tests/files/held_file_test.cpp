@@ -10,6 +10,7 @@
 #include "files/extracted_files.h"
 #include "support/file_bytes.h"
 #include "support/handles.h"
+#include "support/import_redirect.h"
 #include "support/scratch_directory.h"
 
 namespace {
@@ -153,6 +154,63 @@ TEST_F(HeldFileTest, SealFailsWhileAnyoneStillWrites) {
   EXPECT_EQ(file.Seal(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(file.IsHeld());
   CloseHandle(still_writing);
+}
+
+// Another process that opens the file for writing in the moment between the writer's close and
+// the seal, writes and closes it again: played here by the seal's own reopening, redirected to do
+// that first. The seal sees the content changed and holds nothing.
+std::wstring g_gap_path;
+std::string g_gap_bytes;
+void* g_real_reopen = nullptr;
+HANDLE WINAPI ReopenAfterAWriteInTheGap(HANDLE original, DWORD access, DWORD share, DWORD flags) {
+  if (access == GENERIC_READ && !g_gap_path.empty()) {
+    HANDLE other = CreateFileW(g_gap_path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (other != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(other, g_gap_bytes.data(), static_cast<DWORD>(g_gap_bytes.size()), &written,
+                nullptr);
+      SetEndOfFile(other);
+      CloseHandle(other);
+    }
+  }
+  return reinterpret_cast<decltype(&ReOpenFile)>(g_real_reopen)(original, access, share, flags);
+}
+
+TEST_F(HeldFileTest, AWriteBetweenTheWritersCloseAndTheSealIsSeen) {
+  const std::wstring path = scratch_ / L"setup.exe";
+  const struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"the same length", "EVIL"},
+      {"longer", "EVIL EVIL"},
+      {"shorter", "EV"},
+      {"the same bytes", "MZ!!"},  // no change, no refusal
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HeldFile file;
+    ASSERT_EQ(file.Create(path.c_str()), 0u);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.Writer(), "MZ!!", 4, &written, nullptr));
+    uint32_t sealed = 0;
+    {
+      ImportRedirect gap;
+      g_real_reopen = gap.Redirect("kernel32.dll", "ReOpenFile",
+                                   reinterpret_cast<void*>(&ReopenAfterAWriteInTheGap));
+      ASSERT_NE(g_real_reopen, nullptr);
+      g_gap_path = path;
+      g_gap_bytes = c.bytes;
+      sealed = file.Seal();
+      g_gap_path.clear();
+    }
+    const bool changed = c.bytes != "MZ!!";
+    EXPECT_EQ(sealed, changed ? static_cast<uint32_t>(ERROR_FILE_INVALID) : 0u);
+    EXPECT_EQ(file.IsHeld(), !changed);
+    file.Release();
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+  }
 }
 
 // A file another program wrote is held only as the plain file it should be. A directory is
