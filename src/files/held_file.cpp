@@ -13,11 +13,13 @@ constexpr DWORD kShareWhileHeld = FILE_SHARE_READ;
 
 uint32_t HeldFile::Create(const wchar_t* path) {
   Release();
-  hold_.Reset(CreateFileW(path, GENERIC_READ, kShareWhileWritten, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!hold_.IsValid()) return GetLastError();
-  writer_.Reset(ReOpenFile(hold_.Get(), GENERIC_WRITE, kShareWhileHeld, FILE_FLAG_SEQUENTIAL_SCAN));
-  if (writer_.IsValid()) return ERROR_SUCCESS;
+  // The writer comes first: from the file's first moment nobody else may write it, delete it or
+  // rename it. A hold made first, sharing writing, would let another writer in before ours.
+  writer_.Reset(CreateFileW(path, GENERIC_WRITE, kShareWhileHeld, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!writer_.IsValid()) return GetLastError();
+  hold_.Reset(ReOpenFile(writer_.Get(), GENERIC_READ, kShareWhileWritten, 0));
+  if (hold_.IsValid()) return ERROR_SUCCESS;
   const DWORD error = GetLastError();
   Release();
   return error;

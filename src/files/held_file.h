@@ -8,12 +8,12 @@
 // Share modes are fixed when a handle is opened, and Windows starts a program only while nobody
 // has its file open for writing, so no single handle can first write and then hold. Three handles
 // hand the file on without a moment in which it could be renamed:
-//   1. The creation: reads, and shares reading and writing but never deletion, so that from its
-//      first moment the file can be neither renamed nor deleted by anyone else.
-//   2. The writer, reopened from the first handle, never by path: writes and shares reading only,
-//      so that nobody else may write while it is open.
-//   3. The seal: once the writer is closed, a handle reopened from the first that reads and shares
-//      reading alone; then the first is closed. From here others may only read.
+//   1. The writer creates the file: it writes and shares reading only, so that from the file's
+//      first moment nobody else may write, rename or delete it.
+//   2. The hold, reopened from the writer, never by path: it reads and shares reading and writing
+//      (the writer's) but never deletion, so that it keeps the name when the writer is gone.
+//   3. The seal: once the writer is closed, a handle reopened from the hold that reads and shares
+//      reading alone; then the hold is closed. From here others may only read.
 // Between the writer's close and the seal, one call apart, another process may still open the file
 // for writing: one that still has it open makes the seal fail, and one that wrote and closed it in
 // between is seen by a digest of the content under a secret key (content_digest.h), taken before

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "files/extracted_files.h"
 #include "support/file_bytes.h"
@@ -211,6 +212,34 @@ TEST_F(HeldFileTest, AWriteBetweenTheWritersCloseAndTheSealIsSeen) {
     file.Release();
     ASSERT_TRUE(DeleteFileW(path.c_str()));
   }
+}
+
+// Nobody else may write the file at any moment of its creation, between the calls that make it:
+// each reopening is redirected to try a write of another party's first.
+std::vector<DWORD> g_tries;
+HANDLE WINAPI ReopenAfterTryingAWrite(HANDLE original, DWORD access, DWORD share, DWORD flags) {
+  HANDLE other = CreateFileW(g_gap_path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+  g_tries.push_back(other == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  return reinterpret_cast<decltype(&ReOpenFile)>(g_real_reopen)(original, access, share, flags);
+}
+
+TEST_F(HeldFileTest, NobodyElseWritesWhileTheFileIsCreated) {
+  const std::wstring path = scratch_ / L"setup.exe";
+  HeldFile file;
+  {
+    ImportRedirect creation;
+    g_real_reopen = creation.Redirect("kernel32.dll", "ReOpenFile",
+                                      reinterpret_cast<void*>(&ReopenAfterTryingAWrite));
+    ASSERT_NE(g_real_reopen, nullptr);
+    g_gap_path = path;
+    g_tries.clear();
+    ASSERT_EQ(file.Create(path.c_str()), 0u);
+    g_gap_path.clear();
+  }
+  ASSERT_FALSE(g_tries.empty()) << "the creation reopens nothing";
+  for (DWORD error : g_tries) EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 // A file another program wrote is held only as the plain file it should be. A directory is
