@@ -300,9 +300,9 @@ TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
   ASSERT_EQ(run.left_over.size(), 3u) << "work directory and both members stay: " << Join(run.left_over);
 }
 
-// The planted program: a downloads folder, the current directory of the installer started
-// from it, holds "1.2.3.4\setup.exe", and "UninstallString" names that relative path. Before, the
-// planted program ran as the patch program. A UNC path is refused the same way, before any
+// A program planted where a relative value leads: a downloads folder, the current directory of the
+// installer started from it, holds "1.2.3.4\setup.exe", and "UninstallString" names that relative
+// path. Before, the planted program ran as the patch program. A UNC path is refused the same way, before any
 // attempt to reach the machine it names.
 TEST_F(InstallerRunDetail, PlantedRelativeOrUncUninstallStringIsNeverRun) {
   const struct {

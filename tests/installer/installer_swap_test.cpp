@@ -1,4 +1,4 @@
-// The three swaps, raced for real: while an installer runs, another process of ours
+// Three swaps of an installer's extracted files, raced for real: while an installer runs, another process of ours
 // (run/swap_racer.cpp) watches its folder and, as fast as it can, tries to rename setup.exe aside
 // and put its own program in its place, to write its own program over setup.exe, or to rename
 // the archive aside and put another 7z archive in its place. Wine keeps no access lists, as on a
