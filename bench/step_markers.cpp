@@ -225,13 +225,15 @@ bool __wrap__Z18EnumerateResourcesP15ResourceVisitorP11HINSTANCE__PKw(ResourceVi
 uint32_t __wrap__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(const ResourceBlob& blob,
                                                                         ExtractedFile& entry) {
   static int count = 0;
-  const uint32_t error = __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(blob, entry);
+  const uint32_t error =
+      __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(blob, entry);
   MarkStep(count++ == 0 ? "archive-written" : "setup-written");
   return error;
 }
 
 // The cabinet file itself is removed with the rest, in the clean-up ("remove-done").
-bool __wrap__Z13ExpandCabinetPKwR13ExtractedFile(const wchar_t* source, ExtractedFile& destination) {
+bool __wrap__Z13ExpandCabinetPKwR13ExtractedFile(const wchar_t* source,
+                                                  ExtractedFile& destination) {
   const bool ok = __real__Z13ExpandCabinetPKwR13ExtractedFile(source, destination);
   MarkStep("cabinet-expanded");
   return ok;

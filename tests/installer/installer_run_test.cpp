@@ -302,8 +302,8 @@ TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
 
 // A program planted where a relative value leads: a downloads folder, the current directory of the
 // installer started from it, holds "1.2.3.4\setup.exe", and "UninstallString" names that relative
-// path. Before, the planted program ran as the patch program. A UNC path is refused the same way, before any
-// attempt to reach the machine it names.
+// path. Before, the planted program ran as the patch program. A UNC path is refused the same way,
+// before any attempt to reach the machine it names.
 TEST_F(InstallerRunDetail, PlantedRelativeOrUncUninstallStringIsNeverRun) {
   const struct {
     const char* name;

@@ -1,15 +1,15 @@
-// Three swaps of an installer's extracted files, raced for real: while an installer runs, another process of ours
-// (run/swap_racer.cpp) watches its folder and, as fast as it can, tries to rename setup.exe aside
-// and put its own program in its place, to write its own program over setup.exe, or to rename
-// the archive aside and put another 7z archive in its place. Wine keeps no access lists, as on a
-// FAT32 or exFAT volume on Windows, so only the run's holds stand in the way. The race lasts from
-// before the work directory exists until the setup program has read what it was given. No rename
-// ever succeeds. A write can land in the moment between a file's writer closing and its seal
-// (held_file.h); the seal then sees it and the run ends with the write's failure instead. Either
-// way the attacker's program never runs and its archive is never installed: a run that goes on
-// runs the genuine setup program with the genuine archive. (Once the setup program has exited,
-// the clean-up lets go of each file just before deleting it; a rename then changes nothing the
-// run does.)
+// Three swaps of an installer's extracted files, raced for real: while an installer runs, another
+// process of ours (run/swap_racer.cpp) watches its folder and, as fast as it can, tries to rename
+// setup.exe aside and put its own program in its place, to write its own program over setup.exe, or
+// to rename the archive aside and put another 7z archive in its place. Wine keeps no access lists,
+// as on a FAT32 or exFAT volume on Windows, so only the run's holds stand in the way. The race
+// lasts from before the work directory exists until the setup program has read what it was given.
+// No rename ever succeeds. A write can land in the moment between a file's writer closing and its
+// seal (held_file.h); the seal then sees it and the run ends with the write's failure instead.
+// Either way the attacker's program never runs and its archive is never installed: a run that goes
+// on runs the genuine setup program with the genuine archive. (Once the setup program has exited,
+// the clean-up lets go of each file just before deleting it; a rename then changes nothing the run
+// does.)
 #include <windows.h>
 
 #include <gtest/gtest.h>

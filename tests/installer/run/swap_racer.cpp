@@ -1,6 +1,6 @@
 // Another local user's program racing an installer for its extracted files, as anyone may on a
-// volume without access lists: it watches the installer's folder for a
-// work directory and, as fast as it can, tries one swap on a file there until told to stop.
+// volume without access lists: it watches the installer's folder for a work directory and, as fast
+// as it can, tries one swap on a file there until told to stop.
 //
 //   swap-racer.exe MODE FOLDER PAYLOAD RECORD STOP REPORT   (FOLDER without a final backslash)
 //
