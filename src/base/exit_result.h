@@ -9,6 +9,7 @@ struct [[nodiscard]] ExitResult {
   uint32_t code = 0;
   uint32_t extra = 0;
 };
+static_assert(sizeof(ExitResult) == 8, "two unsigned 32-bit values");
 
 // Codes the installer ends with on its own. Any other value is a setup program's exit code passed
 // on unchanged, so a setup program that exits with one of these numbers is indistinguishable from

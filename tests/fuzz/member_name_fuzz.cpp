@@ -1,7 +1,11 @@
 // The rule for member names that become file names, against a model, in both instantiations the
 // code uses (the stub's 16-bit wchar_t and the packer's char16_t): on arbitrary 16-bit names, for
 // each kind of member.
+#include <algorithm>
+#include <cctype>
 #include <memory>
+#include <regex>
+#include <string>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -9,27 +13,26 @@
 
 namespace {
 
+// The rule stated as what a plain name looks like rather than walked unit by unit as the code
+// walks it: runs of letters, digits, '_' and '-', joined by single dots, perhaps after one leading
+// dot. Anything outside ASCII cannot match.
 bool ModelPlain(const std::vector<char16_t>& name) {
-  if (name.empty()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    const bool allowed = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-                         (c >= u'0' && c <= u'9') || c == u'.' || c == u'_' || c == u'-';
-    if (!allowed) return false;
-    if (c == u'.' && i > 0 && name[i - 1] == u'.') return false;
+  if (std::any_of(name.begin(), name.end(), [](char16_t c) { return c == 0 || c >= 0x80; })) {
+    return false;
   }
-  return name.back() != u'.';
+  static const std::regex kPlain(R"(\.?([A-Za-z0-9_-]+\.)*[A-Za-z0-9_-]+)");
+  return std::regex_match(std::string(name.begin(), name.end()), kPlain);
 }
 
+// "setup.exe" compared after folding the whole name to lower case with the C library.
 bool ModelSetupExe(const std::vector<char16_t>& name) {
-  static const char16_t kSetupExe[] = u"setup.exe";
-  if (name.size() != 9) return false;
-  for (size_t i = 0; i < 9; ++i) {
-    const char16_t c = name[i];
-    const char16_t folded = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    if (folded != kSetupExe[i]) return false;
+  if (std::any_of(name.begin(), name.end(), [](char16_t c) { return c == 0 || c >= 0x80; })) {
+    return false;
   }
-  return true;
+  std::string lower(name.begin(), name.end());
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  return lower == "setup.exe";
 }
 
 }  // namespace

@@ -62,7 +62,11 @@ class SetupCabinet : public ::testing::Test {
   bool Expand(const cabinet_cases::Compression& compression, const cabinet_cases::Case& c,
               WIN32_FILE_ATTRIBUTE_DATA& facts) {
     DeleteFileW(destination.c_str());
-    return ExpandCabinet(CabinetFixture(compression, c).c_str(), destination.c_str()) &&
+    // Listed as a run lists it; the expanded file's hold ends with the list, on return.
+    ExtractedFiles files;
+    ExtractedFile* entry = files.Add(L"", destination.c_str());
+    return entry != nullptr &&
+           ExpandCabinet(CabinetFixture(compression, c).c_str(), *entry) &&
            GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &facts);
   }
   ScratchDirectory scratch;
