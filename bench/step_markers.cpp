@@ -19,6 +19,7 @@
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
 #include "base/registry_key.h"
+#include "files/extracted_files.h"
 #include "files/held_directory.h"
 #include "files/removal_calls.h"
 #include "files/work_directory_calls.h"
@@ -139,19 +140,20 @@ uint32_t __real__ZN11RegistryKey10ReadStringEPKwPwj(RegistryKey*, const wchar_t*
 ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirectory(
     const wchar_t*, PathBuffer&, HeldDirectory&);
 void __real__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings&);
-ExitResult __real__Z13UnpackPayloadP11HINSTANCE__PKwR13BoundedStringILj260EERS3_ILj3EES5_S7_Ri(
-    HMODULE, const wchar_t*, PathBuffer&, ResourceTypeBuffer&, PathBuffer&, ResourceTypeBuffer&,
-    int32_t&);
+ExitResult
+__real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
+    HMODULE, const wchar_t*, ExtractedFiles&, ExtractedFile*&, ResourceTypeBuffer&,
+    ExtractedFile*&, ResourceTypeBuffer&);
 bool __real__Z18EnumerateResourcesP15ResourceVisitorP11HINSTANCE__PKw(ResourceVisitor*, HMODULE,
                                                                        const wchar_t*);
-bool __real__Z19WriteResourceToFileRK12ResourceBlobPKw(const ResourceBlob&, const wchar_t*);
-bool __real__Z13ExpandCabinetPKwS0_(const wchar_t*, const wchar_t*);
-bool __real__Z15RemoveWithRetryPKwRi(const wchar_t*, int32_t&);
+uint32_t __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(const ResourceBlob&,
+                                                                        ExtractedFile&);
+bool __real__Z13ExpandCabinetPKwR13ExtractedFile(const wchar_t*, ExtractedFile&);
 ExitResult __real__Z16InstallWithSetupPKwS0_RK13BoundedStringILj260EES4_b(
     const wchar_t*, const wchar_t*, const PathBuffer&, const PathBuffer&, bool);
-void __real__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(const wchar_t*, const wchar_t*,
-                                                           const wchar_t*, HeldDirectory&,
-                                                           int32_t&);
+void __real__Z15RemoveExtractedR14ExtractedFilesbPKwR13HeldDirectoryRi(ExtractedFiles&, bool,
+                                                                       const wchar_t*,
+                                                                       HeldDirectory&, int32_t&);
 void __real__Z15StoreRetryCountRK17InstallerSettingsi(const InstallerSettings&, int32_t);
 
 ExitResult __wrap__Z13InstallerMainP11HINSTANCE__(HMODULE module) {
@@ -200,12 +202,13 @@ void __wrap__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings& set
   MarkStep("tag-done");
 }
 
-ExitResult __wrap__Z13UnpackPayloadP11HINSTANCE__PKwR13BoundedStringILj260EERS3_ILj3EES5_S7_Ri(
-    HMODULE module, const wchar_t* work_dir, PathBuffer& setup_path, ResourceTypeBuffer& setup_type,
-    PathBuffer& archive_path, ResourceTypeBuffer& archive_type, int32_t& max_attempts) {
+ExitResult
+__wrap__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
+    HMODULE module, const wchar_t* work_dir, ExtractedFiles& files, ExtractedFile*& setup,
+    ResourceTypeBuffer& setup_type, ExtractedFile*& archive, ResourceTypeBuffer& archive_type) {
   const ExitResult result =
-      __real__Z13UnpackPayloadP11HINSTANCE__PKwR13BoundedStringILj260EERS3_ILj3EES5_S7_Ri(
-          module, work_dir, setup_path, setup_type, archive_path, archive_type, max_attempts);
+      __real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
+          module, work_dir, files, setup, setup_type, archive, archive_type);
   MarkStep("unpack-done");
   return result;
 }
@@ -219,23 +222,20 @@ bool __wrap__Z18EnumerateResourcesP15ResourceVisitorP11HINSTANCE__PKw(ResourceVi
   return ok;
 }
 
-bool __wrap__Z19WriteResourceToFileRK12ResourceBlobPKw(const ResourceBlob& blob,
-                                                        const wchar_t* path) {
+uint32_t __wrap__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(const ResourceBlob& blob,
+                                                                        ExtractedFile& entry) {
   static int count = 0;
-  const bool ok = __real__Z19WriteResourceToFileRK12ResourceBlobPKw(blob, path);
+  const uint32_t error =
+      __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(blob, entry);
   MarkStep(count++ == 0 ? "archive-written" : "setup-written");
-  return ok;
+  return error;
 }
 
-bool __wrap__Z13ExpandCabinetPKwS0_(const wchar_t* source, const wchar_t* destination) {
-  const bool ok = __real__Z13ExpandCabinetPKwS0_(source, destination);
+// The cabinet file itself is removed with the rest, in the clean-up ("remove-done").
+bool __wrap__Z13ExpandCabinetPKwR13ExtractedFile(const wchar_t* source,
+                                                  ExtractedFile& destination) {
+  const bool ok = __real__Z13ExpandCabinetPKwR13ExtractedFile(source, destination);
   MarkStep("cabinet-expanded");
-  return ok;
-}
-
-bool __wrap__Z15RemoveWithRetryPKwRi(const wchar_t* path, int32_t& attempts) {
-  const bool ok = __real__Z15RemoveWithRetryPKwRi(path, attempts);
-  MarkStep("cabinet-removed");
   return ok;
 }
 
@@ -247,14 +247,12 @@ ExitResult __wrap__Z16InstallWithSetupPKwS0_RK13BoundedStringILj260EES4_b(
       previous_version, command_line, archive_path, setup_path, compressed_archive);
 }
 
-void __wrap__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(const wchar_t* archive_path,
-                                                           const wchar_t* setup_path,
-                                                           const wchar_t* work_dir,
-                                                           HeldDirectory& held,
-                                                           int32_t& max_attempts) {
+void __wrap__Z15RemoveExtractedR14ExtractedFilesbPKwR13HeldDirectoryRi(
+    ExtractedFiles& files, bool everything, const wchar_t* work_dir, HeldDirectory& held,
+    int32_t& max_attempts) {
   MarkStep("remove");
-  __real__Z15RemoveExtractedPKwS0_S0_R13HeldDirectoryRi(archive_path, setup_path, work_dir, held,
-                                                        max_attempts);
+  __real__Z15RemoveExtractedR14ExtractedFilesbPKwR13HeldDirectoryRi(files, everything, work_dir,
+                                                                    held, max_attempts);
   MarkStep("remove-done");
 }
 

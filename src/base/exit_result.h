@@ -11,3 +11,4 @@ struct [[nodiscard]] ExitResult {
   uint32_t code = 0;
   uint32_t extra = 0;
 };
+static_assert(sizeof(ExitResult) == 8, "two unsigned 32-bit values");

@@ -8,16 +8,17 @@
 #pragma once
 
 #include <windows.h>
+#include <stdint.h>
 
 #include "base/owner.h"
 
 class HeldDirectory {
  public:
-
   // Opens path itself, never what a link there points to, and keeps it open when it is a
-  // directory and no reparse point. False, with the last error set, leaves nothing held: the
-  // path did not name such a directory (something was put in its place) or could not be opened.
-  bool Hold(const wchar_t* path);
+  // directory and no reparse point. Returns 0, or the error that leaves nothing held:
+  // ERROR_CANT_RESOLVE_FILENAME when something else was put in the directory's place, the open's
+  // own error when it could not be opened.
+  uint32_t Hold(const wchar_t* path);
   // Closes the handle; the thread's last error is kept.
   void Release() { handle_.Reset(); }
   bool IsHeld() const { return handle_.IsValid(); }

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "base/bounded_string.h"
 #include "base/freestanding_runtime.h"
 #include "base/owner.h"
 #include "base/platform_call.h"
@@ -114,22 +113,4 @@ bool RemoveWithRetry(const wchar_t* path, int32_t& attempts) {
     read_only_cleared = false;
     Wait();
   }
-}
-
-void RemoveExtracted(const wchar_t* archive_path, const wchar_t* setup_path,
-                     const wchar_t* work_dir, HeldDirectory& held, int32_t& max_attempts) {
-  int32_t attempts = 0;
-  if (archive_path != nullptr && LengthBounded(archive_path, PathBuffer::capacity) != 0) {
-    RemoveWithRetry(archive_path, attempts);
-    FoldAttempts(max_attempts, attempts);
-  }
-  if (setup_path != nullptr && LengthBounded(setup_path, PathBuffer::capacity) != 0) {
-    RemoveWithRetry(setup_path, attempts);
-    FoldAttempts(max_attempts, attempts);
-  }
-  // Last: only an empty directory can be removed, and only once nobody holds it without sharing
-  // deletion, this run included.
-  held.Release();
-  RemoveWithRetry(work_dir, attempts);
-  FoldAttempts(max_attempts, attempts);
 }

@@ -4,8 +4,6 @@
 
 #include <stdint.h>
 
-#include "files/held_directory.h"
-
 // A path still held after this many attempts, about ten seconds of waiting, stays.
 inline constexpr int32_t kMaxRemovalAttempts = 100;
 inline constexpr uint32_t kRemovalRetryDelayMs = 100;
@@ -19,10 +17,3 @@ bool RemoveWithRetry(const wchar_t* path, int32_t& attempts);
 inline void FoldAttempts(int32_t& max_attempts, int32_t attempts) {
   if (attempts > max_attempts) max_attempts = attempts;
 }
-
-// Removes the archive, the setup program (each skipped when its path is empty) and then the work
-// directory, folding every attempt count into max_attempts. Failures stay silent. The directory
-// is released just before its own removal, so that it cannot be swapped while the files inside
-// are deleted by path.
-void RemoveExtracted(const wchar_t* archive_path, const wchar_t* setup_path,
-                     const wchar_t* work_dir, HeldDirectory& held, int32_t& max_attempts);

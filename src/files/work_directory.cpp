@@ -47,51 +47,52 @@ bool SaysItKeepsNoAccessLists(const wchar_t* path) {
 
 }  // namespace
 
-bool GetOwnerSidString(LocalMemory<wchar_t>& sid) {
+uint32_t GetOwnerSidString(LocalMemory<wchar_t>& sid) {
   sid.Reset();
   const auto token_information =
       PlatformCall(g_work_directory_calls.get_token_information, &GetTokenInformation);
   HANDLE opened = nullptr;
   if (!PlatformCall(g_work_directory_calls.open_process_token, &OpenProcessToken)(
           GetCurrentProcess(), TOKEN_QUERY, &opened)) {
-    return false;
+    return GetLastError();
   }
   KernelHandle token(opened);
   DWORD size = 0;
-  if (token_information(token.Get(), TokenOwner, nullptr, 0, &size) ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
-    return false;
-  }
+  // The size query fails by design; only ERROR_INSUFFICIENT_BUFFER with a size goes on.
+  if (token_information(token.Get(), TokenOwner, nullptr, 0, &size)) return ERROR_INVALID_DATA;
+  const DWORD size_error = GetLastError();
+  if (size_error != ERROR_INSUFFICIENT_BUFFER) return size_error;
+  if (size == 0) return ERROR_INVALID_DATA;
   LocalMemory<TOKEN_OWNER> owner(static_cast<TOKEN_OWNER*>(LocalAlloc(LMEM_ZEROINIT, size)));
-  if (!owner.IsValid()) return false;
-  if (!token_information(token.Get(), TokenOwner, owner.Get(), size, &size)) return false;
+  if (!owner.IsValid()) return GetLastError();
+  if (!token_information(token.Get(), TokenOwner, owner.Get(), size, &size)) return GetLastError();
   wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(owner.Get()->Owner, &text)) return false;
+  if (!ConvertSidToStringSidW(owner.Get()->Owner, &text)) return GetLastError();
   sid.Reset(text);
-  return true;
+  return ERROR_SUCCESS;
 }
 
-bool BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor) {
+uint32_t BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor) {
   descriptor.Reset();
   // Default security where the volume keeps no access lists: an explicit list would be dropped
   // there anyway.
-  if (SaysItKeepsNoAccessLists(path)) return true;
+  if (SaysItKeepsNoAccessLists(path)) return ERROR_SUCCESS;
   LocalMemory<wchar_t> sid;
-  if (!GetOwnerSidString(sid)) return false;
+  const uint32_t sid_error = GetOwnerSidString(sid);
+  if (sid_error != ERROR_SUCCESS) return sid_error;
   DescriptorText text;
   if (!AppendBounded(text.text, text.capacity, kDescriptorHead) ||
       !AppendBounded(text.text, text.capacity, sid.Get()) ||
       !AppendBounded(text.text, text.capacity, L")")) {
     // No platform call failed here, so there is no error of its own to report.
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
+    return ERROR_INSUFFICIENT_BUFFER;
   }
   const auto convert = PlatformCall(g_work_directory_calls.convert_descriptor,
                                     &ConvertStringSecurityDescriptorToSecurityDescriptorW);
   PSECURITY_DESCRIPTOR converted = nullptr;
-  if (!convert(text.text, SDDL_REVISION_1, &converted, nullptr)) return false;
+  if (!convert(text.text, SDDL_REVISION_1, &converted, nullptr)) return GetLastError();
   descriptor.Reset(converted);
-  return true;
+  return ERROR_SUCCESS;
 }
 
 ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held) {
@@ -103,9 +104,8 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
 
   // Built once, serves every attempt, released after the last.
   LocalMemory<void> descriptor;
-  if (!BuildDirectorySecurity(base, descriptor)) {
-    return {EXIT_WORK_DIR_SECURITY_FAILED, GetLastError()};
-  }
+  const uint32_t security_error = BuildDirectorySecurity(base, descriptor);
+  if (security_error != ERROR_SUCCESS) return {EXIT_WORK_DIR_SECURITY_FAILED, security_error};
   SECURITY_ATTRIBUTES attributes;
   attributes.nLength = sizeof(attributes);
   attributes.lpSecurityDescriptor = descriptor.Get();
@@ -128,7 +128,7 @@ ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirector
     // Held from here on. Something other than a directory at the path now was put there after
     // the creation; it is not used. An empty directory, or a link (removed itself, never its
     // target), is taken back; anything else stays as it is.
-    if (!held.Hold(path.text)) {
+    if (held.Hold(path.text) != ERROR_SUCCESS) {
       (void)RemoveDirectoryW(path.text);
       continue;
     }

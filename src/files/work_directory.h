@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stdint.h>
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
@@ -19,11 +20,11 @@
 // EXIT_WORK_DIR_FAILED when no name could be created and held.
 ExitResult MakeWorkDirectory(const wchar_t* base, PathBuffer& path, HeldDirectory& held);
 
-// The descriptor for a new work directory on the volume of path. True with none when the volume
+// The descriptor for a new work directory on the volume of path. 0 with none when the volume
 // answers that it keeps no access lists; a volume that cannot be queried gets the descriptor.
-// False, with the last error set, when it cannot be built.
-bool BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor);
+// Otherwise the Windows error of the call that failed to build it.
+uint32_t BuildDirectorySecurity(const wchar_t* path, LocalMemory<void>& descriptor);
 
-// The process token's default owner as a string SID ("S-1-..."). False with the last error of the
+// The process token's default owner as a string SID ("S-1-..."). 0, or the Windows error of the
 // failing call.
-bool GetOwnerSidString(LocalMemory<wchar_t>& sid);
+uint32_t GetOwnerSidString(LocalMemory<wchar_t>& sid);

@@ -1,8 +1,8 @@
 #include "installer/installer_main.h"
 
 #include "base/bounded_string.h"
+#include "files/extracted_files.h"
 #include "files/held_directory.h"
-#include "files/remove_with_retry.h"
 #include "files/work_directory.h"
 #include "installer/client_state_report.h"
 #include "installer/installer_settings.h"
@@ -14,19 +14,20 @@
 namespace {
 
 // What the run keeps from the work directory's creation to its report. Every path is a buffer of
-// this frame; unpacking fills the archive's and the setup program's, patching replaces the
-// latter, and the clean-up removes what they name.
+// this frame. Unpacking and patching list each file they put into the work directory, held, in
+// extracted; the clean-up removes what is listed there.
 struct Run {
   PathBuffer work_dir;
   // Open from the work directory's creation until the clean-up removes it (or, with removal
   // switched off, until the run ends), so that its path keeps naming it throughout.
   HeldDirectory work_dir_held;
-  PathBuffer archive_path;
+  ExtractedFiles extracted;
+  ExtractedFile* archive = nullptr;
   ResourceTypeBuffer archive_type;
-  PathBuffer setup_path;
+  // The setup program that the install invocation runs: as unpacked, expanded, or rebuilt by the
+  // patch run; before that, for a patch, the patch itself.
+  ExtractedFile* setup = nullptr;
   ResourceTypeBuffer setup_type;
-  // Where the installed setup program writes the setup program it rebuilds from a patch.
-  PathBuffer new_setup_path;
   // The most attempts any single deletion of the run took; the report of a success records it.
   int32_t max_attempts = 0;
 };
@@ -66,21 +67,23 @@ ExitResult CreateWorkDirectory(HMODULE module, Run& run) {
 }
 
 ExitResult Unpack(HMODULE module, Run& run) {
-  return UnpackPayload(module, run.work_dir.text, run.setup_path, run.setup_type, run.archive_path,
-                       run.archive_type, run.max_attempts);
+  return UnpackPayload(module, run.work_dir.text, run.extracted, run.setup, run.setup_type,
+                       run.archive, run.archive_type);
 }
 
 bool SetupIsAPatch(const Run& run) { return SameResourceType(run.setup_type, kPackedType); }
 
-// False when the work directory leaves no room for "setup.exe".
-bool NameTheRebuiltSetupProgram(Run& run) {
-  return CopyBounded(run.new_setup_path.text, run.new_setup_path.capacity, run.work_dir.text) &&
-         AppendBounded(run.new_setup_path.text, run.new_setup_path.capacity, kSetupExeName.wide);
+// The setup program rebuilt from the patch, listed before the patch program may write it. Null
+// when the work directory leaves no room for "setup.exe".
+ExtractedFile* NameTheRebuiltSetupProgram(Run& run) {
+  return run.extracted.Add(run.work_dir.text, kSetupExeName.wide);
 }
 
-ExitResult Patch(const InstallerSettings& settings, Run& run) {
+ExitResult Patch(const InstallerSettings& settings, Run& run, ExtractedFile& rebuilt) {
+  const ExtractedFile& patch = *run.setup;
+  run.setup = &rebuilt;
   return PatchSetup(settings.system_level, settings.app_id, settings.previous_version,
-                    settings.command_line, run.setup_path, run.new_setup_path, run.max_attempts);
+                    settings.command_line, patch, rebuilt);
 }
 
 // Once the payload is on disk its pages are no longer needed; handing them back before the setup
@@ -89,17 +92,14 @@ void TrimWorkingSet() { SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1
 
 ExitResult Install(const InstallerSettings& settings, const Run& run) {
   const bool packed_archive = SameResourceType(run.archive_type, kPackedType);
-  return InstallWithSetup(settings.previous_version, settings.command_line, run.archive_path,
-                          run.setup_path, packed_archive);
+  return InstallWithSetup(settings.previous_version, settings.command_line, run.archive->path,
+                          run.setup->path, packed_archive);
 }
 
-void CleanUp(Run& run) {
-  // After a failed patch run setup_path is empty, yet the patch program may already have
-  // written all or part of the new setup program: that is removed with the rest, so that no
-  // half-written program keeps the work directory alive.
-  const wchar_t* setup_to_remove =
-      run.setup_path.text[0] != 0 ? run.setup_path.text : run.new_setup_path.text;
-  RemoveExtracted(run.archive_path.text, setup_to_remove, run.work_dir.text, run.work_dir_held,
+// With removal switched off, the archive and the setup program stay with the work directory;
+// what does not stay goes all the same.
+void CleanUp(const InstallerSettings& settings, Run& run) {
+  RemoveExtracted(run.extracted, settings.remove_extracted, run.work_dir.text, run.work_dir_held,
                   run.max_attempts);
 }
 
@@ -128,14 +128,15 @@ ExitResult InstallerMain(HMODULE module) {
   // starts, the installed one that applies a patch included.
   if (result.code == EXIT_OK) result = CheckPreviousVersion(settings.previous_version);
   if (result.code == EXIT_OK && SetupIsAPatch(run)) {
+    ExtractedFile* rebuilt = NameTheRebuiltSetupProgram(run);
     // Nothing is trimmed, removed or recorded: the extracted files stay for inspection.
-    if (!NameTheRebuiltSetupProgram(run)) return {EXIT_PATH_TOO_LONG, 0};
-    result = Patch(settings, run);
+    if (rebuilt == nullptr) return {EXIT_PATH_TOO_LONG, 0};
+    result = Patch(settings, run, *rebuilt);
   }
   TrimWorkingSet();
   if (result.code == EXIT_OK) result = Install(settings, run);
 
-  if (settings.remove_extracted) CleanUp(run);
+  CleanUp(settings, run);
   Report(settings, result, run.max_attempts);
   return result;
 }

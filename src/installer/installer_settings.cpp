@@ -32,8 +32,7 @@ const wchar_t* FindPreviousVersion(HMODULE module) {
   return data;
 }
 
-}  // namespace
-
+// Frees argv and restores every default, so that a second Load starts clean.
 void Reset(InstallerSettings& settings) {
   settings.argv.Reset();
   settings.app_id = kDefaultAppId;
@@ -44,6 +43,8 @@ void Reset(InstallerSettings& settings) {
   settings.remove_extracted = true;
   settings.previous_version = nullptr;
 }
+
+}  // namespace
 
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
                         wchar_t* buffer, uint32_t capacity) {

@@ -25,15 +25,12 @@ struct InstallerSettings {
 };
 
 // Fills the settings from the image of module, the registry, the process command line and the
-// environment. False only when the command line cannot be split; GetLastError() then holds why.
+// environment, starting from every default (a second Load gives back the first one's split).
+// False only when the command line cannot be split; GetLastError() then holds why.
 bool Load(InstallerSettings& settings, HMODULE module);
 
 // Splits command_line and applies the switches (and, failing "--system-level", the environment).
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line);
-
-// Frees argv and restores every default, so that a second Load starts clean. Safe to call any
-// number of times.
-void Reset(InstallerSettings& settings);
 
 // Reads one REG_SZ value in the process's own registry view; true when buffer holds it, terminated.
 bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,

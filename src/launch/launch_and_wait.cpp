@@ -8,6 +8,15 @@
 
 LaunchCalls g_launch_calls = {};
 
+ExitResult StartFailure(const PathBuffer& program, uint32_t error, uint32_t code_file_not_found,
+                        uint32_t code_path_not_found, uint32_t code_other) {
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return {code_other, error};
+  // The attributes tell a missing program file (INVALID_FILE_ATTRIBUTES) from a present one
+  // that the system could still not start because something it needs is missing.
+  return {error == ERROR_FILE_NOT_FOUND ? code_file_not_found : code_path_not_found,
+          GetFileAttributesW(program.text)};
+}
+
 ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
                          uint32_t code_file_not_found, uint32_t code_path_not_found,
                          uint32_t code_other) {
@@ -24,13 +33,8 @@ ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
       program.text, command.text, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
       &startup, &created);
   if (!started) {
-    const DWORD error = GetLastError();
-    // The attributes tell a missing program file (INVALID_FILE_ATTRIBUTES) from a present one
-    // that the system could still not start because something it needs is missing.
-    const DWORD attributes = GetFileAttributesW(program.text);
-    if (error == ERROR_FILE_NOT_FOUND) return {code_file_not_found, attributes};
-    if (error == ERROR_PATH_NOT_FOUND) return {code_path_not_found, attributes};
-    return {code_other, error};
+    return StartFailure(program, GetLastError(), code_file_not_found, code_path_not_found,
+                        code_other);
   }
   // The thread handle is of no use to the installer.
   KernelHandle(created.hThread).Reset();

@@ -24,3 +24,9 @@
 ExitResult LaunchAndWait(const PathBuffer& program, CommandBuffer& command,
                          uint32_t code_file_not_found, uint32_t code_path_not_found,
                          uint32_t code_other);
+
+// What LaunchAndWait returns when program could not be started with error: the first two codes,
+// with the program file's attributes, for ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND; the
+// third with the error for any other. Also for a program that could not be held before its start.
+ExitResult StartFailure(const PathBuffer& program, uint32_t error, uint32_t code_file_not_found,
+                        uint32_t code_path_not_found, uint32_t code_other);

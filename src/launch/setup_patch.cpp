@@ -2,9 +2,21 @@
 
 #include "base/client_state_key.h"
 #include "base/registry_key.h"
-#include "files/remove_with_retry.h"
 #include "launch/launch_and_wait.h"
 #include "launch/setup_command_line.h"
+
+namespace {
+
+// A drive letter, a colon and a backslash. CreateProcessW resolves anything else against
+// something the installer does not choose: a relative path against the current directory (the
+// downloads folder it was started from, typically), "\\server\share\..." on another machine,
+// "\\?\..." and "\\.\..." in the device namespaces, "\setup.exe" on the current drive.
+bool IsFullLocalPath(const wchar_t* path) {
+  const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
+  return letter >= L'a' && letter <= L'z' && path[1] == L':' && path[2] == L'\\';
+}
+
+}  // namespace
 
 ExitResult FindInstalledSetup(bool system_level, const wchar_t* app_id,
                               const wchar_t* previous_version, PathBuffer& installed_path) {
@@ -25,6 +37,9 @@ ExitResult FindInstalledSetup(bool system_level, const wchar_t* app_id,
   if (length >= 2 && installed_path.text[0] == L'"' && installed_path.text[length - 1] == L'"') {
     (void)CopyBounded(installed_path.text, installed_path.capacity, installed_path.text + 1);
     installed_path.text[length - 2] = 0;
+  }
+  if (!IsFullLocalPath(installed_path.text)) {
+    return {EXIT_SETUP_KEY_UNREADABLE, ERROR_BAD_PATHNAME};
   }
   return {0, 0};
 }
@@ -52,30 +67,27 @@ bool BuildPatchCommand(CommandBuffer& command, const PathBuffer& installed_path,
 }  // namespace
 
 ExitResult PatchSetup(bool system_level, const wchar_t* app_id, const wchar_t* previous_version,
-                      const wchar_t* command_line, PathBuffer& setup_path,
-                      const PathBuffer& new_setup_path, int32_t& max_attempts) {
+                      const wchar_t* command_line, const ExtractedFile& patch,
+                      ExtractedFile& rebuilt) {
   PathBuffer installed_path;
   ExitResult result = FindInstalledSetup(system_level, app_id, previous_version, installed_path);
-  if (result.code == 0) {
-    CommandBuffer command;
-    if (!BuildPatchCommand(command, installed_path, setup_path, new_setup_path)) {
-      result = {EXIT_COMMAND_LINE_TOO_LONG, 0};
-    } else {
-      AppendInvocationTail(command, command_line);
-      result = LaunchAndWait(installed_path, command, EXIT_PATCH_SETUP_NOT_FOUND,
-                             EXIT_PATCH_SETUP_PATH_NOT_FOUND, EXIT_PATCH_SETUP_LAUNCH_FAILED);
-      // The patch is of no use once the installed program has had its go at it, whatever the
-      // outcome; whether the deletion succeeds changes nothing about the run.
-      int32_t attempts = 0;
-      (void)RemoveWithRetry(setup_path.text, attempts);
-      FoldAttempts(max_attempts, attempts);
-    }
+  if (result.code != EXIT_OK) return result;
+  CommandBuffer command;
+  if (!BuildPatchCommand(command, installed_path, patch.path, rebuilt.path)) {
+    return {EXIT_COMMAND_LINE_TOO_LONG, 0};
   }
-  // An empty path keeps the run's clean-up away from a patch file that was not handed on.
-  if (result.code == 0) {
-    (void)CopyBounded(setup_path.text, setup_path.capacity, new_setup_path.text);
-  } else {
-    setup_path.text[0] = 0;
+  AppendInvocationTail(command, command_line);
+  result = LaunchAndWait(installed_path, command, EXIT_PATCH_SETUP_NOT_FOUND,
+                         EXIT_PATCH_SETUP_PATH_NOT_FOUND, EXIT_PATCH_SETUP_LAUNCH_FAILED);
+  if (result.code != EXIT_OK) return result;
+  // Held at once: until now the file was the patch program's, and whatever took its place
+  // meanwhile would otherwise be run as the setup program. One that cannot be held is not run;
+  // a missing one is what starting it would have met.
+  const uint32_t held = rebuilt.file.Hold(rebuilt.path.text);
+  if (held != ERROR_SUCCESS) {
+    return StartFailure(rebuilt.path, held, EXIT_SETUP_NOT_FOUND, EXIT_SETUP_PATH_NOT_FOUND,
+                        EXIT_SETUP_LAUNCH_FAILED);
   }
-  return result;
+  rebuilt.stays = true;
+  return {EXIT_OK, 0};
 }

@@ -48,6 +48,8 @@ INT_PTR DIAMONDAPI CabOpen(char* path, int open_flags, int permission_mode) {
     access = GENERIC_WRITE;
   }
   const DWORD disposition = (open_flags & kOpenCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
+  // The cabinet is held by the run (held_file.h), which lets others read it as long as they share
+  // reading too; the library only ever asks to read it.
   HANDLE file = CreateFileW(wide.Get(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return reinterpret_cast<INT_PTR>(file);

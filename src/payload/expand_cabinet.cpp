@@ -76,11 +76,16 @@ INT_PTR OnCopyFile(ExpansionState& state, const FDINOTIFICATION& notification) {
   if (state.copy_started) return kSkip;
   state.copy_started = true;
   state.announced_size = static_cast<uint32_t>(notification.cb);
-  (void)state.output.Open(state.destination);
-  // The library writes through, and closes, a handle of its own; output keeps the original for
-  // flushing or marking the file for deletion once the copy is over.
-  HANDLE copy = state.output.Duplicate();
-  return copy == INVALID_HANDLE_VALUE ? kAbort : reinterpret_cast<INT_PTR>(copy);
+  HeldFile& file = state.destination.file;
+  if (file.Create(state.destination.path.text) != ERROR_SUCCESS) return kAbort;
+  // The library writes through, and closes, a handle of its own; the held file keeps its writer
+  // for flushing once the copy is over.
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), file.Writer(), GetCurrentProcess(), &copy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return kAbort;
+  }
+  return reinterpret_cast<INT_PTR>(copy);
 }
 
 // A library may send this notification even when decoding the file's data failed part way, so
@@ -90,7 +95,8 @@ INT_PTR OnCloseFileInfo(ExpansionState& state, const FDINOTIFICATION& notificati
   const FileHandle file(reinterpret_cast<HANDLE>(notification.hf));
   LARGE_INTEGER size;
   const bool whole = GetFileSizeEx(file.Get(), &size) && size.QuadPart == state.announced_size;
-  // An incomplete file gets no attributes: a read-only one could not be marked for deletion.
+  // An incomplete file gets no attributes: nothing of the cabinet's is applied to what is no
+  // copy of its file.
   if (whole) {
     FILE_BASIC_INFO info;
     FillBytes(&info, 0, sizeof(info));  // zero times and attributes leave those items as they are
@@ -128,7 +134,7 @@ INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notifica
   }
 }
 
-bool ExpandCabinet(const wchar_t* source, const wchar_t* destination) {
+bool ExpandCabinet(const wchar_t* source, ExtractedFile& destination) {
   if (!LoadCabinetLibrary()) return false;
   const uint32_t backslash = LastBackslash(source);
   if (backslash == 0) return false;
@@ -143,19 +149,18 @@ bool ExpandCabinet(const wchar_t* source, const wchar_t* destination) {
                                                 CabClose, CabSeek, cpuUNKNOWN, &error_record));
   if (!context.IsValid()) return false;
 
-  ExpansionState state;
-  state.destination = destination;
+  ExpansionState state(destination);
   // The outcome is read from the state: the library's own result does not say whether the
   // first file arrived whole.
   (void)cabinet_library.fdi_copy(context.Get(), cabinet_name.text.Get(), cabinet_path.text.Get(),
                                  0, CabNotify, nullptr, &state);
   context.Reset();
 
-  if (state.completed) {
-    (void)FlushFileBuffers(state.output.Handle());
-  } else if (state.output.IsOpen()) {
-    (void)state.output.MarkForDeletion();
+  HeldFile& file = destination.file;
+  if (!state.completed) {
+    file.Release();
+    return false;
   }
-  state.output.Close();
-  return state.completed;
+  (void)FlushFileBuffers(file.Writer());
+  return file.Seal() == ERROR_SUCCESS;
 }

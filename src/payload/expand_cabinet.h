@@ -7,12 +7,13 @@
 #include <fdi.h>
 #include <stdint.h>
 
-#include "files/file_being_written.h"
+#include "files/extracted_files.h"
 
 // What the library hands back to every notification of one expansion.
 struct ExpansionState {
-  const wchar_t* destination = nullptr;
-  FileBeingWritten output;
+  explicit ExpansionState(ExtractedFile& destination) : destination(destination) {}
+  // Created by the copy notification, written by the library through a duplicate of its writer.
+  ExtractedFile& destination;
   // Set only when the first file of the cabinet arrived whole.
   bool completed = false;
   // The library may go on after being asked to stop; only the first file is ever written.
@@ -24,7 +25,8 @@ struct ExpansionState {
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
 
 // Expands the first file of the cabinet at source (which needs a backslash after its first unit)
-// into destination (shorter than 260 units), with the cabinet's date as creation time and the
-// read-only, hidden, system and archive attributes. True when the file arrived whole; otherwise a
-// destination this call created does not remain.
-bool ExpandCabinet(const wchar_t* source, const wchar_t* destination);
+// into the destination's file, which must not exist yet, with the cabinet's date as creation time
+// and the read-only, hidden, system and archive attributes. True when the file arrived whole and
+// is sealed (held_file.h); otherwise nothing is held, and a file this call created is left to the
+// run's clean-up.
+bool ExpandCabinet(const wchar_t* source, ExtractedFile& destination);

@@ -1,6 +1,5 @@
 #include "payload/unpack_payload.h"
 
-#include "files/remove_with_retry.h"
 #include "lumora/payload_rules.h"
 #include "payload/expand_cabinet.h"
 #include "payload/payload_resources.h"
@@ -14,22 +13,11 @@ namespace {
 
 bool IsEmpty(const ResourceTypeBuffer& type) { return type.text[0] == 0; }
 
-// A path that does not fit is left empty, so that the caller's clean-up never takes the bare work
-// directory for a file.
-bool ComposePath(PathBuffer& path, const wchar_t* directory, const wchar_t* name) {
-  if (CopyBounded(path.text, path.capacity, directory) &&
-      AppendBounded(path.text, path.capacity, name)) {
-    return true;
-  }
-  path.text[0] = 0;
-  return false;
-}
-
 }  // namespace
 
-ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& setup_path,
-                         ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
-                         ResourceTypeBuffer& archive_type, int32_t& max_attempts) {
+ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles& files,
+                         ExtractedFile*& setup_file, ResourceTypeBuffer& setup_type,
+                         ExtractedFile*& archive_file, ResourceTypeBuffer& archive_type) {
   PathBuffer archive_name;
   ResourceBlob archive;
   PathBuffer setup_name;
@@ -61,30 +49,29 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& se
                                                     setup_name.text);
   if (judged.code != EXIT_OK) return {judged.code, judged.extra};
 
-  if (!ComposePath(archive_path, work_dir, archive_name.text)) return {EXIT_PATH_TOO_LONG, 0};
-  if (!WriteResourceToFile(archive, archive_path.text)) {
-    return {EXIT_ARCHIVE_UNPACK_FAILED, GetLastError()};
-  }
+  archive_file = files.Add(work_dir, archive_name.text);
+  if (archive_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
+  uint32_t written = WriteResourceToFile(archive, *archive_file);
+  if (written != ERROR_SUCCESS) return {EXIT_ARCHIVE_UNPACK_FAILED, written};
+  archive_file->stays = true;
 
   // An uncompressed setup program is always "setup.exe"; a patch or a cabinet keeps its name.
   const bool uncompressed = SameResourceType(setup_type, kPlainType);
-  if (!ComposePath(setup_path, work_dir, uncompressed ? kSetupExeName.wide : setup_name.text)) {
-    return {EXIT_PATH_TOO_LONG, 0};
+  setup_file = files.Add(work_dir, uncompressed ? kSetupExeName.wide : setup_name.text);
+  if (setup_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
+  written = WriteResourceToFile(setup, *setup_file);
+  if (written != ERROR_SUCCESS) return {EXIT_SETUP_WRITE_FAILED, written};
+  // A "B7" setup program is a patch that the caller applies; the patch itself never stays.
+  if (!SameResourceType(setup_type, kCabinetType)) {
+    setup_file->stays = uncompressed;
+    return {EXIT_OK, 0};
   }
-  if (!WriteResourceToFile(setup, setup_path.text)) {
-    return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
-  }
-  // A "B7" setup program is a patch that the caller applies.
-  if (!SameResourceType(setup_type, kCabinetType)) return {EXIT_OK, 0};
 
-  PathBuffer expanded;
-  if (!ComposePath(expanded, work_dir, kSetupExeName.wide)) return {EXIT_PATH_TOO_LONG, 0};
-  const bool expanded_ok = ExpandCabinet(setup_path.text, expanded.text);
-  int32_t attempts = 0;
-  (void)RemoveWithRetry(setup_path.text, attempts);
-  FoldAttempts(max_attempts, attempts);
-  // Whatever the outcome, the caller's clean-up looks for the expanded file from now on.
-  (void)CopyBounded(setup_path.text, setup_path.capacity, expanded.text);
-  if (!expanded_ok) return {EXIT_SETUP_UNPACK_FAILED, 0};
+  // The compressed file stays held, and listed, until the clean-up.
+  const ExtractedFile& cabinet = *setup_file;
+  setup_file = files.Add(work_dir, kSetupExeName.wide);
+  if (setup_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
+  if (!ExpandCabinet(cabinet.path.text, *setup_file)) return {EXIT_SETUP_UNPACK_FAILED, 0};
+  setup_file->stays = true;
   return {EXIT_OK, 0};
 }

@@ -8,14 +8,19 @@
 
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
+#include "files/extracted_files.h"
 
-// work_dir ends with a backslash. The four output buffers come in empty. max_attempts is raised
-// by the removal of the compressed setup file when the setup program is a cabinet ("BL").
-// A member name that would not name a plain file of its own in the work directory (anything but
-// ASCII letters, digits, ".", "_" and "-"; "..", or a final dot; a patch named "setup.exe") ends
-// with kPayloadErrorNotAFileName before anything is written: EXIT_ARCHIVE_UNPACK_FAILED for the
-// archive, EXIT_SETUP_UNPACK_FAILED for the setup program. On failure, a path already set names a
-// file that was written and stays for the caller's clean-up; a file whose writing failed is gone.
-ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, PathBuffer& setup_path,
-                         ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
-                         ResourceTypeBuffer& archive_type, int32_t& max_attempts);
+// work_dir ends with a backslash. Each file is listed in files before it is created: the archive,
+// then the setup resource (written as "setup.exe" when it is stored uncompressed, "BN"), and
+// for a cabinet ("BL") the "setup.exe" expanded from it, which then becomes setup_file. The
+// archive and the setup program that runs stay when removal is switched off; the cabinet and a
+// patch ("B7") do not. A member name that would not name a plain file of its own in the work
+// directory (anything but ASCII letters, digits, ".", "_" and "-"; "..", or a final dot; a patch
+// named "setup.exe") ends with kPayloadErrorNotAFileName before anything is written:
+// EXIT_ARCHIVE_UNPACK_FAILED for the archive, EXIT_SETUP_UNPACK_FAILED for the setup program.
+// A write fails with the error of its failing call (EXIT_ARCHIVE_UNPACK_FAILED,
+// EXIT_SETUP_WRITE_FAILED), an expansion with {EXIT_SETUP_UNPACK_FAILED, 0}. On every failure
+// what was created is still listed, for the run's clean-up.
+ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles& files,
+                         ExtractedFile*& setup_file, ResourceTypeBuffer& setup_type,
+                         ExtractedFile*& archive_file, ResourceTypeBuffer& archive_type);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "files/file_being_written.h"
-
 namespace {
 
 // A single write of about 64 MB or more to a network volume can fail with
@@ -12,26 +10,27 @@ constexpr uint64_t kMaxChunk = 0x800000;
 
 }  // namespace
 
-bool WriteResourceToFile(const ResourceBlob& blob, const wchar_t* path) {
-  FileBeingWritten file;
-  if (!file.Open(path)) return false;
+uint32_t WriteResourceToFile(const ResourceBlob& blob, ExtractedFile& entry) {
+  HeldFile& file = entry.file;
+  const uint32_t created = file.Create(entry.path.text);
+  if (created != ERROR_SUCCESS) return created;
   for (uint64_t offset = 0; offset < blob.size;) {
     const uint64_t remaining = blob.size - offset;
     const DWORD chunk = static_cast<DWORD>(remaining < kMaxChunk ? remaining : kMaxChunk);
     DWORD written = 0;
-    const BOOL ok = WriteFile(file.Handle(), blob.data + offset, chunk, &written, nullptr);
-    if (!ok || written != chunk) {
-      // A synchronous write to a file that "succeeds" short has run out of room: the volume filled
-      // up part way, and only the next write would have said so.
-      const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
-      (void)file.MarkForDeletion();
-      file.Close();
-      SetLastError(error);
-      return false;
+    if (!WriteFile(file.Writer(), blob.data + offset, chunk, &written, nullptr)) {
+      const DWORD error = GetLastError();
+      file.Release();
+      return error;
+    }
+    // A synchronous write to a file that "succeeds" short has run out of room: the volume filled
+    // up part way, and only the next write would have said so.
+    if (written != chunk) {
+      file.Release();
+      return ERROR_DISK_FULL;
     }
     offset += chunk;
   }
   // No flush: the setup program reads the file through the same cache moments later.
-  file.Close();
-  return true;
+  return file.Seal();
 }

@@ -1,8 +1,13 @@
 // Writing one payload member from the mapped image straight to a file, without a copy in memory.
 #pragma once
 
+#include <stdint.h>
+
+#include "files/extracted_files.h"
 #include "payload/resource_blob.h"
 
-// Creates (or truncates) the file at path and writes the blob's bytes. On failure the last error
-// names the cause and the file does not remain.
-bool WriteResourceToFile(const ResourceBlob& blob, const wchar_t* path);
+// Creates the entry's file (which must not exist yet), writes the blob's bytes and seals it
+// (held_file.h): from then on it is held, and others may only read it. Returns 0 or the Windows
+// error of the call that failed; then nothing is held, and what was created is left to the run's
+// clean-up, like every listed file that does not stay.
+uint32_t WriteResourceToFile(const ResourceBlob& blob, ExtractedFile& entry);

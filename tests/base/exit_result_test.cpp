@@ -14,13 +14,6 @@
 
 namespace {
 
-TEST(ExitResult, FreshResultIsSuccess) {
-  const ExitResult result;
-  EXPECT_EQ(result.code, 0u);
-  EXPECT_EQ(result.extra, 0u);
-  static_assert(sizeof(ExitResult) == 8, "two unsigned 32-bit values");
-}
-
 struct CodeCase {
   const char* name;
   const wchar_t* arguments;

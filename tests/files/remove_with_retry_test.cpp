@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "files/extracted_files.h"
 #include "files/removal_calls.h"
 #include "support/case_name.h"
 #include "support/child_process.h"
@@ -223,31 +224,70 @@ TEST_F(RealRemoval, SymbolicLinkIsRemovedItself) {
   EXPECT_TRUE(ScratchDirectory::Exists(target_directory + L"\\inside.bin"));
 }
 
-// What a run leaves: the archive and the setup program inside the work directory, which the run
-// holds open. The files go while it is held; the directory is released and goes last, so nothing
-// waits.
+// What a run leaves: the archive and the setup program, held, inside the work directory, which
+// the run holds open too. Each hold is released just before its removal, the directory last, so
+// nothing waits.
 TEST_F(RealRemoval, ExtractedFilesThenTheWorkDirectory) {
   std::wstring work = scratch_ / L"LM_00000.tmp\\";
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
-  ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"LUMORA.PACKED.7Z"));
-  ASSERT_TRUE(ScratchDirectory::WriteFile(work + L"setup.exe"));
   HeldDirectory held;
-  ASSERT_TRUE(held.Hold(work.c_str()));
+  ASSERT_EQ(held.Hold(work.c_str()), 0u);
+  ExtractedFiles files;
+  for (const wchar_t* name : {L"LUMORA.PACKED.7Z", L"setup.exe"}) {
+    ExtractedFile* entry = files.Add(work.c_str(), name);
+    ASSERT_NE(entry, nullptr);
+    ASSERT_EQ(entry->file.Create(entry->path.text), 0u);
+    ASSERT_EQ(entry->file.Seal(), 0u);
+    entry->stays = true;
+  }
   int32_t max_attempts = 0;
-  RemoveExtracted((work + L"LUMORA.PACKED.7Z").c_str(), (work + L"setup.exe").c_str(),
-                  work.c_str(), held, max_attempts);
+  RemoveExtracted(files, true, work.c_str(), held, max_attempts);
   EXPECT_EQ(max_attempts, 1);
   EXPECT_EQ(sleeps_.sleeps, 0);
   EXPECT_FALSE(held.IsHeld());
+  EXPECT_FALSE(files[0].file.IsHeld());
+  EXPECT_FALSE(files[1].file.IsHeld());
   EXPECT_FALSE(ScratchDirectory::Exists(work));
 }
 
-TEST_F(RealRemoval, EmptyPathsAreSkipped) {
+// Removal switched off: what stays keeps its hold and its place, and the directory stays with it;
+// what does not stay (a patch, a file whose writing failed) goes all the same.
+TEST_F(RealRemoval, WithRemovalSwitchedOffOnlyWhatDoesNotStayGoes) {
+  std::wstring work = scratch_ / L"LM_00002.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+  HeldDirectory held;
+  ASSERT_EQ(held.Hold(work.c_str()), 0u);
+  ExtractedFiles files;
+  const struct {
+    const wchar_t* name;
+    bool stays;
+  } entries[] = {{L"LUMORA.PACKED.7Z", true}, {L"SETUP.PATCH", false}, {L"setup.exe", true}};
+  for (const auto& e : entries) {
+    ExtractedFile* entry = files.Add(work.c_str(), e.name);
+    ASSERT_NE(entry, nullptr);
+    ASSERT_EQ(entry->file.Create(entry->path.text), 0u);
+    ASSERT_EQ(entry->file.Seal(), 0u);
+    entry->stays = e.stays;
+  }
+  int32_t max_attempts = 0;
+  RemoveExtracted(files, false, work.c_str(), held, max_attempts);
+  EXPECT_EQ(max_attempts, 1);
+  EXPECT_EQ(ListTree(scratch_.Path()),
+            std::vector<std::wstring>({L"LM_00002.tmp", L"LM_00002.tmp\\LUMORA.PACKED.7Z",
+                                       L"LM_00002.tmp\\setup.exe"}));
+  EXPECT_TRUE(files[0].file.IsHeld());
+  EXPECT_FALSE(files[1].file.IsHeld());
+  EXPECT_TRUE(files[2].file.IsHeld());
+  EXPECT_TRUE(held.IsHeld());
+}
+
+TEST_F(RealRemoval, AnEmptyListRemovesTheWorkDirectoryAlone) {
   std::wstring work = scratch_ / L"LM_00001.tmp\\";
   ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
   int32_t max_attempts = 0;
   HeldDirectory none;
-  RemoveExtracted(L"", L"", work.c_str(), none, max_attempts);
+  ExtractedFiles files;
+  RemoveExtracted(files, true, work.c_str(), none, max_attempts);
   EXPECT_EQ(max_attempts, 1);
   EXPECT_FALSE(ScratchDirectory::Exists(work));
 }
@@ -537,12 +577,15 @@ TEST_P(EndlessAnswers, EndAfterOneHundredAttempts) {
 INSTANTIATE_TEST_SUITE_P(Answers, EndlessAnswers, ::testing::ValuesIn(kEndless), NameOfRow());
 
 TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) {
-  const std::wstring archive = L"C:\\w\\LM_1.tmp\\LUMORA.PACKED.7Z";
-  const std::wstring setup = L"C:\\w\\LM_1.tmp\\setup.exe";
   const std::wstring work = L"C:\\w\\LM_1.tmp\\";
+  const std::wstring archive = work + L"LUMORA.PACKED.7Z";
+  const std::wstring setup = work + L"setup.exe";
   auto at = [](Step step, const std::wstring& path) {
     step.path = path;
     return step;
+  };
+  auto listed = [&work](ExtractedFiles& files, std::initializer_list<const wchar_t*> names) {
+    for (const wchar_t* name : names) ASSERT_NE(files.Add(work.c_str(), name), nullptr);
   };
   // Archive: 2 attempts, setup program: 3, work directory: 1.
   const std::vector<Step> steps = {
@@ -558,17 +601,20 @@ TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) 
     Start(steps);
     int32_t max_attempts = c.before;
     HeldDirectory none;
-    RemoveExtracted(archive.c_str(), setup.c_str(), work.c_str(), none, max_attempts);
+    ExtractedFiles files;
+    listed(files, {L"LUMORA.PACKED.7Z", L"setup.exe"});
+    RemoveExtracted(files, true, work.c_str(), none, max_attempts);
     EXPECT_EQ(max_attempts, c.after);
     EXPECT_EQ(replay_.deletion_paths,
               std::vector<std::wstring>({archive, archive, setup, setup, setup, work}));
     ExpectScriptPlayed();
   }
-  // Empty archive and setup paths: only the work directory, which still counts.
+  // Nothing listed: only the work directory, which still counts.
   Start({at(OpenD(kSharing), work), kWait, at(kGone, work)});
   int32_t max_attempts = 0;
   HeldDirectory none;
-  RemoveExtracted(L"", L"", work.c_str(), none, max_attempts);
+  ExtractedFiles files;
+  RemoveExtracted(files, true, work.c_str(), none, max_attempts);
   EXPECT_EQ(max_attempts, 2);
   EXPECT_EQ(replay_.deletion_paths, std::vector<std::wstring>({work, work}));
   ExpectScriptPlayed();

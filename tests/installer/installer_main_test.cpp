@@ -81,7 +81,6 @@ TEST(InstallerMain, EarlyEnds) {
     const ExitResult result = InstallerMain(data);
     FreeLibrary(data);
     EXPECT_EQ(result.code, EXIT_OWN_DIRECTORY_UNKNOWN);
-    EXPECT_NE(result.code, EXIT_OK) << "never reported as success";
   }
   EXPECT_EQ(CountWorkDirectories(), before) << "no early end creates a work directory";
 }

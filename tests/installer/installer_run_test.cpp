@@ -26,8 +26,6 @@ using namespace installer_runs;
 
 // --- the table of scenarios ----------------------------------------------------------------------
 
-enum class Left { kNothing, kWorkDirPatchOnly };
-
 struct Scenario {
   const char* name;
   const char* image;
@@ -41,52 +39,55 @@ struct Scenario {
   uint32_t extra;  // the recorded InstallerExtraCode1
   bool tagged;     // "ap" became "-full"
   int setup_runs;
-  Left left;
 };
 
 const Scenario kScenarios[] = {
     // Success: the run's retry word is recorded and everything extracted is gone.
-    {"shipped layout, MSZIP setup cabinet", "shipped_mszip", L"", true, nullptr, 0, true, 0x30000, true, 1, Left::kNothing},
-    {"BN members", "members_bn", L"--lumora-frame-not", true, nullptr, 0, true, 0x30000, true, 1, Left::kNothing},
-    {"patch through the installed setup program", "patch", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 0, true, 0x30000, true, 2, Left::kNothing},
+    {"shipped layout, MSZIP setup cabinet", "shipped_mszip", L"", true, nullptr, 0, true, 0x30000, true, 1},
+    {"BN members", "members_bn", L"--lumora-frame-not", true, nullptr, 0, true, 0x30000, true, 1},
+    {"patch through the installed setup program", "patch", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 0, true, 0x30000, true, 2},
     // The setup program's own codes pass through unchanged, after clean-up and recording.
-    {"setup exits 7", "shipped_mszip", L"--test-exit-code=7", true, nullptr, 7, true, 0, true, 1, Left::kNothing},
-    {"setup exits with the high bit set", "members_bn", L"--test-exit-code=0xC0000005", true, nullptr, 0xC0000005, true, 0, true, 1, Left::kNothing},
-    {"setup exits 108 like an installer code", "members_bn", L"--test-exit-code=108", true, nullptr, 108, true, 0, true, 1, Left::kNothing},
+    {"setup exits 7", "shipped_mszip", L"--test-exit-code=7", true, nullptr, 7, true, 0, true, 1},
+    {"setup exits with the high bit set", "members_bn", L"--test-exit-code=0xC0000005", true, nullptr, 0xC0000005, true, 0, true, 1},
+    {"setup exits 108 like an installer code", "members_bn", L"--test-exit-code=108", true, nullptr, 108, true, 0, true, 1},
     // Unpacking failures: trimmed, cleaned, recorded.
-    {"no archive", "no_archive", L"", true, nullptr, 112, true, 2, true, 0, Left::kNothing},
-    {"no setup program", "no_setup", L"", true, nullptr, 115, true, 2, true, 0, Left::kNothing},
-    {"unknown name beside the archive", "unknown_name_with_archive", L"", true, nullptr, 112, true, 13, true, 0, Left::kNothing},
-    {"unknown name after the archive's type", "unknown_name_after_archive", L"", true, nullptr, 115, true, 13, true, 0, Left::kNothing},
-    {"two archives in one type", "two_archives_one_type", L"", true, nullptr, 112, true, 68, true, 0, Left::kNothing},
-    {"two archives in two types", "two_archives_two_types", L"", true, nullptr, 115, true, 68, true, 0, Left::kNothing},
-    {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
-    {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0, Left::kNothing},
-    {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0, Left::kNothing},
-    {"archive name with a directory in it", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
-    {"setup name with a directory in it", "setup_name_invalid", L"", true, nullptr, 115, true, ERROR_INVALID_NAME, true, 0, Left::kNothing},
+    {"no archive", "no_archive", L"", true, nullptr, 112, true, 2, true, 0},
+    {"no setup program", "no_setup", L"", true, nullptr, 115, true, 2, true, 0},
+    {"unknown name beside the archive", "unknown_name_with_archive", L"", true, nullptr, 112, true, 13, true, 0},
+    {"unknown name after the archive's type", "unknown_name_after_archive", L"", true, nullptr, 115, true, 13, true, 0},
+    {"two archives in one type", "two_archives_one_type", L"", true, nullptr, 112, true, 68, true, 0},
+    {"two archives in two types", "two_archives_two_types", L"", true, nullptr, 115, true, 68, true, 0},
+    {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0},
+    {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0},
+    {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0},
+    {"archive name with a directory in it", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_INVALID_NAME, true, 0},
+    {"setup name with a directory in it", "setup_name_invalid", L"", true, nullptr, 115, true, ERROR_INVALID_NAME, true, 0},
     // Install failures.
-    {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
-    {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0, Left::kNothing},
-    {"previous version holding a tab", "version_with_tab", L"", true, nullptr, 105, true, 0, true, 0, Left::kNothing},
+    {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0},
+    {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0},
+    {"previous version holding a tab", "version_with_tab", L"", true, nullptr, 105, true, 0, true, 0},
     // The installed program's path holds "1.2.3.4\", so the lookup would accept it: the version
     // is refused before the patch program could start.
-    {"patch whose previous version ends in a backslash", "patch_version_backslash", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 105, true, 0, true, 0, Left::kNothing},
-    {"patch program exits 0 without writing setup.exe", "patch", L"--test-no-new-setup", true, L"{dir}installed\\1.2.3.4\\setup.exe", 122, true, 0xFFFFFFFF, true, 1, Left::kNothing},
-    // Patch failures: the patch file stays when the lookup failed, is deleted after a launch.
-    {"no UninstallString", "patch", L"", true, nullptr, 110, true, ERROR_FILE_NOT_FOUND, true, 0, Left::kWorkDirPatchOnly},
-    {"installed version differs", "patch", L"", true, L"{dir}installed\\1.2.3.5\\setup.exe", 111, true, 0, true, 0, Left::kWorkDirPatchOnly},
-    {"installed program missing", "patch", L"", true, L"{dir}installed\\1.2.3.4\\gone.exe", 119, true, 0xFFFFFFFF, true, 0, Left::kNothing},
-    {"installed program's directory missing", "patch", L"", true, L"{dir}1.2.3.4\\nowhere\\setup.exe", 120, true, 0xFFFFFFFF, true, 0, Left::kNothing},
-    {"installed program is no program", "patch", L"", true, L"{dir}installed\\1.2.3.4\\readme.txt", 121, true, ERROR_BAD_EXE_FORMAT, true, 0, Left::kNothing},
+    {"patch whose previous version ends in a backslash", "patch_version_backslash", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 105, true, 0, true, 0},
+    {"patch program exits 0 without writing setup.exe", "patch", L"--test-no-new-setup", true, L"{dir}installed\\1.2.3.4\\setup.exe", 122, true, 0xFFFFFFFF, true, 1},
+    // Patch failures: the patch goes with the clean-up however the patch step ended.
+    {"no UninstallString", "patch", L"", true, nullptr, 110, true, ERROR_FILE_NOT_FOUND, true, 0},
+    {"installed version differs", "patch", L"", true, L"{dir}installed\\1.2.3.5\\setup.exe", 111, true, 0, true, 0},
+    // Only a full local path is run: a relative one would be found in the current directory (the
+    // downloads folder, typically), a UNC path on another machine.
+    {"relative UninstallString", "patch", L"", true, L"installed\\1.2.3.4\\setup.exe", 110, true, ERROR_BAD_PATHNAME, true, 0},
+    {"UNC UninstallString", "patch", L"", true, L"\\\\localhost\\share\\1.2.3.4\\setup.exe", 110, true, ERROR_BAD_PATHNAME, true, 0},
+    {"installed program missing", "patch", L"", true, L"{dir}installed\\1.2.3.4\\gone.exe", 119, true, 0xFFFFFFFF, true, 0},
+    {"installed program's directory missing", "patch", L"", true, L"{dir}1.2.3.4\\nowhere\\setup.exe", 120, true, 0xFFFFFFFF, true, 0},
+    {"installed program is no program", "patch", L"", true, L"{dir}installed\\1.2.3.4\\readme.txt", 121, true, ERROR_BAD_EXE_FORMAT, true, 0},
     // The failing patch program has written setup.exe before it failed: that goes too.
-    {"patch program fails", "patch", L"--test-exit-code=9", true, L"{dir}installed\\1.2.3.4\\setup.exe", 9, true, 0, true, 1, Left::kNothing},
+    {"patch program fails", "patch", L"--test-exit-code=9", true, L"{dir}installed\\1.2.3.4\\setup.exe", 9, true, 0, true, 1},
     // Ends before anything is created or recorded.
-    {"unsupported switch", "shipped_mszip", L"--cleanup", true, nullptr, 118, false, 0, false, 0, Left::kNothing},
-    {"unsupported frame switch", "shipped_mszip", L"--LUMORA-FRAME", true, nullptr, 118, false, 0, false, 0, Left::kNothing},
+    {"unsupported switch", "shipped_mszip", L"--cleanup", true, nullptr, 118, false, 0, false, 0},
+    {"unsupported frame switch", "shipped_mszip", L"--LUMORA-FRAME", true, nullptr, 118, false, 0, false, 0},
     // A missing client-state key gets nothing, and the run still installs.
-    {"no client-state key", "shipped_mszip", L"", false, nullptr, 0, false, 0, false, 1, Left::kNothing},
-    {"no client-state key, failure", "no_setup", L"", false, nullptr, 115, false, 0, false, 0, Left::kNothing},
+    {"no client-state key", "shipped_mszip", L"", false, nullptr, 0, false, 0, false, 1},
+    {"no client-state key, failure", "no_setup", L"", false, nullptr, 115, false, 0, false, 0},
 };
 
 void PrintTo(const Scenario& s, std::ostream* out) { *out << s.name; }
@@ -139,23 +140,12 @@ TEST_P(InstallerRun, Scenario) {
     }
   }
 
-  // What stays beside the installer (the installed program's directory aside).
+  // Nothing stays beside the installer (the installed program's directory aside).
   std::vector<std::wstring> left;
   for (const std::wstring& name : run.left_over) {
     if (name.rfind(L"installed", 0) != 0) left.push_back(name);
   }
-  switch (s.left) {
-    case Left::kNothing:
-      EXPECT_TRUE(left.empty()) << Join(left);
-      break;
-    case Left::kWorkDirPatchOnly:
-      // The archive is removed; the patch file, which the run no longer names, stays, and so
-      // does the work directory that holds it.
-      ASSERT_EQ(left.size(), 2u) << Join(left);
-      EXPECT_EQ(left[0].size(), 12u) << "LM_XXXXX.tmp";
-      EXPECT_EQ(left[1].substr(13), L"SETUP.PATCH") << Join(left);
-      break;
-  }
+  EXPECT_TRUE(left.empty()) << Join(left);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, InstallerRun, testing::ValuesIn(kScenarios), NameOfRow());
@@ -312,6 +302,41 @@ TEST_F(InstallerRunDetail, RebuiltSetupPathTooLongEndsAtOnce) {
   EXPECT_EQ(state_.Text(kApValue), L"-full");
   EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone) << "not recorded";
   ASSERT_EQ(run.left_over.size(), 3u) << "work directory and both members stay: " << Join(run.left_over);
+}
+
+// A program planted where a relative value leads: a downloads folder, the current directory of the
+// installer started from it, holds "1.2.3.4\setup.exe", and "UninstallString" names that relative
+// path. Before, the planted program ran as the patch program. A UNC path is refused the same way,
+// before any attempt to reach the machine it names.
+TEST_F(InstallerRunDetail, PlantedRelativeOrUncUninstallStringIsNeverRun) {
+  const struct {
+    const char* name;
+    const wchar_t* uninstall;
+  } cases[] = {
+      {"relative", L"1.2.3.4\\setup.exe"},
+      {"quoted relative", L"\"1.2.3.4\\setup.exe\""},
+      {"UNC", L"\\\\127.0.0.1\\downloads\\1.2.3.4\\setup.exe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    state_.Remove();
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
+    const std::wstring dir = FreshDirectory(std::string("planted_") + c.name);
+    fs::create_directories(fs::path(dir + L"1.2.3.4"));
+    ASSERT_TRUE(CopyFileW(LUMORA_SAMPLE_SETUP, (dir + L"1.2.3.4\\setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(state_.SetText(kUninstallStringValue, c.uninstall));
+    const ULONGLONG start = GetTickCount64();
+    const RunOutcome run = RunImage("patch", dir, L"", dir);
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(run.exit_code, 110u);
+    EXPECT_TRUE(run.setup_commands.empty()) << "the planted program ran";
+    EXPECT_EQ(state_.Dword(kInstallerErrorValue), 110u);
+    EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), static_cast<uint32_t>(ERROR_BAD_PATHNAME));
+    EXPECT_EQ(run.left_over, std::vector<std::wstring>({L"1.2.3.4", L"1.2.3.4\\setup.exe"}))
+        << "the patch went with the clean-up";
+    // Nothing waits for a directory that the patch kept full (it took 10 s before).
+    EXPECT_LT(took, 5000u);
+  }
 }
 
 // --- other processes -------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "installer/settings_calls.h"
 #include "payload/payload_resources.h"
+#include "support/heap_blocks.h"
 #include "support/resource_image.h"
 
 namespace {
@@ -60,33 +61,15 @@ struct MachineVariable {
   ~MachineVariable() { SetEnvironmentVariableW(kMachineVariable, nullptr); }
 };
 
-void ExpectDefaults(const InstallerSettings& settings) {
-  EXPECT_EQ(settings.argv.Get(), nullptr);
-  EXPECT_EQ(settings.app_id, kDefaultAppId);
-  EXPECT_EQ(settings.command_line, nullptr);
-  EXPECT_EQ(settings.argc, 0);
-  EXPECT_FALSE(settings.system_level);
-  EXPECT_FALSE(settings.unsupported_switch);
-  EXPECT_TRUE(settings.remove_extracted);
-  EXPECT_EQ(settings.previous_version, nullptr);
-}
-
-TEST(InstallerSettings, DefaultsAndReset) {
-  InstallerSettings settings;
-  {
-    SCOPED_TRACE("new");
-    ExpectDefaults(settings);
+// The split seam, put back however the test ends.
+struct SplitSeam {
+  explicit SplitSeam(LPWSTR*(WINAPI* split)(LPCWSTR, int*)) {
+    g_settings_calls.split_command_line = split;
   }
-  ASSERT_TRUE(ParseSwitches(settings, L"x --lumora-dev --system-level --cleanup"));
-  settings.remove_extracted = false;
-  settings.previous_version = L"1";
-  Reset(settings);
-  {
-    SCOPED_TRACE("reset");
-    ExpectDefaults(settings);
-  }
-  Reset(settings);  // twice is harmless
-}
+  ~SplitSeam() { g_settings_calls.split_command_line = nullptr; }
+  SplitSeam(const SplitSeam&) = delete;
+  SplitSeam& operator=(const SplitSeam&) = delete;
+};
 
 TEST(ParseSwitches, SwitchTable) {
   struct Case {
@@ -123,7 +106,6 @@ TEST(ParseSwitches, SwitchTable) {
     EXPECT_EQ(settings.unsupported_switch, c.unsupported);
     EXPECT_NE(settings.argv.Get(), nullptr);
     EXPECT_GE(settings.argc, 1);
-    Reset(settings);
   }
 }
 
@@ -150,7 +132,6 @@ TEST(ParseSwitches, MachineVariable) {
     InstallerSettings settings;
     ASSERT_TRUE(ParseSwitches(settings, c.command_line));
     EXPECT_EQ(settings.system_level, c.system_level);
-    Reset(settings);
   }
 }
 
@@ -165,17 +146,15 @@ TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   MachineVariable variable(L"1");
   FixtureImage image(L"version_none.dll");
   ASSERT_NE(image.module, nullptr);
-  g_settings_calls.split_command_line = FailingSplit;
+  SplitSeam seam(FailingSplit);
   InstallerSettings settings;
   const bool loaded = Load(settings, image.module);
   const DWORD error = GetLastError();
-  g_settings_calls.split_command_line = nullptr;
   EXPECT_FALSE(loaded);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
   EXPECT_EQ(settings.argv.Get(), nullptr);
   EXPECT_FALSE(settings.system_level);
   EXPECT_NE(settings.command_line, nullptr);
-  Reset(settings);
 }
 
 const wchar_t* g_canned_command_line = nullptr;
@@ -183,24 +162,42 @@ wchar_t** WINAPI CannedSplit(const wchar_t*, int* count) {
   return CommandLineToArgvW(g_canned_command_line, count);
 }
 
+// A second Load releases what the first split and starts from every default again: what the first
+// read from the image, the registry and the command line is gone.
 TEST(Load, SecondLoadStartsClean) {
-  FixtureImage image(L"version_none.dll");
-  ASSERT_NE(image.module, nullptr);
-  g_settings_calls.split_command_line = CannedSplit;
+  FixtureImage versioned(L"version_8_terminated.dll");
+  FixtureImage unversioned(L"version_none.dll");
+  ASSERT_NE(versioned.module, nullptr);
+  ASSERT_NE(unversioned.module, nullptr);
+  SplitSeam seam(CannedSplit);
   InstallerSettings settings;
-  g_canned_command_line = L"x --cleanup --lumora-dev --system-level";
-  ASSERT_TRUE(Load(settings, image.module));
+  {
+    CleanupValue value;
+    CleanupValue::Set(REG_SZ, L"0", 4);
+    g_canned_command_line = L"x --cleanup --lumora-dev --system-level";
+    ASSERT_TRUE(Load(settings, versioned.module));
+  }
   EXPECT_TRUE(settings.unsupported_switch);
+  EXPECT_TRUE(settings.system_level);
   EXPECT_EQ(settings.app_id, kDevAppId);
+  EXPECT_FALSE(settings.remove_extracted);
+  ASSERT_NE(settings.previous_version, nullptr);
+  EXPECT_EQ(settings.argc, 4);
+  ASSERT_TRUE(IsAllocated(settings.argv.Get()));
+  void* const first_argv = settings.argv.Get();
+
   g_canned_command_line = L"x";
-  ASSERT_TRUE(Load(settings, image.module));
-  g_settings_calls.split_command_line = nullptr;
+  ASSERT_TRUE(Load(settings, unversioned.module));
+  // Given back (its block may serve the second split).
+  EXPECT_TRUE(!IsAllocated(first_argv) || settings.argv.Get() == first_argv);
   EXPECT_FALSE(settings.unsupported_switch);
   EXPECT_FALSE(settings.system_level);
   EXPECT_EQ(settings.app_id, kDefaultAppId);
+  EXPECT_TRUE(settings.remove_extracted);
+  EXPECT_EQ(settings.previous_version, nullptr);
+  EXPECT_NE(settings.argv.Get(), nullptr);
   EXPECT_EQ(settings.argc, 1);
   EXPECT_EQ(settings.command_line, GetCommandLineW());
-  Reset(settings);
 }
 
 TEST(Load, CleanupRegistryValue) {
@@ -232,7 +229,6 @@ TEST(Load, CleanupRegistryValue) {
     InstallerSettings settings;
     ASSERT_TRUE(Load(settings, image.module));
     EXPECT_EQ(settings.remove_extracted, c.remove_extracted);
-    Reset(settings);
   }
   {
     SCOPED_TRACE("REG_DWORD 0");
@@ -242,7 +238,6 @@ TEST(Load, CleanupRegistryValue) {
     InstallerSettings settings;
     ASSERT_TRUE(Load(settings, image.module));
     EXPECT_TRUE(settings.remove_extracted);
-    Reset(settings);
   }
   {
     SCOPED_TRACE("absent");
@@ -251,7 +246,6 @@ TEST(Load, CleanupRegistryValue) {
     settings.remove_extracted = false;
     ASSERT_TRUE(Load(settings, image.module));
     EXPECT_TRUE(settings.remove_extracted);
-    Reset(settings);
   }
 }
 
@@ -286,8 +280,6 @@ TEST(Load, PreviousVersionResource) {
       EXPECT_EQ(settings.previous_version,
                 LockResource(LoadResource(image.module, found)));
     }
-    Reset(settings);
-    EXPECT_EQ(settings.previous_version, nullptr);
   }
 }
 

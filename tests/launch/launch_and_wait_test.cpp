@@ -141,7 +141,7 @@ TEST(LaunchAndWait, CreatesTheChildWithExactlyTheseArguments) {
   EXPECT_EQ(g_seen.flags, static_cast<DWORD>(CREATE_NO_WINDOW));
   EXPECT_EQ(g_seen.environment, nullptr);
   EXPECT_EQ(g_seen.directory, nullptr);
-  EXPECT_EQ(g_seen.startup.cb, 104u);
+  static_assert(sizeof(STARTUPINFOW) == 104, "the record's size on 64-bit Windows");
   STARTUPINFOW zero_but_size = {};
   zero_but_size.cb = sizeof(zero_but_size);
   EXPECT_EQ(memcmp(&g_seen.startup, &zero_but_size, sizeof(zero_but_size)), 0);

@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "base/client_state_key.h"
-#include "files/removal_calls.h"
+#include "files/extracted_files.h"
 #include "launch/sample_setup_record.h"
 #include "launch/setup_command_line.h"
 #include "support/client_state_scratch.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -32,6 +34,9 @@ struct ClientState {
   }
 };
 
+// A value that is no full local path, recorded as an unreadable key.
+constexpr ExitResult kNotAFullPath = {EXIT_SETUP_KEY_UNREADABLE, ERROR_BAD_PATHNAME};
+
 TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
   ClientState state;
   const std::wstring too_long(260, L'x');
@@ -50,12 +55,29 @@ TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
        {0, 0}, L"C:\\Program Files\\App\\12.0.3.4\\setup.exe"},
       {"unquoted", false, true, REG_SZ, L"C:\\App\\12.0.3.4\\setup.exe", nullptr, {0, 0},
        L"C:\\App\\12.0.3.4\\setup.exe"},
-      {"two quotes", false, true, REG_SZ, L"\"\"", nullptr, {0, 0}, L""},
-      {"one quote", false, true, REG_SZ, L"\"", nullptr, {0, 0}, L"\""},
-      {"quoted then more", false, true, REG_SZ, L"\"C:\\a b\\setup.exe\" --uninstall", nullptr,
-       {0, 0}, L"\"C:\\a b\\setup.exe\" --uninstall"},
+      {"lower-case drive", false, true, REG_SZ, L"c:\\App\\setup.exe", nullptr, {0, 0},
+       L"c:\\App\\setup.exe"},
+      // Only a value quoted as a whole is unwrapped; what is left must still be a full path.
       {"quote at one end only", false, true, REG_SZ, L"C:\\setup.exe\"", nullptr, {0, 0},
        L"C:\\setup.exe\""},
+      {"two quotes", false, true, REG_SZ, L"\"\"", nullptr, kNotAFullPath, L""},
+      {"one quote", false, true, REG_SZ, L"\"", nullptr, kNotAFullPath, L""},
+      {"quoted then more", false, true, REG_SZ, L"\"C:\\a b\\setup.exe\" --uninstall", nullptr,
+       kNotAFullPath, L""},
+      // What CreateProcessW would resolve against something the installer does not choose.
+      {"relative, in the current directory", false, true, REG_SZ, L"12.0.3.4\\setup.exe",
+       L"12.0.3.4", kNotAFullPath, L""},
+      {"quoted relative", false, true, REG_SZ, L"\"setup.exe\"", nullptr, kNotAFullPath, L""},
+      {"UNC", false, true, REG_SZ, L"\\\\server\\share\\12.0.3.4\\setup.exe", L"12.0.3.4",
+       kNotAFullPath, L""},
+      {"device namespace", false, true, REG_SZ, L"\\\\?\\C:\\App\\setup.exe", nullptr,
+       kNotAFullPath, L""},
+      {"root of the current drive", false, true, REG_SZ, L"\\App\\setup.exe", nullptr,
+       kNotAFullPath, L""},
+      {"relative to a drive's current directory", false, true, REG_SZ, L"C:App\\setup.exe",
+       nullptr, kNotAFullPath, L""},
+      {"digit for a drive letter", false, true, REG_SZ, L"1:\\App\\setup.exe", nullptr,
+       kNotAFullPath, L""},
       {"version found", false, true, REG_SZ, L"\"C:\\App\\12.0.3.4\\setup.exe\"", L"12.0.3.4",
        {0, 0}, L"C:\\App\\12.0.3.4\\setup.exe"},
       {"version in another ASCII case", false, true, REG_SZ, L"C:\\App\\V12-BETA\\setup.exe",
@@ -68,7 +90,7 @@ TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
        L"\x00e4pp", {EXIT_SETUP_VERSION_MISMATCH, 0}, L""},
       {"empty value, version given", false, true, REG_SZ, L"", L"1", {EXIT_SETUP_VERSION_MISMATCH, 0},
        L""},
-      {"empty value, no version", false, true, REG_SZ, L"", nullptr, {0, 0}, L""},
+      {"empty value, no version", false, true, REG_SZ, L"", nullptr, kNotAFullPath, L""},
       {"empty version accepts anything", false, true, REG_SZ, L"C:\\x.exe", L"", {0, 0},
        L"C:\\x.exe"},
       {"machine-wide key", true, true, REG_SZ, L"\"C:\\Machine\\setup.exe\"", nullptr, {0, 0},
@@ -107,7 +129,8 @@ TEST(FindInstalledSetup, ReadsAndChecksUninstallString) {
 }
 
 // One patch run against a real installed setup program (a copy of the sample setup program in a
-// versioned directory) and a work directory holding the patch file.
+// versioned directory) and a work directory holding the patch file, held and listed as unpacking
+// leaves it.
 class PatchSetupTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -115,14 +138,32 @@ class PatchSetupTest : public testing::Test {
     ASSERT_TRUE(CreateDirectoryW(installed_dir_.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(launch_test::SampleSetupPath().c_str(), installed_.c_str(), TRUE));
     ASSERT_TRUE(CreateDirectoryW(work_dir_.c_str(), nullptr));
-    ASSERT_TRUE(ScratchDirectory::WriteFile(patch_, "a patch for the installed setup program"));
-    SetPath(setup_path_, patch_);
-    SetPath(new_setup_path_, new_setup_);
+    ASSERT_NO_FATAL_FAILURE(ListThePatch());
+  }
+  void TearDown() override { RemoveWhatDoesNotStay(); }
+
+  // Lists a new patch, held as unpacking leaves it, after the clean-up of what was listed before.
+  void ListThePatch() {
+    RemoveWhatDoesNotStay();
+    files_ = std::make_unique<ExtractedFiles>();
+    patch_entry_ = files_->Add(work_dir_.c_str(), L"SETUP.PATCH");
+    ASSERT_NE(patch_entry_, nullptr);
+    ASSERT_EQ(patch_entry_->file.Create(patch_entry_->path.text), 0u);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(patch_entry_->file.Writer(), "a patch", 7, &written, nullptr));
+    ASSERT_EQ(patch_entry_->file.Seal(), 0u);
+    rebuilt_ = files_->Add(work_dir_.c_str(), L"setup.exe");
+    ASSERT_NE(rebuilt_, nullptr);
+  }
+  // The run's clean-up, as with removal switched off.
+  void RemoveWhatDoesNotStay() {
+    HeldDirectory not_held;
+    int32_t max_attempts = 0;
+    if (files_) RemoveExtracted(*files_, false, work_dir_.c_str(), not_held, max_attempts);
   }
 
   ExitResult Patch(const wchar_t* own_command_line, const wchar_t* previous_version = L"12.0.3.4") {
-    return PatchSetup(false, kAppId, previous_version, own_command_line, setup_path_,
-                      new_setup_path_, max_attempts_);
+    return PatchSetup(false, kAppId, previous_version, own_command_line, *patch_entry_, *rebuilt_);
   }
 
   ClientState state_;
@@ -133,25 +174,31 @@ class PatchSetupTest : public testing::Test {
   const std::wstring work_dir_ = scratch_.Path() + L"LM_1A2B3.tmp\\";
   const std::wstring patch_ = work_dir_ + L"SETUP.PATCH";
   const std::wstring new_setup_ = work_dir_ + L"setup.exe";
-  PathBuffer setup_path_;
-  PathBuffer new_setup_path_;
-  int32_t max_attempts_ = 0;
+  std::unique_ptr<ExtractedFiles> files_;
+  ExtractedFile* patch_entry_ = nullptr;
+  ExtractedFile* rebuilt_ = nullptr;
 };
 
-TEST_F(PatchSetupTest, RebuildsTheSetupProgramAndInstallsWithIt) {
+TEST_F(PatchSetupTest, RebuildsTheSetupProgramHoldsItAndInstallsWithIt) {
   ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, L"\"" + installed_ + L"\""));
   const wchar_t* own = L"\"C:\\dl\\installer.exe\" --system-level  --lumora-dev";
   const ExitResult patched = Patch(own);
   EXPECT_EQ(patched.code, 0u);
   EXPECT_EQ(patched.extra, 0u);
-  EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_FALSE(ScratchDirectory::Exists(patch_)) << "the patch file is deleted after the patch run";
-  EXPECT_TRUE(ScratchDirectory::Exists(new_setup_));
-  EXPECT_EQ(max_attempts_, 1);
+  EXPECT_EQ(std::wstring(rebuilt_->path.text), new_setup_);
+  EXPECT_TRUE(rebuilt_->file.IsHeld());
+  EXPECT_TRUE(rebuilt_->stays);
+  // Held from the patch program's exit on: nobody may replace or change it any more.
+  EXPECT_FALSE(MoveFileExW(new_setup_.c_str(), (new_setup_ + L".aside").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(CreateFileW(new_setup_.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(ScratchDirectory::Exists(patch_)) << "the patch waits, listed, for the clean-up";
+  EXPECT_FALSE(patch_entry_->stays);
 
   PathBuffer archive;
   SetPath(archive, work_dir_ + L"LUMORA.PACKED.7Z");
-  const ExitResult installed = InstallWithSetup(L"12.0.3.4", own, archive, setup_path_, true);
+  const ExitResult installed = InstallWithSetup(L"12.0.3.4", own, archive, rebuilt_->path, true);
   EXPECT_EQ(installed.code, 0u);
   EXPECT_EQ(installed.extra, 0u);
 
@@ -164,26 +211,43 @@ TEST_F(PatchSetupTest, RebuildsTheSetupProgramAndInstallsWithIt) {
                                  L"LUMORA.PACKED.7Z\" --previous-version=\"12.0.3.4\" "
                                  L"--system-level  --lumora-dev");
   for (const SetupRun& run : runs) launch_test::ExpectHiddenInheritingRun(run);
+
+  RemoveWhatDoesNotStay();
+  EXPECT_EQ(ListTree(work_dir_), std::vector<std::wstring>{L"setup.exe"});
 }
 
-TEST_F(PatchSetupTest, APatchRunThatWritesNothingFailsTheInstallWith122) {
+// A new setup program that cannot be held is never started; the result is what starting it
+// would have met.
+TEST_F(PatchSetupTest, ANewSetupProgramThatCannotBeHeldIsNotRun) {
   ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
-  const wchar_t* own = L"installer.exe --test-no-new-setup";
-  const ExitResult patched = Patch(own);
-  EXPECT_EQ(patched.code, 0u);
-  EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_FALSE(ScratchDirectory::Exists(patch_));
-  EXPECT_FALSE(ScratchDirectory::Exists(new_setup_));
-
-  PathBuffer archive;
-  SetPath(archive, work_dir_ + L"LUMORA.PACKED.7Z");
-  const ExitResult installed = InstallWithSetup(nullptr, own, archive, setup_path_, true);
-  EXPECT_EQ(installed.code, EXIT_SETUP_NOT_FOUND);
-  EXPECT_EQ(installed.extra, INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(record_.Runs().size(), 1u);
+  {
+    SCOPED_TRACE("the patch program wrote none");
+    const ExitResult patched = Patch(L"installer.exe --test-no-new-setup");
+    EXPECT_EQ(patched.code, EXIT_SETUP_NOT_FOUND);
+    EXPECT_EQ(patched.extra, INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(rebuilt_->file.IsHeld());
+    EXPECT_FALSE(rebuilt_->stays);
+  }
+  {
+    SCOPED_TRACE("someone still has it open for writing");
+    ASSERT_NO_FATAL_FAILURE(ListThePatch());
+    record_.Clear();
+    HANDLE writer = CreateFileW(new_setup_.c_str(), GENERIC_WRITE, 7, nullptr, CREATE_NEW, 0,
+                                nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    const ExitResult patched = Patch(L"installer.exe --test-no-new-setup");
+    CloseHandle(writer);
+    EXPECT_EQ(patched.code, EXIT_SETUP_LAUNCH_FAILED);
+    EXPECT_EQ(patched.extra, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(rebuilt_->file.IsHeld());
+    EXPECT_EQ(record_.Runs().size(), 1u) << "only the patch program ran";
+  }
 }
 
-TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch) {
+// Whatever ends the patch step, the patch and anything the patch program wrote stay listed, not
+// staying, and the clean-up leaves the work directory empty (a failed lookup used to leave the
+// patch there, and the directory with it).
+TEST_F(PatchSetupTest, EveryFailureLeavesThePatchAndTheRebuiltFileToTheCleanUp) {
   const std::wstring not_a_program = installed_dir_ + L"text.exe";
   ASSERT_TRUE(ScratchDirectory::WriteFile(not_a_program, "not a program"));
   struct Case {
@@ -192,7 +256,7 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
     const wchar_t* previous_version;
     const wchar_t* own_command_line;
     ExitResult expected;
-    bool launched;
+    bool child_ran;
   };
   const Case cases[] = {
       {"patch program fails", installed_, L"12.0.3.4", L"i.exe --test-exit-code=0x8000006C",
@@ -200,15 +264,17 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
       {"patch program exits with 108", installed_, L"12.0.3.4", L"i.exe --test-exit-code=108",
        {EXIT_PATH_TOO_LONG, 0}, true},
       {"installed file missing", installed_dir_ + L"old-setup.exe", L"12.0.3.4", L"i.exe",
-       {EXIT_PATCH_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, true},
+       {EXIT_PATCH_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false},
       {"installed directory missing", scratch_.Path() + L"App\\11.0\\setup.exe", nullptr, L"i.exe",
-       {EXIT_PATCH_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, true},
+       {EXIT_PATCH_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false},
       {"installed file not a program", not_a_program, L"12.0.3.4", L"i.exe",
-       {EXIT_PATCH_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}, true},
+       {EXIT_PATCH_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}, false},
       {"version mismatch", installed_, L"13.0.0.0", L"i.exe", {EXIT_SETUP_VERSION_MISMATCH, 0},
        false},
       {"no UninstallString", L"", L"12.0.3.4", L"i.exe",
        {EXIT_SETUP_KEY_UNREADABLE, ERROR_FILE_NOT_FOUND}, false},
+      {"relative UninstallString", L"App\\12.0.3.4\\setup.exe", L"12.0.3.4", L"i.exe",
+       {EXIT_SETUP_KEY_UNREADABLE, ERROR_BAD_PATHNAME}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -218,56 +284,21 @@ TEST_F(PatchSetupTest, EveryFailureEmptiesSetupPathAndOnlyALaunchDeletesThePatch
     } else {
       ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, c.uninstall_string));
     }
-    ASSERT_TRUE(ScratchDirectory::WriteFile(patch_, "a patch"));
-    SetPath(setup_path_, patch_);
-    max_attempts_ = 0;
+    ASSERT_NO_FATAL_FAILURE(ListThePatch());
     record_.Clear();
 
     const ExitResult result = Patch(c.own_command_line, c.previous_version);
     EXPECT_EQ(result.code, c.expected.code);
     EXPECT_EQ(result.extra, c.expected.extra);
-    EXPECT_EQ(std::wstring(setup_path_.text), L"") << "emptied on every failure";
-    EXPECT_EQ(ScratchDirectory::Exists(patch_), !c.launched) << "deleted exactly when a launch was tried";
-    EXPECT_EQ(max_attempts_, c.launched ? 1 : 0);
-    const bool child_ran = c.launched && result.code != EXIT_PATCH_SETUP_NOT_FOUND &&
-                           result.code != EXIT_PATCH_SETUP_PATH_NOT_FOUND &&
-                           result.code != EXIT_PATCH_SETUP_LAUNCH_FAILED;
-    EXPECT_EQ(record_.Runs().size(), child_ran ? 1u : 0u);
+    EXPECT_EQ(record_.Runs().size(), c.child_ran ? 1u : 0u);
+    EXPECT_TRUE(patch_entry_->file.IsHeld()) << "nothing of the run's is removed here";
+    EXPECT_FALSE(patch_entry_->stays);
+    EXPECT_FALSE(rebuilt_->file.IsHeld());
+    EXPECT_FALSE(rebuilt_->stays);
+    if (c.child_ran) EXPECT_TRUE(ScratchDirectory::Exists(new_setup_)) << "written, then failed";
+    RemoveWhatDoesNotStay();
+    EXPECT_TRUE(ListTree(work_dir_).empty());
   }
-}
-
-int g_waits = 0;
-void WINAPI CountWait(DWORD) { ++g_waits; }
-
-// A patch file that another process keeps open without delete sharing cannot be removed: the
-// deletion's 100 attempts reach max_attempts, and the patch run still counts. The waits between
-// the attempts are counted, not slept.
-TEST_F(PatchSetupTest, APatchFileThatCannotBeDeletedChangesNothingButMaxAttempts) {
-  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
-  HANDLE held = CreateFileW(patch_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  max_attempts_ = 3;
-  g_waits = 0;
-  g_removal_calls.sleep = CountWait;
-  const ExitResult result = Patch(L"i.exe");
-  g_removal_calls.sleep = nullptr;
-  CloseHandle(held);
-  EXPECT_EQ(result.code, 0u);
-  EXPECT_EQ(result.extra, 0u);
-  EXPECT_EQ(std::wstring(setup_path_.text), new_setup_);
-  EXPECT_TRUE(ScratchDirectory::Exists(patch_));
-  EXPECT_EQ(max_attempts_, 100);
-  EXPECT_EQ(g_waits, 99);
-}
-
-TEST_F(PatchSetupTest, MaxAttemptsNeverDecreases) {
-  ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, installed_));
-  max_attempts_ = 7;
-  const ExitResult result = Patch(L"i.exe");
-  EXPECT_EQ(result.code, 0u);
-  EXPECT_FALSE(ScratchDirectory::Exists(patch_));
-  EXPECT_EQ(max_attempts_, 7);
 }
 
 }  // namespace

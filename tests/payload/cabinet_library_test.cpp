@@ -49,8 +49,11 @@ TEST(CabinetLibrary, LoadsFromTheSystemDirectoryAloneAndKeepsIt) {
   EXPECT_EQ(cabinet_library.module, nullptr);
 
   // ExpandCabinet gives up without a library, and tries again next time.
+  ExtractedFiles files;
+  ExtractedFile* destination = files.Add(L"C:\\x\\", L"setup.exe");
+  ASSERT_NE(destination, nullptr);
   attempts.clear();
-  EXPECT_FALSE(ExpandCabinet(L"C:\\x\\SETUP.EX_", L"C:\\x\\setup.exe"));
+  EXPECT_FALSE(ExpandCabinet(L"C:\\x\\SETUP.EX_", *destination));
   EXPECT_EQ(attempts, expected);
 
   succeed = true;
@@ -68,7 +71,7 @@ TEST(CabinetLibrary, LoadsFromTheSystemDirectoryAloneAndKeepsIt) {
   // Loaded once and kept; a source without a directory still fails after the load.
   const HMODULE module = cabinet_library.module;
   attempts.clear();
-  EXPECT_FALSE(ExpandCabinet(L"SETUP.EX_", L"C:\\x\\setup.exe"));
+  EXPECT_FALSE(ExpandCabinet(L"SETUP.EX_", *destination));
   EXPECT_TRUE(attempts.empty());
   EXPECT_EQ(cabinet_library.module, module);
 

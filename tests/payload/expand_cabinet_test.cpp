@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "payload_test_support.h"
 #include "support/case_name.h"
 
@@ -58,7 +60,25 @@ class ExpandCabinetTest : public ::testing::Test {
   bool Expand(const std::vector<uint8_t>& cabinet, const std::wstring& name = L"SETUP.EX_") {
     source = scratch / name;
     EXPECT_TRUE(WriteBytes(source, cabinet));
-    return ExpandCabinet(source.c_str(), destination.c_str());
+    return ExpandTo(source, destination);
+  }
+  // Expands from into a new listed file at to, as a run does, and lets go of the outcome: a
+  // whole file comes back sealed and is released here; after a failure nothing is held, and the
+  // run's clean-up removes whatever was made, here as there.
+  static bool ExpandTo(const std::wstring& from, const std::wstring& to) {
+    ExtractedFiles files;
+    ExtractedFile* entry = files.Add(L"", to.c_str());
+    EXPECT_NE(entry, nullptr);
+    if (entry == nullptr) return false;
+    const bool expanded = ExpandCabinet(from.c_str(), *entry);
+    EXPECT_EQ(entry->file.IsHeld(), expanded);
+    EXPECT_EQ(entry->file.Writer(), INVALID_HANDLE_VALUE) << "no writer is left open";
+    if (!expanded) {
+      HeldDirectory not_held;
+      int32_t max_attempts = 0;
+      RemoveExtracted(files, false, L"", not_held, max_attempts);
+    }
+    return expanded;
   }
   ScratchDirectory scratch;
   std::wstring source;
@@ -141,20 +161,20 @@ TEST_P(DamagedCabinet, FailsWithoutLeavingAFile) {
 INSTANTIATE_TEST_SUITE_P(Cabinets, DamagedCabinet, ::testing::ValuesIn(kDamaged), NameOfRow());
 
 TEST_F(ExpandCabinetTest, FailsWhenTheCabinetOrTheDestinationCannotBeOpened) {
-  EXPECT_FALSE(ExpandCabinet((scratch / L"missing.cab").c_str(), destination.c_str()));
+  EXPECT_FALSE(ExpandTo(scratch / L"missing.cab", destination));
   EXPECT_FALSE(ScratchDirectory::Exists(destination));
   const std::wstring unreachable = scratch / L"no-such-directory\\setup.exe";
   source = scratch / L"SETUP.EX_";
   ASSERT_TRUE(WriteBytes(source, DataFile(L"setup_one.cab")));
-  EXPECT_FALSE(ExpandCabinet(source.c_str(), unreachable.c_str()));
+  EXPECT_FALSE(ExpandTo(source, unreachable));
 }
 
 TEST_F(ExpandCabinetTest, NeedsABackslashAfterTheFirstUnitOfTheSource) {
   ASSERT_TRUE(WriteBytes(scratch / L"SETUP.EX_", DataFile(L"setup_one.cab")));
   // The current directory holds the cabinet, so only the missing directory part makes it fail.
   ASSERT_TRUE(SetCurrentDirectoryW(scratch.Path().c_str()));
-  EXPECT_FALSE(ExpandCabinet(L"SETUP.EX_", destination.c_str()));
-  EXPECT_FALSE(ExpandCabinet(L"\\SETUP.EX_", destination.c_str()));
+  EXPECT_FALSE(ExpandTo(L"SETUP.EX_", destination));
+  EXPECT_FALSE(ExpandTo(L"\\SETUP.EX_", destination));
   EXPECT_FALSE(ScratchDirectory::Exists(destination));
   wchar_t temp[MAX_PATH + 1];
   GetTempPathW(MAX_PATH + 1, temp);
@@ -211,7 +231,7 @@ TEST_F(ExpandCabinetTest, PathsOutsideAsciiSurviveTheLibrarysUtf8) {
   source = directory + L"SETUP€.EX_";
   ASSERT_TRUE(WriteBytes(source, DataFile(L"setup_one.cab")));
   const std::wstring target = directory + L"setup-ß-😀.exe";
-  ASSERT_TRUE(ExpandCabinet(source.c_str(), target.c_str()));
+  ASSERT_TRUE(ExpandTo(source, target));
   EXPECT_EQ(FileBytes(target), DataFile(L"setup.exe"));
 }
 
@@ -229,7 +249,7 @@ TEST_F(ExpandCabinetTest, LoneSurrogatesAreRefusedNotReplaced) {
   };
   for (const std::wstring& lone : cases) {
     SCOPED_TRACE(testing::PrintToString(lone));
-    EXPECT_FALSE(ExpandCabinet(lone.c_str(), destination.c_str()));
+    EXPECT_FALSE(ExpandTo(lone, destination));
     EXPECT_FALSE(Facts(destination).exists);
   }
 }
@@ -269,7 +289,7 @@ TEST_F(ExpandCabinetTest, DirectoryAndNameFitTheLibrarysBuffersInUtf8Bytes) {
     }
     source = directory + text(c.joined_bytes - directory_bytes, std::to_wstring(index));
     ASSERT_TRUE(WriteBytes(source, cabinet));
-    EXPECT_EQ(ExpandCabinet(source.c_str(), destination.c_str()), c.expands);
+    EXPECT_EQ(ExpandTo(source, destination), c.expands);
     EXPECT_EQ(Facts(destination).exists, c.expands);
     DeleteFileW(destination.c_str());
     ++index;
@@ -306,8 +326,10 @@ TEST_F(ExpandCabinetTest, TheCabinetWriterAgreesWithTheLibraryWhenStored) {
 
 // The notifications on their own: what the installer answers, whatever a library does next.
 TEST_F(ExpandCabinetTest, NotificationsAnswerAsTheContractAsks) {
-  ExpansionState state;
-  state.destination = destination.c_str();
+  ExtractedFiles files;
+  ExtractedFile* entry = files.Add(L"", destination.c_str());
+  ASSERT_NE(entry, nullptr);
+  ExpansionState state(*entry);
   FDINOTIFICATION n = {};
   n.pv = &state;
   EXPECT_EQ(CabNotify(fdintCABINET_INFO, &n), 0);
@@ -315,7 +337,8 @@ TEST_F(ExpandCabinetTest, NotificationsAnswerAsTheContractAsks) {
   EXPECT_EQ(CabNotify(fdintPARTIAL_FILE, &n), -1);
   EXPECT_EQ(CabNotify(fdintNEXT_CABINET, &n), -1);
   EXPECT_EQ(CabNotify(static_cast<FDINOTIFICATIONTYPE>(9), &n), -1);
-  EXPECT_FALSE(state.output.IsOpen()) << "none of these touches the destination";
+  EXPECT_FALSE(entry->file.IsHeld()) << "none of these touches the destination";
+  EXPECT_FALSE(Facts(destination).exists);
 }
 
 // A copy notification and the close notification that follows it, by hand: what the installer
@@ -324,16 +347,19 @@ class CopiedFile : public ExpandCabinetTest {
  protected:
   void SetUp() override {
     ExpandCabinetTest::SetUp();
-    state.destination = destination.c_str();
-    n.pv = &state;
+    entry = files.Add(L"", destination.c_str());
+    ASSERT_NE(entry, nullptr);
+    state.reset(new ExpansionState(*entry));
+    n.pv = state.get();
   }
   // Copies a file whose copy notification announces `announced` bytes, writes three, and closes
-  // it with `attribs` (read-only would keep an incomplete file from being marked for deletion).
+  // it with `attribs`.
   void CopyThreeBytes(ULONG announced, USHORT attribs) {
     n.cb = static_cast<LONG>(announced);
     const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
     ASSERT_NE(copy, -1);
     ASSERT_NE(copy, 0);
+    ASSERT_NE(reinterpret_cast<HANDLE>(copy), entry->file.Writer()) << "the library's own handle";
     DWORD written = 0;
     ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
     n.hf = copy;
@@ -341,26 +367,36 @@ class CopiedFile : public ExpandCabinetTest {
     EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1) << "the first file ends the copy";
   }
 
-  ExpansionState state;
+  ExtractedFiles files;
+  ExtractedFile* entry = nullptr;
+  std::unique_ptr<ExpansionState> state;
   FDINOTIFICATION n = {};
 };
 
 TEST_F(CopiedFile, IsCompleteWhenEveryAnnouncedByteArrived) {
   ASSERT_NO_FATAL_FAILURE(CopyThreeBytes(3, 0x20));
-  EXPECT_TRUE(state.completed);
+  EXPECT_TRUE(state->completed);
   // A library that ignores the -1 and offers the next file is told to skip it.
   n.cb = 5;
   EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
-  EXPECT_TRUE(state.completed);
-  state.output.Close();
+  EXPECT_TRUE(state->completed);
+  // The library's handle is closed: the file can be sealed.
+  EXPECT_EQ(entry->file.Seal(), 0u);
+  entry->file.Release();
   EXPECT_EQ(FileBytes(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
 }
 
-TEST_F(CopiedFile, IsIncompleteAndDeletedWhenFewerBytesThanAnnouncedArrived) {
+// An incomplete file gets none of the cabinet's attributes, read-only included, and is the run's
+// clean-up's to remove.
+TEST_F(CopiedFile, IsIncompleteWhenFewerBytesThanAnnouncedArrived) {
   ASSERT_NO_FATAL_FAILURE(CopyThreeBytes(10, 0x21));
-  EXPECT_FALSE(state.completed);
-  EXPECT_TRUE(state.output.MarkForDeletion());
-  state.output.Close();
+  EXPECT_FALSE(state->completed);
+  entry->file.Release();
+  EXPECT_EQ(Facts(destination).attributes & FILE_ATTRIBUTE_READONLY, 0u);
+  HeldDirectory not_held;
+  int32_t max_attempts = 0;
+  RemoveExtracted(files, false, L"", not_held, max_attempts);
+  EXPECT_EQ(max_attempts, 1);
   EXPECT_FALSE(ScratchDirectory::Exists(destination));
 }
 

@@ -1,6 +1,8 @@
 // Writing onto a volume that fills up part way: drive Q: is a 512 KiB tmpfs mapped for this test
 // (full_volume.sh). There a write "succeeds" with fewer bytes than asked, and only a further
-// write would fail; the installer must take the short write itself as the failure.
+// write would fail; the installer must take the short write itself as the failure. What was
+// written in part stays listed, unheld and not staying, and the run's clean-up gives the space
+// back.
 #include <gtest/gtest.h>
 
 #include "payload/cabinet_callbacks.h"
@@ -27,6 +29,16 @@ class FullVolumeTest : public ::testing::Test {
   }
   void TearDown() override { RemoveDirectoryW(work.c_str()); }
 
+  // The run's clean-up; the work directory goes with the rest.
+  void CleanUp(ExtractedFiles& files) {
+    HeldDirectory not_held;
+    int32_t max_attempts = 0;
+    RemoveExtracted(files, true, work.c_str(), not_held, max_attempts);
+    EXPECT_FALSE(ScratchDirectory::Exists(work));
+    EXPECT_EQ(FreeBytes(), free_before);
+    CreateDirectoryW(work.c_str(), nullptr);
+  }
+
   uint64_t FreeBytes() {
     ULARGE_INTEGER available;
     return GetDiskFreeSpaceExW(kVolume, &available, nullptr, nullptr) ? available.QuadPart : 0;
@@ -48,19 +60,21 @@ class FullVolumeTest : public ::testing::Test {
   uint64_t free_before = 0;
 };
 
-TEST_F(FullVolumeTest, AResourceThatDoesNotFitLeavesNoFile) {
+TEST_F(FullVolumeTest, AResourceThatDoesNotFitIsLeftForTheCleanUp) {
   std::vector<uint8_t> bytes(1024 * 1024, 0x6c);
   ResourceBlob blob;
   blob.data = bytes.data();
   blob.size = bytes.size();
-  SetLastError(0);
-  EXPECT_FALSE(WriteResourceToFile(blob, (work + L"big.bin").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
-  EXPECT_FALSE(ScratchDirectory::Exists(work + L"big.bin"));
-  EXPECT_EQ(FreeBytes(), free_before);
+  ExtractedFiles files;
+  ExtractedFile* entry = files.Add(work.c_str(), L"big.bin");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(WriteResourceToFile(blob, *entry), static_cast<uint32_t>(ERROR_DISK_FULL));
+  EXPECT_FALSE(entry->file.IsHeld());
+  EXPECT_FALSE(entry->stays);
+  CleanUp(files);
 }
 
-TEST_F(FullVolumeTest, AWriteOntoAFullVolumeKeepsItsErrorThroughTheCleanUp) {
+TEST_F(FullVolumeTest, AWriteOntoAFullVolumeGivesItsOwnError) {
   // Fill the volume first, so that the very first write fails outright.
   const std::wstring filler = work + L"filler";
   HANDLE file = CreateFileW(filler.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
@@ -73,44 +87,45 @@ TEST_F(FullVolumeTest, AWriteOntoAFullVolumeKeepsItsErrorThroughTheCleanUp) {
   ResourceBlob blob;
   blob.data = bytes.data();
   blob.size = 4096;
-  SetLastError(0);
-  EXPECT_FALSE(WriteResourceToFile(blob, (work + L"member.bin").c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
-  EXPECT_FALSE(ScratchDirectory::Exists(work + L"member.bin"));
+  ExtractedFiles files;
+  ExtractedFile* entry = files.Add(work.c_str(), L"member.bin");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(WriteResourceToFile(blob, *entry), static_cast<uint32_t>(ERROR_DISK_FULL));
+  EXPECT_FALSE(entry->file.IsHeld());
   CloseHandle(file);
+  CleanUp(files);
 }
 
 TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
   const struct {
     const wchar_t* layout;
     uint32_t code;
-    const wchar_t* failed_file;
+    uint32_t listed;  // the archive, then the setup program, as far as unpacking got
   } cases[] = {
-      {L"large_archive", EXIT_ARCHIVE_UNPACK_FAILED, L"LUMORA.PACKED.7Z"},
-      {L"large_setup", EXIT_SETUP_WRITE_FAILED, L"setup.exe"},
+      {L"large_archive", EXIT_ARCHIVE_UNPACK_FAILED, 1},
+      {L"large_setup", EXIT_SETUP_WRITE_FAILED, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.layout);
     LayoutImage image(c.layout);
     ASSERT_NE(image.module, nullptr);
-    PathBuffer setup_path;
+    ExtractedFiles files;
+    ExtractedFile* setup = nullptr;
     ResourceTypeBuffer setup_type;
-    PathBuffer archive_path;
+    ExtractedFile* archive = nullptr;
     ResourceTypeBuffer archive_type;
-    int32_t max_attempts = 0;
-    const ExitResult result = UnpackPayload(image.module, work.c_str(), setup_path, setup_type,
-                                            archive_path, archive_type, max_attempts);
+    const ExitResult result =
+        UnpackPayload(image.module, work.c_str(), files, setup, setup_type, archive, archive_type);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.extra, static_cast<uint32_t>(ERROR_DISK_FULL));
-    EXPECT_FALSE(ScratchDirectory::Exists(work + c.failed_file));
-    // An archive written before the failure stays for the caller's clean-up.
-    DeleteFileW(archive_path.text);
-    EXPECT_TRUE(WorkIsEmpty());
-    EXPECT_EQ(FreeBytes(), free_before);
+    ASSERT_EQ(files.Count(), c.listed);
+    EXPECT_FALSE(files[c.listed - 1].file.IsHeld());
+    EXPECT_FALSE(files[c.listed - 1].stays);
+    CleanUp(files);
   }
 }
 
-TEST_F(FullVolumeTest, AnExpansionThatDoesNotFitLeavesNoFile) {
+TEST_F(FullVolumeTest, AnExpansionThatDoesNotFitIsLeftForTheCleanUp) {
   ScratchDirectory scratch;
   ASSERT_TRUE(scratch.Ok());
   cab::File file;
@@ -118,9 +133,12 @@ TEST_F(FullVolumeTest, AnExpansionThatDoesNotFitLeavesNoFile) {
   file.data.assign(1024 * 1024, 0x53);
   const std::wstring source = scratch / L"SETUP.EX_";
   ASSERT_TRUE(WriteBytes(source, cab::Build({file}, cab::kNone)));
-  EXPECT_FALSE(ExpandCabinet(source.c_str(), (work + L"setup.exe").c_str()));
-  EXPECT_TRUE(WorkIsEmpty());
-  EXPECT_EQ(FreeBytes(), free_before);
+  ExtractedFiles files;
+  ExtractedFile* entry = files.Add(work.c_str(), L"setup.exe");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_FALSE(ExpandCabinet(source.c_str(), *entry));
+  EXPECT_FALSE(entry->file.IsHeld());
+  CleanUp(files);
 }
 
 TEST_F(FullVolumeTest, TheCabinetWriteCallbackTakesAShortWriteForAFailure) {

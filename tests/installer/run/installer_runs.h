@@ -93,14 +93,15 @@ inline std::vector<std::wstring> ReadRecord(const std::wstring& path) {
 }
 
 // Runs the installer already in dir under kInstallerName to its end, with the sample setup
-// program recording its command lines.
-inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& arguments) {
+// program recording its command lines; in the given current directory, else in this program's.
+inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& arguments,
+                               const std::wstring& current_directory = L"") {
   const std::wstring installer = dir + kInstallerName;
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
   RunOutcome run;
-  run.exit_code = RunChild(installer, arguments);
+  run.exit_code = RunChild(installer, arguments, nullptr, current_directory);
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
   run.setup_commands = ReadRecord(record);
   for (const std::wstring& name : ListTree(dir)) {
@@ -110,12 +111,14 @@ inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& argu
 }
 
 // Copies the run image (a name of run/payload_images.cmake) into dir as the installer and runs it.
-inline RunOutcome RunImage(const std::string& image, const std::wstring& dir, const std::wstring& arguments) {
+inline RunOutcome RunImage(const std::string& image, const std::wstring& dir,
+                           const std::wstring& arguments,
+                           const std::wstring& current_directory = L"") {
   const std::wstring copy = dir + kInstallerName;
   EXPECT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\" + Widen(image) + L".exe").c_str(),
                         copy.c_str(), FALSE))
       << image;
-  return RunInstaller(dir, arguments);
+  return RunInstaller(dir, arguments, current_directory);
 }
 
 inline std::string Narrow(const std::wstring& text) { return fs::path(text).u8string(); }

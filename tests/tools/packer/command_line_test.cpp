@@ -126,6 +126,50 @@ TEST(ParseCommandLine, CabinetTimeFromTheOptionOrSourceDateEpoch) {
   }
 }
 
+TEST(ParseCommandLine, CabinetCompressionTakesEachWindowMszipOrNone) {
+  using Method = CabinetCompression::Method;
+  struct Case {
+    const char* extra;
+    Method method;
+    int window_bits;
+    const char* message;  // null: parsed
+  };
+  const Case cases[] = {
+      {"", Method::kLzx, 21, nullptr},
+      {" --cabinet-compression lzx:15", Method::kLzx, 15, nullptr},
+      {" --cabinet-compression lzx:18", Method::kLzx, 18, nullptr},
+      {" --cabinet-compression=lzx:21", Method::kLzx, 21, nullptr},
+      {" --cabinet-compression mszip", Method::kMszip, 0, nullptr},
+      {" --cabinet-compression none", Method::kNone, 0, nullptr},
+      {" --setup-type BL --cabinet-compression none", Method::kNone, 0, nullptr},
+      {" --cabinet-compression lzx:14", Method::kLzx, 0, "takes lzx:15 to lzx:21, mszip or none"},
+      {" --cabinet-compression lzx:22", Method::kLzx, 0, "not \"lzx:22\""},
+      {" --cabinet-compression lzx", Method::kLzx, 0, "not \"lzx\""},
+      {" --cabinet-compression lzx:021", Method::kLzx, 0, "not \"lzx:021\""},
+      {" --cabinet-compression LZX:21", Method::kLzx, 0, "not \"LZX:21\""},
+      {" --cabinet-compression=", Method::kLzx, 0, "needs a value that is not empty"},
+      {" --cabinet-compression mszip --setup-type BN", Method::kLzx, 0,
+       "applies to a setup program in a cabinet (--setup-type BL), not to --setup-type BN"},
+      {" --setup-type B7 --cabinet-compression lzx:21", Method::kLzx, 0, "not to --setup-type B7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    Command command;
+    std::string error;
+    const bool parsed =
+        ParseCommandLine(Split(kRequired + std::string(c.extra)), Environment(), command, error);
+    ASSERT_EQ(parsed, c.message == nullptr) << error;
+    if (c.message != nullptr) {
+      EXPECT_NE(error.find(c.message), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(command.pack.cabinet_compression.method, c.method);
+    if (c.method == Method::kLzx) {
+      EXPECT_EQ(command.pack.cabinet_compression.window_bits, c.window_bits);
+    }
+  }
+}
+
 TEST(ParseCommandLine, UsageErrorsSayWhatIsWrongInOneLine) {
   struct Case {
     std::string line;

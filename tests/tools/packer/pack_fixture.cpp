@@ -109,7 +109,8 @@ std::vector<uint8_t> PackFixture::SetupCabinet() {
   std::string error;
   InputFile setup;
   EXPECT_TRUE(setup.Open(Path("setup.exe"), error)) << error;
-  EXPECT_TRUE(WriteSetupCabinet(setup, 1700000000, Path("setup.cab"), error)) << error;
+  EXPECT_TRUE(WriteSetupCabinet(setup, 1700000000, CabinetCompression{}, Path("setup.cab"), error))
+      << error;
   std::vector<uint8_t> cabinet = ReadFileBytes(Path("setup.cab"));
   std::remove(Path("setup.cab").c_str());
   return cabinet;

@@ -22,7 +22,8 @@ class PackInput : public PackFixture {
     std::string error;
     InputFile file;
     EXPECT_TRUE(file.Open(Path(name), error)) << error;
-    EXPECT_TRUE(WriteSetupCabinet(file, 1700000000, Path(name + ".cab"), error)) << error;
+    EXPECT_TRUE(WriteSetupCabinet(file, 1700000000, CabinetCompression{}, Path(name + ".cab"), error))
+        << error;
     return ReadFileBytes(Path(name + ".cab"));
   }
   // The bare stub is an x64 GUI program too; with one of its DLL names changed it stands for a
@@ -119,7 +120,7 @@ TEST_F(PackInput, ACabinetIsTakenAsItIsNotWrappedAgain) {
   // check reports the cabinet and what it expands to.
   const RunResult check = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
   EXPECT_NE(check.out.find("setup cabinet: 1 folder, 1 file; first file setup.exe, 70001 bytes, "
-                           "compressed with MSZIP; expands whole"),
+                           "compressed with LZX, window 2^21 (2 MiB); expands whole"),
             std::string::npos)
       << check.out;
   EXPECT_NE(check.out.find("setup program: an x64 GUI program (PE32+)"), std::string::npos)

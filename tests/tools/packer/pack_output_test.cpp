@@ -82,24 +82,35 @@ struct Layout {
   std::string archive_name, setup_name;  // as stored
   bool previous;
   std::u16string previous_version;
+  uint16_t compression;             // of a BL setup cabinet
+  const char* compression_shown;    // ... as check shows it
 };
 
 TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
   // The longest name that fits a path in the work directory of an installer at a drive's root.
   const std::string longest = "LUMORA" + std::string(kLongestMemberName - 6, 'Y');
+  const char* const kDefault = "LZX, window 2^21 (2 MiB)";
   const Layout layouts[] = {
       {"shipped layout", "--previous-version 1.2.3.4", "B7", "BL", "LUMORA.PACKED.7Z",
-       "SETUP.EX_", true, u"1.2.3.4"},
+       "SETUP.EX_", true, u"1.2.3.4", 0x1503, kDefault},
       {"both unchanged in BN, lower-case names", "--archive-type BN --setup-type BN "
        "--archive-name lumora-app.7z --setup-name Setup.exe",
-       "BN", "BN", "LUMORA-APP.7Z", "SETUP.EXE", false, u""},
+       "BN", "BN", "LUMORA-APP.7Z", "SETUP.EXE", false, u"", 0, nullptr},
       {"patch with a non-ASCII version", "--archive-type BL --setup-type B7 "
        "--previous-version '2.0 \xCE\xB2'",
-       "BL", "B7", "LUMORA.PACKED.7Z", "SETUP.PATCH", true, u"2.0 \u03B2"},
+       "BL", "B7", "LUMORA.PACKED.7Z", "SETUP.PATCH", true, u"2.0 \u03B2", 0, nullptr},
       {"archive and cabinet in BL, longest name", "--archive-type BL --archive-name " + longest,
-       "BL", "BL", longest, "SETUP.EX_", false, u""},
+       "BL", "BL", longest, "SETUP.EX_", false, u"", 0x1503, kDefault},
       {"empty previous version", "--previous-version ''", "B7", "BL", "LUMORA.PACKED.7Z",
-       "SETUP.EX_", true, u""},
+       "SETUP.EX_", true, u"", 0x1503, kDefault},
+      {"the shipped cabinet's window", "--cabinet-compression lzx:18", "B7", "BL",
+       "LUMORA.PACKED.7Z", "SETUP.EX_", false, u"", 0x1203, "LZX, window 2^18 (256 KiB)"},
+      {"the smallest window", "--cabinet-compression=lzx:15", "B7", "BL", "LUMORA.PACKED.7Z",
+       "SETUP.EX_", false, u"", 0x0F03, "LZX, window 2^15 (32 KiB)"},
+      {"MSZIP", "--cabinet-compression mszip", "B7", "BL", "LUMORA.PACKED.7Z", "SETUP.EX_", false,
+       u"", 0x0001, "MSZIP"},
+      {"stored", "--cabinet-compression none", "B7", "BL", "LUMORA.PACKED.7Z", "SETUP.EX_", false,
+       u"", 0x0000, "none"},
   };
   for (const Layout& l : layouts) {
     SCOPED_TRACE(l.what);
@@ -135,7 +146,7 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
         EXPECT_EQ(cab.name, "setup.exe");
         EXPECT_EQ(cab.attributes, 0x20u);
         EXPECT_EQ(cab.time, "2023-11-14 22:13:20");
-        EXPECT_EQ(cab.compression, 1) << "MSZIP";
+        EXPECT_EQ(cab.compression, l.compression);
         EXPECT_EQ(cab.bytes, setup_);
       } else {
         EXPECT_EQ(data, setup_);
@@ -149,6 +160,17 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
                              std::to_string(archive_.size()) + " bytes"),
               std::string::npos)
         << check.out;
+    // The cabinet's compression, under the member that holds it, and only there.
+    const size_t cabinet_line = check.out.find("\n    cabinet: ");
+    if (l.compression_shown == nullptr) {
+      EXPECT_EQ(cabinet_line, std::string::npos) << check.out;
+    } else {
+      EXPECT_NE(check.out.find("SETUP.EX_  "), std::string::npos);
+      EXPECT_NE(check.out.find("expanded to setup.exe\n    cabinet: " +
+                               std::string(l.compression_shown) + "\n"),
+                std::string::npos)
+          << check.out;
+    }
   }
 }
 

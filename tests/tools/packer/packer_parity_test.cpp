@@ -33,7 +33,7 @@ TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
     const char* what;
     std::string args;  // the output follows
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"shipped layout", common + "--cabinet-time 1700000000 --previous-version 1.2.3.4"},
       {"both in BN, lower-case names", common + "--cabinet-time 1700000000 --archive-type BN "
                                                 "--setup-type BN --archive-name lumora-app.7z"},
@@ -44,9 +44,16 @@ TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
                                                "2.5.0.17 --copyright '\xC2\xA9 Contoso'"},
       {"time from SOURCE_DATE_EPOCH", "env SOURCE_DATE_EPOCH=1600000000 " + common},
       {"time from the setup program's file", common},
+      {"MSZIP cabinet", common + "--cabinet-time 1700000000 --cabinet-compression mszip"},
+      {"stored cabinet", common + "--cabinet-time 1700000000 --cabinet-compression none"},
   };
+  // The LZX encoder at every window, the default (21) above.
+  for (int window = 15; window <= 20; ++window) {
+    cases.push_back({"LZX window", common + "--cabinet-time 1700000000 --cabinet-compression lzx:" +
+                                       std::to_string(window)});
+  }
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.what) + ": " + c.args);
     // "env X=1 packer ..." runs either build with the variable.
     const bool env = c.args.rfind("env ", 0) == 0;
     const std::string prefix = env ? c.args.substr(0, c.args.find(' ', 4) + 1) : "";

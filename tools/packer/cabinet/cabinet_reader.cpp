@@ -6,6 +6,7 @@
 
 #include "byte_order.h"
 #include "cabinet_checksum.h"
+#include "cabinet_header.h"
 #include "cabinet_expansion.h"
 #include "escaped_text.h"
 
@@ -200,7 +201,7 @@ void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts) {
   const uint16_t method = facts.compression & 0x000F;
   if (method > kCabinetCompressionLzx) {
     facts.failure = "the first file's folder is compressed with an unknown method (" +
-                    CompressionText(facts.compression) + ")";
+                    CompressionTypeText(facts.compression) + ")";
     return;
   }
   if (!CheckBlocks(cabinet, first, facts)) return;
@@ -213,22 +214,5 @@ void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts) {
     facts.expanded = false;
     facts.failure = "the first file expands to " + std::to_string(facts.expanded_size) +
                     " bytes where its entry says " + std::to_string(facts.first_file_size);
-  }
-}
-
-std::string CompressionText(uint16_t compression) {
-  const unsigned window = (compression >> 8) & 0x1F;
-  switch (compression & 0x000F) {
-    case kCabinetCompressionNone: return "none";
-    case kCabinetCompressionMszip: return "MSZIP";
-    case kCabinetCompressionQuantum:
-      return "Quantum (level " + std::to_string((compression >> 4) & 0xF) + ", window 2^" +
-             std::to_string(window) + ")";
-    case kCabinetCompressionLzx: return "LZX (window 2^" + std::to_string(window) + ")";
-    default: {
-      char text[32];
-      std::snprintf(text, sizeof(text), "type 0x%04X", static_cast<unsigned>(compression));
-      return text;
-    }
   }
 }

@@ -49,6 +49,3 @@ constexpr uint64_t kKeptExpansion = 256u << 20;
 // Reads the cabinet and expands its first file; facts.expanded says whether that worked, and
 // facts.failure why not. Reads nothing but through the source, which it never reopens.
 void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts);
-
-// "none", "MSZIP", "LZX (window 2^21)", "Quantum (level 4, window 2^21)", or the type's number.
-std::string CompressionText(uint16_t compression);

@@ -9,6 +9,7 @@
 #include "byte_order.h"
 #include "cabinet_checksum.h"
 #include "lumora/payload_resources.h"
+#include "lzx_encoder.h"
 
 namespace {
 
@@ -30,9 +31,12 @@ constexpr size_t kFileEntrySize = 16;
 constexpr size_t kHeadersSize =
     kHeaderSize + kFolderSize + kFileEntrySize + sizeof(kSetupExeName.narrow);
 constexpr size_t kCabinetSizeOffset = 8;
-// CFDATA: checksum, compressed size, expanded size; then "CK" and the deflate stream.
+// CFDATA: checksum, compressed size, expanded size; then the compressed bytes (for MSZIP, "CK"
+// and the deflate stream).
 constexpr size_t kBlockHeaderSize = 8;
+constexpr uint16_t kTypeNone = 0;
 constexpr uint16_t kTypeMszip = 1;
+constexpr uint16_t kTypeLzx = 3;
 
 // A DOS date and time from the UTC fields of unix_time (within the DOS range). Computed here
 // rather than with gmtime, whose range and behaviour differ between C runtimes.
@@ -89,45 +93,52 @@ class Deflater {
   bool ready_ = false;
 };
 
-}  // namespace
+// The folder's data blocks, each written with its header in one piece as it comes.
+class DataBlocks {
+ public:
+  explicit DataBlocks(CabinetOutput& output) : output_(output) {}
 
-bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& input,
-                       CabinetOutput& output, std::string& error) {
-  if (file_size > kMaxCabinetFileSize) {
-    error = "the setup program has " + std::to_string(file_size) +
-            " bytes; a cabinet holds at most " + std::to_string(kMaxCabinetFileSize);
-    return false;
+  bool Append(const uint8_t* data, size_t packed, size_t expanded, std::string& error) {
+    if (packed > kMaxCompressedBlock || expanded > kBlockSize) {
+      error = "a data block of " + std::to_string(packed) + " compressed bytes for " +
+              std::to_string(expanded) + " is more than readers accept";
+      return false;
+    }
+    block_.resize(kBlockHeaderSize + packed);
+    Store16(block_.data() + 4, static_cast<uint16_t>(packed));
+    Store16(block_.data() + 6, static_cast<uint16_t>(expanded));
+    std::copy(data, data + packed, block_.data() + kBlockHeaderSize);
+    // The checksum covers the compressed bytes, then the two sizes.
+    Store32(block_.data(), CabinetChecksum(block_.data() + 4, 4, CabinetChecksum(data, packed, 0)));
+    if (!output_.Append(block_.data(), block_.size(), error)) return false;
+    written_ += block_.size();
+    return true;
   }
-  if (unix_time < kEarliestCabinetTime || unix_time > kLatestCabinetTime) {
-    error = "the time " + std::to_string(unix_time) + " lies outside what a cabinet can hold";
-    return false;
+
+  uint64_t written() const { return written_; }
+
+ private:
+  CabinetOutput& output_;
+  std::vector<uint8_t> block_;
+  uint64_t written_ = 0;
+};
+
+bool WriteStoredBlocks(uint64_t file_size, CabinetInput& input, DataBlocks& blocks,
+                       std::string& error) {
+  std::vector<uint8_t> block(kBlockSize);
+  for (uint64_t remaining = file_size; remaining > 0;) {
+    const size_t expanded = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
+    if (!input.Read(block.data(), expanded, error) ||
+        !blocks.Append(block.data(), expanded, expanded, error)) {
+      return false;
+    }
+    remaining -= expanded;
   }
-  const uint32_t size = static_cast<uint32_t>(file_size);
-  const uint32_t blocks = static_cast<uint32_t>((file_size + kBlockSize - 1) / kBlockSize);
-  const DosDateTime dos = ToDosDateTime(unix_time);
+  return true;
+}
 
-  // The headers, with the cabinet's total size still 0. A set id and cabinet index of 0, no
-  // reserved areas, no previous or next cabinet.
-  uint8_t headers[kHeadersSize] = {'M', 'S', 'C', 'F'};
-  uint8_t* const folder = headers + kHeaderSize;
-  uint8_t* const file = folder + kFolderSize;
-  Store32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
-  headers[24] = 3;  // version 1.3
-  headers[25] = 1;
-  Store16(headers + 26, 1);  // folders
-  Store16(headers + 28, 1);  // files
-  Store32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
-  Store16(folder + 4, static_cast<uint16_t>(blocks));
-  Store16(folder + 6, kTypeMszip);
-  Store32(file, size);
-  // The file starts the folder (offset 0) and lies in folder 0.
-  Store16(file + 10, dos.date);
-  Store16(file + 12, dos.time);
-  Store16(file + 14, static_cast<uint16_t>(kSetupAttributes));
-  std::copy(std::begin(kSetupExeName.narrow), std::end(kSetupExeName.narrow),
-            file + kFileEntrySize);
-  if (!output.Append(headers, sizeof(headers), error)) return false;
-
+bool WriteMszipBlocks(uint64_t file_size, CabinetInput& input, DataBlocks& blocks,
+                      std::string& error) {
   Deflater deflater;
   if (!deflater.Init(error)) return false;
   z_stream* const stream = deflater.get();
@@ -140,10 +151,9 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
   }
   std::vector<uint8_t> previous(kBlockSize);
   std::vector<uint8_t> current(kBlockSize);
-  std::vector<uint8_t> block(kBlockHeaderSize + 2 + bound);
-  uint64_t cabinet_size = kHeadersSize;
+  std::vector<uint8_t> block(2 + bound);
   uint64_t remaining = file_size;
-  for (uint32_t index = 0; index < blocks; ++index) {
+  for (uint64_t index = 0; remaining > 0; ++index) {
     const size_t expanded = remaining < kBlockSize ? static_cast<size_t>(remaining) : kBlockSize;
     if (!input.Read(current.data(), expanded, error)) return false;
     remaining -= expanded;
@@ -160,29 +170,131 @@ bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& inpu
       error = "cannot restart zlib's deflate";
       return false;
     }
-    uint8_t* const data = block.data() + kBlockHeaderSize;
-    data[0] = 'C';
-    data[1] = 'K';
+    block[0] = 'C';
+    block[1] = 'K';
     stream->next_in = current.data();
     stream->avail_in = static_cast<uInt>(expanded);
-    stream->next_out = data + 2;
+    stream->next_out = block.data() + 2;
     stream->avail_out = static_cast<uInt>(bound);
     if (deflate(stream, Z_FINISH) != Z_STREAM_END) {
       error = "zlib's deflate did not finish a block";
       return false;
     }
-    const size_t packed = 2 + bound - stream->avail_out;
-    Store16(block.data() + 4, static_cast<uint16_t>(packed));
-    Store16(block.data() + 6, static_cast<uint16_t>(expanded));
-    // The checksum covers the compressed bytes, then the two sizes.
-    Store32(block.data(), CabinetChecksum(block.data() + 4, 4, CabinetChecksum(data, packed, 0)));
-    if (!output.Append(block.data(), kBlockHeaderSize + packed, error)) return false;
-    cabinet_size += kBlockHeaderSize + packed;
+    if (!blocks.Append(block.data(), 2 + bound - stream->avail_out, expanded, error)) return false;
     previous.swap(current);
   }
+  return true;
+}
 
-  // At most 65535 blocks of at most 2 + bound bytes each: the total fits in 32 bits.
+// The LZX encoder's frames, one data block each.
+class LzxInput final : public lzx::ByteSource {
+ public:
+  explicit LzxInput(CabinetInput& input) : input_(input) {}
+  bool Read(uint8_t* buffer, size_t size, std::string& error) override {
+    return input_.Read(buffer, size, error);
+  }
+
+ private:
+  CabinetInput& input_;
+};
+
+class LzxBlocks final : public lzx::FrameSink {
+ public:
+  explicit LzxBlocks(DataBlocks& blocks) : blocks_(blocks) {}
+  bool Take(const lzx::Frame& frame, std::string& error) override {
+    return blocks_.Append(frame.bytes.data(), frame.bytes.size(), frame.expanded, error);
+  }
+
+ private:
+  DataBlocks& blocks_;
+};
+
+bool WriteLzxBlocks(uint64_t file_size, int window_bits, CabinetInput& input, DataBlocks& blocks,
+                    std::string& error) {
+  lzx::EncoderSettings settings;
+  settings.window_bits = window_bits;
+  settings.translation_size = lzx::TranslationSizeFor(file_size);
+  LzxInput source(input);
+  LzxBlocks sink(blocks);
+  return lzx::Compress(file_size, settings, source, sink, error);
+}
+
+}  // namespace
+
+uint16_t CompressionType(const CabinetCompression& compression) {
+  switch (compression.method) {
+    case CabinetCompression::Method::kNone:
+      return kTypeNone;
+    case CabinetCompression::Method::kMszip:
+      return kTypeMszip;
+    case CabinetCompression::Method::kLzx:
+      break;
+  }
+  return static_cast<uint16_t>(kTypeLzx | (compression.window_bits << 8));
+}
+
+bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompression& compression,
+                  CabinetInput& input, CabinetOutput& output, std::string& error) {
+  if (file_size > kMaxCabinetFileSize) {
+    error = "the setup program has " + std::to_string(file_size) +
+            " bytes; a cabinet holds at most " + std::to_string(kMaxCabinetFileSize);
+    return false;
+  }
+  if (unix_time < kEarliestCabinetTime || unix_time > kLatestCabinetTime) {
+    error = "the time " + std::to_string(unix_time) + " lies outside what a cabinet can hold";
+    return false;
+  }
+  if (compression.method == CabinetCompression::Method::kLzx &&
+      (compression.window_bits < lzx::kMinWindowBits ||
+       compression.window_bits > lzx::kMaxWindowBits)) {
+    error = "an LZX window of 2^" + std::to_string(compression.window_bits) +
+            " bytes; cabinets take 2^15 to 2^21";
+    return false;
+  }
+  const uint32_t size = static_cast<uint32_t>(file_size);
+  // Every method fills one data block per 32 KiB of the file.
+  const uint32_t blocks = static_cast<uint32_t>((file_size + kBlockSize - 1) / kBlockSize);
+  const DosDateTime dos = ToDosDateTime(unix_time);
+
+  // The headers, with the cabinet's total size still 0. A set id and cabinet index of 0, no
+  // reserved areas, no previous or next cabinet.
+  uint8_t headers[kHeadersSize] = {'M', 'S', 'C', 'F'};
+  uint8_t* const folder = headers + kHeaderSize;
+  uint8_t* const file = folder + kFolderSize;
+  Store32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
+  headers[24] = 3;  // version 1.3
+  headers[25] = 1;
+  Store16(headers + 26, 1);  // folders
+  Store16(headers + 28, 1);  // files
+  Store32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
+  Store16(folder + 4, static_cast<uint16_t>(blocks));
+  Store16(folder + 6, CompressionType(compression));
+  Store32(file, size);
+  // The file starts the folder (offset 0) and lies in folder 0.
+  Store16(file + 10, dos.date);
+  Store16(file + 12, dos.time);
+  Store16(file + 14, static_cast<uint16_t>(kSetupAttributes));
+  std::copy(std::begin(kSetupExeName.narrow), std::end(kSetupExeName.narrow),
+            file + kFileEntrySize);
+  if (!output.Append(headers, sizeof(headers), error)) return false;
+
+  DataBlocks data(output);
+  bool written = false;
+  switch (compression.method) {
+    case CabinetCompression::Method::kNone:
+      written = WriteStoredBlocks(file_size, input, data, error);
+      break;
+    case CabinetCompression::Method::kMszip:
+      written = WriteMszipBlocks(file_size, input, data, error);
+      break;
+    case CabinetCompression::Method::kLzx:
+      written = WriteLzxBlocks(file_size, compression.window_bits, input, data, error);
+      break;
+  }
+  if (!written) return false;
+
+  // At most 65535 blocks of at most kMaxCompressedBlock bytes each: the total fits in 32 bits.
   uint8_t total[4];
-  Store32(total, static_cast<uint32_t>(cabinet_size));
+  Store32(total, static_cast<uint32_t>(kHeadersSize + data.written()));
   return output.Overwrite(kCabinetSizeOffset, total, sizeof(total), error);
 }

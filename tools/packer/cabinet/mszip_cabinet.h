@@ -1,8 +1,9 @@
-// The setup cabinet's format: a cabinet ("MSCF", version 1.3) with one folder compressed with
-// MSZIP that holds one file, "setup.exe". The writer is pure: it reads the file through a
-// CabinetInput and emits the cabinet through a CabinetOutput, holding no more than two blocks of
-// it, so that the same code writes the same bytes on every platform the packer is built for.
-// zlib does the deflating; only the container is ours.
+// The setup cabinet's format: a cabinet ("MSCF", version 1.3) with one folder that holds one
+// file, "setup.exe", compressed with LZX (our own encoder, the shipped form), MSZIP (zlib's
+// deflate in the cabinet's blocks) or not at all. The writer is pure: it reads the file through a
+// CabinetInput and emits the cabinet through a CabinetOutput, holding no more of it than its
+// compressor needs, so that the same code writes the same bytes on every platform the packer is
+// built for.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +38,19 @@ class CabinetOutput {
   ~CabinetOutput() = default;
 };
 
+// How the folder's data is compressed. LZX's window is 2^window_bits bytes (15 to 21).
+struct CabinetCompression {
+  enum class Method { kNone, kMszip, kLzx };
+  Method method = Method::kLzx;
+  int window_bits = 21;
+};
+
+// The folder's compression type as the cabinet's header holds it: 0 none, 1 MSZIP, 3 LZX with
+// the window's exponent in the high byte.
+uint16_t CompressionType(const CabinetCompression& compression);
+
 // Writes the cabinet of a file of file_size bytes read from input. unix_time (seconds, UTC, in
 // the DOS range above) becomes the file's date and time, written as UTC fields. On failure
 // returns false with the reason in error; what was emitted by then is no cabinet.
-bool WriteMszipCabinet(uint64_t file_size, int64_t unix_time, CabinetInput& input,
-                       CabinetOutput& output, std::string& error);
+bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompression& compression,
+                  CabinetInput& input, CabinetOutput& output, std::string& error);

@@ -43,12 +43,14 @@ int64_t ClampCabinetTime(int64_t unix_time) {
   return std::clamp(unix_time, kEarliestCabinetTime, kLatestCabinetTime);
 }
 
-bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time, const std::string& cabinet_path,
+bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time,
+                       const CabinetCompression& compression, const std::string& cabinet_path,
                        std::string& error, Progress* progress) {
   StagedFile cabinet;
   if (!cabinet.Create(cabinet_path, error)) return false;
   SetupInput input(setup, progress);
   CabinetFile output(cabinet);
-  return WriteMszipCabinet(setup.size(), ClampCabinetTime(unix_time), input, output, error) &&
+  return WriteCabinet(setup.size(), ClampCabinetTime(unix_time), compression, input, output,
+                      error) &&
          cabinet.Commit(error);
 }

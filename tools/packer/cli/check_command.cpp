@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cabinet_header.h"
 #include "escaped_text.h"
 #include "pe_format.h"
 #include "utf_text.h"
@@ -104,12 +105,19 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   out << "resource section: "
       << (r.resource_section.empty() ? "none" : Escaped(r.resource_section)) << "\n";
   out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
-  for (const Resource& m : layout.payload) {
+  for (size_t i = 0; i < layout.payload.size(); ++i) {
+    const Resource& m = layout.payload[i];
     PayloadMember member = PayloadMember::kArchive;
     PayloadType type = PayloadType::kPacked;
     out << "  " << ShownKey(m.type) << "  " << ShownKey(m.name) << "  " << m.size
         << " bytes  language " << m.language << "  " << WhereText(m) << "  "
         << (RoleOf(m, member, type) ? StorageText(member, type) : "not a payload name") << "\n";
+    const MemberCabinet& cabinet = layout.cabinets[i];
+    if (cabinet.cabinet) {
+      out << "    cabinet: "
+          << (cabinet.readable ? CompressionTypeText(cabinet.compression) : "unreadable header")
+          << "\n";
+    }
   }
   const PayloadVerdict& v = layout.verdict;
   if (v.cabinet_read) {
@@ -121,7 +129,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       out << c.folders << (c.folders == 1 ? " folder, " : " folders, ") << c.files
           << (c.files == 1 ? " file" : " files") << "; first file " << Escaped(c.first_file_name)
           << ", " << c.first_file_size << " bytes, compressed with "
-          << CompressionText(c.compression) << "; "
+          << CompressionTypeText(c.compression) << "; "
           << (c.expanded ? "expands whole" : "does not expand") << "\n";
     }
   }
@@ -212,7 +220,7 @@ std::string JsonCabinet(const CabinetFacts& c) {
     out += ", \"folders\": " + std::to_string(c.folders) + ", \"files\": " +
            std::to_string(c.files) + ", \"first_file\": " + Json(c.first_file_name) +
            ", \"first_file_size\": " + std::to_string(c.first_file_size) +
-           ", \"compression\": " + Json(CompressionText(c.compression));
+           ", \"compression\": " + Json(CompressionTypeText(c.compression));
   }
   out += ", \"expands\": " + std::string(Json(c.expanded));
   if (c.expanded) out += ", \"expanded_size\": " + std::to_string(c.expanded_size);
@@ -232,6 +240,21 @@ std::string JsonProgram(const ProgramFacts& p) {
     out += "]";
   }
   return out + "}";
+}
+
+// null for a member that is no cabinet; else its first folder's compression, by name ("none",
+// "mszip", "quantum", "lzx" with its window's exponent, or "unknown" with the type), or null
+// when the header cannot be read.
+std::string CabinetJson(const MemberCabinet& facts) {
+  if (!facts.cabinet) return "null";
+  if (!facts.readable) return "{\"readable\": false}";
+  static const char* const kMethods[] = {"none", "mszip", "quantum", "lzx"};
+  const uint16_t method = facts.compression & 0x000F;
+  std::string json = "{\"readable\": true, \"compression\": \"";
+  json += method < 4 ? kMethods[method] : "unknown";
+  json += "\", \"type\": " + std::to_string(facts.compression);
+  if (method == 3) json += ", \"window_bits\": " + std::to_string((facts.compression >> 8) & 0x1F);
+  return json + "}";
 }
 
 // A digest, or null where there is none.
@@ -315,6 +338,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
         << Json(m.name) << ", \"role\": "
         << (!role ? "null" : member == PayloadMember::kArchive ? "\"archive\"" : "\"setup\"")
         << ", \"storage\": " << (!role ? "null" : Json(StorageText(member, type)))
+        << ", \"cabinet\": " << CabinetJson(layout.cabinets[i])
         << ", \"language\": " << m.language << ", \"size\": " << m.size << ", \"address\": "
         << m.data_rva << ", \"in_file\": " << Json(m.mapped) << ", \"loaded\": "
         << LoadedText(m.loaded) << ", \"sha256\": "

@@ -106,6 +106,12 @@ bool CheckPackValues(PackOptions& o, std::string& error) {
                       PayloadMember::kSetup, setup_type, setup_name, error)) {
     return false;
   }
+  // Only a BL setup program is put into a cabinet: the option would change nothing.
+  if (o.has_cabinet_compression && o.setup_type != "BL") {
+    error = "--cabinet-compression applies to a setup program in a cabinet (--setup-type BL), "
+            "not to --setup-type " + o.setup_type;
+    return false;
+  }
   if (o.has_previous_version) {
     if (!Utf8ToUtf16(o.previous_version, version)) {
       error = "--previous-version is not valid UTF-8";

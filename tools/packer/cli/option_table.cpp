@@ -71,6 +71,26 @@ bool SetCabinetTime(const OptionSpec& spec, const std::string& value, Command& c
   return true;
 }
 
+// "lzx:15" to "lzx:21", "mszip" or "none".
+bool SetCabinetCompression(const OptionSpec& spec, const std::string& value, Command& c,
+                           std::string& error) {
+  using Method = CabinetCompression::Method;
+  CabinetCompression& compression = c.pack.cabinet_compression;
+  c.pack.has_cabinet_compression = true;
+  if (value == "mszip" || value == "none") {
+    compression = {value == "mszip" ? Method::kMszip : Method::kNone, 0};
+    return true;
+  }
+  for (int window = 15; window <= 21; ++window) {
+    if (value == "lzx:" + std::to_string(window)) {
+      compression = {Method::kLzx, window};
+      return true;
+    }
+  }
+  error = std::string(spec.name) + " takes lzx:15 to lzx:21, mszip or none, not \"" + value + "\"";
+  return false;
+}
+
 // The shorthands for one version text; the two versions set the numbers too.
 bool SetFaceShorthand(const OptionSpec& spec, const std::string& value, Command& c,
                       std::string& error) {
@@ -182,6 +202,10 @@ const std::vector<OptionSpec>& Table() {
                "1980-2107. Default: SOURCE_DATE_EPOCH when it is set and not empty, else the "
                "setup file's own time",
                SetCabinetTime),
+        Option("--cabinet-compression", "lzx:N|mszip|none", kPack, OptionSection::kPayload,
+               "how the BL cabinet is compressed: LZX with a window of 2^N bytes, N from 15 to "
+               "21 (default lzx:21, the smallest), MSZIP (deflate), or not at all",
+               SetCabinetCompression),
         Option("--icon", "FILE.ico", kPack, OptionSection::kFace,
                "every image of the icon file in place of the stub's icon", 
                SetPackText<&PackOptions::icon>),

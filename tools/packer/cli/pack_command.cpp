@@ -354,8 +354,8 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     }
     ProgressMeter compressing(err, "compressing " + options.setup, terminal);
     const bool compressed = WriteSetupCabinet(setup, CabinetTime(options, setup),
-                                              cabinet_path.path(), error,
-                                              show_progress ? &compressing : nullptr);
+                                              options.cabinet_compression, cabinet_path.path(),
+                                              error, show_progress ? &compressing : nullptr);
     compressing.Finish();
     if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
     setup_data = &cabinet;

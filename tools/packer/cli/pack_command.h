@@ -8,6 +8,7 @@
 
 #include "application_face.h"
 #include "lumora/payload_resources.h"
+#include "mszip_cabinet.h"
 
 // Whether pack shows how far the writing has come: on its own when standard error is a terminal
 // and the payload is large, or as asked.
@@ -28,6 +29,8 @@ struct PackOptions {
   std::string previous_version;
   bool has_cabinet_time = false;  // from --cabinet-time or SOURCE_DATE_EPOCH
   int64_t cabinet_time = 0;       // seconds since 1970, UTC
+  bool has_cabinet_compression = false;    // --cabinet-compression was given
+  CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
   // The application's face, each empty when not given: an .ico file in place of the stub's
   // icon, and the version resource's texts and numbers.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cabinet_header.h"
 #include "utf_text.h"
 
 namespace {
@@ -43,6 +44,25 @@ struct TypeGroup {
   std::vector<uint32_t> languages;          // how many languages each name has
 };
 
+bool BeginsWithCabinetSignature(const Resource& r, const ResourceData& data) {
+  uint8_t magic[4] = {};
+  std::string ignored;
+  return r.loaded != MappedBytes::kUnmapped && r.size >= sizeof(magic) &&
+         data.Read(r, 0, magic, sizeof(magic), ignored) && magic[0] == 'M' && magic[1] == 'S' &&
+         magic[2] == 'C' && magic[3] == 'F';
+}
+
+MemberCabinet ReadMemberCabinet(const Resource& r, const ResourceData& data) {
+  MemberCabinet facts;
+  facts.cabinet = BeginsWithCabinetSignature(r, data);
+  if (!facts.cabinet) return facts;
+  std::vector<uint8_t> header(std::min<size_t>(r.size, kCabinetHeaderReach));
+  std::string ignored;
+  facts.readable = data.Read(r, 0, header.data(), header.size(), ignored) &&
+                   ReadFolderCompression(header.data(), header.size(), facts.compression);
+  return facts;
+}
+
 void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLayout& layout) {
   layout.has_previous_version = true;
   layout.previous_version_size = r.size;
@@ -83,6 +103,7 @@ void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceDat
       continue;
     }
     layout.payload.push_back(r);
+    layout.cabinets.push_back(ReadMemberCabinet(r, data));
     if (new_type) groups.push_back({r.type_entry, type, {}, {}, {}});
     TypeGroup& group = groups.back();
     // A further language of a name: counted, not read; the stub finds one of them by the name.

@@ -13,8 +13,17 @@
 #include "payload_rules.h"
 #include "resource.h"
 
+// What the header of a payload resource that is a cabinet says of its first folder, whatever
+// its type: a cabinet where the stub expects none is shown for what it is.
+struct MemberCabinet {
+  bool cabinet = false;      // the data begins with a cabinet's signature
+  bool readable = false;     // ... and its first folder's entry could be read
+  uint16_t compression = 0;  // that folder's compression type
+};
+
 struct PayloadLayout {
   std::vector<Resource> payload;       // every resource under "B7", "BL" and "BN"
+  std::vector<MemberCabinet> cabinets;  // for each of them
   bool has_previous_version = false;   // RT_RCDATA 1 exists
   bool previous_version_valid = false; // ... and the stub would take it
   uint32_t previous_version_size = 0;

@@ -1,7 +1,8 @@
 // The packer's setup cabinets as the installer meets them: written at build time by the packer
-// on the build machine (lumora-cabinet-fixtures), expanded by the system cabinet library through
-// the installer's own ExpandCabinet, with the bytes, attributes and time that went in. And the
-// same writer built for Windows, with its own zlib, writes the same bytes from the same input.
+// on the build machine (lumora-cabinet-fixtures) in each compression (none, MSZIP, LZX at every
+// window), expanded by the system cabinet library through the installer's own ExpandCabinet,
+// with the bytes, attributes and time that went in. And the same writer built for Windows, with
+// its own zlib and the same LZX encoder, writes the same bytes from the same input.
 #include "payload/expand_cabinet.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,15 @@
 
 namespace {
 
-std::wstring Fixture(const cabinet_cases::Case& c, const wchar_t* extension) {
-  const std::string name = c.name;
-  return DataPath((std::wstring(name.begin(), name.end()) + extension).c_str());
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The case's setup program, and its cabinet in a compression.
+std::wstring SetupFixture(const cabinet_cases::Case& c) {
+  return DataPath((Wide(c.name) + L".bin").c_str());
+}
+std::wstring CabinetFixture(const cabinet_cases::Compression& compression,
+                            const cabinet_cases::Case& c) {
+  return DataPath((Wide(compression.name) + L"-" + Wide(c.name) + L".cab").c_str());
 }
 
 std::vector<uint8_t> Contents(const std::wstring& path) {
@@ -52,9 +59,14 @@ class SetupCabinet : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(scratch.Ok()); }
   // Expands the case's cabinet into "setup.exe" and returns what the file system says of it.
-  bool Expand(const cabinet_cases::Case& c, WIN32_FILE_ATTRIBUTE_DATA& facts) {
+  bool Expand(const cabinet_cases::Compression& compression, const cabinet_cases::Case& c,
+              WIN32_FILE_ATTRIBUTE_DATA& facts) {
     DeleteFileW(destination.c_str());
-    return ExpandCabinet(Fixture(c, L".cab").c_str(), destination.c_str()) &&
+    // Listed as a run lists it; the expanded file's hold ends with the list, on return.
+    ExtractedFiles files;
+    ExtractedFile* entry = files.Add(L"", destination.c_str());
+    return entry != nullptr &&
+           ExpandCabinet(CabinetFixture(compression, c).c_str(), *entry) &&
            GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &facts);
   }
   ScratchDirectory scratch;
@@ -62,24 +74,28 @@ class SetupCabinet : public ::testing::Test {
 };
 
 TEST_F(SetupCabinet, TheSystemLibraryExpandsEveryCase) {
-  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
-    SCOPED_TRACE(c.name);
-    WIN32_FILE_ATTRIBUTE_DATA facts;
-    ASSERT_TRUE(Expand(c, facts));
-    EXPECT_TRUE(Contents(destination) == Contents(Fixture(c, L".bin")));
-    const DWORD relevant = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                           FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    EXPECT_EQ(facts.dwFileAttributes & relevant, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  for (const cabinet_cases::Compression& compression : cabinet_cases::Compressions()) {
+    for (const cabinet_cases::Case& c : cabinet_cases::CasesFor(compression)) {
+      SCOPED_TRACE(std::string(compression.name) + "-" + c.name);
+      WIN32_FILE_ATTRIBUTE_DATA facts;
+      ASSERT_TRUE(Expand(compression, c, facts));
+      EXPECT_TRUE(Contents(destination) == Contents(SetupFixture(c)));
+      const DWORD relevant = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+      EXPECT_EQ(facts.dwFileAttributes & relevant, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    }
   }
 }
 
 TEST_F(SetupCabinet, TheFileTakesTheCabinetsTimeAsItsCreationTime) {
   if (!CreationTimesAreKept(scratch)) GTEST_SKIP() << kCreationTimesNotKept;
-  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
-    SCOPED_TRACE(c.name);
-    WIN32_FILE_ATTRIBUTE_DATA facts;
-    ASSERT_TRUE(Expand(c, facts));
-    EXPECT_EQ(Ticks(facts.ftCreationTime), CreationTicks(c.shown_time));
+  for (const cabinet_cases::Compression& compression : cabinet_cases::Compressions()) {
+    for (const cabinet_cases::Case& c : cabinet_cases::CasesFor(compression)) {
+      SCOPED_TRACE(std::string(compression.name) + "-" + c.name);
+      WIN32_FILE_ATTRIBUTE_DATA facts;
+      ASSERT_TRUE(Expand(compression, c, facts));
+      EXPECT_EQ(Ticks(facts.ftCreationTime), CreationTicks(c.shown_time));
+    }
   }
 }
 
@@ -120,18 +136,21 @@ class Sink final : public CabinetOutput {
 
 // The packer's Windows build, lumora-pack.exe, writes the same installers from the same inputs
 // as its Linux build (PackerParity); here the cabinet writer alone, built for Windows, against the
-// cabinets of the Linux build.
-TEST(MszipCabinet, TheWriterBuiltForWindowsWritesTheSameBytes) {
-  for (const cabinet_cases::Case& c : cabinet_cases::kCases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<uint8_t> setup = Contents(Fixture(c, L".bin"));
-    Bytes input(setup);
-    Sink output;
-    std::string error;
-    // The packer clamps the time before it reaches the writer.
-    const int64_t time = std::clamp(c.time, kEarliestCabinetTime, kLatestCabinetTime);
-    ASSERT_TRUE(WriteMszipCabinet(setup.size(), time, input, output, error)) << error;
-    EXPECT_TRUE(output.bytes == Contents(Fixture(c, L".cab")));
+// cabinets of the Linux build, in every compression.
+TEST(CabinetWriter, TheWriterBuiltForWindowsWritesTheSameBytes) {
+  for (const cabinet_cases::Compression& compression : cabinet_cases::Compressions()) {
+    for (const cabinet_cases::Case& c : cabinet_cases::CasesFor(compression)) {
+      SCOPED_TRACE(std::string(compression.name) + "-" + c.name);
+      const std::vector<uint8_t> setup = Contents(SetupFixture(c));
+      Bytes input(setup);
+      Sink output;
+      std::string error;
+      // The packer clamps the time before it reaches the writer.
+      const int64_t time = std::clamp(c.time, kEarliestCabinetTime, kLatestCabinetTime);
+      ASSERT_TRUE(WriteCabinet(setup.size(), time, compression.value, input, output, error))
+          << error;
+      EXPECT_TRUE(output.bytes == Contents(CabinetFixture(compression, c)));
+    }
   }
 }
 

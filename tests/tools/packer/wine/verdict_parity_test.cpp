@@ -100,7 +100,8 @@ const std::vector<std::string>& HostileRowNames() {
 std::vector<Row> Rows() {
   std::vector<Row> rows = {
       // Made by pack.
-      Accepted("pack_shipped", "shipped layout: B7 archive, BL cabinet, previous version"),
+      Accepted("pack_shipped", "shipped layout: B7 archive, BL cabinet (LZX), previous version"),
+      Accepted("pack_mszip", "the setup program in an MSZIP cabinet"),
       Accepted("pack_plain", "both members in BN"),
       Accepted("pack_patch", "a B7 patch applied by the installed setup program", true),
       Accepted("pack_cabinet_as_is", "a setup file that is already a cabinet, taken as it is"),
@@ -374,6 +375,7 @@ bool MakeCorpus() {
     return false;
   }
   bool ok = pack(L"pack_shipped", L"--setup setup.exe --previous-version 1.2.3.4") &&
+            pack(L"pack_mszip", L"--setup setup.exe --cabinet-compression mszip") &&
             pack(L"pack_plain", L"--setup setup.exe --archive-type BN --setup-type BN") &&
             pack(L"pack_patch", L"--setup app.7z --archive-type BL --setup-type B7 "
                                 L"--previous-version 1.2.3.4") &&
@@ -382,8 +384,9 @@ bool MakeCorpus() {
             pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"");
   if (!ok) return false;
   const std::wstring shipped = Corpus(L"pack_shipped.exe");
-  const std::vector<uint8_t> mszip = ResourceOf(shipped, L"SETUP.EX_", L"BL");
-  if (mszip.empty()) return false;
+  const std::vector<uint8_t> shipped_cabinet = ResourceOf(shipped, L"SETUP.EX_", L"BL");
+  const std::vector<uint8_t> mszip = ResourceOf(Corpus(L"pack_mszip.exe"), L"SETUP.EX_", L"BL");
+  if (shipped_cabinet.empty() || mszip.empty()) return false;
 
   auto installer = [&](const wchar_t* name, const wchar_t* setup_type,
                        const std::vector<uint8_t>& setup_bytes,
@@ -487,9 +490,9 @@ bool MakeCorpus() {
   // Single fields of the packed shipped installer.
   const std::vector<uint8_t> image = FileBytes(shipped);
   const PayloadSection s = FindPayloadSection(image);
-  const uint32_t cabinet_at = AddressOf(image, s, mszip) - s.address;
+  const uint32_t cabinet_at = AddressOf(image, s, shipped_cabinet) - s.address;
   const uint32_t archive_at = AddressOf(image, s, archive) - s.address;
-  const uint32_t cabinet_end = cabinet_at + static_cast<uint32_t>(mszip.size());
+  const uint32_t cabinet_end = cabinet_at + static_cast<uint32_t>(shipped_cabinet.size());
   std::vector<uint8_t> archive_rva = image;
   {
     // The archive's data entry: its RVA and size, found by the size in the resource section.
