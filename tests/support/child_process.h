@@ -25,11 +25,23 @@ class ChildProcess {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created = {};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE,
-                        environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
-                        environment != nullptr ? &block[0] : nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &created)) {
-      ADD_FAILURE() << "cannot start the child: error " << GetLastError();
+    // Under load, Wine now and then fails to start a program that was written a moment before,
+    // with ERROR_INTERNAL_ERROR; Windows has no such failure, and a second start succeeds.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE,
+                         environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
+                         environment != nullptr ? &block[0] : nullptr,
+                         directory.empty() ? nullptr : directory.c_str(), &startup, &created)) {
+        error = ERROR_SUCCESS;
+        break;
+      }
+      error = GetLastError();
+      if (error != ERROR_INTERNAL_ERROR) break;
+      Sleep(200);
+    }
+    if (error != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot start the child: error " << error;
       return;
     }
     CloseHandle(created.hThread);
