@@ -20,7 +20,7 @@ function(lumora_stub_library name)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
   # The only system libraries stub code may import from; named here so that they follow every
   # library on the link line.
-  target_link_libraries(${name} PUBLIC kernel32 advapi32 shell32)
+  target_link_libraries(${name} PUBLIC lumora_shared kernel32 advapi32 shell32)
 endfunction()
 
 # lumora_stub_image(TARGET OUTPUT_NAME name OUTPUT_DIRECTORY dir RESOURCES file.rc ...)

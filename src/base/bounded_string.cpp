@@ -39,14 +39,6 @@ uint32_t LengthBounded(const wchar_t* text, uint32_t capacity) {
   return capacity - 1;
 }
 
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-  if (text == nullptr || prefix == nullptr) return false;
-  for (uint32_t i = 0; prefix[i] != 0; ++i) {
-    if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
-  }
-  return true;
-}
-
 bool EndsWithNoCase(const wchar_t* text, const wchar_t* suffix) {
   if (text == nullptr || suffix == nullptr) return false;
   size_t text_length = 0;

@@ -45,8 +45,8 @@ bool AppendBounded(wchar_t* destination, uint32_t capacity, const wchar_t* sourc
 // Units before the terminator, looking at units 0 .. capacity-2 only; at most capacity-1.
 uint32_t LengthBounded(const wchar_t* text, uint32_t capacity);
 
-// ASCII-only case folding (A-Z to a-z); every other unit compares as it stands.
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix);
+// ASCII-only case folding (A-Z to a-z); every other unit compares as it stands. (A payload name's
+// prefix is judged by the shared rule, StartsWithAsciiNoCase in lumora/payload_rules.h.)
 bool EndsWithNoCase(const wchar_t* text, const wchar_t* suffix);
 // The leftmost match, or null when there is none. A null or empty needle matches at the start.
 const wchar_t* FindNoCase(const wchar_t* haystack, const wchar_t* needle);

@@ -124,6 +124,9 @@ ExitResult InstallerMain(HMODULE module) {
   TagFullInstall(settings);
 
   result = Unpack(module, run);
+  // A previous version that the setup command line cannot carry ends the run before any program
+  // starts, the installed one that applies a patch included.
+  if (result.code == EXIT_OK) result = CheckPreviousVersion(settings.previous_version);
   if (result.code == EXIT_OK && SetupIsAPatch(run)) {
     ExtractedFile* rebuilt = NameTheRebuiltSetupProgram(run);
     // Nothing is trimmed, removed or recorded: the extracted files stay for inspection.

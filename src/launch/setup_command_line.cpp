@@ -1,6 +1,14 @@
 #include "launch/setup_command_line.h"
 
 #include "launch/launch_and_wait.h"
+#include "lumora/payload_rules.h"
+
+ExitResult CheckPreviousVersion(const wchar_t* previous_version) {
+  if (previous_version != nullptr && !CanCarryPreviousVersion(previous_version)) {
+    return {EXIT_COMMAND_LINE_TOO_LONG, 0};
+  }
+  return {EXIT_OK, 0};
+}
 
 ExitResult InstallWithSetup(const wchar_t* previous_version, const wchar_t* command_line,
                             const PathBuffer& archive_path, const PathBuffer& setup_path,

@@ -1,60 +1,19 @@
-// What an installer image carries as its payload and how the stub reads it: the resource types and
-// the order in which the stub scans them, the prefixes that tell the archive from the setup
-// program, the names of the files it writes and of those the packer gives the members, the
-// previous version's resource, and the Windows errors that say why a payload was refused. The
-// stub, the packer (which builds and checks images on Linux), the sample setup program and the
-// tests all take these from here, so nothing here needs windows.h.
+// The payload's facts as the stub holds them: the shared resource types, names and errors of
+// lumora/payload_resources.h, and the one comparison of a recorded type that the stub needs.
 #pragma once
 
 #include <stdint.h>
 
-#include "base/ascii_text.h"
 #include "base/bounded_string.h"
+#include "lumora/payload_resources.h"
 
-// The type a member stands in says how it is stored:
-//
-//   type   as the archive                          as the setup program
-//   "B7"   packed: named with --install-archive    a patch, rebuilt by the installed setup program
-//   "BL"   handed on: --uncompressed-archive       a cabinet, expanded into "setup.exe"
-//   "BN"   handed on: --uncompressed-archive       stored as it is, written as "setup.exe"
-inline constexpr AsciiText kPackedType("B7");
-inline constexpr AsciiText kCabinetType("BL");
-inline constexpr AsciiText kPlainType("BN");
-// The order of the stub's scan decides which type an error is reported under and which type
-// records a member first.
-inline constexpr const AsciiText<3>* kPayloadTypeOrder[] = {&kPackedType, &kCabinetType,
-                                                            &kPlainType};
+// The payload types' names, by the names the stub's steps use for them.
+inline constexpr const AsciiText<3>& kPackedType = PayloadTypeName(PayloadType::kPacked);
+inline constexpr const AsciiText<3>& kCabinetType = PayloadTypeName(PayloadType::kCabinet);
+inline constexpr const AsciiText<3>& kPlainType = PayloadTypeName(PayloadType::kPlain);
 
-// A member's resource name begins with one of these, ASCII letters in either case.
-inline constexpr AsciiText kArchivePrefix("lumora");
-inline constexpr AsciiText kSetupPrefix("setup");
-
-// What a cabinet expands into and a patch is rebuilt as; a plain setup program is written as it
-// whatever its resource name.
-inline constexpr AsciiText kSetupExeName("setup.exe");
-
-// The names the packer gives the members unless told otherwise, upper-case as resource compilers
-// store names and as Windows looks them up: the archive, then the setup program by its type.
-inline constexpr AsciiText kDefaultArchiveName("LUMORA.PACKED.7Z");
-inline constexpr AsciiText kDefaultCabinetName("SETUP.EX_");
-inline constexpr AsciiText kDefaultPlainName("SETUP.EXE");
-inline constexpr AsciiText kDefaultPatchName("SETUP.PATCH");
-
-// The version an update replaces: a terminated UTF-16 string in this resource, if there is one.
-inline constexpr uint16_t kPreviousVersionType = 10;  // RT_RCDATA
-inline constexpr uint16_t kPreviousVersionId = 1;
-
-// Why a payload was refused: the Windows error that goes with EXIT_ARCHIVE_UNPACK_FAILED or
-// EXIT_SETUP_UNPACK_FAILED as the run's extra. Numbers here, for the packer's sake; the stub
-// checks them against winerror.h where it uses them.
-inline constexpr uint32_t kPayloadErrorMemberMissing = 2;      // ERROR_FILE_NOT_FOUND
-inline constexpr uint32_t kPayloadErrorUnknownName = 13;       // ERROR_INVALID_DATA
-inline constexpr uint32_t kPayloadErrorSecondMember = 68;      // ERROR_TOO_MANY_NAMES
-inline constexpr uint32_t kPayloadErrorNotAFileName = 123;     // ERROR_INVALID_NAME
-inline constexpr uint32_t kPayloadErrorNameTooLong = 206;      // ERROR_FILENAME_EXCED_RANGE
-
-// Resource types compare exactly, unit by unit: a recorded type is one of the types above, copied
-// as it stands.
+// Resource types compare exactly, unit by unit: a recorded type is one of the payload's types,
+// copied as it stands.
 inline bool SameResourceType(const ResourceTypeBuffer& type, const AsciiText<3>& other) {
   for (uint32_t i = 0; i < type.capacity; ++i) {
     if (type.text[i] != other.wide[i]) return false;

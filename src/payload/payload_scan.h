@@ -1,6 +1,7 @@
-// Classifies the payload resources: a name that starts with "lumora" is the archive, one that
-// starts with "setup" is the setup program (ASCII letters fold, nothing else does). Exactly one of
-// each across all payload types; anything else is a malformed payload.
+// Classifies the payload resources by the shared rule (lumora/payload_rules.h): a name that starts
+// with "lumora" is the archive, one that starts with "setup" is the setup program (ASCII letters
+// fold, nothing else does). Exactly one of each across all payload types; anything else is a
+// malformed payload.
 #pragma once
 
 #include <stdint.h>

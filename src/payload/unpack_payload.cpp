@@ -1,7 +1,7 @@
 #include "payload/unpack_payload.h"
 
+#include "lumora/payload_rules.h"
 #include "payload/expand_cabinet.h"
-#include "payload/member_name.h"
 #include "payload/payload_resources.h"
 #include "payload/payload_scan.h"
 #include "payload/write_resource_to_file.h"
@@ -12,13 +12,6 @@ static_assert(kPayloadErrorNotAFileName == ERROR_INVALID_NAME, "what the packer 
 namespace {
 
 bool IsEmpty(const ResourceTypeBuffer& type) { return type.text[0] == 0; }
-
-// How the setup program's type stores it, for the rule on its name.
-NamedMember SetupMember(const ResourceTypeBuffer& type) {
-  if (SameResourceType(type, kPackedType)) return NamedMember::kSetupPatch;
-  if (SameResourceType(type, kCabinetType)) return NamedMember::kSetupCabinet;
-  return NamedMember::kSetupPlain;
-}
 
 }  // namespace
 
@@ -32,33 +25,29 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles
   uint32_t error = 0;
   PayloadScan scan(archive_name, archive, setup_name, setup, error);
 
-  for (const AsciiText<3>* payload_type : kPayloadTypeOrder) {
-    const wchar_t* type = payload_type->wide;
+  // The type that first found the setup program, for the rule on its name.
+  PayloadType setup_storage = PayloadType::kPlain;
+  for (PayloadType payload_type : kPayloadTypeOrder) {
+    const wchar_t* type = PayloadTypeName(payload_type).wide;
     error = 0;
     (void)EnumerateResources(&scan, module, type);
     // A type is recorded only after its enumeration ended cleanly, so an error in the very walk
     // that found the archive is still the archive's failure.
-    if (error != 0) {
-      return {IsEmpty(archive_type) ? EXIT_ARCHIVE_UNPACK_FAILED : EXIT_SETUP_UNPACK_FAILED, error};
-    }
+    if (error != 0) return {ScanFailureCode(!IsEmpty(archive_type)), error};
     if (IsEmpty(archive_type) && archive.size != 0) {
       (void)CopyBounded(archive_type.text, archive_type.capacity, type);
     }
     if (IsEmpty(setup_type) && setup.size != 0) {
       (void)CopyBounded(setup_type.text, setup_type.capacity, type);
+      setup_storage = payload_type;
     }
   }
-  if (archive.size == 0) return {EXIT_ARCHIVE_UNPACK_FAILED, kPayloadErrorMemberMissing};
-  if (setup.size == 0) return {EXIT_SETUP_UNPACK_FAILED, kPayloadErrorMemberMissing};
-  // A name that becomes a file name must name a plain file in the work directory, and not the
-  // file another member becomes; both are judged before anything is written, so that a refused
-  // setup program leaves no archive behind either.
-  if (!IsUsableMemberName(NamedMember::kArchive, archive_name.text)) {
-    return {EXIT_ARCHIVE_UNPACK_FAILED, kPayloadErrorNotAFileName};
-  }
-  if (!IsUsableMemberName(SetupMember(setup_type), setup_name.text)) {
-    return {EXIT_SETUP_UNPACK_FAILED, kPayloadErrorNotAFileName};
-  }
+  // Both members found, and both names naming a plain file of their own in the work directory,
+  // before anything is written.
+  const PayloadOutcome judged = JudgeScannedPayload(archive.size != 0, setup.size != 0,
+                                                    setup_storage, archive_name.text,
+                                                    setup_name.text);
+  if (judged.code != EXIT_OK) return {judged.code, judged.extra};
 
   archive_file = files.Add(work_dir, archive_name.text);
   if (archive_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};

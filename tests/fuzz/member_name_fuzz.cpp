@@ -1,6 +1,7 @@
-// The rule for member names that become file names, against a model, in both instantiations the
-// code uses (the stub's 16-bit wchar_t and the packer's char16_t): on arbitrary 16-bit names, for
-// each kind of member.
+// The rules for member names, against models, in both instantiations the code uses (the stub's
+// 16-bit wchar_t and the packer's char16_t): on arbitrary 16-bit names, the rule for names that
+// become file names, for each kind of member, and the scan's classification of a name (its prefix
+// with only A to Z folded, a second member, the name buffer).
 #include <algorithm>
 #include <cctype>
 #include <memory>
@@ -9,7 +10,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "payload/member_name.h"
+#include "lumora/member_name.h"
+#include "lumora/payload_rules.h"
 
 namespace {
 
@@ -33,6 +35,25 @@ bool ModelSetupExe(const std::vector<char16_t>& name) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
   return lower == "setup.exe";
+}
+
+// The scan's verdict on one name: the member it is recorded as (0 archive, 1 setup program), or
+// the error that stops the scan.
+uint32_t ModelClassify(const std::vector<char16_t>& name, bool archive_recorded,
+                       bool setup_recorded, int& member) {
+  std::string folded;
+  for (char16_t c : name) {
+    folded += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  if (folded.rfind("lumora", 0) == 0) {
+    member = 0;
+  } else if (folded.rfind("setup", 0) == 0) {
+    member = 1;
+  } else {
+    return 13;
+  }
+  if (member == 0 ? archive_recorded : setup_recorded) return 68;
+  return name.size() >= 260 ? 206 : 0;
 }
 
 }  // namespace
@@ -63,5 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(IsUsableMemberName(kind.member, name.get()) == kind.usable);
     FUZZ_CHECK(IsUsableMemberName(kind.member, name16.get()) == kind.usable);
   }
+  // What the scan has recorded so far, taken from the name's length.
+  const bool archive_recorded = (length & 1) != 0, setup_recorded = (length & 2) != 0;
+  int expected_member = -1;
+  const uint32_t expected = ModelClassify(units, archive_recorded, setup_recorded, expected_member);
+  PayloadMember member = PayloadMember::kArchive;
+  FUZZ_CHECK(ClassifyMemberName(name.get(), archive_recorded, setup_recorded, member) == expected);
+  if (expected != 13) FUZZ_CHECK(static_cast<int>(member) == expected_member);
+  FUZZ_CHECK(ClassifyMemberName(name16.get(), archive_recorded, setup_recorded, member) == expected);
+  if (expected != 13) FUZZ_CHECK(static_cast<int>(member) == expected_member);
   return 0;
 }

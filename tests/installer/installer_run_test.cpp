@@ -65,6 +65,10 @@ const Scenario kScenarios[] = {
     // Install failures.
     {"setup program that is no program", "setup_not_a_program", L"", true, nullptr, 124, true, ERROR_BAD_EXE_FORMAT, true, 0},
     {"setup command line too long", "version_too_long", L"", true, nullptr, 105, true, 0, true, 0},
+    {"previous version holding a tab", "version_with_tab", L"", true, nullptr, 105, true, 0, true, 0},
+    // The installed program's path holds "1.2.3.4\", so the lookup would accept it: the version
+    // is refused before the patch program could start.
+    {"patch whose previous version ends in a backslash", "patch_version_backslash", L"", true, L"\"{dir}installed\\1.2.3.4\\setup.exe\"", 105, true, 0, true, 0},
     {"patch program exits 0 without writing setup.exe", "patch", L"--test-no-new-setup", true, L"{dir}installed\\1.2.3.4\\setup.exe", 122, true, 0xFFFFFFFF, true, 1},
     // Patch failures: the patch goes with the clean-up however the patch step ended.
     {"no UninstallString", "patch", L"", true, nullptr, 110, true, ERROR_FILE_NOT_FOUND, true, 0},

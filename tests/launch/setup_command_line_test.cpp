@@ -225,3 +225,45 @@ TEST_F(InstallWithSetupTest, ASetupProgramThatCannotStartGivesTheInstallCodes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A version that the setup command line cannot carry between its double quotes ends the run
+// with 105 before any program starts; what it can carry, however odd, goes on.
+TEST(CheckPreviousVersion, RefusesWhatTheCommandLineCannotCarryIntact) {
+  struct Case {
+    const wchar_t* version;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {nullptr, EXIT_OK},
+      {L"", EXIT_OK},
+      {L"1.2.3.4", EXIT_OK},
+      {L"C:\\versions\\1.2", EXIT_OK},
+      {L"\\1.2", EXIT_OK},
+      {L"1.2 beta", EXIT_OK},
+      {L"2.0 \x03B2", EXIT_OK},
+      // A quote ends the argument: the rest becomes switches of the attacker's choosing.
+      {L"1.0.0.0\" --system-level --uncompressed-archive=\"C:\\evil.7z", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"\"", EXIT_COMMAND_LINE_TOO_LONG},
+      // A final backslash escapes the closing quote.
+      {L"1.2\\", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"\\", EXIT_COMMAND_LINE_TOO_LONG},
+      // Control characters of C0, DEL and C1.
+      {L"1.2\t", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"1.2\r\n--x", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"\x1B[2J", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"1.2\x7F", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"1.2\x0085", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"1.2\x009F", EXIT_COMMAND_LINE_TOO_LONG},
+      {L"1.2\x00A0", EXIT_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << '[' << (c.version != nullptr ? c.version : L"(none)") << ']');
+    const ExitResult result = CheckPreviousVersion(c.version);
+    EXPECT_EQ(result.code, c.code);
+    EXPECT_EQ(result.extra, 0u);
+  }
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // The rule that decides which resource names may become file names in the work directory.
-#include "payload/member_name.h"
+#include "lumora/member_name.h"
+#include "lumora/payload_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -83,5 +84,23 @@ TEST(MemberName, ByStorage) {
 static_assert(IsPlainFileName(u"LUMORA.PACKED.7Z"));
 static_assert(!IsPlainFileName(u"SETUP.EXE."));
 static_assert(IsSetupExeName(u"SETUP.EXE"));
+
+}  // namespace
+
+namespace {
+
+// The prefix test of the scan (lumora/payload_rules.h): only A to Z fold, in both instantiations.
+TEST(MemberPrefix, FoldsExactlyAToZ) {
+  for (uint32_t unit = 1; unit < 0x180; ++unit) {
+    const wchar_t wide[] = {static_cast<wchar_t>(unit), L'b', 0};
+    const char16_t utf16[] = {static_cast<char16_t>(unit), u'b', 0};
+    const bool matches = unit == 'a' || unit == 'A';
+    EXPECT_EQ(StartsWithAsciiNoCase(wide, "ab"), matches) << unit;
+    EXPECT_EQ(StartsWithAsciiNoCase(utf16, "ab"), matches) << unit;
+  }
+  EXPECT_TRUE(StartsWithAsciiNoCase(L"SETUP.EX_", "setup"));
+  EXPECT_TRUE(StartsWithAsciiNoCase(L"anything", ""));
+  EXPECT_FALSE(StartsWithAsciiNoCase(L"set", "setup")) << "the text's terminator differs";
+}
 
 }  // namespace

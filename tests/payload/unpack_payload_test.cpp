@@ -9,6 +9,7 @@
 
 #include "payload_test_support.h"
 #include "support/case_name.h"
+#include "support/hostile_names.h"
 
 namespace {
 
@@ -190,29 +191,29 @@ INSTANTIATE_TEST_SUITE_P(Layouts, MalformedPayloads, ::testing::ValuesIn(kMalfor
                          });
 
 // Member names that would leave the work directory, name something other than a plain file in it,
-// or name the file another member becomes. No tool of the build writes such names, so each image
-// is a copy of a layout whose resources are replaced through UpdateResourceW.
+// or name the file another member becomes: the shared table of hostile names, each refused (or,
+// for an uncompressed setup program, not used) before anything is written; and both names bad,
+// where the archive is judged first. No tool of the build writes such names, so each image is a
+// copy of a layout whose resources are replaced through UpdateResourceW.
 TEST(UnpackPayload, NamesThatAreNoPlainFileOfTheirOwnAreRefusedBeforeAnyWrite) {
-  const struct {
+  struct Case {
     const wchar_t* archive_name;
     const wchar_t* setup_type;
     const wchar_t* setup_name;
     uint32_t code;
-  } cases[] = {
-      {L"LUMORA\\..\\..\\VICTIM.TXT", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
-      {L"LUMORA/../../VICTIM.TXT", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
-      {L"LUMORA.7Z:STREAM", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
-      {L"LUMORA.PACKED.7Z.", L"BL", L"SETUP.EX_", EXIT_ARCHIVE_UNPACK_FAILED},
-      // The archive is judged first when both names are bad.
-      {L"LUMORA\\..\\X", L"B7", L"SETUP.EXE", EXIT_ARCHIVE_UNPACK_FAILED},
-      {L"LUMORA.PACKED.7Z", L"BL", L"SETUP\\..\\..\\VICTIM.TXT", EXIT_SETUP_UNPACK_FAILED},
-      {L"LUMORA.PACKED.7Z", L"BL", L"SETUP.EX_:S", EXIT_SETUP_UNPACK_FAILED},
-      // A patch named as the file that the patch program writes, in either spelling.
-      {L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED},
-      {L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE.", EXIT_SETUP_UNPACK_FAILED},
-      // An uncompressed setup program is "setup.exe" whatever its name: not judged.
-      {L"LUMORA.PACKED.7Z", L"BN", L"SETUP\\..\\..\\VICTIM.TXT", EXIT_OK},
   };
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "the stub's UTF-16 units");
+  std::vector<Case> cases;
+  for (const HostileName& h : kHostileNames) {
+    // A name that fails later than the scan (a cabinet named as its expansion) is another test's.
+    if (h.code != EXIT_OK && h.extra != kNotAFileName) continue;
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(h.name);
+    const wchar_t* type = PayloadTypeName(h.setup_type).wide;
+    const bool archive = h.member == PayloadMember::kArchive;
+    cases.push_back({archive ? name : L"LUMORA.PACKED.7Z", type, archive ? L"SETUP.EX_" : name,
+                     h.code});
+  }
+  cases.push_back({L"LUMORA\\..\\X", L"B7", L"SETUP.EXE", EXIT_ARCHIVE_UNPACK_FAILED});
   const std::vector<uint8_t> archive = DataFile(L"archive.7z");
   const std::vector<uint8_t> cabinet = DataFile(L"setup_one.cab");
   ScratchDirectory images;

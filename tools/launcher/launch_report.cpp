@@ -4,8 +4,9 @@
 //   lumora-launch.exe [--measure] PROGRAM [ARGUMENTS...]
 //
 // Everything after the launcher's own name (and its switch) is the child's command line, passed on
-// verbatim. Prints "exit-code: DECIMAL 0xHEX" and exits with the child's code; a failed start
-// prints "launch-failed: ERROR" and exits with 255.
+// verbatim. Prints "exit-code: DECIMAL 0xHEX", followed by the installer's name for the code when
+// it is one of the installer's own (" EXIT_SETUP_UNPACK_FAILED"), and exits with the child's code;
+// a failed start prints "launch-failed: ERROR" and exits with 255.
 //
 // --measure (for bench/) also prints, after the exit code, the child's elapsed wall time from
 // just before CreateProcess to the end of the wait, and its peak memory:
@@ -19,6 +20,8 @@
 
 #include <cstdio>
 #include <cwchar>
+
+#include "lumora/exit_codes.h"
 
 namespace {
 
@@ -108,7 +111,10 @@ int wmain() {
   GetExitCodeProcess(process.hProcess, &code);
   if (measure) SamplePeakMemory(process.hProcess, &peak);
   CloseHandle(process.hProcess);
-  std::printf("exit-code: %lu 0x%08lX\n", code, code);
+  // A setup program may end with the same number: the name says what the installer means by it.
+  const char* name = ExitCodeName(code);
+  std::printf("exit-code: %lu 0x%08lX%s%s\n", code, code, name != nullptr ? " " : "",
+              name != nullptr ? name : "");
   if (measure) {
     const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
                       static_cast<double>(frequency.QuadPart);

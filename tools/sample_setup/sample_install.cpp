@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "base/client_state_key.h"
+#include "lumora/client_state_names.h"
 #include "base/owner.h"
 #include "seven_zip_reader.h"
 

@@ -46,7 +46,7 @@
 #include <cwchar>
 #include <string>
 
-#include "base/client_state_key.h"
+#include "lumora/client_state_names.h"
 #include "sample_install.h"
 
 namespace {

@@ -73,6 +73,10 @@ run_image(setup_not_a_program "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE B
 # A real archive for the sample setup program to install from (the swap races).
 run_image(sample_archive "LUMORA.PACKED.7Z B7 \"@P@/genuine.7z\"\nSETUP.EX_ BL \"@P@/setup_mszip.cab\"")
 run_image(version_too_long "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"\n1 RCDATA { L\"${long_version}\\0\" }")
+# Previous versions that the setup command line cannot carry intact: refused before any program
+# starts, the installed one that would apply a patch included.
+run_image(version_with_tab "LUMORA.ARCHIVE BN \"@P@/archive.7z\"\nSETUP.EXE BN \"@SETUP@\"\n1 RCDATA { L\"1.2\\t3\\0\" }")
+run_image(patch_version_backslash "LUMORA.PACKED.7Z B7 \"@P@/archive.7z\"\nSETUP.PATCH B7 \"@P@/setup.patch\"\n1 RCDATA { L\"1.2.3.4\\\\\\0\" }")
 
 # The same payloads as resource-only images, for the whole runs made in the test's own process by
 # the fault sweep (installer_fault_sweep_test): a "BN" setup program, a "BL" cabinet and a "B7"

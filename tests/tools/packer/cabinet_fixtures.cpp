@@ -23,7 +23,10 @@ bool WriteCase(const cabinet_cases::Compression& compression, const cabinet_case
       return false;
     }
   }
-  return WriteSetupCabinet(setup, c.time, compression.value,
+  // The setup program is handed on open, as pack hands it.
+  InputFile program;
+  return program.Open(setup, error) &&
+         WriteSetupCabinet(program, c.time, compression.value,
                            directory + "/" + compression.name + "-" + c.name + ".cab", error);
 }
 

@@ -94,7 +94,8 @@ std::vector<uint8_t> WithResourceDirectory(std::vector<uint8_t> image,
 
 std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string& archive_name,
                                       const std::u16string& setup_name,
-                                      const std::u16string* previous_version) {
+                                      const std::u16string* previous_version,
+                                      const std::vector<uint8_t>& cabinet) {
   DirectoryBytes d;
   const uint32_t root = d.Table(2, previous_version != nullptr ? 1 : 0);
   const uint32_t b7 = d.Table(1, 0), bl = d.Table(1, 0);
@@ -115,7 +116,6 @@ std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string
     d.Entry(one, 0, 1033, version_entry);
   }
   const std::vector<uint8_t> archive(100, 'A');
-  const std::vector<uint8_t> cabinet = {'M', 'S', 'C', 'F', 0, 0, 0, 0};
   const uint32_t archive_at = d.Data(archive), cabinet_at = d.Data(cabinet);
   Store32(&d.bytes[archive_entry], section_rva + archive_at);
   Store32(&d.bytes[archive_entry + 4], static_cast<uint32_t>(archive.size()));
@@ -176,6 +176,21 @@ SectionFields FindSection(const std::vector<uint8_t>& image, const char* name) {
     f.raw_offset = Load32(s + 20);
   }
   return f;
+}
+
+void SetVirtualSize(std::vector<uint8_t>& image, const char* name, uint32_t virtual_size,
+                    bool fit_image) {
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (std::string(reinterpret_cast<const char*>(s), strnlen(reinterpret_cast<const char*>(s), 8)) != name) {
+      continue;
+    }
+    Store32(s + 8, virtual_size);
+    if (fit_image) {
+      const uint32_t optional = Load32(&image[60]) + 24;
+      Store32(&image[optional + 56], Load32(s + 12) + ((virtual_size + 0xFFF) & ~0xFFFu));
+    }
+  }
 }
 
 uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva) {

@@ -30,12 +30,12 @@ uint32_t NextSectionRva(const std::vector<uint8_t>& image);
 std::vector<uint8_t> WithResourceDirectory(std::vector<uint8_t> image,
                                            const std::vector<uint8_t>& directory);
 
-// A directory of an ordinary installer: archive "LUMORA.PACKED.7Z" in "B7", a cabinet
-// "SETUP.EX_" (its data begins with "MSCF") in "BL", names as given, and a previous version
-// when one is given.
+// A directory of an ordinary installer: an archive in "B7", the cabinet given as the setup
+// program in "BL", names as given, and a previous version when one is given.
 std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string& archive_name,
                                       const std::u16string& setup_name,
-                                      const std::u16string* previous_version);
+                                      const std::u16string* previous_version,
+                                      const std::vector<uint8_t>& cabinet);
 
 // Sets the RVA or the size field of the data entry whose size is size, in a packed installer.
 bool PatchDataEntry(std::vector<uint8_t>& image, uint32_t size, bool rva_field, uint32_t value);
@@ -48,6 +48,10 @@ struct SectionFields {
   uint32_t virtual_size = 0, virtual_address = 0, raw_size = 0, raw_offset = 0;
 };
 SectionFields FindSection(const std::vector<uint8_t>& image, const char* name);
+// Sets the virtual size of the section of that name: the memory the loader gives it. fit_image:
+// SizeOfImage ends with it too, so that nothing is mapped after it.
+void SetVirtualSize(std::vector<uint8_t>& image, const char* name, uint32_t virtual_size,
+                    bool fit_image);
 // The file offset of rva in the image's section data, or 0.
 uint32_t FileOffsetOf(const std::vector<uint8_t>& image, uint32_t rva);
 

@@ -9,9 +9,11 @@
 
 #include "installer_report.h"
 #include "crafted_image.h"
+#include "support/json_reader.h"
 #include "pack_fixture.h"
 #include "payload_rules.h"
 #include "pe_image.h"
+#include "pe_writer.h"
 
 namespace {
 
@@ -99,8 +101,10 @@ TEST_F(HostileInput, OneLongNameSharedByManyEntriesIsReadOnce) {
       CheckBounded(Write("hostile.exe", WithResourceDirectory(Stub(), OneLongNameManyTimes())));
   // Read and judged like any installer: the stub stops at the first name, too long to record.
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_NE(r.out.find("exit with 112 (error 206)"), std::string::npos) << r.out.substr(0, 2000);
-  EXPECT_NE(r.out.find("XXX... (65535 units)"), std::string::npos) << r.out.substr(0, 2000);
+  EXPECT_NE(r.out.find("exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 206)"),
+            std::string::npos)
+      << r.out.substr(0, 2000);
+  EXPECT_NE(r.out.find("XXX\"... (65535 units)"), std::string::npos) << r.out.substr(0, 2000);
   EXPECT_LT(r.out.size(), 10000u * 400) << "names are shown shortened";
 }
 
@@ -120,18 +124,31 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     EXPECT_TRUE(PatchDataEntry(image, size, rva_field, value));
     return image;
   };
+  const std::vector<uint8_t> cabinet = SetupCabinet();
   auto crafted = [&](const std::u16string& archive, const std::u16string& setup,
                      const std::u16string* version) {
     const std::vector<uint8_t> stub = Stub();
-    return WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), archive, setup, version));
+    return WithResourceDirectory(
+        stub, PayloadDirectory(NextSectionRva(stub), archive, setup, version, cabinet));
   };
   auto with_signature = [&](uint32_t offset, uint32_t size) {
     std::vector<uint8_t> image = packed;
     SetDataDirectory(image, 4, offset, size);
     return image;
   };
+  // The payload section's memory cut short (established under Wine by the parity corpus).
+  const SectionFields payload = FindSection(packed, kPayloadSectionName);
+  uint32_t cabinet_rva = 0;
+  for (const Resource& m : report.layout.payload) {
+    if (m.type.name() == u"BL") cabinet_rva = m.data_rva;
+  }
+  auto with_virtual_size = [&](uint32_t size, bool fit_image) {
+    std::vector<uint8_t> image = packed;
+    SetVirtualSize(image, kPayloadSectionName, size, fit_image);
+    return image;
+  };
   // The longest version the shipped layout's command line holds from a drive's root.
-  const std::u16string fits(LongestPreviousVersion(16, "B7"), u'1');
+  const std::u16string fits(LongestPreviousVersion(16, PayloadType::kPacked), u'1');
   const std::u16string too_long(1100, u'1');
   struct Case {
     const char* what;
@@ -142,25 +159,41 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   const Case cases[] = {
       // Established under Wine by UnusablePayload.MembersOutsideTheFileFailTheirWrites
       // (wine/unusable_payload_test.cpp): the writes fail.
-      {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
-      {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1, "exit with 112 (error 1784)"},
-      {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1, "exit with 116 (error 1784)"},
+      {"archive RVA 0xFFFFFFFF", patched(archive_size, true, 0xFFFFFFFF), 1,
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 1784)"},
+      {"archive size 0xFFFFFFFF", patched(archive_size, false, 0xFFFFFFFF), 1,
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 1784)"},
+      {"setup RVA 0xFFFFFFFF", patched(cabinet_size, true, 0xFFFFFFFF), 1,
+       "exit with 116 (EXIT_SETUP_WRITE_FAILED) (error 1784)"},
       {"previous version of 1,100 units", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &too_long), 1,
-       "exit with 105 (error 0)"},
+       "exit with 105 (EXIT_COMMAND_LINE_TOO_LONG) (error 0)"},
       {"longest previous version", crafted(u"LUMORA.PACKED.7Z", u"SETUP.EX_", &fits), 0,
        "verdict: accepted"},
       {"archive name with \"..\"", crafted(u"LUMORA..7Z", u"SETUP.EX_", nullptr), 1,
-       "exit with 112 (error 123)"},
+       "exit with 112 (EXIT_ARCHIVE_UNPACK_FAILED) (error 123)"},
       {"setup name with a colon", crafted(u"LUMORA.7Z", u"SETUP:EX_", nullptr), 1,
-       "exit with 115 (error 123)"},
+       "exit with 115 (EXIT_SETUP_UNPACK_FAILED) (error 123)"},
       {"archive name of 244 units", crafted(u"LUMORA" + std::u16string(238, u'X'), u"SETUP.EX_", nullptr),
-       1, "exit with 108 (error 0)"},
+       1, "exit with 108 (EXIT_PATH_TOO_LONG) (error 0)"},
       {"archive name of 243 units", crafted(u"LUMORA" + std::u16string(237, u'X'), u"SETUP.EX_", nullptr),
        0, "verdict: accepted"},
       {"certificate table 0xFFFFFFFF", with_signature(0xFFFFFFFF, 0xFFFFFFFF), 1,
        "does not lie within the file"},
       {"certificate table inside the sections", with_signature(0x400, 0x100), 1,
        "does not lie within the file"},
+      {"memory ends where the cabinet starts, and so does the image",
+       with_virtual_size(cabinet_rva - payload.virtual_address, true), 1,
+       "exit with 116 (EXIT_SETUP_WRITE_FAILED) (error 1784)"},
+      {"memory ends within the cabinet, the image goes on (zeros)",
+       with_virtual_size(cabinet_rva - payload.virtual_address + 0x1000, false), 1,
+       "exit with 115 (EXIT_SETUP_UNPACK_FAILED) (error 0)"},
+      {"memory ends one byte before the cabinet does (the page holds it)",
+       with_virtual_size(cabinet_rva - payload.virtual_address + cabinet_size - 1, true), 0,
+       "verdict: accepted"},
+      // The first page holds the directory; the manifest after it is gone, and the loader reads
+      // it before any code runs (under Wine the process dies as it starts).
+      {"memory ends after the directory's page, and so does the image",
+       with_virtual_size(16, true), 1, "its manifest reaches beyond the image"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -170,6 +203,53 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
   }
   const RunResult signature = CheckBounded(Write("crafted.exe", with_signature(0xFFFFFFFF, 0xFFFFFFFF)));
   EXPECT_NE(signature.out.find("signature: malformed"), std::string::npos) << signature.out;
+  // Another fault of the image is reported as what it is, not as a malformed signature.
+  const RunResult manifest = CheckBounded(Write("crafted.exe", with_virtual_size(16, true)));
+  EXPECT_NE(manifest.out.find("signature: none"), std::string::npos) << manifest.out;
+}
+
+// Names and versions that would drive a terminal: the text report shows them escaped and writes
+// no control character but its line ends; the JSON report carries them as they are, escaped as
+// JSON escapes them.
+TEST_F(HostileInput, ReportsShowTextFromTheFileEscaped) {
+  const std::vector<uint8_t> stub = Stub();
+  const std::u16string name = u"LUMORA\x1B[2J\x1B[H\u202E";
+  const std::u16string version = u"1.0\x1B[2J\rverdict: accepted\x9B";
+  Write("escapes.exe", WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), name,
+                                                                    u"SETUP.EX_", &version,
+                                                                    SetupCabinet())));
+  const RunResult text = CheckBounded(Path("escapes.exe"));
+  EXPECT_EQ(text.status, 1) << text.err;
+  for (const char c : text.out) {
+    ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n')
+        << "control character " << static_cast<int>(c) << " in\n" << text.out;
+  }
+  EXPECT_NE(text.out.find("  B7  LUMORA\\e[2J\\e[H\\u202E  100 bytes"), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("previous version: \"1.0\\e[2J\\rverdict: accepted\\x9B\"\n"),
+            std::string::npos)
+      << text.out;
+  // The stub stops at the name before it reads the version.
+  EXPECT_NE(text.out.find("verdict: rejected: the stub would exit with 112"), std::string::npos)
+      << text.out;
+
+  const RunResult json_report =
+      RunProgram(PackerCommand() + " check --json '" + Path("escapes.exe") + "'");
+  json::Value report;
+  ASSERT_TRUE(json::Parse(json_report.out, report)) << json_report.out;
+  bool found = false;
+  for (const json::Value& member : report["members"].items) {
+    if (member["type"].text == "B7") {
+      found = true;
+      EXPECT_EQ(member["name"].text, "LUMORA\x1B[2J\x1B[H\xE2\x80\xAE");
+    }
+  }
+  EXPECT_TRUE(found) << json_report.out;
+  EXPECT_EQ(report["previous_version"]["text"].text, "1.0\x1B[2J\rverdict: accepted\xC2\x9B");
+  EXPECT_EQ(report["verdict"]["stub_exit_code"].text, "112");
+  for (const char c : json_report.out) {
+    ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << json_report.out;
+  }
 }
 
 TEST_F(HostileInput, InputsThatAreNoRegularFilesAreRefusedWithoutWaiting) {

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "file_io.h"
+#include "setup_cabinet.h"
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
@@ -89,11 +92,28 @@ void PackFixture::SetUp() {
   dir_ = name;
   ASSERT_FALSE(ReadFileBytes(LUMORA_STUB).empty())
       << "no bare stub at " << LUMORA_STUB << "; build the Windows tree first (tools/build)";
-  // Sizes that are not multiples of anything, so that padding and alignment show.
+  // Sizes that are not multiples of anything, so that padding and alignment show. The setup
+  // program is a real x64 program (one that is never run) with pattern bytes after its image,
+  // as the packer takes only a 64-bit Windows program as the setup program.
   archive_ = PatternBytes(3 * 4096 + 123, 1);
-  setup_ = PatternBytes(70001, 2);
+  setup_ = ReadFileBytes(LUMORA_FOREIGN_DIR "/x64.exe");
+  ASSERT_GT(setup_.size(), 512u) << "no x64 program at " << LUMORA_FOREIGN_DIR;
+  ASSERT_LT(setup_.size(), 70001u);
+  const std::vector<uint8_t> tail = PatternBytes(70001 - setup_.size(), 2);
+  setup_.insert(setup_.end(), tail.begin(), tail.end());
   WriteFileBytes(Path("app.7z"), archive_);
   WriteFileBytes(Path("setup.exe"), setup_);
+}
+
+std::vector<uint8_t> PackFixture::SetupCabinet() {
+  std::string error;
+  InputFile setup;
+  EXPECT_TRUE(setup.Open(Path("setup.exe"), error)) << error;
+  EXPECT_TRUE(WriteSetupCabinet(setup, 1700000000, CabinetCompression{}, Path("setup.cab"), error))
+      << error;
+  std::vector<uint8_t> cabinet = ReadFileBytes(Path("setup.cab"));
+  std::remove(Path("setup.cab").c_str());
+  return cabinet;
 }
 
 void PackFixture::TearDown() {

@@ -49,6 +49,8 @@ class PackFixture : public ::testing::Test {
   // extra, whose own stub, archive, setup or time take the place of the usual ones.
   std::string Args(const std::string& extra, const std::string& output = "out.exe") const;
   std::vector<std::string> DirectoryEntries() const;
+  // The setup cabinet the packer makes of setup.exe (the setup program of setup_).
+  std::vector<uint8_t> SetupCabinet();
 
   std::string dir_;
   std::vector<uint8_t> archive_;

@@ -122,8 +122,8 @@ TEST_F(PackOutput, CheckReadsBackWhatWasPacked) {
     std::string error;
     ASSERT_TRUE(InspectInstaller(Path("out.exe"), report, error)) << error;
     EXPECT_TRUE(report.layout.verdict.accepted()) << report.layout.verdict.reason;
-    EXPECT_EQ(report.layout.verdict.archive_type, l.archive_type);
-    EXPECT_EQ(report.layout.verdict.setup_type, l.setup_type);
+    EXPECT_EQ(PayloadTypeText(report.layout.verdict.archive_type), l.archive_type);
+    EXPECT_EQ(PayloadTypeText(report.layout.verdict.setup_type), l.setup_type);
     EXPECT_EQ(report.layout.verdict.archive_name, U16(l.archive_name));
     EXPECT_EQ(report.layout.verdict.setup_name, U16(l.setup_name));
     ASSERT_EQ(report.layout.payload.size(), 2u);

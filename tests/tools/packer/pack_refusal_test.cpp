@@ -48,7 +48,8 @@ TEST_F(PackRefusal, NamesAndLayoutsTheStubRejects) {
   // An archive of 5 GiB that takes no room: refused before a byte of it is read.
   WriteFileBytes(Path("huge.7z"), {'7', 'z'});
   ASSERT_EQ(truncate(Path("huge.7z").c_str(), int64_t{5} << 30), 0);
-  WriteFileBytes(Path("huge-setup.exe"), {'M', 'Z'});
+  // A real program's headers (the setup program must be one), then room it takes on no disk.
+  WriteFileBytes(Path("huge-setup.exe"), setup_);
   ASSERT_EQ(truncate(Path("huge-setup.exe").c_str(), 0x7FFF8001), 0);
   const Refusal cases[] = {
       {"archive without prefix", "--archive-name APP.7Z", "must begin with \"lumora\"", 2},

@@ -92,7 +92,9 @@ TEST_F(SetupCabinet, ReadersExpandEveryCaseByteIdentically) {
       const std::string cab = Path(name + ".cab");
       WriteFileBytes(input, bytes);
       std::string error;
-      ASSERT_TRUE(WriteSetupCabinet(input, c.time, compression.value, cab, error)) << error;
+      InputFile setup;
+      ASSERT_TRUE(setup.Open(input, error)) << error;
+      ASSERT_TRUE(WriteSetupCabinet(setup, c.time, compression.value, cab, error)) << error;
 
       const std::string by_gcab = Path("gcab-" + name);
       const std::string by_cabextract = Path("cabextract-" + name);
@@ -182,8 +184,11 @@ TEST_F(SetupCabinet, FailsWithoutLeavingACabinet) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    // The setup program is opened once, by the caller, and handed on open.
     std::string error;
-    EXPECT_FALSE(WriteSetupCabinet(c.setup, 1700000000, CabinetCompression{}, c.cabinet, error));
+    InputFile setup;
+    EXPECT_FALSE(setup.Open(c.setup, error) &&
+                 WriteSetupCabinet(setup, 1700000000, CabinetCompression{}, c.cabinet, error));
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
     EXPECT_EQ(Leftovers(), "");
   }

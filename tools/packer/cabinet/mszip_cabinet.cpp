@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "cabinet_checksum.h"
+#include "lumora/payload_resources.h"
 #include "lzx_encoder.h"
-#include "payload/payload_resources.h"
 
 namespace {
 
@@ -36,18 +37,6 @@ constexpr size_t kBlockHeaderSize = 8;
 constexpr uint16_t kTypeNone = 0;
 constexpr uint16_t kTypeMszip = 1;
 constexpr uint16_t kTypeLzx = 3;
-
-// The cabinet checksum: the data as little-endian 32-bit words, combined by exclusive or. The
-// last one to three bytes form one more word in reverse order, the first of them highest: that
-// is how Microsoft's cabinet code computes it, and readers that check it expect exactly that.
-uint32_t CabinetChecksum(const uint8_t* data, size_t size, uint32_t seed) {
-  uint32_t sum = seed;
-  size_t at = 0;
-  for (; at + 4 <= size; at += 4) sum ^= Load32(data + at);
-  uint32_t tail = 0;
-  for (; at < size; ++at) tail = (tail << 8) | data[at];
-  return sum ^ tail;
-}
 
 // A DOS date and time from the UTC fields of unix_time (within the DOS range). Computed here
 // rather than with gmtime, whose range and behaviour differ between C runtimes.

@@ -43,12 +43,11 @@ int64_t ClampCabinetTime(int64_t unix_time) {
   return std::clamp(unix_time, kEarliestCabinetTime, kLatestCabinetTime);
 }
 
-bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
+bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time,
                        const CabinetCompression& compression, const std::string& cabinet_path,
                        std::string& error, Progress* progress) {
-  InputFile setup;
   StagedFile cabinet;
-  if (!setup.Open(setup_path, error) || !cabinet.Create(cabinet_path, error)) return false;
+  if (!cabinet.Create(cabinet_path, error)) return false;
   SetupInput input(setup, progress);
   CabinetFile output(cabinet);
   return WriteCabinet(setup.size(), ClampCabinetTime(unix_time), compression, input, output,

@@ -6,14 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "file_io.h"
 #include "mszip_cabinet.h"
 #include "progress.h"
 
-// Writes the cabinet to cabinet_path, which appears only once it is complete. unix_time
-// (seconds, UTC) becomes the file's date and time, clamped to what a cabinet can hold; the
-// fields are written as UTC so that the same inputs give the same cabinet whatever the packing
-// machine's time zone. progress, when given, hears how much of the setup program was read.
-bool WriteSetupCabinet(const std::string& setup_path, int64_t unix_time,
+// Writes the cabinet of the setup program, the open file the packer checked, to cabinet_path,
+// which appears only once it is complete. unix_time (seconds, UTC) becomes the file's date and
+// time, clamped to what a cabinet can hold; the fields are written as UTC so that the same inputs
+// give the same cabinet whatever the packing machine's time zone. progress, when given, hears how
+// much of the setup program was read.
+bool WriteSetupCabinet(const InputFile& setup, int64_t unix_time,
                        const CabinetCompression& compression, const std::string& cabinet_path,
                        std::string& error, Progress* progress = nullptr);
 

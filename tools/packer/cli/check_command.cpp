@@ -3,19 +3,39 @@
 #include <cstdio>
 
 #include "cabinet_header.h"
+#include "escaped_text.h"
 #include "pe_format.h"
 #include "utf_text.h"
 
 namespace {
 
-// A section's name as a terminal shows it: its eight bytes come from the file, and a control
-// character among them is shown as '?' rather than sent to the terminal.
-std::string SectionName(const PeSection& section) {
-  std::string name = section.name;
-  for (char& c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+// A section's name as a terminal shows it: its eight bytes come from the file.
+std::string SectionName(const PeSection& section) { return Escaped(std::string(section.name)); }
+
+// The role and storage of a payload resource, by its name and type as the stub reads them.
+bool RoleOf(const Resource& m, PayloadMember& member, PayloadType& type) {
+  return m.type.named && ParsePayloadType(m.type.name(), type) &&
+         MemberOfName(TerminatedName(m.name), member);
+}
+
+// "115 (EXIT_SETUP_UNPACK_FAILED)".
+std::string ExitText(uint32_t code) {
+  const char* name = ExitCodeName(code);
+  return std::to_string(code) + (name != nullptr ? std::string(" (") + name + ")" : "");
+}
+
+std::string WhereText(const Resource& m) {
+  if (m.loaded == MappedBytes::kUnmapped) return "beyond the image as the loader maps it";
+  std::string where;
+  if (m.mapped) {
+    where = "file offset " + HexText(m.file_offset) +
+            (m.file_offset % kPageSize == 0 && m.data_rva % kPageSize == 0 ? " (4 KiB-aligned)"
+                                                                           : " (not page-aligned)");
+  } else {
+    where = "outside the file's section data";
   }
-  return name;
+  if (m.loaded == MappedBytes::kNotFromFile) where += ", beyond its section's virtual size";
+  return where;
 }
 
 // The signature line: what the signature is, and whether the file is still what was signed.
@@ -28,24 +48,24 @@ void PrintSignature(const InstallerReport& r, std::ostream& out) {
   }
   if (c.outcome == SignatureCheck::Outcome::kNone) {
     // Not checked: a table outside the file, or pack's read-back of an unsigned file.
-    out << (r.image_fault.empty() ? std::to_string(r.signature_size) + " bytes\n"
+    out << (!r.signature_malformed ? std::to_string(r.signature_size) + " bytes\n"
                                    : "malformed (" + std::to_string(r.signature_size) +
                                          " bytes at offset " + HexText(r.signature_offset) + ")\n");
     return;
   }
   out << r.signature_size << " bytes";
-  if (!c.algorithm.empty()) out << ", " << c.algorithm;
-  if (!c.signer.empty()) out << ", signed by \"" << c.signer << "\"";
+  if (!c.algorithm.empty()) out << ", " << Escaped(c.algorithm);
+  if (!c.signer.empty()) out << ", signed by " << Quoted(c.signer);
   switch (c.outcome) {
     case SignatureCheck::Outcome::kVerified:
       out << ": verified, the file is what was signed (whether the signer is trusted is not "
              "judged here)\n";
       break;
     case SignatureCheck::Outcome::kMismatch:
-      out << ": MISMATCH, " << c.problem << "\n";
+      out << ": MISMATCH, " << Escaped(c.problem) << "\n";
       break;
     default:
-      out << ": not verified, " << c.problem << "\n";
+      out << ": not verified, " << Escaped(c.problem) << "\n";
       break;
   }
 }
@@ -54,7 +74,7 @@ void PrintSignature(const InstallerReport& r, std::ostream& out) {
 
 void PrintReport(const InstallerReport& r, std::ostream& out) {
   const PayloadLayout& layout = r.layout;
-  out << "installer: " << r.path << "\n";
+  out << "installer: " << Escaped(r.path) << "\n";
   out << "size: " << r.file_size << " bytes, " << (r.pe32_plus ? "PE32+" : "PE32") << ", ";
   if (r.overlay == 0) {
     out << "no overlay\n";
@@ -82,50 +102,59 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
     out << "file offset " << HexText(s.raw_offset) << "  " << s.raw_size << " bytes"
         << (StartsOnPage(s) ? " (4 KiB-aligned)" : " (not page-aligned)") << "\n";
   }
-  out << "resource section: " << (r.resource_section.empty() ? "none" : r.resource_section) << "\n";
+  out << "resource section: "
+      << (r.resource_section.empty() ? "none" : Escaped(r.resource_section)) << "\n";
   out << "payload:" << (layout.payload.empty() ? " none" : "") << "\n";
   for (size_t i = 0; i < layout.payload.size(); ++i) {
     const Resource& m = layout.payload[i];
-    const std::string type = KeyText(m.type);
-    const Member* member = MemberOfName(m.name.name());
-    out << "  " << type << "  " << KeyText(m.name) << "  " << m.size << " bytes  language "
-        << m.language << "  ";
-    if (m.mapped) {
-      out << "file offset " << HexText(m.file_offset)
-          << (m.file_offset % kPageSize == 0 && m.data_rva % kPageSize == 0 ? " (4 KiB-aligned)"
-                                                                            : " (not page-aligned)");
-    } else {
-      out << "outside the file's section data";
-    }
-    out << "  " << (member != nullptr ? StorageText(*member, type) : "not a payload name") << "\n";
-    const CabinetFacts& cabinet = layout.cabinets[i];
+    PayloadMember member = PayloadMember::kArchive;
+    PayloadType type = PayloadType::kPacked;
+    out << "  " << ShownKey(m.type) << "  " << ShownKey(m.name) << "  " << m.size
+        << " bytes  language " << m.language << "  " << WhereText(m) << "  "
+        << (RoleOf(m, member, type) ? StorageText(member, type) : "not a payload name") << "\n";
+    const MemberCabinet& cabinet = layout.cabinets[i];
     if (cabinet.cabinet) {
       out << "    cabinet: "
           << (cabinet.readable ? CompressionTypeText(cabinet.compression) : "unreadable header")
           << "\n";
     }
   }
+  const PayloadVerdict& v = layout.verdict;
+  if (v.cabinet_read) {
+    const CabinetFacts& c = v.cabinet;
+    out << "setup cabinet: ";
+    if (!c.headers_read) {
+      out << "unreadable\n";
+    } else {
+      out << c.folders << (c.folders == 1 ? " folder, " : " folders, ") << c.files
+          << (c.files == 1 ? " file" : " files") << "; first file " << Escaped(c.first_file_name)
+          << ", " << c.first_file_size << " bytes, compressed with "
+          << CompressionTypeText(c.compression) << "; "
+          << (c.expanded ? "expands whole" : "does not expand") << "\n";
+    }
+  }
+  if (v.program_read) out << "setup program: " << v.program.Describe() << "\n";
   out << "previous version: ";
   if (!layout.has_previous_version) {
     out << "none\n";
   } else if (layout.previous_version_valid) {
-    out << "\"" << NameText(layout.previous_version) << "\"\n";
+    out << Quoted(layout.previous_version) << "\n";
   } else {
     out << "ignored by the stub (" << layout.previous_version_size
         << " bytes; it must be a terminated UTF-16 string)\n";
   }
   out << "other resources:" << (layout.others.empty() ? " none" : "") << "\n";
   for (const Resource& o : layout.others) {
-    out << "  type " << KeyText(o.type) << "  name " << KeyText(o.name) << "  language "
+    out << "  type " << ShownKey(o.type) << "  name " << ShownKey(o.name) << "  language "
         << o.language << "  " << o.size << " bytes\n";
   }
   out << "icon: ";
   if (!r.has_icon) {
     out << "none\n";
   } else if (!r.icon_readable) {
-    out << "group " << KeyText(r.icon_group) << ", unreadable\n";
+    out << "group " << ShownKey(r.icon_group) << ", unreadable\n";
   } else {
-    out << "group " << KeyText(r.icon_group) << ", " << r.icons.size()
+    out << "group " << ShownKey(r.icon_group) << ", " << r.icons.size()
         << (r.icons.size() == 1 ? " image" : " images") << (r.icons.empty() ? "" : ":");
     for (size_t i = 0; i < r.icons.size(); ++i) {
       const IconGroupEntry& e = r.icons[i];
@@ -147,56 +176,76 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       out << "no numeric versions\n";
     }
     for (const auto& [key, text] : r.version.texts) {
-      out << "  " << NameText(key) << ": \"" << NameText(text) << "\"\n";
+      out << "  " << ShownName(key) << ": " << QuotedName(text) << "\n";
     }
   }
-  const PayloadVerdict& v = layout.verdict;
+  for (const std::string& note : v.notes) out << "note: " << note << "\n";
   if (!r.image_fault.empty()) {
     out << "verdict: rejected: " << r.image_fault << "\n";
   } else if (v.accepted()) {
-    out << "verdict: accepted: archive " << NameText(v.archive_name) << " (" << v.archive_type
-        << "), setup program " << NameText(v.setup_name) << " (" << v.setup_type << ")\n";
+    out << "verdict: accepted: archive " << ShownName(v.archive_name) << " ("
+        << PayloadTypeText(v.archive_type) << "), setup program " << ShownName(v.setup_name)
+        << " (" << PayloadTypeText(v.setup_type) << ")\n";
+  } else if (v.outcome == PayloadVerdict::Outcome::kDepends) {
+    out << "verdict: rejected: what the stub does depends on " << v.depends_on << ": " << v.reason
+        << "\n";
   } else {
-    out << "verdict: rejected: the stub would exit with " << v.code << " (error " << v.extra
-        << "): " << v.reason << "\n";
+    out << "verdict: rejected: the stub would exit with " << ExitText(v.code) << " (error "
+        << v.extra << "): " << v.reason << "\n";
   }
 }
 
 namespace {
 
-// A JSON string: the text as UTF-8 (bytes that are no UTF-8, which only a Linux path can hold,
-// become U+FFFD), with quotes, backslashes and control characters escaped.
-std::string Json(const std::string& text) {
-  std::u16string ignored;
-  std::string utf8 = text;
-  if (!Utf8ToUtf16(text, ignored)) {
-    utf8.clear();
-    for (char c : text) utf8 += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : "\xEF\xBF\xBD";
+// JSON strings of text from the file or a path, escaped as JSON does (escaped_text.h).
+std::string Json(const std::string& text) { return JsonString(text); }
+std::string Json(const std::u16string& text) { return JsonString(text); }
+std::string Json(const ResourceKey& key) {
+  return key.named ? JsonString(key.name()) : JsonString(KeyText(key));
+}
+const char* Json(bool value) { return value ? "true" : "false"; }
+
+const char* LoadedText(MappedBytes loaded) {
+  switch (loaded) {
+    case MappedBytes::kFromFile: return "\"file\"";
+    case MappedBytes::kNotFromFile: return "\"partly zeros\"";
+    case MappedBytes::kUnmapped: return "\"beyond the image\"";
   }
-  std::string out = "\"";
-  for (char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof(escaped), "\\u%04X", static_cast<unsigned>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return "null";
 }
 
-std::string Json(const std::u16string& text) { return Json(NameText(text)); }
-std::string Json(const ResourceKey& key) { return Json(KeyText(key)); }
-const char* Json(bool value) { return value ? "true" : "false"; }
+std::string JsonCabinet(const CabinetFacts& c) {
+  std::string out = "{\"readable\": " + std::string(Json(c.headers_read));
+  if (c.headers_read) {
+    out += ", \"folders\": " + std::to_string(c.folders) + ", \"files\": " +
+           std::to_string(c.files) + ", \"first_file\": " + Json(c.first_file_name) +
+           ", \"first_file_size\": " + std::to_string(c.first_file_size) +
+           ", \"compression\": " + Json(CompressionTypeText(c.compression));
+  }
+  out += ", \"expands\": " + std::string(Json(c.expanded));
+  if (c.expanded) out += ", \"expanded_size\": " + std::to_string(c.expanded_size);
+  if (!c.failure.empty()) out += ", \"failure\": " + Json(c.failure);
+  return out + "}";
+}
+
+std::string JsonProgram(const ProgramFacts& p) {
+  std::string out = "{\"is\": " + Json(p.Describe()) + ", \"windows_x64_program\": " +
+                    Json(p.IsWindowsX64Program());
+  if (p.kind == FileKind::kWindowsProgram) {
+    out += ", \"imports\": [";
+    for (size_t i = 0; i < p.imports.size(); ++i) out += (i == 0 ? "" : ", ") + Json(p.imports[i]);
+    out += "], \"imports_outside_windows\": [";
+    const std::vector<std::string> outside = ImportsOutsideWindows(p);
+    for (size_t i = 0; i < outside.size(); ++i) out += (i == 0 ? "" : ", ") + Json(outside[i]);
+    out += "]";
+  }
+  return out + "}";
+}
 
 // null for a member that is no cabinet; else its first folder's compression, by name ("none",
 // "mszip", "quantum", "lzx" with its window's exponent, or "unknown" with the type), or null
 // when the header cannot be read.
-std::string CabinetJson(const CabinetFacts& facts) {
+std::string CabinetJson(const MemberCabinet& facts) {
   if (!facts.cabinet) return "null";
   if (!facts.readable) return "{\"readable\": false}";
   static const char* const kMethods[] = {"none", "mszip", "quantum", "lzx"};
@@ -238,8 +287,7 @@ void PrintJsonSignature(const InstallerReport& r, std::ostream& out) {
                     c.outcome != SignatureCheck::Outcome::kUnreadable;
   const bool present = r.signature_size != 0 || r.signature_offset != 0;
   // A table that does not lie within the file is not checked, and is the image's fault.
-  const bool well_formed =
-      !present || c.outcome != SignatureCheck::Outcome::kNone || r.image_fault.empty();
+  const bool well_formed = !present || !r.signature_malformed;
   out << "  \"signature\": {\"present\": " << Json(present) << ", \"well_formed\": "
       << Json(well_formed) << ", \"offset\": " << r.signature_offset << ", \"size\": "
       << r.signature_size      << ", \"outcome\": \"" << outcome << "\", \"digest_algorithm\": "
@@ -279,18 +327,21 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
   PrintJsonSignature(r, out);
   out << "  \"resource_section\": " << (r.resource_section.empty() ? "null" : Json(r.resource_section))
       << ",\n";
+  const PayloadVerdict& v = layout.verdict;
   out << "  \"members\": [";
   for (size_t i = 0; i < layout.payload.size(); ++i) {
     const Resource& m = layout.payload[i];
-    const Member* member = MemberOfName(m.name.name());
-    const std::string type = KeyText(m.type);
-    out << (i == 0 ? "\n" : ",\n") << "    {\"type\": " << Json(type) << ", \"name\": "
+    PayloadMember member = PayloadMember::kArchive;
+    PayloadType type = PayloadType::kPacked;
+    const bool role = RoleOf(m, member, type);
+    out << (i == 0 ? "\n" : ",\n") << "    {\"type\": " << Json(m.type) << ", \"name\": "
         << Json(m.name) << ", \"role\": "
-        << (member == nullptr ? "null" : *member == Member::kArchive ? "\"archive\"" : "\"setup\"")
-        << ", \"storage\": " << (member == nullptr ? "null" : Json(StorageText(*member, type)))
+        << (!role ? "null" : member == PayloadMember::kArchive ? "\"archive\"" : "\"setup\"")
+        << ", \"storage\": " << (!role ? "null" : Json(StorageText(member, type)))
         << ", \"cabinet\": " << CabinetJson(layout.cabinets[i])
         << ", \"language\": " << m.language << ", \"size\": " << m.size << ", \"address\": "
-        << m.data_rva << ", \"in_file\": " << Json(m.mapped) << ", \"sha256\": "
+        << m.data_rva << ", \"in_file\": " << Json(m.mapped) << ", \"loaded\": "
+        << LoadedText(m.loaded) << ", \"sha256\": "
         << JsonDigest(i < digests.members.size() ? digests.members[i] : "");
     if (m.mapped) {
       out << ", \"file_offset\": " << m.file_offset << ", \"page_aligned\": "
@@ -299,12 +350,15 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
     out << "}";
   }
   out << (layout.payload.empty() ? "" : "\n  ") << "],\n";
+  out << "  \"setup_cabinet\": " << (v.cabinet_read ? JsonCabinet(v.cabinet) : "null") << ",\n";
+  out << "  \"setup_program\": " << (v.program_read ? JsonProgram(v.program) : "null") << ",\n";
   out << "  \"previous_version\": ";
   if (!layout.has_previous_version) {
     out << "null";
   } else {
     out << "{\"valid\": " << Json(layout.previous_version_valid) << ", \"size\": "
-        << layout.previous_version_size;
+        << layout.previous_version_size << ", \"languages\": "
+        << layout.previous_version_languages;
     if (layout.previous_version_valid) out << ", \"text\": " << Json(layout.previous_version);
     out << "}";
   }
@@ -346,19 +400,26 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
   }
   out << (layout.others.empty() ? "" : "\n  ") << "],\n";
   // The stub's own exit code where it would end the run itself; null where it would go on and
-  // end with the setup program's (or where the image is unfit whatever the stub does).
-  const PayloadVerdict& v = layout.verdict;
-  const bool stub_ends = r.image_fault.empty() && !v.accepted();
+  // end with the setup program's, where what it does depends on the machine (depends_on), or
+  // where the image is unfit whatever the stub does.
+  const bool stub_ends =
+      r.image_fault.empty() && v.outcome == PayloadVerdict::Outcome::kStubExits;
+  const bool depends = r.image_fault.empty() && v.outcome == PayloadVerdict::Outcome::kDepends;
+  const char* exit_name = stub_ends ? ExitCodeName(v.code) : nullptr;
   out << "  \"verdict\": {\"accepted\": " << Json(r.accepted()) << ", \"stub_exit_code\": "
       << (stub_ends ? std::to_string(v.code) : "null") << ", \"stub_error\": "
-      << (stub_ends ? std::to_string(v.extra) : "null") << ", \"reason\": "
+      << (stub_ends ? std::to_string(v.extra) : "null") << ", \"stub_exit_name\": "
+      << (exit_name != nullptr ? Json(std::string(exit_name)) : "null") << ", \"depends_on\": "
+      << (depends ? Json(v.depends_on) : "null") << ", \"reason\": "
       << Json(!r.image_fault.empty() ? r.image_fault : v.reason);
   if (r.accepted()) {
     out << ", \"archive\": {\"name\": " << Json(v.archive_name) << ", \"type\": "
-        << Json(v.archive_type) << "}, \"setup\": {\"name\": " << Json(v.setup_name)
-        << ", \"type\": " << Json(v.setup_type) << "}";
+        << Json(PayloadTypeText(v.archive_type)) << "}, \"setup\": {\"name\": "
+        << Json(v.setup_name) << ", \"type\": " << Json(PayloadTypeText(v.setup_type)) << "}";
   }
-  out << "},\n  \"status\": " << (r.accepted() ? 0 : 1) << "\n}\n";
+  out << ", \"notes\": [";
+  for (size_t i = 0; i < v.notes.size(); ++i) out << (i == 0 ? "" : ", ") << Json(v.notes[i]);
+  out << "]},\n  \"status\": " << (r.accepted() ? 0 : 1) << "\n}\n";
 }
 
 namespace {

@@ -97,10 +97,13 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
 // alone decides these, so that they fail alike on every machine.
 bool CheckPackValues(PackOptions& o, std::string& error) {
   std::u16string archive_name, setup_name, version;
-  if (!MakeMemberName(o.archive_name.empty() ? DefaultArchiveName() : o.archive_name,
-                      Member::kArchive, o.archive_type, archive_name, error) ||
-      !MakeMemberName(o.setup_name.empty() ? DefaultSetupName(o.setup_type) : o.setup_name,
-                      Member::kSetup, o.setup_type, setup_name, error)) {
+  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
+  if (!CheckPayloadType(o.archive_type, "archive", archive_type, error) ||
+      !CheckPayloadType(o.setup_type, "setup program", setup_type, error) ||
+      !MakeMemberName(o.archive_name.empty() ? DefaultArchiveName() : o.archive_name,
+                      PayloadMember::kArchive, archive_type, archive_name, error) ||
+      !MakeMemberName(o.setup_name.empty() ? DefaultSetupName(setup_type) : o.setup_name,
+                      PayloadMember::kSetup, setup_type, setup_name, error)) {
     return false;
   }
   // Only a BL setup program is put into a cabinet: the option would change nothing.
@@ -114,7 +117,7 @@ bool CheckPackValues(PackOptions& o, std::string& error) {
       error = "--previous-version is not valid UTF-8";
       return false;
     }
-    if (!CheckPreviousVersion(version, archive_name.size(), o.archive_type, error)) return false;
+    if (!CheckPreviousVersion(version, archive_name.size(), archive_type, error)) return false;
   }
   return true;
 }

@@ -38,7 +38,8 @@ template <std::string PackOptions::*field>
 bool SetPayloadType(const OptionSpec& spec, const std::string& value, Command& c,
                     std::string& error) {
   const char* what = field == &PackOptions::archive_type ? "archive" : "setup program";
-  if (!CheckPayloadType(value, what, error)) {
+  PayloadType type = PayloadType::kPacked;
+  if (!CheckPayloadType(value, what, type, error)) {
     error = spec.name + (" takes B7, BL or BN, not \"" + value + "\"");
     return false;
   }

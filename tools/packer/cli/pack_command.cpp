@@ -6,20 +6,23 @@
 
 #include "application_face.h"
 #include "bare_stub.h"
+#include "cabinet_reader.h"
 #include "check_command.h"
-#include "installer_report.h"
+#include "escaped_text.h"
 #include "file_io.h"
+#include "installer_report.h"
+#include "mszip_cabinet.h"
 #include "option_table.h"
 #include "payload_layout.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "pe_writer.h"
+#include "program_image.h"
 #include "progress_meter.h"
 #include "resource_listing.h"
 #include "resource_section.h"
-#include "utf_text.h"
-#include "mszip_cabinet.h"
 #include "setup_cabinet.h"
+#include "utf_text.h"
 
 namespace {
 
@@ -36,14 +39,13 @@ class PlannedData final : public ResourceData {
 };
 
 // A payload member, streamed from its file and starting on a page of its own.
-Resource PayloadMember(const std::string& type, const std::u16string& name, const InputFile& file) {
-  return StreamedResource(ResourceKey::Name(type.c_str()), ResourceKey::Name(name),
-                          kPayloadLanguage, file);
+Resource MemberResource(PayloadType type, const std::u16string& name, const InputFile& file) {
+  return StreamedResource(ResourceKey::Name(PayloadTypeName(type).narrow),
+                          ResourceKey::Name(name), kPayloadLanguage, file);
 }
 
 bool PreviousVersionText(const std::string& text, size_t archive_name_units,
-                         const std::string& archive_type, std::u16string& units,
-                         std::string& error) {
+                         PayloadType archive_type, std::u16string& units, std::string& error) {
   if (!Utf8ToUtf16(text, units)) {
     error = "the previous version is not valid UTF-8";
     return false;
@@ -74,8 +76,9 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
                        std::vector<Resource>& resources, std::string& error) {
   uint64_t total = 0;
   for (const Resource& r : listed) {
-    if (r.type.named && IsPayloadType(r.type.name())) {
-      error = path + " already carries payload resources (type " + KeyText(r.type) +
+    PayloadType type = PayloadType::kPacked;
+    if (r.type.named && ParsePayloadType(r.type.name(), type)) {
+      error = path + " already carries payload resources (type " + ShownKey(r.type) +
               "); pack the bare stub";
       return false;
     }
@@ -84,7 +87,7 @@ bool CopyStubResources(const std::string& path, const InputFile& stub_file,
       return false;
     }
     if (!r.mapped) {
-      error = path + ": resource " + KeyText(r.type) + "/" + KeyText(r.name) +
+      error = path + ": resource " + ShownKey(r.type) + "/" + ShownKey(r.name) +
               " lies outside the file; the stub is damaged, build it again";
       return false;
     }
@@ -179,33 +182,99 @@ int64_t CabinetTime(const PackOptions& options, const InputFile& setup) {
   return options.has_cabinet_time ? options.cabinet_time : setup.mtime();
 }
 
+// Files that are plainly not a setup program but an application's archive or package.
+bool IsArchiveKind(FileKind kind) {
+  return kind == FileKind::kSevenZip || kind == FileKind::kZip || kind == FileKind::kCabinet ||
+         kind == FileKind::kWindowsInstaller || kind == FileKind::kGzip || kind == FileKind::kXz;
+}
+
+// The inputs, each read once from the file that was opened: the setup program must be what the
+// stub can start on every 64-bit Windows (for "BL", what its cabinet expands to), and a setup
+// file that is already a cabinet is taken as the cabinet itself, once it is seen to expand whole.
+// What does not refuse but is likely a mistake is added to warnings.
+bool CheckInputs(const PackOptions& options, PayloadType setup_type, const InputFile& archive,
+                 const InputFile& setup, bool& setup_is_cabinet,
+                 std::vector<std::string>& warnings, std::string& error) {
+  const ProgramFacts archive_kind = DescribeFile(archive);
+  const bool archive_is_program = archive_kind.kind == FileKind::kWindowsProgram ||
+                                  archive_kind.kind == FileKind::kDosProgram;
+  setup_is_cabinet = false;
+  if (setup_type == PayloadType::kPacked) {
+    if (!options.has_previous_version) {
+      warnings.push_back("a patch setup program (B7) without --previous-version: the stub "
+                         "applies it with whatever setup program is installed");
+    }
+  } else {
+    ProgramFacts program = DescribeFile(setup);
+    std::string what = Escaped(setup.path()) + " is " + program.Describe();
+    std::vector<uint8_t> expanded;
+    if (program.kind == FileKind::kCabinet && setup_type == PayloadType::kCabinet) {
+      CabinetFacts cabinet;
+      ReadCabinet(setup, cabinet);
+      if (!cabinet.expanded) {
+        error = "the setup cabinet " + Escaped(setup.path()) + " cannot be expanded (" +
+                cabinet.failure + "); the stub would exit with " +
+                std::to_string(EXIT_SETUP_UNPACK_FAILED);
+        return false;
+      }
+      expanded.swap(cabinet.first_file);
+      program = DescribeFile(MemorySource("setup.exe", expanded));
+      what = "the setup cabinet " + Escaped(setup.path()) + " expands to " + program.Describe();
+      setup_is_cabinet = true;
+    }
+    if (!program.IsWindowsX64Program()) {
+      error = what + ", not a 64-bit Windows program";
+      if (program.kind == FileKind::kCabinet) {
+        error += ": a cabinet of the setup program is shipped as it is with --setup-type BL";
+      } else if (IsArchiveKind(program.kind) || archive_is_program) {
+        error += ": did you swap --archive and --setup?";
+      }
+      return false;
+    }
+    const std::vector<std::string> outside = ImportsOutsideWindows(program);
+    if (!outside.empty()) {
+      std::string list;
+      for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + Escaped(dll);
+      warnings.push_back("the setup program imports DLLs that Windows does not carry (" + list +
+                         "); the stub extracts only setup.exe and the archive, so it starts only "
+                         "where these are installed");
+    }
+  }
+  if (archive_is_program) {
+    warnings.push_back("the archive " + Escaped(archive.path()) + " is " +
+                       archive_kind.Describe() + "; is it the setup program?");
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string DefaultArchiveName() { return kDefaultArchiveName.narrow; }
 
-std::string DefaultSetupName(const std::string& setup_type) {
-  if (setup_type == "BL") return kDefaultCabinetName.narrow;
-  if (setup_type == "BN") return kDefaultPlainName.narrow;
+std::string DefaultSetupName(PayloadType setup_type) {
+  if (setup_type == PayloadType::kCabinet) return kDefaultCabinetName.narrow;
+  if (setup_type == PayloadType::kPlain) return kDefaultPlainName.narrow;
   return kDefaultPatchName.narrow;
 }
 
 bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error) {
-  if (!CheckPayloadType(options.archive_type, "archive", error) ||
-      !CheckPayloadType(options.setup_type, "setup program", error)) {
+  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
+  if (!CheckPayloadType(options.archive_type, "archive", archive_type, error) ||
+      !CheckPayloadType(options.setup_type, "setup program", setup_type, error)) {
     return false;
   }
   std::u16string archive_name, setup_name;
   if (!MakeMemberName(options.archive_name.empty() ? DefaultArchiveName() : options.archive_name,
-                      Member::kArchive, options.archive_type, archive_name, error) ||
-      !MakeMemberName(options.setup_name.empty() ? DefaultSetupName(options.setup_type)
+                      PayloadMember::kArchive, archive_type, archive_name, error) ||
+      !MakeMemberName(options.setup_name.empty() ? DefaultSetupName(setup_type)
                                                  : options.setup_name,
-                      Member::kSetup, options.setup_type, setup_name, error)) {
+                      PayloadMember::kSetup, setup_type, setup_name, error)) {
     return false;
   }
   std::u16string previous_version;
   if (options.has_previous_version &&
-      !PreviousVersionText(options.previous_version, archive_name.size(), options.archive_type,
+      !PreviousVersionText(options.previous_version, archive_name.size(), archive_type,
                            previous_version, error)) {
     return false;
   }
@@ -232,6 +301,11 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     error = options.stub + " " + error;
     return false;
   }
+  bool setup_is_cabinet = false;
+  std::vector<std::string> warnings;
+  if (!CheckInputs(options, setup_type, archive, setup, setup_is_cabinet, warnings, error)) {
+    return false;
+  }
   uint32_t signature_offset = 0, signature_size = 0;
   stub.Directory(kDirectorySecurity, signature_offset, signature_size);
   if (signature_offset != 0 || signature_size != 0) {
@@ -245,7 +319,9 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
                          resources, error)) {
     return false;
   }
-  const std::vector<std::string> warnings = StubFaceWarnings(options, resources);
+  for (const std::string& warning : StubFaceWarnings(options, resources)) {
+    warnings.push_back(warning);
+  }
   if (!ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
     return false;
   }
@@ -265,7 +341,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
   ScratchFile cabinet_path;
   InputFile cabinet;
   const InputFile* setup_data = &setup;
-  if (options.setup_type == "BL") {
+  if (setup_type == PayloadType::kCabinet && !setup_is_cabinet) {
     if (setup.size() > kMaxCabinetFileSize) {
       error = "the setup program " + options.setup + " is " + SizeText(setup.size()) +
               ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
@@ -277,15 +353,15 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
       return false;
     }
     ProgressMeter compressing(err, "compressing " + options.setup, terminal);
-    const bool compressed = WriteSetupCabinet(options.setup, CabinetTime(options, setup),
+    const bool compressed = WriteSetupCabinet(setup, CabinetTime(options, setup),
                                               options.cabinet_compression, cabinet_path.path(),
                                               error, show_progress ? &compressing : nullptr);
     compressing.Finish();
     if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
     setup_data = &cabinet;
   }
-  resources.push_back(PayloadMember(options.archive_type, archive_name, archive));
-  resources.push_back(PayloadMember(options.setup_type, setup_name, *setup_data));
+  resources.push_back(MemberResource(archive_type, archive_name, archive));
+  resources.push_back(MemberResource(setup_type, setup_name, *setup_data));
   if (options.has_previous_version) {
     resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
                                        ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
@@ -305,7 +381,7 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     }
   }
   PayloadLayout planned;
-  ReadPayloadLayout(added, PlannedData(), planned);
+  ReadPayloadLayout(added, PlannedData(), planned, /*read_members=*/false);
   if (!planned.verdict.accepted()) {
     error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;

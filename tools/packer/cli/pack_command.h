@@ -7,6 +7,7 @@
 #include <string>
 
 #include "application_face.h"
+#include "lumora/payload_resources.h"
 #include "mszip_cabinet.h"
 
 // Whether pack shows how far the writing has come: on its own when standard error is a terminal
@@ -19,7 +20,7 @@ constexpr uint64_t kProgressFrom = uint64_t{64} << 20;
 struct PackOptions {
   std::string stub;
   std::string archive;
-  std::string archive_type = "B7";
+  std::string archive_type = "B7";  // checked by RunPack (CheckPayloadType)
   std::string archive_name;  // empty: the default for the layout
   std::string setup;
   std::string setup_type = "BL";
@@ -45,11 +46,13 @@ struct PackOptions {
 // The names a release engineer gets without naming anything: those of the shipped installer,
 // and for the other setup storages a name that says what the file is.
 std::string DefaultArchiveName();
-std::string DefaultSetupName(const std::string& setup_type);
+std::string DefaultSetupName(PayloadType setup_type);
 
 // Packs options as the command line's parsing leaves them (stub, archive, setup program and output
 // all named, every value checked); on success prints the installer's report to out (as the
-// options ask) and warnings to err. Returns false with the reason in error and leaves nothing at
-// the output path.
+// options ask). What does not refuse but is likely a mistake (a setup program that needs DLLs
+// Windows does not carry, an archive that is a Windows program, a patch without a previous
+// version) goes to err as warnings, one line each. Returns false with the reason in error and
+// leaves nothing at the output path.
 bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error);

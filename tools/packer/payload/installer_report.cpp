@@ -34,16 +34,22 @@ bool ComputeChecksum(const InputFile& file, const PeImage& image, uint32_t& chec
   return true;
 }
 
-// Resource data as it lies in the installer's file.
+// Resource data as the installer's own code finds it once the loader has mapped the image: the
+// file's bytes, and zeros where a section's memory ends before its file data does.
 class FileData final : public ResourceData {
  public:
-  explicit FileData(const InputFile& file) : file_(file) {}
+  FileData(const PeImage& image, const InputFile& file) : image_(image), file_(file) {}
   bool Read(const Resource& r, uint64_t offset, uint8_t* out, size_t size,
             std::string& error) const override {
-    return r.mapped && offset + size <= r.size && file_.ReadAt(r.file_offset + offset, out, size, error);
+    if (offset > r.size || size > r.size - offset) {
+      error = "beyond the resource's data";
+      return false;
+    }
+    return image_.ReadLoaded(file_, uint64_t{r.data_rva} + offset, out, size, error);
   }
 
  private:
+  const PeImage& image_;
   const InputFile& file_;
 };
 
@@ -51,7 +57,7 @@ bool ReadWhole(const Resource& r, uint32_t largest, const ResourceData& data,
                std::vector<uint8_t>& bytes) {
   std::string ignored;
   bytes.resize(std::min(r.size, largest));
-  return r.mapped && data.Read(r, 0, bytes.data(), bytes.size(), ignored);
+  return r.loaded != MappedBytes::kUnmapped && data.Read(r, 0, bytes.data(), bytes.size(), ignored);
 }
 
 // The first icon group and the first version resource, as Explorer finds them.
@@ -114,8 +120,9 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   InputFile file;
   PeImage image;
   std::vector<Resource> listing;
+  uint32_t directory_extent = 0;
   if (!file.Open(path, error) || !ReadPeImage(file, image, error) ||
-      !ReadResourceListing(image, file, listing, error) ||
+      !ReadResourceListing(image, file, listing, error, &directory_extent) ||
       (compute_checksum && !ComputeChecksum(file, image, report.computed_checksum, error))) {
     return false;
   }
@@ -135,6 +142,7 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   if ((rva != 0 || size != 0) &&
       (size < kSmallestCertificateTable || rva < image.RawEnd() ||
        uint64_t{rva} + size > image.file_size)) {
+    report.signature_malformed = true;
     report.image_fault = "its certificate table (" + std::to_string(size) + " bytes at offset " +
                          HexText(rva) + ") does not lie within the file after the sections; " +
                          "no signing tool or signature check can read it";
@@ -148,8 +156,22 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   if (const PeSection* s = rva != 0 ? image.SectionAt(rva) : nullptr) {
     report.resource_section = s->name;
   }
-  const FileData data(file);
+  // The stub reads its resource directory from its own loaded image.
+  if (rva != 0 && report.image_fault.empty() &&
+      image.WhereLoaded(rva, directory_extent) != MappedBytes::kFromFile) {
+    report.image_fault = "its resource directory reaches beyond its section's virtual size: the "
+                         "stub cannot read its own resources as they lie in the file";
+  }
+  const FileData data(image, file);
   ReadPayloadLayout(listing, data, report.layout);
+  // The loader reads the manifest as the process starts, before any of the stub's code runs.
+  for (const Resource& r : report.layout.others) {
+    if (report.image_fault.empty() && HasId(r.type, kRtManifest) &&
+        r.loaded == MappedBytes::kUnmapped) {
+      report.image_fault = "its manifest reaches beyond the image as the loader maps it: the "
+                           "process fails as it starts";
+    }
+  }
   ReadApplicationFace(report.layout.others, data, report);
   error.clear();
   return true;

@@ -40,8 +40,12 @@ struct InstallerReport {
   bool has_version = false;
   bool version_readable = false;
   VersionSummary version;
-  // A fault of the image itself, apart from the payload, that makes it unfit to ship (a
-  // certificate table that is not in the file); empty when there is none.
+  // The certificate table (the signature) does not lie within the file after the sections: no
+  // signing tool or signature check can read it.
+  bool signature_malformed = false;
+  // A fault of the image itself, apart from the payload, that makes it unfit to ship (the
+  // certificate table above; a resource directory the loaded image does not hold); empty when
+  // there is none.
   std::string image_fault;
 
   bool accepted() const { return image_fault.empty() && layout.verdict.accepted(); }

@@ -38,20 +38,22 @@ bool LoaderFinds(const std::vector<ResourceKey>& stored, const std::u16string& w
 // The resources listed under one payload type's directory entry.
 struct TypeGroup {
   uint32_t type_entry = 0;
-  std::string type;
+  PayloadType type = PayloadType::kPacked;
   std::vector<ResourceKey> names;           // the string names, in stored order
   std::vector<const Resource*> firsts;      // the first language of each name, in order
+  std::vector<uint32_t> languages;          // how many languages each name has
 };
 
 bool BeginsWithCabinetSignature(const Resource& r, const ResourceData& data) {
   uint8_t magic[4] = {};
   std::string ignored;
-  return r.mapped && r.size >= sizeof(magic) && data.Read(r, 0, magic, sizeof(magic), ignored) &&
-         magic[0] == 'M' && magic[1] == 'S' && magic[2] == 'C' && magic[3] == 'F';
+  return r.loaded != MappedBytes::kUnmapped && r.size >= sizeof(magic) &&
+         data.Read(r, 0, magic, sizeof(magic), ignored) && magic[0] == 'M' && magic[1] == 'S' &&
+         magic[2] == 'C' && magic[3] == 'F';
 }
 
-CabinetFacts ReadCabinetFacts(const Resource& r, const ResourceData& data) {
-  CabinetFacts facts;
+MemberCabinet ReadMemberCabinet(const Resource& r, const ResourceData& data) {
+  MemberCabinet facts;
   facts.cabinet = BeginsWithCabinetSignature(r, data);
   if (!facts.cabinet) return facts;
   std::vector<uint8_t> header(std::min<size_t>(r.size, kCabinetHeaderReach));
@@ -67,7 +69,8 @@ void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLay
   std::vector<uint8_t> bytes(std::min(r.size, kMaxShownVersion) & ~1u);
   uint8_t last[2] = {1, 1};
   std::string ignored;
-  if (!r.mapped || r.size < 2 || !data.Read(r, 0, bytes.data(), bytes.size(), ignored) ||
+  if (r.loaded == MappedBytes::kUnmapped || r.size < 2 ||
+      !data.Read(r, 0, bytes.data(), bytes.size(), ignored) ||
       !data.Read(r, r.size - 2, last, 2, ignored)) {
     return;
   }
@@ -78,7 +81,7 @@ void ReadPreviousVersion(const Resource& r, const ResourceData& data, PayloadLay
 }  // namespace
 
 void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceData& data,
-                       PayloadLayout& layout) {
+                       PayloadLayout& layout, bool read_members) {
   layout = PayloadLayout();
   std::vector<ResourceKey> named_types;
   std::vector<TypeGroup> groups;
@@ -88,44 +91,55 @@ void ReadPayloadLayout(const std::vector<Resource>& directory, const ResourceDat
     if (r.type.named && (named_types.empty() || named_types.back() != r.type)) {
       named_types.push_back(r.type);
     }
-    if (!r.type.named || !IsPayloadType(r.type.name())) {
-      if (IsPreviousVersion(r) && version == nullptr) {
-        version = &r;
-      } else {
-        layout.others.push_back(r);
+    PayloadType type = PayloadType::kPacked;
+    if (!r.type.named || !ParsePayloadType(r.type.name(), type)) {
+      if (IsPreviousVersion(r)) {
+        // Its further languages count: which one the stub reads depends on the machine.
+        if (version == nullptr) version = &r;
+        if (version->name_entry == r.name_entry) ++layout.previous_version_languages;
+        if (version == &r) continue;
       }
+      layout.others.push_back(r);
       continue;
     }
     layout.payload.push_back(r);
-    layout.cabinets.push_back(ReadCabinetFacts(r, data));
-    if (new_type) {
-      groups.push_back({r.type_entry, std::string(r.type.name().begin(), r.type.name().end()), {}, {}});
-    }
+    layout.cabinets.push_back(ReadMemberCabinet(r, data));
+    if (new_type) groups.push_back({r.type_entry, type, {}, {}, {}});
     TypeGroup& group = groups.back();
-    // Further languages of a name are never reached: the stub finds one and moves on.
-    if (!group.firsts.empty() && group.firsts.back()->name_entry == r.name_entry) continue;
+    // A further language of a name: counted, not read; the stub finds one of them by the name.
+    if (!group.firsts.empty() && group.firsts.back()->name_entry == r.name_entry) {
+      ++group.languages.back();
+      continue;
+    }
     if (r.name.named) group.names.push_back(r.name);
     group.firsts.push_back(&r);
+    group.languages.push_back(1);
   }
 
-  std::vector<PayloadType> reachable;
+  std::vector<ScannedType> reachable;
   for (const TypeGroup& group : groups) {
-    if (!LoaderFinds(named_types, std::u16string(group.type.begin(), group.type.end()))) continue;
-    PayloadType t{group.type, {}};
+    const char* type_name = PayloadTypeName(group.type).narrow;
+    if (!LoaderFinds(named_types, std::u16string(type_name, type_name + 2))) {
+      continue;
+    }
+    ScannedType t{group.type, {}};
     for (size_t i = 0; i < group.firsts.size() && i < kEntriesTheStubReaches; ++i) {
       const Resource& r = *group.firsts[i];
       PayloadEntry e;
       e.resource = r;
+      e.languages = group.languages[i];
       // A name beginning with '#' is read by FindResourceW as a number, not looked up by name.
       const std::u16string seen = TerminatedName(r.name);
       e.findable = r.name.named && (seen.empty() || seen[0] != u'#') && LoaderFinds(group.names, seen);
-      e.cabinet_magic = BeginsWithCabinetSignature(r, data);
       t.entries.push_back(std::move(e));
     }
     reachable.push_back(std::move(t));
   }
 
   if (version != nullptr) ReadPreviousVersion(*version, data, layout);
-  layout.verdict =
-      ClassifyPayload(reachable, layout.previous_version_valid ? &layout.previous_version : nullptr);
+  PreviousVersionFacts previous;
+  previous.present = layout.previous_version_valid;
+  previous.text = layout.previous_version;
+  previous.languages = layout.previous_version_languages;
+  layout.verdict = JudgePayload(reachable, previous, data, read_members);
 }

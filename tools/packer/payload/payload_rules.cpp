@@ -1,72 +1,210 @@
 #include "payload_rules.h"
 
-#include <cstring>
+#include <algorithm>
 
-#include "base/exit_result.h"
-#include "payload/member_name.h"
+#include "escaped_text.h"
+#include "utf_text.h"
 
 namespace {
 
-constexpr uint32_t kExitCommandLineTooLong = EXIT_COMMAND_LINE_TOO_LONG;
-constexpr uint32_t kExitPathTooLong = EXIT_PATH_TOO_LONG;
-constexpr uint32_t kExitArchiveUnpackFailed = EXIT_ARCHIVE_UNPACK_FAILED;
-constexpr uint32_t kExitSetupUnpackFailed = EXIT_SETUP_UNPACK_FAILED;
-constexpr uint32_t kExitSetupWriteFailed = EXIT_SETUP_WRITE_FAILED;
-constexpr uint32_t kErrorFileNotFound = kPayloadErrorMemberMissing;
-constexpr uint32_t kErrorInvalidData = kPayloadErrorUnknownName;
-constexpr uint32_t kErrorTooManyNames = kPayloadErrorSecondMember;
-constexpr uint32_t kErrorInvalidName = kPayloadErrorNotAFileName;
-constexpr uint32_t kErrorFilenameExcedRange = kPayloadErrorNameTooLong;
-// What writing a resource whose data is not mapped fails with: its pointer leads outside the
-// loaded image, and WriteFile refuses the buffer (ERROR_INVALID_USER_BUFFER, as seen under Wine).
-constexpr uint32_t kErrorInvalidUserBuffer = 1784;
+constexpr uint32_t kErrorBadExeFormat = 193;  // ERROR_BAD_EXE_FORMAT, from CreateProcessW
 
-const Member kArchiveMember = Member::kArchive;
-const Member kSetupMember = Member::kSetup;
-
-// How the stub stores a member of a given type, in the terms of the shared name rule.
-NamedMember NamedMemberOf(Member member, const std::string& type) {
-  if (member == Member::kArchive) return NamedMember::kArchive;
-  if (type == "B7") return NamedMember::kSetupPatch;
-  if (type == "BL") return NamedMember::kSetupCabinet;
-  return NamedMember::kSetupPlain;
+const char* MemberWord(PayloadMember member) {
+  return member == PayloadMember::kArchive ? "archive" : "setup program";
 }
 
-const char* MemberWord(Member member) {
-  return member == Member::kArchive ? "archive" : "setup program";
+std::u16string Widen(const char* ascii) {
+  std::u16string text;
+  for (const char* c = ascii; *c != 0; ++c) text += static_cast<char16_t>(*c);
+  return text;
 }
 
-char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+std::string Shown(const std::u16string& name, PayloadType type) {
+  return QuotedName(name) + " in " + PayloadTypeText(type);
+}
 
-// The stub's prefix test: only A to Z fold to a to z.
-bool BeginsWithAsciiFolded(const std::u16string& text, const char* prefix) {
-  const size_t n = std::strlen(prefix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (FoldAscii(text[i]) != FoldAscii(static_cast<char16_t>(prefix[i]))) return false;
+// A member's bytes as the stub writes them: what ResourceData reads, as a source for the readers
+// of cabinets and programs.
+class ResourceBytes final : public ByteSource {
+ public:
+  ResourceBytes(const ResourceData& data, const Resource& resource, std::string name)
+      : data_(data), resource_(resource), name_(std::move(name)) {}
+  uint64_t size() const override { return resource_.size; }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const override {
+    if (offset > resource_.size || size > resource_.size - offset) {
+      error = name_ + " ends before " + std::to_string(offset + size) + " bytes";
+      return false;
+    }
+    return data_.Read(resource_, offset, static_cast<uint8_t*>(buffer), size, error);
+  }
+  const std::string& path() const override { return name_; }
+
+ private:
+  const ResourceData& data_;
+  const Resource& resource_;
+  std::string name_;
+};
+
+// Each step of the verdict: true when the stub goes on past it.
+class Judge {
+ public:
+  explicit Judge(PayloadVerdict& verdict) : v_(verdict) {}
+
+  bool Exits(uint32_t code, uint32_t extra, std::string reason) {
+    v_.outcome = PayloadVerdict::Outcome::kStubExits;
+    v_.code = code;
+    v_.extra = extra;
+    v_.reason = std::move(reason);
+    return false;
+  }
+  bool Depends(std::string on, std::string reason) {
+    v_.outcome = PayloadVerdict::Outcome::kDepends;
+    v_.depends_on = std::move(on);
+    v_.reason = std::move(reason);
+    return false;
+  }
+
+ private:
+  PayloadVerdict& v_;
+};
+
+const ScannedType* Listed(const std::vector<ScannedType>& types, PayloadType type) {
+  for (const ScannedType& t : types) {
+    if (t.type == type) return &t;
+  }
+  return nullptr;
+}
+
+std::string LanguagesText(uint32_t count) {
+  return "present in " + std::to_string(count) + " languages: which one the stub reads depends on "
+         "the machine's language";
+}
+
+// The scan of "B7", "BL" and "BN", name by name, as the stub's enumeration and the shared rule
+// meet them. Sets the members found and, at the end of each type, their types.
+bool Scan(const std::vector<ScannedType>& types, PayloadVerdict& v, Judge& judge,
+          const PayloadEntry*& archive, const PayloadEntry*& setup) {
+  for (PayloadType type : kPayloadTypeOrder) {
+    const ScannedType* listed = Listed(types, type);
+    for (size_t i = 0; listed != nullptr && i < listed->entries.size(); ++i) {
+      const PayloadEntry& e = listed->entries[i];
+      const Resource& r = e.resource;
+      // The enumeration ends a type quietly at an identifier and at a name it cannot find again;
+      // what FindResourceW then finds depends on the machine's language where there are several.
+      if (!r.name.named || !e.findable) break;
+      // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
+      const std::u16string name = TerminatedName(r.name);
+      if (e.languages > 1) {
+        return judge.Depends("the machine's language",
+                             "resource " + Shown(name, type) + " is " + LanguagesText(e.languages));
+      }
+      // An empty resource ends its type quietly too.
+      if (r.size == 0) break;
+      PayloadMember member = PayloadMember::kArchive;
+      const uint32_t error = ClassifyMemberName(name.c_str(), archive != nullptr, setup != nullptr,
+                                                member);
+      if (error != 0) {
+        std::string why;
+        if (error == kPayloadErrorUnknownName) {
+          why = "resource " + Shown(name, type) + " begins with neither \"lumora\" nor \"setup\"";
+        } else if (error == kPayloadErrorSecondMember) {
+          why = std::string("a second ") + MemberWord(member) + ", " + Shown(name, type);
+        } else {
+          why = "resource name " + Shown(name, type) + " is " + std::to_string(name.size()) +
+                " units long (at most " + std::to_string(kMemberNameCapacity - 1) + ")";
+        }
+        return judge.Exits(ScanFailureCode(v.archive_found), error, why);
+      }
+      const bool is_archive = member == PayloadMember::kArchive;
+      (is_archive ? v.archive_name : v.setup_name) = name;
+      (is_archive ? archive : setup) = &e;
+    }
+    if (archive != nullptr && !v.archive_found) {
+      v.archive_found = true;
+      v.archive_type = type;
+    }
+    if (setup != nullptr && !v.setup_found) {
+      v.setup_found = true;
+      v.setup_type = type;
+    }
   }
   return true;
 }
 
+// Whether the stub starts the setup program it wrote: CreateProcessW on a 64-bit Windows.
+bool JudgeLaunch(const ProgramFacts& program, PayloadVerdict& v, Judge& judge) {
+  const std::string what = "the setup program is " + program.Describe();
+  if (program.IsWindowsX64Program()) {
+    const std::vector<std::string> outside = ImportsOutsideWindows(program);
+    if (!outside.empty()) {
+      std::string list;
+      for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + dll;
+      v.notes.push_back("the setup program imports DLLs that Windows does not carry (" + list +
+                        "); the stub extracts only setup.exe and the archive, so it starts only "
+                        "where these are installed");
+    }
+    if (!program.imports_read) {
+      v.notes.push_back("the setup program's import table could not be read");
+    }
+    return true;
+  }
+  switch (program.kind) {
+    case FileKind::kWindowsProgram:
+      if (program.dll || !program.executable) {
+        return judge.Exits(EXIT_SETUP_LAUNCH_FAILED, kErrorBadExeFormat, what);
+      }
+      if (program.machine == kMachineAmd64) {
+        return judge.Depends("the subsystem the program is for",
+                             what + ": Windows starts programs for the GUI and console only");
+      }
+      return judge.Depends("the machine's processor",
+                           what + ": it starts only where Windows runs programs of that machine "
+                                  "(32-bit support, an ARM64 processor)");
+    case FileKind::kDosProgram:
+      return judge.Depends("the system: 64-bit Windows starts no DOS program (124), Wine looks "
+                           "for its DOS support (122)",
+                           what);
+    case FileKind::kDamagedProgram:
+      return judge.Depends("how the system's loader takes a damaged image", what);
+    case FileKind::kEmpty:
+      return judge.Depends("how the system takes an empty program", what);
+    default:
+      return judge.Exits(EXIT_SETUP_LAUNCH_FAILED, kErrorBadExeFormat, what + ", not a program");
+  }
+}
+
 }  // namespace
 
-bool IsPayloadType(const std::u16string& type) {
-  for (const auto* t : kPayloadTypeOrder) {
-    if (type == std::u16string(t->narrow, t->narrow + 2)) return true;
+std::string PayloadTypeText(PayloadType type) { return PayloadTypeName(type).narrow; }
+
+bool ParsePayloadType(const std::u16string& name, PayloadType& type) {
+  for (PayloadType t : kPayloadTypeOrder) {
+    if (name == Widen(PayloadTypeName(t).narrow)) {
+      type = t;
+      return true;
+    }
   }
   return false;
 }
 
-bool CheckPayloadType(const std::string& type, const char* what, std::string& error) {
-  if (IsPayloadType(std::u16string(type.begin(), type.end()))) return true;
-  error = std::string("the ") + what + " type must be B7, BL or BN, not \"" + type + "\"";
+bool CheckPayloadType(const std::string& text, const char* what, PayloadType& type,
+                      std::string& error) {
+  std::u16string wide;
+  if (Utf8ToUtf16(text, wide) && ParsePayloadType(wide, type)) return true;
+  error = std::string("the ") + what + " type must be B7, BL or BN, not " + Quoted(text);
   return false;
 }
 
-const Member* MemberOfName(const std::u16string& name) {
-  if (BeginsWithAsciiFolded(name, kArchivePrefix.narrow)) return &kArchiveMember;
-  if (BeginsWithAsciiFolded(name, kSetupPrefix.narrow)) return &kSetupMember;
-  return nullptr;
+bool MemberOfName(const std::u16string& name, PayloadMember& member) {
+  if (StartsWithAsciiNoCase(name.c_str(), kArchivePrefix.narrow)) {
+    member = PayloadMember::kArchive;
+    return true;
+  }
+  if (StartsWithAsciiNoCase(name.c_str(), kSetupPrefix.narrow)) {
+    member = PayloadMember::kSetup;
+    return true;
+  }
+  return false;
 }
 
 std::u16string AsciiUpper(std::u16string text) {
@@ -76,21 +214,21 @@ std::u16string AsciiUpper(std::u16string text) {
   return text;
 }
 
-std::string StorageText(Member member, const std::string& type) {
-  if (member == Member::kArchive) {
-    return type == "B7" ? "packed archive (--install-archive)"
-                        : "archive handed on unchanged (--uncompressed-archive)";
+std::string StorageText(PayloadMember member, PayloadType type) {
+  if (member == PayloadMember::kArchive) {
+    return type == PayloadType::kPacked ? "packed archive (--install-archive)"
+                                        : "archive handed on unchanged (--uncompressed-archive)";
   }
-  if (type == "B7") return "patch for the installed setup program";
-  if (type == "BL") return "cabinet, expanded to setup.exe";
+  if (type == PayloadType::kPacked) return "patch for the installed setup program";
+  if (type == PayloadType::kCabinet) return "cabinet, expanded to setup.exe";
   return "uncompressed, written as setup.exe";
 }
 
-bool MakeMemberName(const std::string& name, Member member, const std::string& type,
+bool MakeMemberName(const std::string& name, PayloadMember member, PayloadType type,
                     std::u16string& stored, std::string& error) {
-  const std::string quoted = "\"" + name + "\"";
-  const std::string what = std::string("the ") + MemberWord(member) + "'s name " + quoted;
-  const char* prefix = member == Member::kArchive ? kArchivePrefix.narrow : kSetupPrefix.narrow;
+  const std::string what = std::string("the ") + MemberWord(member) + "'s name " + Quoted(name);
+  const char* prefix =
+      member == PayloadMember::kArchive ? kArchivePrefix.narrow : kSetupPrefix.narrow;
   stored = AsciiUpper(std::u16string(name.begin(), name.end()));
   // Every name the packer writes is a plain file name, even one the stub never writes under (an
   // uncompressed setup program's): Windows upper-cases a name with its own tables before looking
@@ -100,8 +238,8 @@ bool MakeMemberName(const std::string& name, Member member, const std::string& t
             "not ending in a dot: it becomes a file name in the stub's work directory";
     return false;
   }
-  const Member* found = MemberOfName(stored);
-  if (found == nullptr || *found != member) {
+  PayloadMember found = PayloadMember::kArchive;
+  if (!MemberOfName(stored, found) || found != member) {
     error = what + " must begin with \"" + prefix + "\": the stub tells the archive by the prefix " +
             "\"lumora\" and the setup program by \"setup\", at the start of the name";
     return false;
@@ -113,12 +251,15 @@ bool MakeMemberName(const std::string& name, Member member, const std::string& t
             " (the longest that fits a path in its work directory, even at a drive's root)";
     return false;
   }
-  if (!IsUsableMemberName(NamedMemberOf(member, type), stored.c_str())) {
+  const NamedMember storage =
+      member == PayloadMember::kArchive ? NamedMember::kArchive : SetupStorage(type);
+  if (!IsUsableMemberName(storage, stored.c_str())) {
     error = "a patch setup program (B7) cannot be named \"setup.exe\": the installed setup "
             "program writes the new setup.exe beside it";
     return false;
   }
-  if (member == Member::kSetup && IsCabinetNamedSetupExe(type, stored)) {
+  if (member == PayloadMember::kSetup && type == PayloadType::kCabinet &&
+      IsSetupExeName(stored.c_str())) {
     error = "a cabinet setup program (BL) cannot be named \"setup.exe\": the stub expands it "
             "into a file of that name beside it";
     return false;
@@ -126,41 +267,24 @@ bool MakeMemberName(const std::string& name, Member member, const std::string& t
   return true;
 }
 
-bool IsCabinetNamedSetupExe(const std::string& setup_type, const std::u16string& name) {
-  return setup_type == "BL" && IsSetupExeName(name.c_str());
-}
-
 bool IsPreviousVersion(const Resource& resource) {
   return HasId(resource.type, kRtRcdata) && HasId(resource.name, kPreviousVersionId);
 }
 
-size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type) {
-  // The fixed part of the setup command line as the stub assembles it, the version aside:
-  // "<dir>setup.exe" --install-archive="<dir><archive>" --previous-version="<version>"
-  const std::string fixed = std::string("\"setup.exe\" --") +
-                            (archive_type == "B7" ? "install-archive" : "uncompressed-archive") +
-                            "=\"\" --previous-version=\"\"";
-  const size_t used = fixed.size() + 2 * kShortestWorkDirectory + archive_name_units;
-  return used < kCommandCapacity - 1 ? kCommandCapacity - 1 - used : 0;
-}
-
 bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_units,
-                          const std::string& archive_type, std::string& error) {
+                          PayloadType archive_type, std::string& error) {
   // The stub puts the version between double quotes on the setup program's command line and
   // escapes nothing: a quote inside it ends the argument, and a backslash before the closing
   // quote escapes that quote, so that the switches after it run into the version's argument.
-  for (char16_t c : version) {
-    if (c < 0x20 || c == u'"') {
-      error = "the previous version may not hold double quotes or control characters";
-      return false;
-    }
-  }
-  if (!version.empty() && version.back() == u'\\') {
-    error = "the previous version may not end in a backslash: on the setup program's command "
-            "line it would escape the closing quote";
+  if (!CanCarryPreviousVersion(version.c_str())) {
+    const bool backslash = !version.empty() && version.back() == u'\\';
+    error = backslash ? "the previous version may not end in a backslash: on the setup program's "
+                        "command line it would escape the closing quote"
+                      : "the previous version may not hold double quotes or control characters";
     return false;
   }
-  const size_t longest = LongestPreviousVersion(archive_name_units, archive_type);
+  const size_t longest =
+      LongestPreviousVersion(static_cast<uint32_t>(archive_name_units), archive_type);
   if (version.size() > longest) {
     error = "the previous version is " + std::to_string(version.size()) +
             " characters long; with this archive name the stub's setup command line holds at "
@@ -170,112 +294,134 @@ bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_uni
   return true;
 }
 
-PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
-                               const std::u16string* previous_version) {
+PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
+                            const PreviousVersionFacts& previous_version, const ResourceData& data,
+                            bool read_members) {
   PayloadVerdict v;
-  bool have_archive = false, have_setup = false;
+  Judge judge(v);
   const PayloadEntry* archive = nullptr;
   const PayloadEntry* setup = nullptr;
-  auto fail = [&](uint32_t error, std::string reason) {
-    v.code = v.archive_type.empty() ? kExitArchiveUnpackFailed : kExitSetupUnpackFailed;
-    v.extra = error;
-    v.reason = std::move(reason);
-    return v;
-  };
-  auto fail_with = [&](uint32_t code, uint32_t error, std::string reason) {
-    v.code = code;
-    v.extra = error;
-    v.reason = std::move(reason);
-    return v;
-  };
-  for (const auto* order : kPayloadTypeOrder) {
-    const char* const type = order->narrow;
-    const PayloadType* listed = nullptr;
-    for (const PayloadType& t : types) {
-      if (t.type == type) listed = &t;
+  if (!Scan(types, v, judge, archive, setup)) return v;
+
+  const PayloadOutcome scanned = JudgeScannedPayload(
+      archive != nullptr, setup != nullptr, v.setup_type, v.archive_name.c_str(),
+      v.setup_name.c_str());
+  if (scanned.code != EXIT_OK) {
+    std::string why;
+    if (archive == nullptr) {
+      why = "no archive (a name beginning with \"lumora\")";
+    } else if (setup == nullptr) {
+      why = "no setup program (a name beginning with \"setup\")";
+    } else if (scanned.code == EXIT_ARCHIVE_UNPACK_FAILED) {
+      why = "the archive's name " + QuotedName(v.archive_name) +
+            " is not a plain file name (ASCII letters, digits, '.', '_', '-')";
+    } else {
+      why = "the setup program's name " + Shown(v.setup_name, v.setup_type) +
+            " is not a plain file name, or names a patch \"setup.exe\"";
     }
-    if (listed != nullptr) {
-      for (const PayloadEntry& e : listed->entries) {
-        const Resource& r = e.resource;
-        // The stub's enumeration ends a type quietly at an identifier, at a name it cannot find
-        // again, and at an empty resource.
-        if (!r.name.named || !e.findable || r.size == 0) break;
-        // The enumeration hands the stub the name as a terminated string, cut at a zero unit.
-        const std::u16string name = TerminatedName(r.name);
-        const std::string shown = "\"" + NameText(name) + "\" in " + type;
-        const Member* member = MemberOfName(name);
-        if (member == nullptr) {
-          return fail(kErrorInvalidData,
-                      "resource " + shown + " begins with neither \"lumora\" nor \"setup\"");
-        }
-        bool& have = *member == Member::kArchive ? have_archive : have_setup;
-        if (have) {
-          return fail(kErrorTooManyNames, "a second " + std::string(MemberWord(*member)) + ", " + shown);
-        }
-        if (name.size() >= kNameCapacity) {
-          return fail(kErrorFilenameExcedRange, "resource name " + shown + " is " +
-                                                    std::to_string(name.size()) +
-                                                    " units long (at most 259)");
-        }
-        have = true;
-        (*member == Member::kArchive ? v.archive_name : v.setup_name) = name;
-        (*member == Member::kArchive ? archive : setup) = &e;
+    judge.Exits(scanned.code, scanned.extra, why);
+    return v;
+  }
+
+  // Each member in turn: its path in the work directory, then its bytes as the loaded image
+  // holds them.
+  if (v.archive_name.size() > kLongestMemberName) {
+    judge.Exits(EXIT_PATH_TOO_LONG, 0,
+                "the archive's name is " + std::to_string(v.archive_name.size()) +
+                    " units long: no work directory leaves room for it in a path");
+    return v;
+  }
+  const Resource& archive_data = archive->resource;
+  if (archive_data.loaded == MappedBytes::kUnmapped) {
+    judge.Exits(EXIT_ARCHIVE_UNPACK_FAILED, kUnmappedWriteError,
+                "the archive's data reaches beyond the image as the loader maps it");
+    return v;
+  }
+  if (v.setup_type != PayloadType::kPlain && v.setup_name.size() > kLongestMemberName) {
+    judge.Exits(EXIT_PATH_TOO_LONG, 0,
+                "the setup program's name is " + std::to_string(v.setup_name.size()) +
+                    " units long: no work directory leaves room for it in a path");
+    return v;
+  }
+  const Resource& setup_data = setup->resource;
+  if (setup_data.loaded == MappedBytes::kUnmapped) {
+    judge.Exits(EXIT_SETUP_WRITE_FAILED, kUnmappedWriteError,
+                "the setup program's data reaches beyond the image as the loader maps it");
+    return v;
+  }
+
+  // A cabinet is expanded into "setup.exe" beside itself, whole, before anything starts.
+  std::vector<uint8_t> expanded;
+  if (v.setup_type == PayloadType::kCabinet) {
+    if (IsSetupExeName(v.setup_name.c_str())) {
+      judge.Exits(EXIT_SETUP_UNPACK_FAILED, 0,
+                  "the cabinet setup program is named \"setup.exe\", the name it expands to");
+      return v;
+    }
+    if (read_members) {
+      v.cabinet_read = true;
+      ReadCabinet(ResourceBytes(data, setup_data, NameText(v.setup_name)), v.cabinet);
+      expanded.swap(v.cabinet.first_file);
+      if (!v.cabinet.expanded) {
+        judge.Exits(EXIT_SETUP_UNPACK_FAILED, 0,
+                    "the setup cabinet cannot be expanded: " + v.cabinet.failure);
+        return v;
       }
     }
-    if (have_archive && v.archive_type.empty()) v.archive_type = type;
-    if (have_setup && v.setup_type.empty()) v.setup_type = type;
   }
-  if (!have_archive) {
-    return fail(kErrorFileNotFound, "no archive (a name beginning with \"lumora\")");
+
+  // Then the setup command line, before any program starts.
+  if (previous_version.languages > 1) {
+    judge.Depends("the machine's language",
+                  "the previous version (RT_RCDATA 1) is " +
+                      LanguagesText(previous_version.languages));
+    return v;
   }
-  if (!have_setup) {
-    return fail(kErrorFileNotFound, "no setup program (a name beginning with \"setup\")");
+  if (previous_version.present) {
+    if (!CanCarryPreviousVersion(previous_version.text.c_str())) {
+      judge.Exits(EXIT_COMMAND_LINE_TOO_LONG, 0,
+                  "the previous version " + Quoted(previous_version.text) +
+                      " holds a double quote, a control character or a final backslash: the "
+                      "setup command line cannot carry it intact");
+      return v;
+    }
+    const uint32_t longest = LongestPreviousVersion(
+        static_cast<uint32_t>(v.archive_name.size()), v.archive_type);
+    if (previous_version.text.size() > longest) {
+      judge.Exits(EXIT_COMMAND_LINE_TOO_LONG, 0,
+                  "the previous version is " + std::to_string(previous_version.text.size()) +
+                      " units long: the setup command line cannot hold it, even for an "
+                      "installer at a drive's root");
+      return v;
+    }
   }
-  // Both names become file names in the work directory before anything is written.
-  if (!IsUsableMemberName(NamedMember::kArchive, v.archive_name.c_str())) {
-    return fail_with(kExitArchiveUnpackFailed, kErrorInvalidName,
-                     "the archive's name \"" + NameText(v.archive_name) +
-                         "\" is not a plain file name (ASCII letters, digits, '.', '_', '-')");
+
+  if (v.setup_type == PayloadType::kPacked) {
+    v.notes.push_back("the setup program is a patch: the installed setup program applies it, "
+                      "and only that run can judge it");
+    if (!previous_version.present) {
+      v.notes.push_back("a patch without a previous version: the stub applies it with whatever "
+                        "setup program is installed");
+    }
+  } else if (read_members) {
+    v.program_read = true;
+    if (v.setup_type == PayloadType::kCabinet) {
+      v.program = DescribeFile(MemorySource("setup.exe", expanded));
+    } else {
+      v.program = DescribeFile(ResourceBytes(data, setup_data, NameText(v.setup_name)));
+    }
+    if (!JudgeLaunch(v.program, v, judge)) return v;
   }
-  if (!IsUsableMemberName(NamedMemberOf(Member::kSetup, v.setup_type), v.setup_name.c_str())) {
-    return fail_with(kExitSetupUnpackFailed, kErrorInvalidName,
-                     "the setup program's name \"" + NameText(v.setup_name) + "\" in " +
-                         v.setup_type + " is not a plain file name, or names a patch \"setup.exe\"");
-  }
-  // Then each member in turn: its path in the work directory, then its bytes.
-  if (v.archive_name.size() > kLongestMemberName) {
-    return fail_with(kExitPathTooLong, 0,
-                     "the archive's name is " + std::to_string(v.archive_name.size()) +
-                         " units long: no work directory leaves room for it in a path");
-  }
-  if (!archive->resource.mapped) {
-    return fail_with(kExitArchiveUnpackFailed, kErrorInvalidUserBuffer,
-                     "the archive's data does not lie within the file's section data");
-  }
-  if (v.setup_type != "BN" && v.setup_name.size() > kLongestMemberName) {
-    return fail_with(kExitPathTooLong, 0,
-                     "the setup program's name is " + std::to_string(v.setup_name.size()) +
-                         " units long: no work directory leaves room for it in a path");
-  }
-  if (!setup->resource.mapped) {
-    return fail_with(kExitSetupWriteFailed, kErrorInvalidUserBuffer,
-                     "the setup program's data does not lie within the file's section data");
-  }
-  // Expanding the cabinet fails with no error detail.
-  if (IsCabinetNamedSetupExe(v.setup_type, v.setup_name)) {
-    return fail_with(kExitSetupUnpackFailed, 0,
-                     "the cabinet setup program is named \"setup.exe\", the name it expands to");
-  }
-  if (v.setup_type == "BL" && !setup->cabinet_magic) {
-    return fail_with(kExitSetupUnpackFailed, 0,
-                     "the setup program in BL is not a cabinet (no \"MSCF\" signature)");
-  }
-  if (previous_version != nullptr &&
-      previous_version->size() > LongestPreviousVersion(v.archive_name.size(), v.archive_type)) {
-    return fail_with(kExitCommandLineTooLong, 0,
-                     "the previous version is " + std::to_string(previous_version->size()) +
-                         " units long: the setup command line cannot hold it, even for an "
-                         "installer at a drive's root");
+
+  // The stub runs the setup program; what it hands over is not all the file's.
+  if (archive_data.loaded == MappedBytes::kNotFromFile) {
+    judge.Depends("what the setup program makes of a damaged archive",
+                  "the archive's data reaches beyond its section's virtual size: the stub writes "
+                  "zeros there in place of the file's bytes");
+  } else if (setup_data.loaded == MappedBytes::kNotFromFile) {
+    judge.Depends("what the damaged setup program does",
+                  "the setup program's data reaches beyond its section's virtual size: the stub "
+                  "writes zeros there in place of the file's bytes");
   }
   return v;
 }

@@ -1,89 +1,117 @@
-// What the stub accepts as its payload, stated once for packing and checking alike. The stub
-// scans the resource types "B7", "BL" and "BN" in that order, names in directory order; a name
-// beginning with "lumora" is the archive, one beginning with "setup" the setup program (ASCII
-// case-insensitive); there must be exactly one of each, each name shorter than 260 UTF-16 units
-// and safe as a file name in the work directory. The type says how the member is stored. Then
-// the stub composes paths and the setup program's command line in fixed buffers: what cannot fit
-// them even from the shortest directory an installer can run from fails on every machine.
+// What the stub makes of a payload, judged by the rules the stub itself compiles
+// (lumora/payload_rules.h) in the order the stub applies them, and carried on to what the stub
+// does next with what it wrote: the cabinet its expansion reads whole, the setup program it
+// starts, the command line that carries the previous version. The verdict is one of three: the
+// stub goes on to run the setup program; the stub ends the run itself, with an exit code and its
+// extra that the verdict names; or what happens depends on something outside the installer (the
+// machine's language, its processor), which the verdict names instead.
+//
+// Names given to pack are checked here too, and the payload types are an enumeration from the
+// command line on.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "payload/payload_resources.h"
+#include "cabinet_reader.h"
+#include "lumora/payload_rules.h"
+#include "program_image.h"
 #include "resource.h"
 
-constexpr size_t kNameCapacity = 260;  // the stub's name buffer, terminator included
-// The stub's path buffers and its command-line buffer, terminator included.
-constexpr size_t kPathCapacity = 260;
-constexpr size_t kCommandCapacity = 1040;
-// The shortest work directory there is: "LM_", five digits, ".tmp" and a backslash beside an
-// installer at the root of a drive, "C:\".
-constexpr size_t kShortestWorkDirectory = 16;
-// The longest member name that fits a path beside the shortest work directory.
-constexpr size_t kLongestMemberName = kPathCapacity - 1 - kShortestWorkDirectory;
 constexpr uint16_t kPayloadLanguage = kEnglishUsLanguage;
 constexpr uint16_t kRtRcdata = kPreviousVersionType;
 
-enum class Member { kArchive, kSetup };
+// "B7", "BL", "BN": exactly these, as the stub compares types.
+std::string PayloadTypeText(PayloadType type);
+bool ParsePayloadType(const std::u16string& name, PayloadType& type);
+// A type the packer is asked to store a member in; what names the member ("archive", "setup
+// program") goes into the message.
+bool CheckPayloadType(const std::string& text, const char* what, PayloadType& type,
+                      std::string& error);
 
-bool IsPayloadType(const std::u16string& type);
-// Checks a type the packer is asked to store a member in; what names the member ("archive",
-// "setup program") goes into the message.
-bool CheckPayloadType(const std::string& type, const char* what, std::string& error);
-// The stub's reading of a name: the archive, the setup program, or neither (nullptr result).
-const Member* MemberOfName(const std::u16string& name);
+// The stub's reading of a name: the archive, the setup program, or neither (false).
+bool MemberOfName(const std::u16string& name, PayloadMember& member);
 std::u16string AsciiUpper(std::u16string text);
-
 // How a member of a given type is stored, in words for people.
-std::string StorageText(Member member, const std::string& type);
-
-// The stub expands a "BL" cabinet into "setup.exe" beside the cabinet file itself; a cabinet
-// with that very name would have to be overwritten while it is being read.
-bool IsCabinetNamedSetupExe(const std::string& setup_type, const std::u16string& name);
+std::string StorageText(PayloadMember member, PayloadType type);
 
 // Checks a name the packer is asked to give a member, and returns it as stored: upper-case, as
 // resource compilers store names and as Windows looks them up. False with the reason in error
 // when the stub would not accept it or could never write it.
-bool MakeMemberName(const std::string& name, Member member, const std::string& type,
+bool MakeMemberName(const std::string& name, PayloadMember member, PayloadType type,
                     std::u16string& stored, std::string& error);
 
 // RT_RCDATA 1, in any language: the version an update replaces.
 bool IsPreviousVersion(const Resource& resource);
-// The longest previous version for which the stub's setup command line fits its buffer when the
-// installer runs from a drive's root, the shortest directory there is; a longer one never fits.
-size_t LongestPreviousVersion(size_t archive_name_units, const std::string& archive_type);
-// Checks a previous version the packer is asked to store: it must fit the setup command line and
-// keep its quoting intact there. False with the reason in error.
+// Checks a previous version the packer is asked to store: the setup command line must carry it
+// intact and hold it. False with the reason in error.
 bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_units,
-                          const std::string& archive_type, std::string& error);
+                          PayloadType archive_type, std::string& error);
 
-// One resource under a payload type as the stub's enumeration meets it: the resource, whether
-// FindResourceW finds it again by the name the enumeration gave, and whether its data begins
-// with a cabinet's signature.
-struct PayloadEntry {
-  Resource resource;
-  bool findable = true;
-  bool cabinet_magic = false;
+// Reads bytes of a resource's data as the stub's own image finds them once loaded (for an
+// installer read back from disk: the file's bytes, or zeros beyond a section's virtual size), or
+// from what pack will write.
+class ResourceData {
+ public:
+  virtual bool Read(const Resource& resource, uint64_t offset, uint8_t* out, size_t size,
+                    std::string& error) const = 0;
+
+ protected:
+  ~ResourceData() = default;
 };
 
-struct PayloadType {
-  std::string type;  // "B7", "BL" or "BN"
+// One name under a payload type as the stub's enumeration meets it: its first language's
+// resource, how many languages the name has, and whether FindResourceW finds it again by the
+// name the enumeration gave.
+struct PayloadEntry {
+  Resource resource;
+  uint32_t languages = 1;
+  bool findable = true;
+};
+
+struct ScannedType {
+  PayloadType type = PayloadType::kPacked;
   std::vector<PayloadEntry> entries;  // in directory order
 };
 
-// What the stub makes of its payload: exit code 0 when it would go on to run the setup program,
-// else the exit code and error it would end with, and why.
-struct PayloadVerdict {
-  uint32_t code = 0;
-  uint32_t extra = 0;
-  std::string reason;
-  std::string archive_type, setup_type;
-  std::u16string archive_name, setup_name;
-  bool accepted() const { return code == 0; }
+// The previous version as the stub reads it: present when RT_RCDATA 1 is a terminated UTF-16
+// string (else the stub ignores it); languages counts the resource's languages.
+struct PreviousVersionFacts {
+  bool present = false;
+  std::u16string text;
+  uint32_t languages = 0;
 };
 
-// previous_version: the version the stub would read (up to its terminator), or null for none.
-PayloadVerdict ClassifyPayload(const std::vector<PayloadType>& types,
-                               const std::u16string* previous_version = nullptr);
+struct PayloadVerdict {
+  enum class Outcome : uint8_t { kSetupRuns, kStubExits, kDepends };
+  Outcome outcome = Outcome::kSetupRuns;
+  // For kStubExits: the code the stub exits with and the extra it records.
+  uint32_t code = 0;
+  uint32_t extra = 0;
+  // Why the stub does not run the setup program; for kDepends, also what decides it.
+  std::string reason;
+  std::string depends_on;
+  // What the stub found, as far as it got.
+  bool archive_found = false, setup_found = false;
+  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kPacked;
+  std::u16string archive_name, setup_name;
+  // The setup cabinet as the stub's expansion reads it ("BL"), and the setup program the stub
+  // would start ("BN", or what the cabinet expands to).
+  bool cabinet_read = false;
+  CabinetFacts cabinet;  // without the expanded bytes
+  bool program_read = false;
+  ProgramFacts program;
+  // True but no reason to refuse: a patch that only the installed setup program can judge, DLLs
+  // the setup program imports that Windows does not carry.
+  std::vector<std::string> notes;
+
+  bool accepted() const { return outcome == Outcome::kSetupRuns; }
+};
+
+// data reads the members' bytes. read_members: also expand a "BL" cabinet and read the setup
+// program as a program; pack's check of the directory it is about to write leaves that to the
+// read-back of the written installer.
+PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
+                            const PreviousVersionFacts& previous_version, const ResourceData& data,
+                            bool read_members = true);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "escaped_text.h"
+
 namespace {
 
 // Headers larger than this are not something a linker makes; refusing them bounds what is read.
@@ -12,7 +14,7 @@ bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) =
 
 }  // namespace
 
-bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
+bool ReadPeImage(const ByteSource& file, PeImage& image, std::string& error) {
   image = PeImage();
   image.file_size = file.size();
   const std::string& path = file.path();
@@ -79,7 +81,8 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
     section.raw_offset = Load32(s + kSectionPointerToRawData);
     section.characteristics = Load32(s + kSectionCharacteristics);
     if (section.raw_size != 0 && section.raw_offset + uint64_t{section.raw_size} > file.size()) {
-      error = path + ": section " + section.name + " extends past the end of the file";
+      error = path + ": section " + Escaped(std::string(section.name)) +
+              " extends past the end of the file";
       return false;
     }
     // The loader maps sections at ascending addresses without overlap and refuses other
@@ -87,11 +90,39 @@ bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error) {
     // looking up every resource of a directory costs no more than a pass over it.
     const uint64_t extent = std::max(section.virtual_size, section.raw_size);
     if (section.virtual_address < sections_end) {
-      error = path + ": section " + section.name + " overlaps the one before it";
+      error = path + ": section " + Escaped(std::string(section.name)) + " overlaps the one before it";
       return false;
     }
     sections_end = uint64_t{section.virtual_address} + extent;
     image.sections.push_back(section);
+    image.loaded_sections.push_back(
+        {section.virtual_address, section.virtual_size, section.raw_size, section.raw_offset});
+  }
+  return true;
+}
+
+MappedBytes PeImage::WhereLoaded(uint64_t rva, uint64_t size) const {
+  return WhereBytesLie(loaded_sections.data(), static_cast<uint32_t>(loaded_sections.size()),
+                       size_of_headers, size_of_image, rva, size);
+}
+
+bool PeImage::ReadLoaded(const ByteSource& file, uint64_t rva, uint8_t* out, size_t size,
+                         std::string& error) const {
+  for (size_t done = 0; done < size;) {
+    const LoadedRun run =
+        LoadedRunAt(loaded_sections.data(), static_cast<uint32_t>(loaded_sections.size()),
+                    size_of_headers, size_of_image, rva + done);
+    if (run.kind == LoadedRun::kNothing || run.length == 0) {
+      error = "address " + std::to_string(rva + done) + " lies beyond the loaded image";
+      return false;
+    }
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(run.length, size - done));
+    if (run.kind == LoadedRun::kZeros) {
+      std::fill_n(out + done, n, uint8_t{0});
+    } else if (!file.ReadAt(run.file_offset, out + done, n, error)) {
+      return false;
+    }
+    done += n;
   }
   return true;
 }

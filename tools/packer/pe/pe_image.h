@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "byte_source.h"
+#include "lumora/payload_rules.h"
 #include "pe_format.h"
 
 struct PeSection {
@@ -51,6 +52,15 @@ struct PeImage {
   const PeSection* SectionAt(uint32_t rva) const;
   // The file offset of the CheckSum field, which the checksum counts as zero.
   uint64_t ChecksumOffset() const { return optional_offset + kOptionalCheckSum; }
+
+  // Where size bytes at rva lie once the loader has mapped the image (the shared rule of
+  // lumora/payload_rules.h: a section's memory ends at its virtual size), and reading them as the
+  // image's own code then finds them: the file's bytes, zeros, or nothing (a failure).
+  MappedBytes WhereLoaded(uint64_t rva, uint64_t size) const;
+  bool ReadLoaded(const ByteSource& file, uint64_t rva, uint8_t* out, size_t size,
+                  std::string& error) const;
+
+  std::vector<ImageSection> loaded_sections;  // the section table in the shared rule's terms
 };
 
-bool ReadPeImage(const InputFile& file, PeImage& image, std::string& error);
+bool ReadPeImage(const ByteSource& file, PeImage& image, std::string& error);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_source.h"
+
 #ifdef _WIN32
 using NativeFile = void*;  // a HANDLE
 #else
@@ -32,7 +34,7 @@ struct FileIdentity {
 constexpr size_t kCopyChunk = 4 << 20;
 
 // An input file opened for reading. Move-only; closes on destruction.
-class InputFile {
+class InputFile final : public ByteSource {
  public:
   InputFile() = default;
   InputFile(InputFile&& other) noexcept;
@@ -46,13 +48,13 @@ class InputFile {
   // refused without waiting for a writer to appear.
   bool Open(const std::string& path, std::string& error, const char* what = nullptr);
   bool IsOpen() const;
-  const std::string& path() const { return path_; }
-  uint64_t size() const { return size_; }
+  const std::string& path() const override { return path_; }
+  uint64_t size() const override { return size_; }
   // The last modification, in seconds since 1970 (UTC).
   int64_t mtime() const { return mtime_; }
   const FileIdentity& identity() const { return identity_; }
   // Reads exactly size bytes at offset; a short read (the file shrank) is a failure.
-  bool ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const;
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, std::string& error) const override;
 
  private:
   void Close();

@@ -1,5 +1,6 @@
 #include "resource.h"
 
+#include "escaped_text.h"
 #include "file_io.h"
 #include "utf_text.h"
 
@@ -68,5 +69,22 @@ std::string NameText(const std::u16string& name) {
 
 std::string KeyText(const ResourceKey& key) {
   if (key.named) return NameText(key.name());
+  return "#" + std::to_string(key.id);
+}
+
+std::string ShownName(const std::u16string& name) {
+  if (name.size() <= kLongestShownName) return Escaped(name);
+  return Escaped(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
+         " units)";
+}
+
+std::string QuotedName(const std::u16string& name) {
+  if (name.size() <= kLongestShownName) return Quoted(name);
+  return Quoted(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
+         " units)";
+}
+
+std::string ShownKey(const ResourceKey& key) {
+  if (key.named) return ShownName(key.name());
   return "#" + std::to_string(key.id);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "lumora/payload_rules.h"
+
 class InputFile;
 
 // A resource type, name or language: an integer identifier or a UTF-16 string. The string is
@@ -41,10 +43,12 @@ struct Resource {
   uint32_t size = 0;
 
   // Where the data lies in the image: its RVA, and when it lies within the file's section data
-  // (mapped), its file offset.
+  // (mapped), its file offset; and what the image's own code finds at the RVA once the loader has
+  // mapped the image (loaded): the file's bytes, or bytes beyond a section's virtual size.
   uint32_t data_rva = 0;
   bool mapped = false;
   uint64_t file_offset = 0;
+  MappedBytes loaded = MappedBytes::kFromFile;
 
   // Which type entry and which name entry of the directory the resource hangs under, counted
   // from 0 in directory order: languages of one name share name_entry. Readers group by these
@@ -74,12 +78,18 @@ constexpr uint16_t kEnglishUsLanguage = 1033;
 constexpr uint16_t kRtIcon = 3;
 constexpr uint16_t kRtGroupIcon = 14;
 constexpr uint16_t kRtVersion = 16;
+constexpr uint16_t kRtManifest = 24;
 
 bool HasId(const ResourceKey& key, uint16_t id);
 // A string name as Windows hands it to a program, a terminated string: cut at its first zero unit.
 std::u16string TerminatedName(const ResourceKey& key);
 
 // Printable forms: "B7", "#24" for an identifier; names as UTF-8, a name too long to be a
-// payload name shortened with its length shown.
+// payload name shortened with its length shown. These are the names as they are, for JSON.
 std::string KeyText(const ResourceKey& key);
 std::string NameText(const std::u16string& name);
+// The same for people, with whatever a terminal would act on escaped (escaped_text.h): as a
+// report lists them, and in double quotes within a sentence; "#24" for an identifier.
+std::string ShownKey(const ResourceKey& key);
+std::string ShownName(const std::u16string& name);
+std::string QuotedName(const std::u16string& name);

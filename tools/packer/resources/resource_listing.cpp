@@ -18,6 +18,7 @@ struct Walker {
   std::set<uint32_t> tables_read;
   std::map<uint32_t, std::shared_ptr<const std::u16string>> names_read;  // by offset
   std::string& error;
+  uint32_t extent = 0;  // the end of the furthest bytes read
 
   bool Consume(uint64_t bytes) {
     if (bytes > budget) {
@@ -36,6 +37,7 @@ struct Walker {
       error = "the resource directory points outside the image";
       return false;
     }
+    extent = std::max(extent, offset + size);
     return file.ReadAt(at, buffer, size, error);
   }
 
@@ -104,7 +106,7 @@ struct Walker {
 }  // namespace
 
 bool ReadResourceListing(const PeImage& image, const InputFile& file,
-                         std::vector<Resource>& resources, std::string& error) {
+                         std::vector<Resource>& resources, std::string& error, uint32_t* extent) {
   resources.clear();
   uint32_t rva = 0, size = 0;
   image.Directory(kDirectoryResource, rva, size);
@@ -152,11 +154,13 @@ bool ReadResourceListing(const PeImage& image, const InputFile& file,
         r.size = Load32(data + kResourceDataSize);
         r.codepage = Load32(data + kResourceDataCodepage);
         r.mapped = image.RvaToOffset(r.data_rva, r.size, r.file_offset);
+        r.loaded = image.WhereLoaded(r.data_rva, r.size);
         resources.push_back(std::move(r));
       }
       ++name_entry;
     }
     ++type_entry;
   }
+  if (extent != nullptr) *extent = walker.extent;
   return true;
 }

@@ -13,5 +13,8 @@
 #include "pe_image.h"
 #include "resource.h"
 
+// extent, when given, receives how many bytes from the directory's start its tables, entries and
+// names reach: the bytes the loader's resource functions read.
 bool ReadResourceListing(const PeImage& image, const InputFile& file,
-                         std::vector<Resource>& resources, std::string& error);
+                         std::vector<Resource>& resources, std::string& error,
+                         uint32_t* extent = nullptr);

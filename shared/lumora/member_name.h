@@ -2,13 +2,13 @@
 // name is appended to the work directory's path, so a hostile name could otherwise leave the
 // directory ("LUMORA\..\..\x"), open an alternate data stream ("LUMORA.7Z:s"), or name the same
 // file as another member ("SETUP.EXE." is "setup.exe" to Windows, which drops trailing dots).
-// The stub and the packer's check judge names by these same functions; the character type is
-// the stub's 16-bit wchar_t or the packer's char16_t.
+// The stub and the packer judge names by these same functions; the character type is the stub's
+// 16-bit wchar_t or the packer's char16_t.
 #pragma once
 
 #include <stdint.h>
 
-#include "payload/payload_resources.h"
+#include "lumora/payload_resources.h"
 
 // True when every unit is an ASCII letter, digit, '.', '_' or '-', no two dots stand together,
 // and the last unit is not a dot. The empty name is not a file name. The "lumora" and "setup"

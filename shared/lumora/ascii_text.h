@@ -1,6 +1,6 @@
 // A text that programs of two kinds read: the stub, the sample setup program and the tests in
-// UTF-16 (wchar_t), the packer on Linux in bytes (char). It is spelled once, in ASCII, and kept in
-// both forms, so that neither side holds a copy that could drift from the other's.
+// UTF-16 (wchar_t), the packer in bytes (char). It is spelled once, in ASCII, and kept in both
+// forms, so that neither side holds a copy that could drift from the other's.
 #pragma once
 
 #include <stddef.h>

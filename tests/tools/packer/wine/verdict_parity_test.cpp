@@ -1,0 +1,672 @@
+// The stub and lumora-pack check on the same bytes. A corpus of installers, made by pack where it
+// can and otherwise by attaching resources through the platform's resource updater or by changing
+// single fields of a packed installer, is judged by check --json of both builds (the Linux build
+// by the verdict_check_linux step before this test, the Windows build here, under Wine) and then
+// run by the stub under Wine, with the full exit code and the extra read back from the updater's
+// key. Where check accepts, the stub must run the setup program; where it refuses, the stub must
+// end with exactly the code and extra that check predicted. Where check says that the outcome
+// depends on the machine (a name in several languages, a setup program for another processor),
+// the row says what the stub does under Wine. Where the stub's outcome comes from Wine's own
+// libraries rather than from our code, the row says so.
+//
+//   verdict_parity_test --make-corpus   writes the corpus (the verdict_corpus step)
+//   verdict_parity_test                 the test
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "installer/run/installer_runs.h"
+#include "lumora/exit_codes.h"
+#include "payload/cabinet_writer.h"
+#include "support/file_bytes.h"
+#include "support/hostile_names.h"
+#include "support/json_reader.h"
+
+namespace {
+
+using namespace installer_runs;
+
+constexpr uint32_t kBadExeFormat = 193;             // ERROR_BAD_EXE_FORMAT
+constexpr uint32_t kInvalidUserBuffer = 1784;       // ERROR_INVALID_USER_BUFFER
+constexpr uint32_t kAccessViolation = 0xC0000005u;  // an exception that ends the process
+
+std::wstring Corpus(const std::wstring& name) {
+  return std::wstring(LUMORA_VERDICT_DIR) + L"\\" + name;
+}
+
+// --- what each installer is and what must happen ------------------------------------------------
+
+enum class Expect {
+  kAccepted,  // check accepts; the stub runs the setup program
+  kExits,     // check predicts code and extra; the stub ends with them
+  kDepends,   // check names what the outcome depends on; under Wine the stub does wine_*
+};
+
+struct Row {
+  const char* name;  // the installer is NAME.exe in the corpus
+  const char* what;
+  Expect expect;
+  uint32_t code;  // kExits: the predicted exit code and extra
+  uint32_t extra;
+  // Under Wine, where it is not what check predicts for every machine: the exit code and extra
+  // (code 0: the setup program runs), and why.
+  bool wine_own;
+  uint32_t wine_code;
+  uint32_t wine_extra;
+  const char* wine_why;
+  bool patch;  // a "B7" patch: the installed setup program is set up for the stub to find
+};
+
+Row Accepted(const char* name, const char* what, bool patch = false) {
+  return {name, what, Expect::kAccepted, 0, 0, false, 0, 0, nullptr, patch};
+}
+Row Exits(const char* name, const char* what, uint32_t code, uint32_t extra) {
+  return {name, what, Expect::kExits, code, extra, false, 0, 0, nullptr, false};
+}
+Row Depends(const char* name, const char* what, uint32_t wine_code, uint32_t wine_extra,
+            const char* why) {
+  return {name, what, Expect::kDepends, 0, 0, true, wine_code, wine_extra, why, false};
+}
+Row WineOwn(Row row, uint32_t wine_code, uint32_t wine_extra, const char* why) {
+  row.wine_own = true;
+  row.wine_code = wine_code;
+  row.wine_extra = wine_extra;
+  row.wine_why = why;
+  return row;
+}
+
+// The rows of the shared hostile names, by their index in the table.
+const std::vector<std::string>& HostileRowNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all;
+    for (size_t i = 0; i < std::size(kHostileNames); ++i) {
+      char name[32];
+      std::snprintf(name, sizeof(name), "hostile_%02u", static_cast<unsigned>(i));
+      all.push_back(name);
+    }
+    return all;
+  }();
+  return names;
+}
+
+std::vector<Row> Rows() {
+  std::vector<Row> rows = {
+      // Made by pack.
+      Accepted("pack_shipped", "shipped layout: B7 archive, BL cabinet (LZX), previous version"),
+      Accepted("pack_mszip", "the setup program in an MSZIP cabinet"),
+      Accepted("pack_plain", "both members in BN"),
+      Accepted("pack_patch", "a B7 patch applied by the installed setup program", true),
+      Accepted("pack_cabinet_as_is", "a setup file that is already a cabinet, taken as it is"),
+      Accepted("pack_lzx_as_is", "an LZX cabinet taken as it is"),
+      Accepted("pack_version", "an ordinary previous version"),
+      // The setup program the stub starts ("BN", or what a "BL" cabinet expands to).
+      Exits("bn_text", "a text file as the setup program", EXIT_SETUP_LAUNCH_FAILED, kBadExeFormat),
+      Exits("bn_swapped", "the archive as the setup program (inputs swapped)",
+            EXIT_SETUP_LAUNCH_FAILED, kBadExeFormat),
+      Exits("bn_dll", "an x64 DLL as the setup program", EXIT_SETUP_LAUNCH_FAILED, kBadExeFormat),
+      Depends("bn_dos", "a DOS program as the setup program", EXIT_SETUP_NOT_FOUND,
+              FILE_ATTRIBUTE_ARCHIVE,
+              "Wine looks for its DOS support, which is not installed; 64-bit Windows refuses it"),
+      Depends("bn_x86", "an x86 program as the setup program", EXIT_SETUP_LAUNCH_FAILED,
+              ERROR_INTERNAL_ERROR,
+              "this Wine has no 32-bit support; 64-bit Windows runs it"),
+      Depends("bn_arm64", "an ARM64 program as the setup program", EXIT_SETUP_LAUNCH_FAILED,
+              kBadExeFormat, "Wine on x64 refuses it; ARM64 Windows runs it"),
+      Exits("bl_text", "a cabinet that expands to a text file", EXIT_SETUP_LAUNCH_FAILED,
+            kBadExeFormat),
+      // Cabinets as the stub's expansion reads them.
+      Accepted("bl_mszip", "an MSZIP cabinet"),
+      Accepted("bl_stored", "a cabinet without compression"),
+      Accepted("bl_lzx", "an LZX cabinet"),
+      Accepted("bl_two_files", "a cabinet of two files: only the first is expanded"),
+      Accepted("bl_second_damaged", "a cabinet whose second file's block fails its checksum"),
+      Accepted("bl_continues_to_next", "a first file marked as continuing into a next cabinet"),
+      Exits("bl_garbage", "\"MSCF\" followed by garbage", EXIT_SETUP_UNPACK_FAILED, 0),
+      Exits("bl_truncated", "a cabinet cut to 60 %", EXIT_SETUP_UNPACK_FAILED, 0),
+      Exits("bl_checksum", "a data block that fails its checksum", EXIT_SETUP_UNPACK_FAILED, 0),
+      Exits("bl_no_file", "a cabinet with a folder but no file", EXIT_SETUP_UNPACK_FAILED, 0),
+      Exits("bl_continued", "a first file continued from a previous cabinet",
+            EXIT_SETUP_UNPACK_FAILED, 0),
+      WineOwn(Exits("bl_no_folder", "a cabinet with a file but no folder",
+                    EXIT_SETUP_UNPACK_FAILED, 0),
+              kAccessViolation, 0,
+              "Wine's cabinet library reads through a null folder and the process dies; check "
+              "predicts what the stub does when its cabinet library refuses the cabinet"),
+      Exits("bl_named_setup_exe", "a cabinet named as the file it expands into",
+            EXIT_SETUP_UNPACK_FAILED, 0),
+      // Languages: which one the loader hands the stub depends on the machine.
+      Depends("lang_cabinet_then_text", "SETUP.EX_: a cabinet in 0x407, a text file in 0x409",
+              EXIT_SETUP_UNPACK_FAILED, 0, "Wine's loader picks 0x409, the text"),
+      Depends("lang_text_then_cabinet", "SETUP.EX_: a text file in 0x407, a cabinet in 0x409", 0,
+              0, "Wine's loader picks 0x409, the cabinet"),
+      Depends("lang_version", "RT_RCDATA 1: \"1.0.0.0\" in 0x407, 1000 units in 0x409",
+              EXIT_COMMAND_LINE_TOO_LONG, 0, "Wine's loader picks 0x409, the long one"),
+      Depends("lang_archive", "the archive in two languages", 0, 0,
+              "both hold an archive; the stub runs the setup program either way under Wine"),
+      // Previous versions the setup command line cannot carry.
+      Exits("version_injected", "a quote that injects switches", EXIT_COMMAND_LINE_TOO_LONG, 0),
+      Exits("version_backslash", "a final backslash", EXIT_COMMAND_LINE_TOO_LONG, 0),
+      Exits("version_escape", "ESC and CR drawing a fake verdict", EXIT_COMMAND_LINE_TOO_LONG, 0),
+      Exits("version_too_long", "1,100 units", EXIT_COMMAND_LINE_TOO_LONG, 0),
+      // The scan.
+      Exits("scan_unknown", "an unknown name beside the archive", EXIT_ARCHIVE_UNPACK_FAILED, 13),
+      Exits("scan_unknown_after", "an unknown name after the archive's type",
+            EXIT_SETUP_UNPACK_FAILED, 13),
+      Exits("scan_two_archives", "two archives in one type", EXIT_ARCHIVE_UNPACK_FAILED, 68),
+      Exits("scan_two_types", "archives in B7 and BN", EXIT_SETUP_UNPACK_FAILED, 68),
+      Exits("scan_no_setup", "no setup program", EXIT_SETUP_UNPACK_FAILED, 2),
+      Exits("scan_no_archive", "no archive", EXIT_ARCHIVE_UNPACK_FAILED, 2),
+      Exits("scan_name_260", "a name of 260 units", EXIT_ARCHIVE_UNPACK_FAILED, 206),
+      // Members as the loader maps the image.
+      Exits("vs_cabinet_cut", "the section's virtual size (and the image) ends where the cabinet "
+            "starts", EXIT_SETUP_WRITE_FAILED, kInvalidUserBuffer),
+      Exits("vs_archive_cut", "the section's virtual size (and the image) ends within the archive",
+            EXIT_ARCHIVE_UNPACK_FAILED, kInvalidUserBuffer),
+      Exits("vs_cabinet_zeros", "the virtual size ends within the cabinet, the image goes on: "
+            "zeros in its place", EXIT_SETUP_UNPACK_FAILED, 0),
+      Accepted("vs_last_page", "the virtual size ends one byte before the cabinet does (the page "
+               "holds it)"),
+      Accepted("vs_zero", "a virtual size of 0 (the file's size counts)"),
+      Exits("vs_archive_rva", "the archive's data address beyond the image",
+            EXIT_ARCHIVE_UNPACK_FAILED, kInvalidUserBuffer),
+  };
+  // The shared table of hostile names.
+  for (size_t i = 0; i < std::size(kHostileNames); ++i) {
+    const HostileName& h = kHostileNames[i];
+    const char* name = HostileRowNames()[i].c_str();
+    rows.push_back(h.code == EXIT_OK ? Accepted(name, h.what)
+                                     : Exits(name, h.what, h.code, h.extra));
+  }
+  return rows;
+}
+
+// --- making the corpus -----------------------------------------------------------------------------
+
+// Runs program (a full path) with the arguments in the corpus directory, standard output into a
+// file; its exit code, and what it wrote.
+uint32_t RunCapturing(const std::wstring& program, const std::wstring& arguments,
+                      std::string& output) {
+  const std::wstring out_path = Corpus(L"capture.tmp");
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return kNoExitCode;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  std::wstring command = L"\"" + program + L"\" " + arguments;
+  PROCESS_INFORMATION created = {};
+  const std::wstring directory = LUMORA_VERDICT_DIR;
+  DWORD code = kNoExitCode;
+  if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.c_str(), &startup, &created)) {
+    CloseHandle(created.hThread);
+    WaitForSingleObject(created.hProcess, INFINITE);
+    GetExitCodeProcess(created.hProcess, &code);
+    CloseHandle(created.hProcess);
+  }
+  CloseHandle(out);
+  const std::vector<uint8_t> bytes = FileBytes(out_path);
+  output.assign(bytes.begin(), bytes.end());
+  DeleteFileW(out_path.c_str());
+  return code;
+}
+
+struct Attached {
+  const wchar_t* type;  // a string type, or MAKEINTRESOURCEW
+  const wchar_t* name;
+  WORD language;
+  std::vector<uint8_t> bytes;
+};
+
+// A copy of the bare stub with the resources attached through the platform's resource updater.
+bool Attach(const std::wstring& name, const std::vector<Attached>& resources) {
+  const std::wstring path = Corpus(name + L".exe");
+  if (!CopyFileW(LUMORA_STUB_WPATH, path.c_str(), FALSE)) return false;
+  HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
+  if (update == nullptr) return false;
+  for (const Attached& r : resources) {
+    if (!UpdateResourceW(update, r.type, r.name, r.language, const_cast<uint8_t*>(r.bytes.data()),
+                         static_cast<DWORD>(r.bytes.size()))) {
+      EndUpdateResourceW(update, TRUE);
+      return false;
+    }
+  }
+  return EndUpdateResourceW(update, FALSE) != FALSE;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<uint8_t> Utf16(const std::wstring& text) {
+  const auto* first = reinterpret_cast<const uint8_t*>(text.c_str());
+  return std::vector<uint8_t>(first, first + (text.size() + 1) * sizeof(wchar_t));
+}
+
+// The resource's bytes, found in the image as the stub finds them.
+std::vector<uint8_t> ResourceOf(const std::wstring& image, const wchar_t* name,
+                                const wchar_t* type) {
+  std::vector<uint8_t> bytes;
+  HMODULE module = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return bytes;
+  HRSRC found = FindResourceW(module, name, type);
+  const auto* data = found != nullptr
+                         ? static_cast<const uint8_t*>(LockResource(LoadResource(module, found)))
+                         : nullptr;
+  if (data != nullptr) bytes.assign(data, data + SizeofResource(module, found));
+  FreeLibrary(module);
+  return bytes;
+}
+
+// Block checksums computed as cabinet libraries check them (cab::Build leaves them 0).
+uint32_t CabinetSum(const uint8_t* data, size_t size, uint32_t seed) {
+  uint32_t sum = seed;
+  size_t at = 0;
+  for (; at + 4 <= size; at += 4) {
+    sum ^= data[at] | data[at + 1] << 8 | data[at + 2] << 16 | uint32_t{data[at + 3]} << 24;
+  }
+  uint32_t tail = 0;
+  for (; at < size; ++at) tail = (tail << 8) | data[at];
+  return sum ^ tail;
+}
+
+// Sets every block's checksum of a one-folder cabinet without reserved fields; returns the
+// offsets of the block headers.
+std::vector<size_t> SetChecksums(std::vector<uint8_t>& cabinet) {
+  std::vector<size_t> headers;
+  size_t at = cab::Get32(cabinet, 36);
+  const uint16_t blocks = cab::Get16(cabinet, 40);
+  for (uint16_t i = 0; i < blocks; ++i) {
+    const uint16_t size = cab::Get16(cabinet, at + 4);
+    const uint32_t sum = CabinetSum(&cabinet[at + 4], 4, CabinetSum(&cabinet[at + 8], size, 0));
+    for (int k = 0; k < 4; ++k) cabinet[at + k] = static_cast<uint8_t>(sum >> (8 * k));
+    headers.push_back(at);
+    at += 8 + size;
+  }
+  return headers;
+}
+
+void Store16(std::vector<uint8_t>& bytes, size_t at, uint16_t value) {
+  bytes[at] = static_cast<uint8_t>(value);
+  bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+void Store32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<uint8_t>(value >> (8 * k));
+}
+
+// The packed installer's last section (.rsrc), which holds the payload: where its header lies,
+// and its fields.
+struct PayloadSection {
+  size_t header = 0;
+  uint32_t address = 0, raw_offset = 0, raw_size = 0;
+  size_t size_of_image_at = 0;
+};
+
+PayloadSection FindPayloadSection(const std::vector<uint8_t>& image) {
+  PayloadSection s;
+  const uint32_t nt = cab::Get32(image, 60);
+  const uint16_t sections = cab::Get16(image, nt + 6);
+  const uint16_t optional = cab::Get16(image, nt + 20);
+  s.size_of_image_at = nt + 24 + 56;
+  s.header = nt + 24 + optional + 40u * (sections - 1u);
+  s.address = cab::Get32(image, s.header + 12);
+  s.raw_size = cab::Get32(image, s.header + 16);
+  s.raw_offset = cab::Get32(image, s.header + 20);
+  return s;
+}
+
+// The address of bytes found in the payload section's file data.
+uint32_t AddressOf(const std::vector<uint8_t>& image, const PayloadSection& s,
+                   const std::vector<uint8_t>& member) {
+  const auto found = std::search(image.begin() + s.raw_offset, image.end(), member.begin(),
+                                 member.begin() + std::min<size_t>(member.size(), 512));
+  return static_cast<uint32_t>(found - image.begin()) - s.raw_offset + s.address;
+}
+
+std::vector<uint8_t> WithVirtualSize(std::vector<uint8_t> image, uint32_t virtual_size,
+                                     bool fit_image) {
+  const PayloadSection s = FindPayloadSection(image);
+  Store32(image, s.header + 8, virtual_size);
+  if (fit_image) Store32(image, s.size_of_image_at, s.address + ((virtual_size + 0xFFF) & ~0xFFFu));
+  return image;
+}
+
+bool MakeCorpus() {
+  const std::wstring dir = LUMORA_VERDICT_DIR;
+  CreateDirectoryW(dir.c_str(), nullptr);
+  const std::vector<uint8_t> setup = FileBytes(LUMORA_SETUP_PATH);
+  std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4};
+  const std::string archive_text(6000, 'a');
+  archive.insert(archive.end(), archive_text.begin(), archive_text.end());
+  const std::vector<uint8_t> text = Bytes("a setup program that is a text file\r\n");
+  const std::vector<uint8_t> patch = Bytes("sample patch: the installed setup program rebuilds it\n");
+  if (setup.empty() || !WriteBytes(Corpus(L"setup.exe"), setup) ||
+      !WriteBytes(Corpus(L"app.7z"), archive)) {
+    return false;
+  }
+  std::string out;
+  auto pack = [&](const wchar_t* name, const std::wstring& extra) {
+    const uint32_t code =
+        RunCapturing(LUMORA_PACK_EXE, L"pack --stub \"" + std::wstring(LUMORA_STUB_WPATH) +
+                                          L"\" --archive app.7z --cabinet-time 1700000000 " +
+                                          extra + L" --output " + name + L".exe",
+                     out);
+    if (code != 0) std::printf("pack %ls: %s\n", name, out.c_str());
+    return code == 0;
+  };
+  // Cabinets, in the packer's MSZIP and in the test writer's stored and LZX forms.
+  const std::vector<cab::File> one = {{"setup.exe", setup}};
+  std::vector<uint8_t> stored = cab::Build(one, cab::kNone);
+  std::vector<uint8_t> lzx = cab::Build(one, cab::kLzx18);
+  SetChecksums(stored);
+  SetChecksums(lzx);
+  if (!WriteBytes(Corpus(L"setup.cab"), stored) || !WriteBytes(Corpus(L"setup-lzx.cab"), lzx)) {
+    return false;
+  }
+  bool ok = pack(L"pack_shipped", L"--setup setup.exe --previous-version 1.2.3.4") &&
+            pack(L"pack_mszip", L"--setup setup.exe --cabinet-compression mszip") &&
+            pack(L"pack_plain", L"--setup setup.exe --archive-type BN --setup-type BN") &&
+            pack(L"pack_patch", L"--setup app.7z --archive-type BL --setup-type B7 "
+                                L"--previous-version 1.2.3.4") &&
+            pack(L"pack_cabinet_as_is", L"--setup setup.cab") &&
+            pack(L"pack_lzx_as_is", L"--setup setup-lzx.cab") &&
+            pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"");
+  if (!ok) return false;
+  const std::wstring shipped = Corpus(L"pack_shipped.exe");
+  const std::vector<uint8_t> shipped_cabinet = ResourceOf(shipped, L"SETUP.EX_", L"BL");
+  const std::vector<uint8_t> mszip = ResourceOf(Corpus(L"pack_mszip.exe"), L"SETUP.EX_", L"BL");
+  if (shipped_cabinet.empty() || mszip.empty()) return false;
+
+  auto installer = [&](const wchar_t* name, const wchar_t* setup_type,
+                       const std::vector<uint8_t>& setup_bytes,
+                       std::vector<Attached> more = {}) {
+    std::vector<Attached> resources = {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                       {setup_type, std::wcscmp(setup_type, L"BL") == 0
+                                                        ? L"SETUP.EX_"
+                                                        : L"SETUP.EXE",
+                                        1033, setup_bytes}};
+    resources.insert(resources.end(), more.begin(), more.end());
+    return Attach(name, resources);
+  };
+  const std::vector<uint8_t> dll = FileBytes(LUMORA_LAYOUT_DLL);
+  std::vector<uint8_t> dos(128, 0);
+  dos[0] = 'M';
+  dos[1] = 'Z';
+  ok = installer(L"bn_text", L"BN", text) && installer(L"bn_swapped", L"BN", archive) &&
+       installer(L"bn_dll", L"BN", dll) && installer(L"bn_dos", L"BN", dos) &&
+       installer(L"bn_x86", L"BN", FileBytes(LUMORA_FOREIGN_WDIR L"\\x86.exe")) &&
+       installer(L"bn_arm64", L"BN", FileBytes(LUMORA_FOREIGN_WDIR L"\\arm64.exe")) &&
+       installer(L"bl_text", L"BL", cab::Build({{"setup.exe", text}}, cab::kNone)) &&
+       installer(L"bl_mszip", L"BL", mszip) && installer(L"bl_stored", L"BL", stored) &&
+       installer(L"bl_lzx", L"BL", lzx);
+  if (!ok) return false;
+
+  // The second file fills blocks of its own after the one the first file ends in.
+  const std::vector<uint8_t> second(3 * cab::kFrame, 0x42);
+  std::vector<uint8_t> two = cab::Build({{"setup.exe", setup}, {"second.bin", second}}, cab::kNone);
+  SetChecksums(two);
+  std::vector<uint8_t> second_damaged = two;
+  const size_t last = SetChecksums(second_damaged).back();
+  second_damaged[last] ^= 0x5A;
+  std::vector<uint8_t> checksum = stored;
+  checksum[SetChecksums(checksum).front()] ^= 0x5A;
+  std::vector<uint8_t> no_file = stored, continued = stored, to_next = stored;
+  Store16(no_file, 28, 0);
+  // The packer's cabinet without its one folder entry: the file names folder 0 of none.
+  std::vector<uint8_t> no_folder = mszip;
+  no_folder.erase(no_folder.begin() + 36, no_folder.begin() + 44);
+  Store16(no_folder, 26, 0);
+  Store32(no_folder, 16, cab::Get32(no_folder, 16) - 8);
+  Store32(no_folder, 8, cab::Get32(no_folder, 8) - 8);
+  Store16(continued, cab::FirstFileEntry(continued) + 8, 0xFFFD);
+  Store16(to_next, cab::FirstFileEntry(to_next) + 8, 0xFFFE);
+  std::vector<uint8_t> garbage = Bytes("MSCF");
+  garbage.resize(2000, 0x17);
+  const std::vector<uint8_t> truncated(mszip.begin(), mszip.begin() + mszip.size() * 6 / 10);
+  ok = installer(L"bl_two_files", L"BL", two) &&
+       installer(L"bl_second_damaged", L"BL", second_damaged) &&
+       installer(L"bl_continues_to_next", L"BL", to_next) &&
+       installer(L"bl_garbage", L"BL", garbage) && installer(L"bl_truncated", L"BL", truncated) &&
+       installer(L"bl_checksum", L"BL", checksum) && installer(L"bl_no_file", L"BL", no_file) &&
+       installer(L"bl_continued", L"BL", continued) &&
+       installer(L"bl_no_folder", L"BL", no_folder) &&
+       Attach(L"bl_named_setup_exe", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                      {L"BL", L"SETUP.EXE", 1033, mszip}});
+  if (!ok) return false;
+
+  const LPCWSTR rcdata = MAKEINTRESOURCEW(10), one_id = MAKEINTRESOURCEW(1);
+  ok = Attach(L"lang_cabinet_then_text", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                          {L"BL", L"SETUP.EX_", 0x407, mszip},
+                                          {L"BL", L"SETUP.EX_", 0x409, text}}) &&
+       Attach(L"lang_text_then_cabinet", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                          {L"BL", L"SETUP.EX_", 0x407, text},
+                                          {L"BL", L"SETUP.EX_", 0x409, mszip}}) &&
+       installer(L"lang_version", L"BL", mszip,
+                 {{rcdata, one_id, 0x407, Utf16(L"1.0.0.0")},
+                  {rcdata, one_id, 0x409, Utf16(std::wstring(1000, L'1'))}}) &&
+       Attach(L"lang_archive", {{L"B7", L"LUMORA.PACKED.7Z", 0x407, archive},
+                                {L"B7", L"LUMORA.PACKED.7Z", 0x409, archive},
+                                {L"BL", L"SETUP.EX_", 1033, mszip}});
+  if (!ok) return false;
+  auto versioned = [&](const wchar_t* name, const std::wstring& version) {
+    return installer(name, L"BL", mszip, {{rcdata, one_id, 1033, Utf16(version)}});
+  };
+  ok = versioned(L"version_injected",
+                 L"1.0.0.0\" --system-level --uncompressed-archive=\"C:\\evil.7z") &&
+       versioned(L"version_backslash", L"1.0\\") &&
+       versioned(L"version_escape", L"1.0\x1B[2J\rverdict: accepted") &&
+       versioned(L"version_too_long", std::wstring(1100, L'1'));
+  if (!ok) return false;
+
+  ok = Attach(L"scan_unknown", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                {L"B7", L"README.TXT", 1033, text},
+                                {L"BL", L"SETUP.EX_", 1033, mszip}}) &&
+       Attach(L"scan_unknown_after", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                      {L"BL", L"README.TXT", 1033, text}}) &&
+       Attach(L"scan_two_archives", {{L"B7", L"LUMORA.A", 1033, archive},
+                                     {L"B7", L"LUMORA.B", 1033, archive},
+                                     {L"BL", L"SETUP.EX_", 1033, mszip}}) &&
+       Attach(L"scan_two_types", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive},
+                                  {L"BL", L"SETUP.EX_", 1033, mszip},
+                                  {L"BN", L"LUMORA.OTHER", 1033, archive}}) &&
+       Attach(L"scan_no_setup", {{L"B7", L"LUMORA.PACKED.7Z", 1033, archive}}) &&
+       Attach(L"scan_no_archive", {{L"BL", L"SETUP.EX_", 1033, mszip}}) &&
+       Attach(L"scan_name_260", {{L"B7", (L"LUMORA" + std::wstring(254, L'X')).c_str(), 1033,
+                                  archive},
+                                 {L"BL", L"SETUP.EX_", 1033, mszip}});
+  if (!ok) return false;
+
+  // Single fields of the packed shipped installer.
+  const std::vector<uint8_t> image = FileBytes(shipped);
+  const PayloadSection s = FindPayloadSection(image);
+  const uint32_t cabinet_at = AddressOf(image, s, shipped_cabinet) - s.address;
+  const uint32_t archive_at = AddressOf(image, s, archive) - s.address;
+  const uint32_t cabinet_end = cabinet_at + static_cast<uint32_t>(shipped_cabinet.size());
+  std::vector<uint8_t> archive_rva = image;
+  {
+    // The archive's data entry: its RVA and size, found by the size in the resource section.
+    const uint32_t rva = AddressOf(image, s, archive);
+    for (size_t at = s.raw_offset; at + 8 <= image.size(); at += 4) {
+      if (cab::Get32(image, at) == rva && cab::Get32(image, at + 4) == archive.size()) {
+        Store32(archive_rva, at, 0xFFFFF000u);
+        break;
+      }
+    }
+  }
+  ok = WriteBytes(Corpus(L"vs_cabinet_cut.exe"), WithVirtualSize(image, cabinet_at, true)) &&
+       WriteBytes(Corpus(L"vs_archive_cut.exe"),
+                  WithVirtualSize(image, archive_at + 0x1000, true)) &&
+       WriteBytes(Corpus(L"vs_cabinet_zeros.exe"),
+                  WithVirtualSize(image, cabinet_at + 0x2000, false)) &&
+       WriteBytes(Corpus(L"vs_last_page.exe"), WithVirtualSize(image, cabinet_end - 1, true)) &&
+       WriteBytes(Corpus(L"vs_zero.exe"), WithVirtualSize(image, 0, false)) &&
+       WriteBytes(Corpus(L"vs_archive_rva.exe"), archive_rva);
+  if (!ok) return false;
+
+  // The shared hostile names, attached as the stub's tests attach them.
+  for (size_t i = 0; i < std::size(kHostileNames); ++i) {
+    const HostileName& h = kHostileNames[i];
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(h.name);
+    const bool hostile_archive = h.member == PayloadMember::kArchive;
+    const wchar_t* setup_type = PayloadTypeName(h.setup_type).wide;
+    const std::vector<uint8_t>& setup_bytes = h.setup_type == PayloadType::kCabinet ? mszip
+                                              : h.setup_type == PayloadType::kPacked ? patch
+                                                                                     : setup;
+    const std::string& row_name = HostileRowNames()[i];
+    const std::wstring row(row_name.begin(), row_name.end());
+    if (!Attach(row, {{L"B7", hostile_archive ? name : L"LUMORA.PACKED.7Z", 1033, archive},
+                      {setup_type, hostile_archive ? L"SETUP.EX_" : name, 1033, setup_bytes}})) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// --- the test ---------------------------------------------------------------------------------------
+
+std::string ReadText(const std::wstring& path) {
+  const std::vector<uint8_t> bytes = FileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class VerdictParity : public testing::TestWithParam<Row> {
+ protected:
+  void SetUp() override {
+    state_.Remove();
+    SetCleanupSwitch(nullptr);
+  }
+  void TearDown() override { state_.Remove(); }
+  ClientState state_;
+};
+
+TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
+  const Row& row = GetParam();
+  const std::wstring file = Wide(row.name) + L".exe";
+  ASSERT_TRUE(ScratchDirectory::Exists(Corpus(file))) << "not in the corpus: " << row.name;
+
+  // Both builds of check give the same report.
+  const std::string linux_report = ReadText(Corpus(Wide(row.name) + L".linux.json"));
+  ASSERT_FALSE(linux_report.empty()) << "no report of the Linux build (verdict_check_linux)";
+  std::string windows_report;
+  const uint32_t status = RunCapturing(LUMORA_PACK_EXE, L"check --json " + file, windows_report);
+  EXPECT_EQ(windows_report, linux_report) << "the two builds of check differ";
+  json::Value report;
+  ASSERT_TRUE(json::Parse(windows_report, report)) << windows_report;
+  const json::Value& verdict = report["verdict"];
+  EXPECT_EQ(report["status"].text, std::to_string(status));
+  const bool accepted = verdict["accepted"].boolean;
+  const bool predicts = !verdict["stub_exit_code"].IsNull();
+  const bool depends = !verdict["depends_on"].IsNull();
+  switch (row.expect) {
+    case Expect::kAccepted:
+      EXPECT_TRUE(accepted) << verdict["reason"].text;
+      EXPECT_EQ(status, 0u);
+      break;
+    case Expect::kExits:
+      EXPECT_FALSE(accepted);
+      ASSERT_TRUE(predicts) << verdict["reason"].text;
+      EXPECT_EQ(verdict["stub_exit_code"].text, std::to_string(row.code)) << verdict["reason"].text;
+      EXPECT_EQ(verdict["stub_error"].text, std::to_string(row.extra)) << verdict["reason"].text;
+      EXPECT_EQ(status, 1u);
+      break;
+    case Expect::kDepends:
+      EXPECT_FALSE(accepted);
+      EXPECT_FALSE(predicts);
+      EXPECT_TRUE(depends) << verdict["reason"].text;
+      EXPECT_EQ(status, 1u);
+      break;
+  }
+
+  // The stub on the same bytes.
+  std::wstring dir;
+  RunOutcome run;
+  for (int tries = 0; tries < 2; ++tries) {
+    state_.Remove();
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
+    dir = FreshDirectory(std::string("verdict_") + row.name);
+    ASSERT_TRUE(CopyFileW(Corpus(file).c_str(), (dir + kInstallerName).c_str(), FALSE));
+    if (row.patch) {
+      InstallSetupProgram(dir);
+      ASSERT_TRUE(state_.SetText(kUninstallStringValue, dir + L"installed\\1.2.3.4\\setup.exe"));
+    }
+    run = RunInstaller(dir, L"");
+    // A setup program that Wine fails to start now and then (see installer_runs.h); the x86
+    // program fails so for good, and still gets its second run.
+    if (!WineFailedToStartAFreshProgram(run, state_)) break;
+  }
+  const bool setup_ran = !run.setup_commands.empty();
+  const uint32_t recorded = state_.Dword(kInstallerExtraCode1Value);
+  if (row.wine_own && row.wine_code == kAccessViolation) {
+    // The process died: no setup program, nothing recorded. Its exit code is whatever Wine's
+    // debugger leaves (the exception's code, or 0 when it attached).
+    SCOPED_TRACE(row.wine_why);
+    EXPECT_FALSE(setup_ran);
+    EXPECT_EQ(state_.Dword(kInstallerResultValue), kNone);
+  } else if (row.wine_own) {
+    SCOPED_TRACE(row.wine_why);
+    EXPECT_EQ(run.exit_code, row.wine_code) << std::hex << "0x" << run.exit_code;
+    EXPECT_EQ(setup_ran, row.wine_code == 0);
+    if (row.wine_code != 0) EXPECT_EQ(recorded, row.wine_extra);
+  } else if (accepted) {
+    EXPECT_TRUE(setup_ran) << "check accepts, and the stub ended with " << run.exit_code
+                           << " (extra " << recorded << ") without running the setup program";
+    EXPECT_EQ(run.exit_code, 0u);
+  } else {
+    EXPECT_FALSE(setup_ran) << "check refuses, and the stub ran the setup program";
+    EXPECT_EQ(std::to_string(run.exit_code), verdict["stub_exit_code"].text);
+    EXPECT_EQ(std::to_string(recorded), verdict["stub_error"].text);
+  }
+}
+
+std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name << ": " << row.what; }
+
+INSTANTIATE_TEST_SUITE_P(Corpus, VerdictParity, testing::ValuesIn(Rows()), RowName);
+
+TEST(VerdictCorpus, HoldsAtLeastFortyInstallersAndEveryOneHasARow) {
+  const std::vector<Row> rows = Rows();
+  EXPECT_GE(rows.size(), 40u);
+  size_t files = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(Corpus(L"*.exe").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    const std::wstring name(found.cFileName);
+    if (name == L"setup.exe") continue;
+    ++files;
+    const std::wstring stem = name.substr(0, name.size() - 4);
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
+                            [&](const Row& r) { return Wide(r.name) == stem; }))
+        << "no row for " << Narrow(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_EQ(files, rows.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--make-corpus") == 0) {
+    if (!MakeCorpus()) {
+      std::printf("the corpus could not be made\n");
+      return 1;
+    }
+    return 0;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
