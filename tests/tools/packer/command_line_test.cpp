@@ -279,11 +279,11 @@ TEST(InstalledStubPlaces, ShareFolderAboveThenBesideTheProgram) {
 // help and in the manual page, and the help fits a terminal of 80 columns.
 TEST(HelpText, ListsEveryOptionWithinEightyColumns) {
   size_t count = 0;
-  const OptionSpec* table = OptionTable(count);
+  const OptionDefinition* table = OptionTable(count);
   ASSERT_GT(count, 20u);
   const std::string manual = ManualPage();
   for (size_t i = 0; i < count; ++i) {
-    const OptionSpec& o = table[i];
+    const OptionDefinition& o = table[i];
     SCOPED_TRACE(o.name);
     const std::string help = HelpText((o.commands & kPackOption) != 0 ? "pack" : "check");
     EXPECT_NE(help.find(std::string("  ") + (o.alias != nullptr ? o.alias : o.name)), std::string::npos);

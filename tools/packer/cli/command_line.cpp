@@ -32,7 +32,7 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
                    std::string& error) {
   const std::string& name_of_command = args[0];
   bool options_ended = false;
-  std::vector<const OptionSpec*> exclusive;
+  std::vector<const OptionDefinition*> exclusive;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!options_ended && arg == "--") {
@@ -51,26 +51,28 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
       value = arg.substr(equals + 1);
       inline_value = true;
     }
-    const OptionSpec* spec = FindOption(command_bit, name);
-    if (spec == nullptr) {
+    const OptionDefinition* definition = FindOption(command_bit, name);
+    if (definition == nullptr) {
       error = "unknown option \"" + name + "\" for " + name_of_command + SeeHelp(name_of_command);
       return false;
     }
-    if (!given.insert(spec->name).second && !spec->repeatable) {
-      error = "option " + std::string(spec->name) + " is given twice" + SeeHelp(name_of_command);
+    if (!given.insert(definition->name).second && !definition->repeatable) {
+      error = "option " + std::string(definition->name) + " is given twice" +
+              SeeHelp(name_of_command);
       return false;
     }
-    for (const OptionSpec* other : exclusive) {
-      if (other->exclusive == spec->exclusive && other != spec) {
-        error = name_of_command + " takes " + other->name + " or " + spec->name + ", not both" +
-                SeeHelp(name_of_command);
+    for (const OptionDefinition* other : exclusive) {
+      if (other->exclusive == definition->exclusive && other != definition) {
+        error = name_of_command + " takes " + other->name + " or " + definition->name +
+                ", not both" + SeeHelp(name_of_command);
         return false;
       }
     }
-    if (spec->exclusive != 0) exclusive.push_back(spec);
-    if (spec->value == nullptr) {
+    if (definition->exclusive != 0) exclusive.push_back(definition);
+    if (definition->value == nullptr) {
       if (inline_value) {
-        error = "option " + std::string(spec->name) + " takes no value" + SeeHelp(name_of_command);
+        error = "option " + std::string(definition->name) + " takes no value" +
+                SeeHelp(name_of_command);
         return false;
       }
     } else if (!inline_value) {
@@ -84,11 +86,11 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
       }
       value = args[++i];
     }
-    if (spec->value != nullptr && value.empty() && !spec->may_be_empty) {
+    if (definition->value != nullptr && value.empty() && !definition->may_be_empty) {
       error = "option " + name + " needs a value that is not empty" + SeeHelp(name_of_command);
       return false;
     }
-    if (!spec->apply(*spec, value, command, error)) return false;
+    if (!definition->apply(*definition, value, command, error)) return false;
   }
   return true;
 }
@@ -156,7 +158,7 @@ bool FinishPack(const std::vector<std::string>& operands, const std::set<std::st
   const bool stub_missing = given.count("--stub") == 0 && environment.installed_stub.empty();
   if (stub_missing) missing.push_back("--stub");
   size_t count = 0;
-  const OptionSpec* table = OptionTable(count);
+  const OptionDefinition* table = OptionTable(count);
   for (size_t i = 0; i < count; ++i) {
     if ((table[i].commands & kPackOption) != 0 && table[i].required &&
         given.count(table[i].name) == 0) {

@@ -75,7 +75,7 @@ std::string Wrap(const std::string& text, size_t first_indent, size_t indent) {
   return out + line + "\n";
 }
 
-std::string OptionLabel(const OptionSpec& o) {
+std::string OptionLabel(const OptionDefinition& o) {
   std::string label = o.alias != nullptr ? std::string(o.alias) + ", " + o.name : o.name;
   if (o.value != nullptr) label += std::string(" ") + o.value;
   return label;
@@ -83,7 +83,7 @@ std::string OptionLabel(const OptionSpec& o) {
 
 std::string OptionsHelp(unsigned command) {
   size_t count = 0;
-  const OptionSpec* table = OptionTable(count);
+  const OptionDefinition* table = OptionTable(count);
   std::string out;
   bool first_section = true;
   for (OptionSection section : {OptionSection::kFiles, OptionSection::kPayload,
@@ -91,7 +91,7 @@ std::string OptionsHelp(unsigned command) {
                                 OptionSection::kSignature}) {
     bool titled = false;
     for (size_t i = 0; i < count; ++i) {
-      const OptionSpec& o = table[i];
+      const OptionDefinition& o = table[i];
       if ((o.commands & command) == 0 || o.section != section) continue;
       if (!titled) {
         out += std::string(first_section ? "" : "\n") + SectionTitle(section) + ":\n";
@@ -138,14 +138,14 @@ std::string Roff(const std::string& text) {
 
 std::string RoffOptions(unsigned command) {
   size_t count = 0;
-  const OptionSpec* table = OptionTable(count);
+  const OptionDefinition* table = OptionTable(count);
   std::string out;
   for (OptionSection section : {OptionSection::kFiles, OptionSection::kPayload,
                                 OptionSection::kFace, OptionSection::kReport,
                                 OptionSection::kSignature}) {
     bool titled = false;
     for (size_t i = 0; i < count; ++i) {
-      const OptionSpec& o = table[i];
+      const OptionDefinition& o = table[i];
       if ((o.commands & command) == 0 || o.section != section) continue;
       if (!titled) {
         out += ".SS \"" + Roff(SectionTitle(section)) + "\"\n";

@@ -11,57 +11,58 @@ namespace {
 
 // How options set the command, one function for each kind of value.
 template <std::string PackOptions::*field>
-bool SetPackText(const OptionSpec&, const std::string& value, Command& c, std::string&) {
+bool SetPackText(const OptionDefinition&, const std::string& value, Command& c, std::string&) {
   c.pack.*field = value;
   return true;
 }
 
 template <bool PackOptions::*field>
-bool SetPackFlag(const OptionSpec&, const std::string&, Command& c, std::string&) {
+bool SetPackFlag(const OptionDefinition&, const std::string&, Command& c, std::string&) {
   c.pack.*field = true;
   return true;
 }
 
 template <bool CheckOptions::*field>
-bool SetCheckFlag(const OptionSpec&, const std::string&, Command& c, std::string&) {
+bool SetCheckFlag(const OptionDefinition&, const std::string&, Command& c, std::string&) {
   c.check.*field = true;
   return true;
 }
 
 template <ProgressMode mode>
-bool SetProgress(const OptionSpec&, const std::string&, Command& c, std::string&) {
+bool SetProgress(const OptionDefinition&, const std::string&, Command& c, std::string&) {
   c.pack.progress = mode;
   return true;
 }
 
 template <std::string PackOptions::*field>
-bool SetPayloadType(const OptionSpec& spec, const std::string& value, Command& c,
+bool SetPayloadType(const OptionDefinition& definition, const std::string& value, Command& c,
                     std::string& error) {
   const char* what = field == &PackOptions::archive_type ? "archive" : "setup program";
   PayloadType type = PayloadType::kPacked;
   if (!CheckPayloadType(value, what, type, error)) {
-    error = spec.name + (" takes B7, BL or BN, not \"" + value + "\"");
+    error = definition.name + (" takes B7, BL or BN, not \"" + value + "\"");
     return false;
   }
   c.pack.*field = value;
   return true;
 }
 
-bool SetPreviousVersion(const OptionSpec&, const std::string& value, Command& c, std::string&) {
+bool SetPreviousVersion(const OptionDefinition&, const std::string& value, Command& c,
+                        std::string&) {
   c.pack.previous_version = value;
   c.pack.has_previous_version = true;
   return true;
 }
 
-bool SetCabinetTime(const OptionSpec& spec, const std::string& value, Command& c,
+bool SetCabinetTime(const OptionDefinition& definition, const std::string& value, Command& c,
                     std::string& error) {
   if (value.size() > 18 || value.find_first_not_of("0123456789") != std::string::npos) {
-    error = std::string(spec.name) + " takes seconds since 1970 (UTC), not \"" + value + "\"";
+    error = std::string(definition.name) + " takes seconds since 1970 (UTC), not \"" + value + "\"";
     return false;
   }
   c.pack.cabinet_time = std::stoll(value);
   if (c.pack.cabinet_time < kEarliestCabinetTime || c.pack.cabinet_time > kLatestCabinetTime) {
-    error = std::string(spec.name) + " " + value +
+    error = std::string(definition.name) + " " + value +
             " is out of range: the cabinet's dates run from " +
             std::to_string(kEarliestCabinetTime) + " (1980-01-01) to " +
             std::to_string(kLatestCabinetTime) + " (2107-12-31)";
@@ -72,7 +73,7 @@ bool SetCabinetTime(const OptionSpec& spec, const std::string& value, Command& c
 }
 
 // "lzx:15" to "lzx:21", "mszip" or "none".
-bool SetCabinetCompression(const OptionSpec& spec, const std::string& value, Command& c,
+bool SetCabinetCompression(const OptionDefinition& definition, const std::string& value, Command& c,
                            std::string& error) {
   using Method = CabinetCompression::Method;
   CabinetCompression& compression = c.pack.cabinet_compression;
@@ -87,61 +88,62 @@ bool SetCabinetCompression(const OptionSpec& spec, const std::string& value, Com
       return true;
     }
   }
-  error = std::string(spec.name) + " takes lzx:15 to lzx:21, mszip or none, not \"" + value + "\"";
+  error = std::string(definition.name) + " takes lzx:15 to lzx:21, mszip or none, not \"" + value +
+          "\"";
   return false;
 }
 
 // The shorthands for one version text; the two versions set the numbers too.
-bool SetFaceShorthand(const OptionSpec& spec, const std::string& value, Command& c,
+bool SetFaceShorthand(const OptionDefinition& definition, const std::string& value, Command& c,
                       std::string& error) {
-  const bool numbers = std::strcmp(spec.face_key, kFileVersionKey) == 0 ||
-                       std::strcmp(spec.face_key, kProductVersionKey) == 0;
-  return AddFaceText(spec.name, spec.face_key, value, numbers, c.pack.face, error);
+  const bool numbers = std::strcmp(definition.face_key, kFileVersionKey) == 0 ||
+                       std::strcmp(definition.face_key, kProductVersionKey) == 0;
+  return AddFaceText(definition.name, definition.face_key, value, numbers, c.pack.face, error);
 }
 
-bool SetVersionString(const OptionSpec& spec, const std::string& value, Command& c,
+bool SetVersionString(const OptionDefinition& definition, const std::string& value, Command& c,
                       std::string& error) {
   const size_t equals = value.find('=');
   if (equals == std::string::npos) {
-    error = std::string(spec.name) +
+    error = std::string(definition.name) +
             " takes KEY=VALUE, such as OriginalFilename=setup.exe, not \"" + value + "\"";
     return false;
   }
-  return AddFaceText(spec.name, value.substr(0, equals), value.substr(equals + 1), false,
+  return AddFaceText(definition.name, value.substr(0, equals), value.substr(equals + 1), false,
                      c.pack.face, error);
 }
 
 // The table is built once from these: each line says what the help shows first.
 struct Option {
-  OptionSpec spec;
+  OptionDefinition definition;
   Option(const char* name, const char* value, unsigned commands, OptionSection section,
          const char* help,
-         bool (*apply)(const OptionSpec&, const std::string&, Command&, std::string&))
-      : spec{name, nullptr, value, commands, section, help} {
-    spec.apply = apply;
+         bool (*apply)(const OptionDefinition&, const std::string&, Command&, std::string&))
+      : definition{name, nullptr, value, commands, section, help} {
+    definition.apply = apply;
   }
   Option& Alias(const char* alias) {
-    spec.alias = alias;
+    definition.alias = alias;
     return *this;
   }
   Option& Required() {
-    spec.required = true;
+    definition.required = true;
     return *this;
   }
   Option& Repeatable() {
-    spec.repeatable = true;
+    definition.repeatable = true;
     return *this;
   }
   Option& MayBeEmpty() {
-    spec.may_be_empty = true;
+    definition.may_be_empty = true;
     return *this;
   }
   Option& Exclusive(int group) {
-    spec.exclusive = group;
+    definition.exclusive = group;
     return *this;
   }
   Option& FaceKey(const char* key) {
-    spec.face_key = key;
+    definition.face_key = key;
     return *this;
   }
 };
@@ -151,8 +153,8 @@ constexpr unsigned kCheck = kCheckOption;
 constexpr int kReportForm = 1;
 constexpr int kProgressForm = 2;
 
-const std::vector<OptionSpec>& Table() {
-  static const std::vector<OptionSpec> table = [] {
+const std::vector<OptionDefinition>& Table() {
+  static const std::vector<OptionDefinition> table = [] {
     const Option options[] = {
         Option("--stub", "FILE", kPack, OptionSection::kFiles,
                "the bare stub, lumora-stub.exe, unsigned (sign the installer, not the stub). "
@@ -268,8 +270,8 @@ const std::vector<OptionSpec>& Table() {
                "trust is not judged",
                SetCheckFlag<&CheckOptions::require_signature>),
     };
-    std::vector<OptionSpec> specs;
-    for (const Option& o : options) specs.push_back(o.spec);
+    std::vector<OptionDefinition> specs;
+    for (const Option& o : options) specs.push_back(o.definition);
     return specs;
   }();
   return table;
@@ -277,13 +279,13 @@ const std::vector<OptionSpec>& Table() {
 
 }  // namespace
 
-const OptionSpec* OptionTable(size_t& count) {
+const OptionDefinition* OptionTable(size_t& count) {
   count = Table().size();
   return Table().data();
 }
 
-const OptionSpec* FindOption(unsigned command, const std::string& name) {
-  for (const OptionSpec& o : Table()) {
+const OptionDefinition* FindOption(unsigned command, const std::string& name) {
+  for (const OptionDefinition& o : Table()) {
     if ((o.commands & command) != 0 &&
         (name == o.name || (o.alias != nullptr && name == o.alias))) {
       return &o;
@@ -292,8 +294,8 @@ const OptionSpec* FindOption(unsigned command, const std::string& name) {
   return nullptr;
 }
 
-const OptionSpec* ShorthandForKey(const std::string& key) {
-  for (const OptionSpec& o : Table()) {
+const OptionDefinition* ShorthandForKey(const std::string& key) {
+  for (const OptionDefinition& o : Table()) {
     if (o.face_key != nullptr && key == o.face_key) return &o;
   }
   return nullptr;

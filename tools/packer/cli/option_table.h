@@ -15,7 +15,7 @@ enum OptionCommands : unsigned { kPackOption = 1, kCheckOption = 2 };
 // The parts of a command's help, in the order they are shown.
 enum class OptionSection { kFiles, kPayload, kFace, kReport, kSignature };
 
-struct OptionSpec {
+struct OptionDefinition {
   const char* name;   // "--archive-type"
   const char* alias;  // "-o", or null
   const char* value;  // the value's name in the help ("B7|BL|BN"); null: the option takes none
@@ -30,18 +30,18 @@ struct OptionSpec {
   const char* face_key = nullptr;
   // Sets what the option sets; false with the reason (which names the option) when the value is
   // not one it takes.
-  bool (*apply)(const OptionSpec& spec, const std::string& value, Command& command,
+  bool (*apply)(const OptionDefinition& definition, const std::string& value, Command& command,
                 std::string& error) = nullptr;
 };
 
 // The table, in the order the help lists the options.
-const OptionSpec* OptionTable(size_t& count);
+const OptionDefinition* OptionTable(size_t& count);
 
 // The option of a command by name or alias ("--output", "-o"); null when there is none.
-const OptionSpec* FindOption(unsigned command, const std::string& name);
+const OptionDefinition* FindOption(unsigned command, const std::string& name);
 
 // The option that is the shorthand for a version text (ProductName: --product-name); null when
 // none is.
-const OptionSpec* ShorthandForKey(const std::string& key);
+const OptionDefinition* ShorthandForKey(const std::string& key);
 
 const char* SectionTitle(OptionSection section);

@@ -160,7 +160,7 @@ std::vector<std::string> StubFaceWarnings(const PackOptions& options,
     warnings.push_back("the icon is still the stub's own; set it with --icon FILE.ico");
   }
   for (const auto& [key, text] : StubTextsLeft(options.face, stub_resources)) {
-    const OptionSpec* shorthand = ShorthandForKey(key);
+    const OptionDefinition* shorthand = ShorthandForKey(key);
     const std::string option = shorthand != nullptr
                                    ? std::string(shorthand->name) + " " + shorthand->value
                                    : "--version-string " + key + "=TEXT";
