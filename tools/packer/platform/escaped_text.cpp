@@ -47,39 +47,9 @@ uint32_t NextCodePoint(const std::u16string& text, size_t& i) {
 // Decodes one code point of UTF-8 at i (moving i past it); false for a byte that does not start
 // a well-formed sequence, which is then skipped alone.
 bool NextCodePoint(const std::string& text, size_t& i, uint32_t& code) {
-  const unsigned char c = text[i];
-  size_t more = 0;
-  if (c < 0x80) {
-    code = c;
-  } else if ((c & 0xE0) == 0xC0) {
-    code = c & 0x1F, more = 1;
-  } else if ((c & 0xF0) == 0xE0) {
-    code = c & 0x0F, more = 2;
-  } else if ((c & 0xF8) == 0xF0) {
-    code = c & 0x07, more = 3;
-  } else {
-    ++i;
-    return false;
-  }
-  if (i + more >= text.size() && more != 0) {
-    ++i;
-    return false;
-  }
-  for (size_t k = 1; k <= more; ++k) {
-    const unsigned char d = text[i + k];
-    if ((d & 0xC0) != 0x80) {
-      ++i;
-      return false;
-    }
-    code = (code << 6) | (d & 0x3F);
-  }
-  static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-  if (code < kMinimum[more] || code > 0x10FFFF || IsSurrogate(code)) {
-    ++i;
-    return false;
-  }
-  i += more + 1;
-  return true;
+  if (DecodeUtf8(text, i, code)) return true;
+  ++i;
+  return false;
 }
 
 void AppendShown(std::string& out, uint32_t c, bool quoted) {

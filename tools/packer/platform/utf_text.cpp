@@ -2,33 +2,41 @@
 
 #include <cstdint>
 
+bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& code) {
+  const unsigned char c = text[i];
+  uint32_t value = 0;
+  size_t more = 0;
+  if (c < 0x80) {
+    value = c;
+  } else if ((c & 0xE0) == 0xC0) {
+    value = c & 0x1F, more = 1;
+  } else if ((c & 0xF0) == 0xE0) {
+    value = c & 0x0F, more = 2;
+  } else if ((c & 0xF8) == 0xF0) {
+    value = c & 0x07, more = 3;
+  } else {
+    return false;
+  }
+  if (i + more >= text.size() && more != 0) return false;
+  for (size_t k = 1; k <= more; ++k) {
+    const unsigned char d = text[i + k];
+    if ((d & 0xC0) != 0x80) return false;
+    value = (value << 6) | (d & 0x3F);
+  }
+  static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+  if (value < kMinimum[more] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) {
+    return false;
+  }
+  code = value;
+  i += more + 1;
+  return true;
+}
+
 bool Utf8ToUtf16(const std::string& text, std::u16string& out) {
   out.clear();
   for (size_t i = 0; i < text.size();) {
-    const unsigned char c = text[i];
     uint32_t code = 0;
-    size_t more = 0;
-    if (c < 0x80) {
-      code = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      code = c & 0x1F, more = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      code = c & 0x0F, more = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      code = c & 0x07, more = 3;
-    } else {
-      return false;
-    }
-    if (i + more >= text.size()) return false;
-    for (size_t k = 1; k <= more; ++k) {
-      const unsigned char d = text[i + k];
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
-      return false;
-    }
+    if (!DecodeUtf8(text, i, code)) return false;
     if (code >= 0x10000) {
       code -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (code >> 10));
@@ -36,7 +44,6 @@ bool Utf8ToUtf16(const std::string& text, std::u16string& out) {
     } else {
       out += static_cast<char16_t>(code);
     }
-    i += more + 1;
   }
   return true;
 }

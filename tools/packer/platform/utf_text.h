@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// The code point of well-formed UTF-8 that starts at text[i], moving i past it; false, with i
+// unchanged, where no well-formed sequence starts (overlong forms, surrogates, code points above
+// U+10FFFF, truncation).
+bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& code);
 // UTF-8 text as UTF-16; false on malformed UTF-8 (overlong forms, surrogates, truncation).
 bool Utf8ToUtf16(const std::string& text, std::u16string& out);
 // UTF-16 as UTF-8; an unpaired surrogate, which has no UTF-8 form, becomes U+FFFD.
