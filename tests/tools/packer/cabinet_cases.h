@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 
 namespace cabinet_cases {
 

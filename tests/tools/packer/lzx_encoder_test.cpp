@@ -15,7 +15,7 @@
 #include "e8_translation.h"
 #include "libmspack_expand.h"
 #include "lzx_encoder.h"
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 #include "pack_fixture.h"
 
 namespace {

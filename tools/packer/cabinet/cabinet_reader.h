@@ -15,13 +15,7 @@
 #include <vector>
 
 #include "byte_source.h"
-
-// The compression types a folder names (typeCompress, low four bits), and what the higher bits
-// hold for LZX (the window's size as a power of two) and Quantum (level and window).
-constexpr uint16_t kCabinetCompressionNone = 0;
-constexpr uint16_t kCabinetCompressionMszip = 1;
-constexpr uint16_t kCabinetCompressionQuantum = 2;
-constexpr uint16_t kCabinetCompressionLzx = 3;
+#include "cabinet_format.h"
 
 struct CabinetFacts {
   bool headers_read = false;  // a cabinet header, its folders and its files' entries

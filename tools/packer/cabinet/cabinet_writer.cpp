@@ -1,4 +1,4 @@
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 
 #include <zlib.h>
 
@@ -8,10 +8,13 @@
 
 #include "byte_order.h"
 #include "cabinet_checksum.h"
+#include "cabinet_format.h"
 #include "lumora/payload_resources.h"
 #include "lzx_encoder.h"
 
 namespace {
+
+using namespace cabinet_format;
 
 // Each data block expands to at most 32 KiB, and readers refuse one that holds more than 6 KiB
 // over that in compressed bytes.
@@ -25,18 +28,8 @@ constexpr int kMemLevel = 8;
 constexpr int kWindowBits = -15;
 
 // CFHEADER, one CFFOLDER, one CFFILE with its name: everything before the first data block.
-constexpr size_t kHeaderSize = 36;
-constexpr size_t kFolderSize = 8;
-constexpr size_t kFileEntrySize = 16;
 constexpr size_t kHeadersSize =
     kHeaderSize + kFolderSize + kFileEntrySize + sizeof(kSetupExeName.narrow);
-constexpr size_t kCabinetSizeOffset = 8;
-// CFDATA: checksum, compressed size, expanded size; then the compressed bytes (for MSZIP, "CK"
-// and the deflate stream).
-constexpr size_t kBlockHeaderSize = 8;
-constexpr uint16_t kTypeNone = 0;
-constexpr uint16_t kTypeMszip = 1;
-constexpr uint16_t kTypeLzx = 3;
 
 // A DOS date and time from the UTC fields of unix_time (within the DOS range). Computed here
 // rather than with gmtime, whose range and behaviour differ between C runtimes.
@@ -224,13 +217,13 @@ bool WriteLzxBlocks(uint64_t file_size, int window_bits, CabinetInput& input, Da
 uint16_t CompressionType(const CabinetCompression& compression) {
   switch (compression.method) {
     case CabinetCompression::Method::kNone:
-      return kTypeNone;
+      return kCabinetCompressionNone;
     case CabinetCompression::Method::kMszip:
-      return kTypeMszip;
+      return kCabinetCompressionMszip;
     case CabinetCompression::Method::kLzx:
       break;
   }
-  return static_cast<uint16_t>(kTypeLzx | (compression.window_bits << 8));
+  return static_cast<uint16_t>(kCabinetCompressionLzx | (compression.window_bits << 8));
 }
 
 bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompression& compression,
@@ -261,19 +254,19 @@ bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompressio
   uint8_t headers[kHeadersSize] = {'M', 'S', 'C', 'F'};
   uint8_t* const folder = headers + kHeaderSize;
   uint8_t* const file = folder + kFolderSize;
-  Store32(headers + 16, static_cast<uint32_t>(kHeaderSize + kFolderSize));  // first CFFILE
-  headers[24] = 3;  // version 1.3
-  headers[25] = 1;
-  Store16(headers + 26, 1);  // folders
-  Store16(headers + 28, 1);  // files
-  Store32(folder, static_cast<uint32_t>(kHeadersSize));  // first data block
-  Store16(folder + 4, static_cast<uint16_t>(blocks));
-  Store16(folder + 6, CompressionType(compression));
-  Store32(file, size);
+  Store32(headers + kHeaderFilesOffset, static_cast<uint32_t>(kHeaderSize + kFolderSize));
+  headers[kHeaderVersion] = 3;  // version 1.3
+  headers[kHeaderVersion + 1] = 1;
+  Store16(headers + kHeaderFolderCount, 1);
+  Store16(headers + kHeaderFileCount, 1);
+  Store32(folder + kFolderDataOffset, static_cast<uint32_t>(kHeadersSize));
+  Store16(folder + kFolderBlockCount, static_cast<uint16_t>(blocks));
+  Store16(folder + kFolderCompression, CompressionType(compression));
+  Store32(file + kFileSize, size);
   // The file starts the folder (offset 0) and lies in folder 0.
-  Store16(file + 10, dos.date);
-  Store16(file + 12, dos.time);
-  Store16(file + 14, static_cast<uint16_t>(kSetupAttributes));
+  Store16(file + kFileDate, dos.date);
+  Store16(file + kFileTime, dos.time);
+  Store16(file + kFileAttributes, static_cast<uint16_t>(kSetupAttributes));
   std::copy(std::begin(kSetupExeName.narrow), std::end(kSetupExeName.narrow),
             file + kFileEntrySize);
   if (!output.Append(headers, sizeof(headers), error)) return false;
@@ -296,5 +289,5 @@ bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompressio
   // At most 65535 blocks of at most kMaxCompressedBlock bytes each: the total fits in 32 bits.
   uint8_t total[4];
   Store32(total, static_cast<uint32_t>(kHeadersSize + data.written()));
-  return output.Overwrite(kCabinetSizeOffset, total, sizeof(total), error);
+  return output.Overwrite(kHeaderCabinetSize, total, sizeof(total), error);
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "file_io.h"
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 #include "progress.h"
 
 // Writes the cabinet of the setup program, the open file the packer checked, to cabinet_path,

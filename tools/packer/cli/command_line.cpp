@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 #include "option_table.h"
 #include "payload_rules.h"
 #include "utf_text.h"

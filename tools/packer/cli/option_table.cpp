@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "application_face.h"
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 #include "payload_rules.h"
 
 namespace {

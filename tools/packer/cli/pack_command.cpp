@@ -11,7 +11,7 @@
 #include "escaped_text.h"
 #include "file_io.h"
 #include "installer_report.h"
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 #include "option_table.h"
 #include "payload_layout.h"
 #include "payload_rules.h"

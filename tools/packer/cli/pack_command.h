@@ -8,7 +8,7 @@
 
 #include "application_face.h"
 #include "lumora/payload_resources.h"
-#include "mszip_cabinet.h"
+#include "cabinet_writer.h"
 
 // Whether pack shows how far the writing has come: on its own when standard error is a terminal
 // and the payload is large, or as asked.
