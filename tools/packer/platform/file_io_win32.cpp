@@ -127,6 +127,30 @@ OVERLAPPED At(uint64_t offset) {
   return at;
 }
 
+// Writes all of size bytes at the file pointer, or at *offset when it is given.
+bool WriteAll(HANDLE file, const std::string& path, const uint8_t* in, size_t size,
+              uint64_t* offset, std::string& error) {
+  while (size > 0) {
+    const DWORD want = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
+    OVERLAPPED at = At(offset != nullptr ? *offset : 0);
+    DWORD put = 0;
+    if (!WriteFile(file, in, want, &put, offset != nullptr ? &at : nullptr)) {
+      error = LastErrorText("cannot write", path);
+      return false;
+    }
+    // A disk file takes all or fails; no progress without an error is a full disk, and the
+    // last error would be stale.
+    if (put == 0) {
+      error = ErrorText("cannot write", path, ERROR_DISK_FULL);
+      return false;
+    }
+    in += put;
+    size -= put;
+    if (offset != nullptr) *offset += put;
+  }
+  return true;
+}
+
 }  // namespace
 
 void InputFile::Close() {
@@ -220,24 +244,7 @@ bool StagedFile::Create(const std::string& final_path, std::string& error) {
 }
 
 bool StagedFile::Write(const void* data, size_t size, std::string& error) {
-  const auto* in = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const DWORD want = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
-    DWORD put = 0;
-    if (!WriteFile(file_, in, want, &put, nullptr)) {
-      error = LastErrorText("cannot write", final_path_);
-      return false;
-    }
-    // A disk file takes all or fails; no progress without an error is a full disk, and the
-    // last error would be stale.
-    if (put == 0) {
-      error = ErrorText("cannot write", final_path_, ERROR_DISK_FULL);
-      return false;
-    }
-    in += put;
-    size -= put;
-  }
-  return true;
+  return WriteAll(file_, final_path_, static_cast<const uint8_t*>(data), size, nullptr, error);
 }
 
 bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string& error) {
@@ -248,22 +255,8 @@ bool StagedFile::WriteAt(uint64_t offset, const void* data, size_t size, std::st
     error = LastErrorText("cannot write", final_path_);
     return false;
   }
-  const auto* in = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const DWORD want = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
-    OVERLAPPED at = At(offset);
-    DWORD put = 0;
-    if (!WriteFile(file_, in, want, &put, &at)) {
-      error = LastErrorText("cannot write", final_path_);
-      return false;
-    }
-    if (put == 0) {
-      error = ErrorText("cannot write", final_path_, ERROR_DISK_FULL);
-      return false;
-    }
-    in += put;
-    offset += put;
-    size -= put;
+  if (!WriteAll(file_, final_path_, static_cast<const uint8_t*>(data), size, &offset, error)) {
+    return false;
   }
   if (!SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) {
     error = LastErrorText("cannot write", final_path_);
