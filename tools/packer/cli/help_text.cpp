@@ -81,25 +81,38 @@ std::string OptionLabel(const OptionDefinition& o) {
   return label;
 }
 
-std::string OptionsHelp(unsigned command) {
+// A command's options, grouped by section in the order the help and the manual page show them;
+// a section with none of them is left out.
+struct SectionOptions {
+  OptionSection section;
+  std::vector<const OptionDefinition*> options;
+};
+
+std::vector<SectionOptions> OptionsBySection(unsigned command) {
   size_t count = 0;
   const OptionDefinition* table = OptionTable(count);
-  std::string out;
-  bool first_section = true;
+  std::vector<SectionOptions> sections;
   for (OptionSection section : {OptionSection::kFiles, OptionSection::kPayload,
                                 OptionSection::kFace, OptionSection::kReport,
                                 OptionSection::kSignature}) {
-    bool titled = false;
+    SectionOptions group{section, {}};
     for (size_t i = 0; i < count; ++i) {
-      const OptionDefinition& o = table[i];
-      if ((o.commands & command) == 0 || o.section != section) continue;
-      if (!titled) {
-        out += std::string(first_section ? "" : "\n") + SectionTitle(section) + ":\n";
-        first_section = false;
-        titled = true;
+      if ((table[i].commands & command) != 0 && table[i].section == section) {
+        group.options.push_back(&table[i]);
       }
-      const std::string label = "  " + OptionLabel(o);
-      std::string help = Wrap(o.help, kOptionColumn, kOptionColumn);
+    }
+    if (!group.options.empty()) sections.push_back(group);
+  }
+  return sections;
+}
+
+std::string OptionsHelp(unsigned command) {
+  std::string out;
+  for (const SectionOptions& group : OptionsBySection(command)) {
+    out += std::string(out.empty() ? "" : "\n") + SectionTitle(group.section) + ":\n";
+    for (const OptionDefinition* o : group.options) {
+      const std::string label = "  " + OptionLabel(*o);
+      std::string help = Wrap(o->help, kOptionColumn, kOptionColumn);
       if (label.size() + 2 > kOptionColumn) {
         out += label + "\n" + help;
       } else {
@@ -137,25 +150,15 @@ std::string Roff(const std::string& text) {
 }
 
 std::string RoffOptions(unsigned command) {
-  size_t count = 0;
-  const OptionDefinition* table = OptionTable(count);
   std::string out;
-  for (OptionSection section : {OptionSection::kFiles, OptionSection::kPayload,
-                                OptionSection::kFace, OptionSection::kReport,
-                                OptionSection::kSignature}) {
-    bool titled = false;
-    for (size_t i = 0; i < count; ++i) {
-      const OptionDefinition& o = table[i];
-      if ((o.commands & command) == 0 || o.section != section) continue;
-      if (!titled) {
-        out += ".SS \"" + Roff(SectionTitle(section)) + "\"\n";
-        titled = true;
-      }
+  for (const SectionOptions& group : OptionsBySection(command)) {
+    out += ".SS \"" + Roff(SectionTitle(group.section)) + "\"\n";
+    for (const OptionDefinition* o : group.options) {
       out += ".TP\n";
-      if (o.alias != nullptr) out += "\\fB" + Roff(o.alias) + "\\fR, ";
-      out += "\\fB" + Roff(o.name) + "\\fR";
-      if (o.value != nullptr) out += " \\fI" + Roff(o.value) + "\\fR";
-      out += "\n" + Roff(o.help) + ".\n";
+      if (o->alias != nullptr) out += "\\fB" + Roff(o->alias) + "\\fR, ";
+      out += "\\fB" + Roff(o->name) + "\\fR";
+      if (o->value != nullptr) out += " \\fI" + Roff(o->value) + "\\fR";
+      out += "\n" + Roff(o->help) + ".\n";
     }
   }
   return out;

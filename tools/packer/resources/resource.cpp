@@ -9,6 +9,14 @@ namespace {
 // The longest name shown whole: every name the stub can take is shorter.
 constexpr size_t kLongestShownName = 260;
 
+// A name too long to be a payload name, shown in the given form up to that length with its
+// length said.
+std::string Shortened(const std::u16string& name, std::string (*form)(const std::u16string&)) {
+  if (name.size() <= kLongestShownName) return form(name);
+  return form(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
+         " units)";
+}
+
 }  // namespace
 
 ResourceKey ResourceKey::Name(const char* ascii) {
@@ -61,28 +69,16 @@ Resource StreamedResource(ResourceKey type, ResourceKey name, uint16_t language,
   return r;
 }
 
-std::string NameText(const std::u16string& name) {
-  if (name.size() <= kLongestShownName) return Utf16ToUtf8(name);
-  return Utf16ToUtf8(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
-         " units)";
-}
+std::string NameText(const std::u16string& name) { return Shortened(name, Utf16ToUtf8); }
 
 std::string KeyText(const ResourceKey& key) {
   if (key.named) return NameText(key.name());
   return "#" + std::to_string(key.id);
 }
 
-std::string ShownName(const std::u16string& name) {
-  if (name.size() <= kLongestShownName) return Escaped(name);
-  return Escaped(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
-         " units)";
-}
+std::string ShownName(const std::u16string& name) { return Shortened(name, Escaped); }
 
-std::string QuotedName(const std::u16string& name) {
-  if (name.size() <= kLongestShownName) return Quoted(name);
-  return Quoted(name.substr(0, kLongestShownName)) + "... (" + std::to_string(name.size()) +
-         " units)";
-}
+std::string QuotedName(const std::u16string& name) { return Shortened(name, Quoted); }
 
 std::string ShownKey(const ResourceKey& key) {
   if (key.named) return ShownName(key.name());
