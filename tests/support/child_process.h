@@ -17,19 +17,26 @@ class ChildProcess {
  public:
   // Runs program (a full path) with the command line "PROGRAM" ARGUMENTS, inheriting this
   // process's environment unless environment is a block for CreateProcessW, and its current
-  // directory unless directory is given. A child that cannot start is a test failure.
+  // directory unless directory is given; its standard output and error go to output when it is
+  // given (an inheritable handle). A child that cannot start is a test failure.
   ChildProcess(const std::wstring& program, const std::wstring& arguments,
-               const std::wstring* environment = nullptr, const std::wstring& directory = L"") {
+               const std::wstring* environment = nullptr, const std::wstring& directory = L"",
+               HANDLE output = nullptr) {
     std::wstring command = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     std::wstring block = environment != nullptr ? *environment : L"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    if (output != nullptr) {
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdOutput = output;
+      startup.hStdError = output;
+    }
     PROCESS_INFORMATION created = {};
     // Under load, Wine now and then fails to start a program that was written a moment before,
     // with ERROR_INTERNAL_ERROR; Windows has no such failure, and a second start succeeds.
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < 3; ++attempt) {
-      if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE,
+      if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, output != nullptr,
                          environment != nullptr ? CREATE_UNICODE_ENVIRONMENT : 0,
                          environment != nullptr ? &block[0] : nullptr,
                          directory.empty() ? nullptr : directory.c_str(), &startup, &created)) {

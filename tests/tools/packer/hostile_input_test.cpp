@@ -124,7 +124,7 @@ TEST_F(HostileInput, VerdictFollowsTheStubOnPayloadItCannotUse) {
     EXPECT_TRUE(PatchDataEntry(image, size, rva_field, value));
     return image;
   };
-  const std::vector<uint8_t> cabinet = SetupCabinet();
+  const std::vector<uint8_t> cabinet = CabinetOf("setup.exe");
   auto crafted = [&](const std::u16string& archive, const std::u16string& setup,
                      const std::u16string* version) {
     const std::vector<uint8_t> stub = Stub();
@@ -217,7 +217,7 @@ TEST_F(HostileInput, ReportsShowTextFromTheFileEscaped) {
   const std::u16string version = u"1.0\x1B[2J\rverdict: accepted\x9B";
   Write("escapes.exe", WithResourceDirectory(stub, PayloadDirectory(NextSectionRva(stub), name,
                                                                     u"SETUP.EX_", &version,
-                                                                    SetupCabinet())));
+                                                                    CabinetOf("setup.exe"))));
   const RunResult text = CheckBounded(Path("escapes.exe"));
   EXPECT_EQ(text.status, 1) << text.err;
   for (const char c : text.out) {

@@ -105,15 +105,13 @@ void PackFixture::SetUp() {
   WriteFileBytes(Path("setup.exe"), setup_);
 }
 
-std::vector<uint8_t> PackFixture::SetupCabinet() {
+std::vector<uint8_t> PackFixture::CabinetOf(const std::string& name) {
   std::string error;
-  InputFile setup;
-  EXPECT_TRUE(setup.Open(Path("setup.exe"), error)) << error;
-  EXPECT_TRUE(WriteSetupCabinet(setup, 1700000000, CabinetCompression{}, Path("setup.cab"), error))
+  InputFile file;
+  EXPECT_TRUE(file.Open(Path(name), error)) << error;
+  EXPECT_TRUE(WriteSetupCabinet(file, 1700000000, CabinetCompression{}, Path(name + ".cab"), error))
       << error;
-  std::vector<uint8_t> cabinet = ReadFileBytes(Path("setup.cab"));
-  std::remove(Path("setup.cab").c_str());
-  return cabinet;
+  return ReadFileBytes(Path(name + ".cab"));
 }
 
 void PackFixture::TearDown() {

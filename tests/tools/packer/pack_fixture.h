@@ -49,8 +49,9 @@ class PackFixture : public ::testing::Test {
   // extra, whose own stub, archive, setup or time take the place of the usual ones.
   std::string Args(const std::string& extra, const std::string& output = "out.exe") const;
   std::vector<std::string> DirectoryEntries() const;
-  // The setup cabinet the packer makes of setup.exe (the setup program of setup_).
-  std::vector<uint8_t> SetupCabinet();
+  // The setup cabinet the packer's own writer makes of a file of the fixture (setup.exe is the
+  // setup program of setup_), written beside it as NAME.cab.
+  std::vector<uint8_t> CabinetOf(const std::string& name);
 
   std::string dir_;
   std::vector<uint8_t> archive_;

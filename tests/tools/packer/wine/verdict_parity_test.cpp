@@ -199,22 +199,7 @@ uint32_t RunCapturing(const std::wstring& program, const std::wstring& arguments
   HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) return kNoExitCode;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  std::wstring command = L"\"" + program + L"\" " + arguments;
-  PROCESS_INFORMATION created = {};
-  const std::wstring directory = LUMORA_VERDICT_DIR;
-  DWORD code = kNoExitCode;
-  if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.c_str(), &startup, &created)) {
-    CloseHandle(created.hThread);
-    WaitForSingleObject(created.hProcess, INFINITE);
-    GetExitCodeProcess(created.hProcess, &code);
-    CloseHandle(created.hProcess);
-  }
+  const uint32_t code = ChildProcess(program, arguments, nullptr, LUMORA_VERDICT_DIR, out).Wait();
   CloseHandle(out);
   const std::vector<uint8_t> bytes = FileBytes(out_path);
   output.assign(bytes.begin(), bytes.end());
