@@ -17,15 +17,6 @@ namespace {
 
 class PackInput : public PackFixture {
  protected:
-  // The setup program's cabinet written by the packer's own writer, from a file of the fixture.
-  std::vector<uint8_t> CabinetOf(const std::string& name) {
-    std::string error;
-    InputFile file;
-    EXPECT_TRUE(file.Open(Path(name), error)) << error;
-    EXPECT_TRUE(WriteSetupCabinet(file, 1700000000, CabinetCompression{}, Path(name + ".cab"), error))
-        << error;
-    return ReadFileBytes(Path(name + ".cab"));
-  }
   // The bare stub is an x64 GUI program too; with one of its DLL names changed it stands for a
   // setup program that needs a DLL Windows does not carry.
   std::vector<uint8_t> ProgramImporting(const std::string& dll) {
@@ -165,6 +156,19 @@ TEST_F(PackInput, LikelyMistakesAreWarnedAboutAndPacked) {
                            "(msvcp140.dll)"),
             std::string::npos)
       << check.out;
+  // The DLL names come from the file: a name that would drive a terminal is shown escaped.
+  WriteFileBytes(Path("needs-hostile.exe"), ProgramImporting("EVIL\x1B[2J\r.dl"));
+  const RunResult hostile = Pack(Args("--setup needs-hostile.exe --setup-type BN"));
+  ASSERT_EQ(hostile.status, 0) << hostile.err;
+  const RunResult noted = RunProgram(PackerCommand() + " check '" + Path("out.exe") + "'");
+  for (const RunResult* r : {&hostile, &noted}) {
+    const std::string shown = r->err + r->out;
+    EXPECT_NE(shown.find("(evil\\e[2j\\r.dl)"), std::string::npos) << shown;
+    for (const char c : shown) {
+      ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n')
+          << "control character " << static_cast<int>(c) << " in\n" << shown;
+    }
+  }
 }
 
 }  // namespace

@@ -231,14 +231,8 @@ bool CheckInputs(const PackOptions& options, PayloadType setup_type, const Input
       }
       return false;
     }
-    const std::vector<std::string> outside = ImportsOutsideWindows(program);
-    if (!outside.empty()) {
-      std::string list;
-      for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + Escaped(dll);
-      warnings.push_back("the setup program imports DLLs that Windows does not carry (" + list +
-                         "); the stub extracts only setup.exe and the archive, so it starts only "
-                         "where these are installed");
-    }
+    const std::string imports = ForeignImportsNote(program);
+    if (!imports.empty()) warnings.push_back(imports);
   }
   if (archive_is_program) {
     warnings.push_back("the archive " + Escaped(archive.path()) + " is " +

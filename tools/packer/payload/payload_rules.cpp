@@ -131,18 +131,26 @@ bool Scan(const std::vector<ScannedType>& types, PayloadVerdict& v, Judge& judge
   return true;
 }
 
+}  // namespace
+
+std::string ForeignImportsNote(const ProgramFacts& program) {
+  const std::vector<std::string> outside = ImportsOutsideWindows(program);
+  if (outside.empty()) return "";
+  std::string list;
+  for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + Escaped(dll);
+  return "the setup program imports DLLs that Windows does not carry (" + list +
+         "); the stub extracts only setup.exe and the archive, so it starts only where these "
+         "are installed";
+}
+
+namespace {
+
 // Whether the stub starts the setup program it wrote: CreateProcessW on a 64-bit Windows.
 bool JudgeLaunch(const ProgramFacts& program, PayloadVerdict& v, Judge& judge) {
   const std::string what = "the setup program is " + program.Describe();
   if (program.IsWindowsX64Program()) {
-    const std::vector<std::string> outside = ImportsOutsideWindows(program);
-    if (!outside.empty()) {
-      std::string list;
-      for (const std::string& dll : outside) list += (list.empty() ? "" : ", ") + dll;
-      v.notes.push_back("the setup program imports DLLs that Windows does not carry (" + list +
-                        "); the stub extracts only setup.exe and the archive, so it starts only "
-                        "where these are installed");
-    }
+    const std::string imports = ForeignImportsNote(program);
+    if (!imports.empty()) v.notes.push_back(imports);
     if (!program.imports_read) {
       v.notes.push_back("the setup program's import table could not be read");
     }

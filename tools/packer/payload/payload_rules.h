@@ -109,6 +109,10 @@ struct PayloadVerdict {
   bool accepted() const { return outcome == Outcome::kSetupRuns; }
 };
 
+// What a setup program needs that the stub does not extract: the DLLs it imports that Windows
+// does not carry, named (escaped: the names come from the file). Empty when there are none.
+std::string ForeignImportsNote(const ProgramFacts& program);
+
 // data reads the members' bytes. read_members: also expand a "BL" cabinet and read the setup
 // program as a program; pack's check of the directory it is about to write leaves that to the
 // read-back of the written installer.
