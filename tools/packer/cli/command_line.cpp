@@ -132,17 +132,17 @@ bool TakeSourceDateEpoch(const char* source_date_epoch, PackOptions& o, std::str
     return true;
   }
   const std::string epoch = source_date_epoch;
-  if (epoch.size() > 18 || epoch.find_first_not_of("0123456789") != std::string::npos) {
-    error = "SOURCE_DATE_EPOCH is \"" + epoch +
-            "\", not a decimal number of seconds since 1970; set it to one, or unset it";
-    return false;
-  }
-  o.cabinet_time = std::stoll(epoch);
-  if (o.cabinet_time < kEarliestCabinetTime || o.cabinet_time > kLatestCabinetTime) {
-    error = "SOURCE_DATE_EPOCH " + epoch + " is out of range for the setup cabinet: the cabinet's "
-            "dates run from " + std::to_string(kEarliestCabinetTime) + " (1980-01-01) to " +
-            std::to_string(kLatestCabinetTime) + " (2107-12-31); give --cabinet-time";
-    return false;
+  switch (ParseCabinetTime(epoch, o.cabinet_time)) {
+    case CabinetTimeText::kNotANumber:
+      error = "SOURCE_DATE_EPOCH is \"" + epoch +
+              "\", not a decimal number of seconds since 1970; set it to one, or unset it";
+      return false;
+    case CabinetTimeText::kOutOfRange:
+      error = "SOURCE_DATE_EPOCH " + epoch + " is out of range for the setup cabinet: " +
+              CabinetDatesText() + "; give --cabinet-time";
+      return false;
+    case CabinetTimeText::kTime:
+      break;
   }
   o.has_cabinet_time = true;
   return true;

@@ -56,17 +56,17 @@ bool SetPreviousVersion(const OptionDefinition&, const std::string& value, Comma
 
 bool SetCabinetTime(const OptionDefinition& definition, const std::string& value, Command& c,
                     std::string& error) {
-  if (value.size() > 18 || value.find_first_not_of("0123456789") != std::string::npos) {
-    error = std::string(definition.name) + " takes seconds since 1970 (UTC), not \"" + value + "\"";
-    return false;
-  }
-  c.pack.cabinet_time = std::stoll(value);
-  if (c.pack.cabinet_time < kEarliestCabinetTime || c.pack.cabinet_time > kLatestCabinetTime) {
-    error = std::string(definition.name) + " " + value +
-            " is out of range: the cabinet's dates run from " +
-            std::to_string(kEarliestCabinetTime) + " (1980-01-01) to " +
-            std::to_string(kLatestCabinetTime) + " (2107-12-31)";
-    return false;
+  switch (ParseCabinetTime(value, c.pack.cabinet_time)) {
+    case CabinetTimeText::kNotANumber:
+      error = std::string(definition.name) + " takes seconds since 1970 (UTC), not \"" + value +
+              "\"";
+      return false;
+    case CabinetTimeText::kOutOfRange:
+      error = std::string(definition.name) + " " + value + " is out of range: " +
+              CabinetDatesText();
+      return false;
+    case CabinetTimeText::kTime:
+      break;
   }
   c.pack.has_cabinet_time = true;
   return true;
@@ -315,4 +315,23 @@ const char* SectionTitle(OptionSection section) {
       return "signature";
   }
   return "";
+}
+
+CabinetTimeText ParseCabinetTime(const std::string& text, int64_t& seconds) {
+  // 18 digits stay within int64_t, and far beyond the cabinet's last date.
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return CabinetTimeText::kNotANumber;
+  }
+  const int64_t value = std::stoll(text);
+  if (value < kEarliestCabinetTime || value > kLatestCabinetTime) {
+    return CabinetTimeText::kOutOfRange;
+  }
+  seconds = value;
+  return CabinetTimeText::kTime;
+}
+
+std::string CabinetDatesText() {
+  return "the cabinet's dates run from " + std::to_string(kEarliestCabinetTime) +
+         " (1980-01-01) to " + std::to_string(kLatestCabinetTime) + " (2107-12-31)";
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "command.h"
@@ -45,3 +46,10 @@ const OptionDefinition* FindOption(unsigned command, const std::string& name);
 const OptionDefinition* ShorthandForKey(const std::string& key);
 
 const char* SectionTitle(OptionSection section);
+
+// A cabinet time as --cabinet-time and SOURCE_DATE_EPOCH give it: decimal seconds since 1970,
+// within the dates a cabinet can hold. seconds is set only for kTime.
+enum class CabinetTimeText { kTime, kNotANumber, kOutOfRange };
+CabinetTimeText ParseCabinetTime(const std::string& text, int64_t& seconds);
+// "the cabinet's dates run from ... to ...", for the message on a time out of range.
+std::string CabinetDatesText();
