@@ -23,27 +23,6 @@ std::string Hex(const char* format, uint32_t value) {
   return text;
 }
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  std::u16string unit;
-  if (c >= 0x10000) {
-    unit += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-    unit += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-  } else {
-    unit += static_cast<char16_t>(c);
-  }
-  out += Utf16ToUtf8(unit);
-}
-
-// Decodes one code point of UTF-16 at i (moving i past it); an unpaired surrogate is returned
-// as itself.
-uint32_t NextCodePoint(const std::u16string& text, size_t& i) {
-  const uint32_t c = text[i++];
-  if (c >= 0xD800 && c < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
-    return 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-  }
-  return c;
-}
-
 // Decodes one code point of UTF-8 at i (moving i past it); false for a byte that does not start
 // a well-formed sequence, which is then skipped alone.
 bool NextCodePoint(const std::string& text, size_t& i, uint32_t& code) {
@@ -93,7 +72,7 @@ void AppendJson(std::string& out, uint32_t c) {
 
 std::string Shown(const std::u16string& text, bool quoted) {
   std::string out;
-  for (size_t i = 0; i < text.size();) AppendShown(out, NextCodePoint(text, i), quoted);
+  for (size_t i = 0; i < text.size();) AppendShown(out, DecodeUtf16(text, i), quoted);
   return out;
 }
 
@@ -120,7 +99,7 @@ std::string Quoted(const std::string& utf8) { return "\"" + Shown(utf8, true) + 
 
 std::string JsonString(const std::u16string& text) {
   std::string out = "\"";
-  for (size_t i = 0; i < text.size();) AppendJson(out, NextCodePoint(text, i));
+  for (size_t i = 0; i < text.size();) AppendJson(out, DecodeUtf16(text, i));
   return out + "\"";
 }
 

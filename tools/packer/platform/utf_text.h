@@ -11,6 +11,13 @@
 // unchanged, where no well-formed sequence starts (overlong forms, surrogates, code points above
 // U+10FFFF, truncation).
 bool DecodeUtf8(const std::string& text, size_t& i, uint32_t& code);
+// The code point of UTF-16 at text[i], moving i past it: a surrogate pair joined, an unpaired
+// surrogate returned as itself.
+uint32_t DecodeUtf16(const std::u16string& text, size_t& i);
+// One code point appended as UTF-8, or as UTF-16 (a pair above U+FFFF); a surrogate (for UTF-8)
+// or a value above U+10FFFF, which have no such form, as U+FFFD.
+void AppendUtf8(std::string& out, uint32_t code);
+void AppendUtf16(std::u16string& out, uint32_t code);
 // UTF-8 text as UTF-16; false on malformed UTF-8 (overlong forms, surrogates, truncation).
 bool Utf8ToUtf16(const std::string& text, std::u16string& out);
 // UTF-16 as UTF-8; an unpaired surrogate, which has no UTF-8 form, becomes U+FFFD.

@@ -37,12 +37,7 @@ std::string ValueText(const DerElement& value) {
       for (size_t i = 0; i + 3 < n; i += 4) {
         const uint32_t c = (uint32_t{p[i]} << 24) | (uint32_t{p[i + 1]} << 16) |
                            (uint32_t{p[i + 2]} << 8) | p[i + 3];
-        if (c >= 0x10000 && c <= 0x10FFFF) {
-          units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-          units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-          units += static_cast<char16_t>(c <= 0xFFFF ? c : 0xFFFD);
-        }
+        AppendUtf16(units, c);
       }
       break;
     default:
