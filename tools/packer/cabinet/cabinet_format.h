@@ -13,6 +13,13 @@ constexpr uint16_t kCabinetCompressionMszip = 1;
 constexpr uint16_t kCabinetCompressionQuantum = 2;
 constexpr uint16_t kCabinetCompressionLzx = 3;
 
+constexpr uint16_t CompressionMethod(uint16_t type) { return type & 0x000F; }
+// LZX's window as a power of two.
+constexpr int LzxWindowBits(uint16_t type) { return (type >> 8) & 0x1F; }
+constexpr uint16_t LzxCompressionType(int window_bits) {
+  return static_cast<uint16_t>(kCabinetCompressionLzx | (window_bits << 8));
+}
+
 namespace cabinet_format {
 
 // CFHEADER: the signature "MSCF", the cabinet's size, where the file entries start, the counts

@@ -40,7 +40,7 @@ bool ReadFolderCompression(const uint8_t* bytes, size_t size, uint16_t& type) {
 }
 
 std::string CompressionTypeText(uint16_t type) {
-  switch (type & 0x000F) {
+  switch (CompressionMethod(type)) {
     case kCabinetCompressionNone:
       return "none";
     case kCabinetCompressionMszip:
@@ -48,7 +48,7 @@ std::string CompressionTypeText(uint16_t type) {
     case kCabinetCompressionQuantum:
       return "Quantum";
     case kCabinetCompressionLzx: {
-      const int bits = (type >> 8) & 0x1F;
+      const int bits = LzxWindowBits(type);
       std::string text = "LZX, window 2^" + std::to_string(bits);
       if (bits >= 20) return text + " (" + std::to_string(1 << (bits - 20)) + " MiB)";
       if (bits >= 10) return text + " (" + std::to_string(1 << (bits - 10)) + " KiB)";

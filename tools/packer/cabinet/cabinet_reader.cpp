@@ -168,8 +168,7 @@ void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts) {
   facts = CabinetFacts();
   FirstFolder first;
   if (!ReadHeaders(cabinet, facts, first)) return;
-  const uint16_t method = facts.compression & 0x000F;
-  if (method > kCabinetCompressionLzx) {
+  if (CompressionMethod(facts.compression) > kCabinetCompressionLzx) {
     facts.failure = "the first file's folder is compressed with an unknown method (" +
                     CompressionTypeText(facts.compression) + ")";
     return;

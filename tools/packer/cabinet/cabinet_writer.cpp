@@ -223,7 +223,7 @@ uint16_t CompressionType(const CabinetCompression& compression) {
     case CabinetCompression::Method::kLzx:
       break;
   }
-  return static_cast<uint16_t>(kCabinetCompressionLzx | (compression.window_bits << 8));
+  return LzxCompressionType(compression.window_bits);
 }
 
 bool WriteCabinet(uint64_t file_size, int64_t unix_time, const CabinetCompression& compression,

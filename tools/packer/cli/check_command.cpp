@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cabinet_format.h"
 #include "cabinet_header.h"
 #include "escaped_text.h"
 #include "pe_format.h"
@@ -249,11 +250,13 @@ std::string CabinetJson(const MemberCabinet& facts) {
   if (!facts.cabinet) return "null";
   if (!facts.readable) return "{\"readable\": false}";
   static const char* const kMethods[] = {"none", "mszip", "quantum", "lzx"};
-  const uint16_t method = facts.compression & 0x000F;
+  const uint16_t method = CompressionMethod(facts.compression);
   std::string json = "{\"readable\": true, \"compression\": \"";
-  json += method < 4 ? kMethods[method] : "unknown";
+  json += method <= kCabinetCompressionLzx ? kMethods[method] : "unknown";
   json += "\", \"type\": " + std::to_string(facts.compression);
-  if (method == 3) json += ", \"window_bits\": " + std::to_string((facts.compression >> 8) & 0x1F);
+  if (method == kCabinetCompressionLzx) {
+    json += ", \"window_bits\": " + std::to_string(LzxWindowBits(facts.compression));
+  }
   return json + "}";
 }
 
