@@ -5,6 +5,7 @@
 
 #include "base/platform_call.h"
 #include "files/work_directory_calls.h"
+#include "lumora/payload_rules.h"
 
 WorkDirectoryCalls g_work_directory_calls = {};
 
@@ -18,6 +19,12 @@ constexpr uint32_t kNameDigits = 5;
 // terminator.
 constexpr uint32_t kNameRoom = kNameDigits + TextLength(kSuffix) + TextLength(kSeparator) + 1;
 constexpr int kNameAttempts = 10;
+// The packer judges what fits from the shortest work directory: these names beside an installer
+// at a drive's root ("C:\").
+static_assert(TextLength(L"C:\\") + TextLength(kPrefix) + kNameDigits + TextLength(kSuffix) +
+                      TextLength(kSeparator) ==
+                  kShortestWorkDirectory,
+              "the packer's shortest work directory is the stub's");
 // Protected (P), so nothing is inherited from the installer's directory, which anyone may be able
 // to write to; the directory itself admits the administrators, the system account and this
 // process's default owner, and whatever is created inside grants full control to the

@@ -3,6 +3,10 @@
 #include "launch/launch_and_wait.h"
 #include "lumora/payload_rules.h"
 
+// The packer predicts from these which previous versions and paths fit: they are the stub's.
+static_assert(kPathCapacity == PathBuffer::capacity, "the packer's paths are the stub's");
+static_assert(kCommandCapacity == CommandBuffer::capacity, "the packer's command is the stub's");
+
 ExitResult CheckPreviousVersion(const wchar_t* previous_version) {
   if (previous_version != nullptr && !CanCarryPreviousVersion(previous_version)) {
     return {EXIT_COMMAND_LINE_TOO_LONG, 0};
@@ -21,13 +25,14 @@ ExitResult InstallWithSetup(const wchar_t* previous_version, const wchar_t* comm
               AppendBounded(text, capacity, L"\"") &&
               AppendBounded(text, capacity, L" --") &&
               AppendBounded(text, capacity,
-                            compressed_archive ? L"install-archive" : L"uncompressed-archive") &&
+                            compressed_archive ? kInstallArchiveSwitch.wide
+                                               : kUncompressedArchiveSwitch.wide) &&
               AppendBounded(text, capacity, L"=\"") &&
               AppendBounded(text, capacity, archive_path.text) &&
               AppendBounded(text, capacity, L"\"");
   if (fits && previous_version != nullptr) {
     fits = AppendBounded(text, capacity, L" --") &&
-           AppendBounded(text, capacity, L"previous-version") &&
+           AppendBounded(text, capacity, kPreviousVersionSwitch.wide) &&
            AppendBounded(text, capacity, L"=\"") &&
            AppendBounded(text, capacity, previous_version) &&
            AppendBounded(text, capacity, L"\"");
