@@ -9,6 +9,7 @@
 #include <string>
 
 #include "installer/settings_calls.h"
+#include "installer/split_seam.h"
 
 namespace {
 
@@ -20,18 +21,6 @@ const wchar_t* g_command_line = L"installer.exe";
 wchar_t** WINAPI CannedSplit(const wchar_t*, int* count) {
   return CommandLineToArgvW(g_command_line, count);
 }
-wchar_t** WINAPI FailingSplit(const wchar_t*, int* count) {
-  *count = 0;
-  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return nullptr;
-}
-
-struct SplitSeam {
-  explicit SplitSeam(LPWSTR*(WINAPI* split)(LPCWSTR, int*)) {
-    g_settings_calls.split_command_line = split;
-  }
-  ~SplitSeam() { g_settings_calls.split_command_line = nullptr; }
-};
 
 // Work directories appear beside the module whose file name the run reads: the test program.
 int CountWorkDirectories() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "installer/settings_calls.h"
+#include "installer/split_seam.h"
 #include "payload/payload_resources.h"
 #include "support/heap_blocks.h"
 #include "support/resource_image.h"
@@ -59,16 +60,6 @@ struct CleanupValue {
 struct MachineVariable {
   explicit MachineVariable(const wchar_t* value) { SetEnvironmentVariableW(kMachineVariable, value); }
   ~MachineVariable() { SetEnvironmentVariableW(kMachineVariable, nullptr); }
-};
-
-// The split seam, put back however the test ends.
-struct SplitSeam {
-  explicit SplitSeam(LPWSTR*(WINAPI* split)(LPCWSTR, int*)) {
-    g_settings_calls.split_command_line = split;
-  }
-  ~SplitSeam() { g_settings_calls.split_command_line = nullptr; }
-  SplitSeam(const SplitSeam&) = delete;
-  SplitSeam& operator=(const SplitSeam&) = delete;
 };
 
 TEST(ParseSwitches, SwitchTable) {
@@ -136,12 +127,6 @@ TEST(ParseSwitches, MachineVariable) {
 }
 
 // The real CommandLineToArgvW rarely fails; the seam makes it fail the way it would.
-wchar_t** WINAPI FailingSplit(const wchar_t*, int* count) {
-  *count = 0;
-  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return nullptr;
-}
-
 TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   MachineVariable variable(L"1");
   FixtureImage image(L"version_none.dll");
