@@ -98,28 +98,29 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
 // What the pack options mean together, checked before any file is opened: the command line
 // alone decides these, so that they fail alike on every machine.
 bool CheckPackValues(PackOptions& o, std::string& error) {
-  std::u16string archive_name, setup_name, version;
-  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
-  if (!CheckPayloadType(o.archive_type, "archive", archive_type, error) ||
-      !CheckPayloadType(o.setup_type, "setup program", setup_type, error) ||
+  PackPayload& p = o.payload;
+  if (!CheckPayloadType(o.archive_type, "archive", p.archive_type, error) ||
+      !CheckPayloadType(o.setup_type, "setup program", p.setup_type, error) ||
       !MakeMemberName(o.archive_name.empty() ? DefaultArchiveName() : o.archive_name,
-                      PayloadMember::kArchive, archive_type, archive_name, error) ||
-      !MakeMemberName(o.setup_name.empty() ? DefaultSetupName(setup_type) : o.setup_name,
-                      PayloadMember::kSetup, setup_type, setup_name, error)) {
+                      PayloadMember::kArchive, p.archive_type, p.archive_name, error) ||
+      !MakeMemberName(o.setup_name.empty() ? DefaultSetupName(p.setup_type) : o.setup_name,
+                      PayloadMember::kSetup, p.setup_type, p.setup_name, error)) {
     return false;
   }
   // Only a BL setup program is put into a cabinet: the option would change nothing.
-  if (o.has_cabinet_compression && o.setup_type != "BL") {
+  if (o.has_cabinet_compression && p.setup_type != PayloadType::kCabinet) {
     error = "--cabinet-compression applies to a setup program in a cabinet (--setup-type BL), "
             "not to --setup-type " + o.setup_type;
     return false;
   }
   if (o.has_previous_version) {
-    if (!Utf8ToUtf16(o.previous_version, version)) {
+    if (!Utf8ToUtf16(o.previous_version, p.previous_version)) {
       error = "--previous-version is not valid UTF-8";
       return false;
     }
-    if (!CheckPreviousVersion(version, archive_name.size(), archive_type, error)) return false;
+    if (!CheckPreviousVersion(p.previous_version, p.archive_name.size(), p.archive_type, error)) {
+      return false;
+    }
   }
   return true;
 }

@@ -44,15 +44,6 @@ Resource MemberResource(PayloadType type, const std::u16string& name, const Inpu
                           ResourceKey::Name(name), kPayloadLanguage, file);
 }
 
-bool PreviousVersionText(const std::string& text, size_t archive_name_units,
-                         PayloadType archive_type, std::u16string& units, std::string& error) {
-  if (!Utf8ToUtf16(text, units)) {
-    error = "the previous version is not valid UTF-8";
-    return false;
-  }
-  return CheckPreviousVersion(units, archive_name_units, archive_type, error);
-}
-
 // An output path that names one of the inputs would replace it with the installer (or, for
 // the stub, leave no bare stub to pack the next release from): each is refused alike.
 bool CheckOutputIsNoInput(const std::string& output, const InputFile* const* inputs,
@@ -253,25 +244,11 @@ std::string DefaultSetupName(PayloadType setup_type) {
 
 bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error) {
-  PayloadType archive_type = PayloadType::kPacked, setup_type = PayloadType::kCabinet;
-  if (!CheckPayloadType(options.archive_type, "archive", archive_type, error) ||
-      !CheckPayloadType(options.setup_type, "setup program", setup_type, error)) {
-    return false;
-  }
-  std::u16string archive_name, setup_name;
-  if (!MakeMemberName(options.archive_name.empty() ? DefaultArchiveName() : options.archive_name,
-                      PayloadMember::kArchive, archive_type, archive_name, error) ||
-      !MakeMemberName(options.setup_name.empty() ? DefaultSetupName(setup_type)
-                                                 : options.setup_name,
-                      PayloadMember::kSetup, setup_type, setup_name, error)) {
-    return false;
-  }
-  std::u16string previous_version;
-  if (options.has_previous_version &&
-      !PreviousVersionText(options.previous_version, archive_name.size(), archive_type,
-                           previous_version, error)) {
-    return false;
-  }
+  const PayloadType archive_type = options.payload.archive_type;
+  const PayloadType setup_type = options.payload.setup_type;
+  const std::u16string& archive_name = options.payload.archive_name;
+  const std::u16string& setup_name = options.payload.setup_name;
+  const std::u16string& previous_version = options.payload.previous_version;
   InputFile stub_file, archive, setup, icon;
   PeImage stub;
   std::vector<Resource> stub_resources;

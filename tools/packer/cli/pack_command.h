@@ -17,10 +17,19 @@ enum class ProgressMode { kAuto, kOn, kOff };
 // The payload size from which pack shows its progress on a terminal without being asked.
 constexpr uint64_t kProgressFrom = uint64_t{64} << 20;
 
+// The payload options as the stub will see them, made once by the command line's parsing from the
+// options' texts: the storage types, the members' names as stored, the previous version.
+struct PackPayload {
+  PayloadType archive_type = PayloadType::kPacked;
+  PayloadType setup_type = PayloadType::kCabinet;
+  std::u16string archive_name, setup_name;
+  std::u16string previous_version;  // when has_previous_version
+};
+
 struct PackOptions {
   std::string stub;
   std::string archive;
-  std::string archive_type = "B7";  // checked by RunPack (CheckPayloadType)
+  std::string archive_type = "B7";
   std::string archive_name;  // empty: the default for the layout
   std::string setup;
   std::string setup_type = "BL";
@@ -41,6 +50,7 @@ struct PackOptions {
   bool json = false;
   bool quiet = false;
   ProgressMode progress = ProgressMode::kAuto;
+  PackPayload payload;  // from the texts above, once they are checked
 };
 
 // The names a release engineer gets without naming anything: those of the shipped installer,
