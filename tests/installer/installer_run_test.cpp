@@ -18,6 +18,7 @@
 #include "payload/cabinet_writer.h"
 #include "support/case_name.h"
 #include "support/file_bytes.h"
+#include "support/hostile_names.h"
 #include "support/resource_image.h"
 
 namespace {
@@ -416,15 +417,20 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
     const wchar_t* setup_type;
     const wchar_t* setup_name;
     uint32_t code;
-  } cases[] = {
-      {"archive traversal", L"LUMORA\\..\\..\\VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
-      {"archive with slashes", L"LUMORA/../../VICTIM.TXT", L"BN", L"SETUP.EXE", 112},
-      {"archive data stream", L"LUMORA.PACKED.7Z:VICTIM", L"BN", L"SETUP.EXE", 112},
-      {"archive trailing dot", L"LUMORA.PACKED.7Z.", L"BN", L"SETUP.EXE", 112},
-      {"cabinet traversal", L"LUMORA.PACKED.7Z", L"BL", L"SETUP\\..\\..\\VICTIM.TXT", 115},
-      {"patch named setup.exe", L"LUMORA.PACKED.7Z", L"B7", L"SETUP.EXE", 115},
-      {"patch named setup.exe.", L"LUMORA.PACKED.7Z", L"B7", L"setup.exe.", 115},
+    uint32_t extra;
   };
+  // The names of the shared table that would reach beyond the work directory if used.
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "the stub's UTF-16 units");
+  std::vector<Case> cases;
+  for (const HostileName& h : kHostileNames) {
+    if (!h.escapes) continue;
+    const wchar_t* name = reinterpret_cast<const wchar_t*>(h.name);
+    const bool archive = h.member == PayloadMember::kArchive;
+    cases.push_back({h.what, archive ? name : L"LUMORA.PACKED.7Z",
+                     PayloadTypeName(h.setup_type).wide, archive ? L"SETUP.EX_" : name, h.code,
+                     h.extra});
+  }
+  ASSERT_GE(cases.size(), 7u);
   const std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4, 'd', 'a', 't', 'a'};
   cab::File setup_file;
   setup_file.name = "setup.exe";
@@ -452,7 +458,7 @@ TEST_F(InstallerRunDetail, HostileMemberNamesEndTheRunAndTouchNothingOutside) {
     EXPECT_TRUE(run.setup_commands.empty()) << "no setup program ran";
     EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
     EXPECT_EQ(state_.Dword(kInstallerErrorValue), c.code);
-    EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), static_cast<uint32_t>(ERROR_INVALID_NAME));
+    EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), c.extra);
     std::ifstream victim{fs::path(dir + L"VICTIM.TXT"), std::ios::binary};
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), victim_text);
     // The work directory came and went; nothing else appeared.
