@@ -18,3 +18,10 @@ struct AsciiText {
     }
   }
 };
+
+// A unit with the ASCII capitals A to Z folded to lower case and nothing else changed: how names
+// and keys are compared where Windows compares them without regard to a locale.
+template <typename Unit>
+constexpr Unit AsciiLower(Unit unit) {
+  return unit >= 'A' && unit <= 'Z' ? static_cast<Unit>(unit | 0x20) : unit;
+}

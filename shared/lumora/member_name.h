@@ -34,8 +34,7 @@ template <typename Unit>
 constexpr bool IsSetupExeName(const Unit* name) {
   if (name == nullptr) return false;
   for (uint32_t i = 0;; ++i) {
-    Unit unit = name[i];
-    if (unit >= 'A' && unit <= 'Z') unit = static_cast<Unit>(unit | 0x20);
+    const Unit unit = AsciiLower(name[i]);
     if (unit != static_cast<Unit>(kSetupExeName.narrow[i])) return false;
     if (unit == 0) return true;
   }

@@ -34,8 +34,7 @@ inline constexpr uint32_t kMemberNameCapacity = 260;
 template <typename Unit>
 constexpr bool StartsWithAsciiNoCase(const Unit* text, const char* prefix) {
   for (uint32_t i = 0; prefix[i] != 0; ++i) {
-    Unit unit = text[i];
-    if (unit >= 'A' && unit <= 'Z') unit = static_cast<Unit>(unit | 0x20);
+    const Unit unit = AsciiLower(text[i]);
     if (unit != static_cast<Unit>(prefix[i])) return false;
   }
   return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "icon_file.h"
+#include "lumora/ascii_text.h"
 #include "utf_text.h"
 #include "version_info.h"
 
@@ -16,9 +17,9 @@ std::u16string Units(const std::string& ascii) {
 }
 
 bool SameKey(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 bool IsKey(const std::string& key) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "lumora/ascii_text.h"
 #include "pe_format.h"
 #include "utf_text.h"
 
@@ -102,12 +103,9 @@ VersionNumber LoadVersion(const std::vector<uint8_t>& fixed, size_t at) {
 }
 
 bool SameKey(const std::u16string& a, const std::u16string& b) {
-  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char16_t x, char16_t y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 void SetText(Block& table, const std::u16string& key, const std::u16string& text) {
