@@ -26,6 +26,7 @@
 #include "installer/installer_settings.h"
 #include "installer/settings_calls.h"
 #include "launch/launch_calls.h"
+#include "lumora/payload_resources.h"
 #include "payload/resource_blob.h"
 #include "payload/enumerate_resources.h"
 
@@ -141,9 +142,9 @@ ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirecto
     const wchar_t*, PathBuffer&, HeldDirectory&);
 void __real__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings&);
 ExitResult
-__real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
-    HMODULE, const wchar_t*, ExtractedFiles&, ExtractedFile*&, ResourceTypeBuffer&,
-    ExtractedFile*&, ResourceTypeBuffer&);
+__real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
+    HMODULE, const wchar_t*, ExtractedFiles&, ExtractedFile*&, PayloadType&,
+    ExtractedFile*&, PayloadType&);
 bool __real__Z18EnumerateResourcesP15ResourceVisitorP11HINSTANCE__PKw(ResourceVisitor*, HMODULE,
                                                                        const wchar_t*);
 uint32_t __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(const ResourceBlob&,
@@ -203,11 +204,11 @@ void __wrap__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings& set
 }
 
 ExitResult
-__wrap__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
+__wrap__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
     HMODULE module, const wchar_t* work_dir, ExtractedFiles& files, ExtractedFile*& setup,
-    ResourceTypeBuffer& setup_type, ExtractedFile*& archive, ResourceTypeBuffer& archive_type) {
+    PayloadType& setup_type, ExtractedFile*& archive, PayloadType& archive_type) {
   const ExitResult result =
-      __real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR13BoundedStringILj3EES7_SA_(
+      __real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
           module, work_dir, files, setup, setup_type, archive, archive_type);
   MarkStep("unpack-done");
   return result;

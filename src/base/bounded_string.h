@@ -31,8 +31,6 @@ constexpr uint32_t TextLength(const wchar_t (&)[N]) {
 
 using PathBuffer = BoundedString<260>;
 using CommandBuffer = BoundedString<1040>;
-// "B7", "BL" or "BN".
-using ResourceTypeBuffer = BoundedString<3>;
 
 // Copies source, terminator included, into destination. On overflow the destination reads empty.
 // Copies front to back, reading each unit before writing it, so a source that starts later inside

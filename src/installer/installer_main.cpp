@@ -8,7 +8,7 @@
 #include "installer/installer_settings.h"
 #include "launch/setup_command_line.h"
 #include "launch/setup_patch.h"
-#include "payload/payload_resources.h"
+#include "lumora/payload_resources.h"
 #include "payload/unpack_payload.h"
 
 namespace {
@@ -23,11 +23,11 @@ struct Run {
   HeldDirectory work_dir_held;
   ExtractedFiles extracted;
   ExtractedFile* archive = nullptr;
-  ResourceTypeBuffer archive_type;
+  PayloadType archive_type = PayloadType::kPacked;
   // The setup program that the install invocation runs: as unpacked, expanded, or rebuilt by the
   // patch run; before that, for a patch, the patch itself.
   ExtractedFile* setup = nullptr;
-  ResourceTypeBuffer setup_type;
+  PayloadType setup_type = PayloadType::kCabinet;
   // The most attempts any single deletion of the run took; the report of a success records it.
   int32_t max_attempts = 0;
 };
@@ -71,7 +71,7 @@ ExitResult Unpack(HMODULE module, Run& run) {
                        run.archive, run.archive_type);
 }
 
-bool SetupIsAPatch(const Run& run) { return SameResourceType(run.setup_type, kPackedType); }
+bool SetupIsAPatch(const Run& run) { return run.setup_type == PayloadType::kPacked; }
 
 // The setup program rebuilt from the patch, listed before the patch program may write it. Null
 // when the work directory leaves no room for "setup.exe".
@@ -91,7 +91,7 @@ ExitResult Patch(const InstallerSettings& settings, Run& run, ExtractedFile& reb
 void TrimWorkingSet() { SetProcessWorkingSetSize(GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1); }
 
 ExitResult Install(const InstallerSettings& settings, const Run& run) {
-  const bool packed_archive = SameResourceType(run.archive_type, kPackedType);
+  const bool packed_archive = run.archive_type == PayloadType::kPacked;
   return InstallWithSetup(settings.previous_version, settings.command_line, run.archive->path,
                           run.setup->path, packed_archive);
 }

@@ -7,7 +7,7 @@
 #include "base/platform_call.h"
 #include "base/registry_key.h"
 #include "installer/settings_calls.h"
-#include "payload/payload_resources.h"
+#include "lumora/payload_resources.h"
 
 SettingsCalls g_settings_calls = {};
 

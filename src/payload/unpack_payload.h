@@ -9,6 +9,7 @@
 #include "base/bounded_string.h"
 #include "base/exit_result.h"
 #include "files/extracted_files.h"
+#include "lumora/payload_resources.h"
 
 // work_dir ends with a backslash. Each file is listed in files before it is created: the archive,
 // then the setup resource (written as "setup.exe" when it is stored uncompressed, "BN"), and
@@ -20,7 +21,9 @@
 // EXIT_ARCHIVE_UNPACK_FAILED for the archive, EXIT_SETUP_UNPACK_FAILED for the setup program.
 // A write fails with the error of its failing call (EXIT_ARCHIVE_UNPACK_FAILED,
 // EXIT_SETUP_WRITE_FAILED), an expansion with {EXIT_SETUP_UNPACK_FAILED, 0}. On every failure
-// what was created is still listed, for the run's clean-up.
+// what was created is still listed, for the run's clean-up. setup_type and archive_type receive
+// the type each member was found under, once its type's walk ended cleanly; a member not found
+// leaves its type as it was.
 ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles& files,
-                         ExtractedFile*& setup_file, ResourceTypeBuffer& setup_type,
-                         ExtractedFile*& archive_file, ResourceTypeBuffer& archive_type);
+                         ExtractedFile*& setup_file, PayloadType& setup_type,
+                         ExtractedFile*& archive_file, PayloadType& archive_type);

@@ -229,7 +229,6 @@ TEST(BoundedString, ConstructionTerminatesFirstAndLastUnit) {
   EXPECT_EQ(path.text[260], 0);
   EXPECT_EQ(PathBuffer::capacity, 260u);
   EXPECT_EQ(CommandBuffer::capacity, 1040u);
-  EXPECT_EQ(ResourceTypeBuffer::capacity, 3u);
 }
 
 }  // namespace

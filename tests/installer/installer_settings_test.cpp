@@ -8,7 +8,7 @@
 
 #include "installer/settings_calls.h"
 #include "installer/split_seam.h"
-#include "payload/payload_resources.h"
+#include "lumora/payload_resources.h"
 #include "support/heap_blocks.h"
 #include "support/resource_image.h"
 

@@ -111,9 +111,9 @@ TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
     ASSERT_NE(image.module, nullptr);
     ExtractedFiles files;
     ExtractedFile* setup = nullptr;
-    ResourceTypeBuffer setup_type;
+    PayloadType setup_type = PayloadType::kPlain;
     ExtractedFile* archive = nullptr;
-    ResourceTypeBuffer archive_type;
+    PayloadType archive_type = PayloadType::kPlain;
     const ExitResult result =
         UnpackPayload(image.module, work.c_str(), files, setup, setup_type, archive, archive_type);
     EXPECT_EQ(result.code, c.code);

@@ -13,12 +13,18 @@
 
 namespace {
 
+// What a type that UnpackPayload did not record still holds; shown as "".
+constexpr PayloadType kNotRecorded = static_cast<PayloadType>(0xFF);
+const wchar_t* Recorded(PayloadType type) {
+  return type == kNotRecorded ? L"" : PayloadTypeName(type).wide;
+}
+
 struct Unpacked {
   ExtractedFiles files;
   ExtractedFile* setup = nullptr;
-  ResourceTypeBuffer setup_type;
+  PayloadType setup_type = kNotRecorded;
   ExtractedFile* archive = nullptr;
-  ResourceTypeBuffer archive_type;
+  PayloadType archive_type = kNotRecorded;
   ExitResult result;
 
   // What the list holds, one "NAME[ held][ stays]" per entry, NAME relative to work_dir.
@@ -77,8 +83,8 @@ TEST(UnpackPayload, ShippedLayout) {
   Unpack(L"shipped", work.Path(), u);
   EXPECT_EQ(u.result.code, EXIT_OK);
   EXPECT_EQ(u.result.extra, 0u);
-  EXPECT_STREQ(u.archive_type.text, L"B7");
-  EXPECT_STREQ(u.setup_type.text, L"BL");
+  EXPECT_STREQ(Recorded(u.archive_type), L"B7");
+  EXPECT_STREQ(Recorded(u.setup_type), L"BL");
   ASSERT_NE(u.archive, nullptr);
   ASSERT_NE(u.setup, nullptr);
   EXPECT_EQ(std::wstring(u.archive->path.text), work / L"LUMORA.PACKED.7Z");
@@ -132,8 +138,8 @@ TEST(UnpackPayload, SetupProgramsThatNeedNoExpansion) {
     Unpacked u;
     Unpack(c.layout, work.Path(), u);
     EXPECT_EQ(u.result.code, EXIT_OK);
-    EXPECT_STREQ(u.archive_type.text, c.archive_type);
-    EXPECT_STREQ(u.setup_type.text, c.setup_type);
+    EXPECT_STREQ(Recorded(u.archive_type), c.archive_type);
+    EXPECT_STREQ(Recorded(u.setup_type), c.setup_type);
     EXPECT_EQ(u.Listed(work.Path()), c.listed);
     ASSERT_NE(u.archive, nullptr);
     ASSERT_NE(u.setup, nullptr);
@@ -177,7 +183,7 @@ TEST_P(MalformedPayloads, FailBeforeAnythingIsWritten) {
   Unpack(c.layout, work.Path(), u);
   EXPECT_EQ(u.result.code, c.code);
   EXPECT_EQ(u.result.extra, c.extra);
-  EXPECT_STREQ(u.archive_type.text, c.archive_type);
+  EXPECT_STREQ(Recorded(u.archive_type), c.archive_type);
   EXPECT_EQ(u.files.Count(), 0u);
   EXPECT_EQ(u.archive, nullptr);
   EXPECT_EQ(u.setup, nullptr);
@@ -329,7 +335,7 @@ TEST(UnpackPayload, AFailedExpansionIsLeftToTheCleanUp) {
     Unpack(c.layout, work.Path(), u);
     EXPECT_EQ(u.result.code, EXIT_SETUP_UNPACK_FAILED);
     EXPECT_EQ(u.result.extra, 0u);
-    EXPECT_STREQ(u.setup_type.text, L"BL");
+    EXPECT_STREQ(Recorded(u.setup_type), L"BL");
     EXPECT_EQ(u.Listed(work.Path()), c.listed);
     EXPECT_GE(u.RemoveWhatDoesNotStay(), 1);
     EXPECT_EQ(Entries(work), std::vector<std::wstring>{L"LUMORA.PACKED.7Z"});
