@@ -10,7 +10,7 @@
 
 #include "fuzz_support.h"
 #include "libmspack_expand.h"
-#include "lzx_encoder.h"
+#include "cabinet/lzx/lzx_encoder.h"
 
 namespace {
 

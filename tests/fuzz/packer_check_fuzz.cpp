@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "check_command.h"
+#include "cli/check_command.h"
 #include "fuzz_support.h"
 #include "support/json_reader.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cabinet_writer.h"
+#include "cabinet/cabinet_writer.h"
 
 namespace cabinet_cases {
 

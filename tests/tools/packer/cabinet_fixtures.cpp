@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cabinet_cases.h"
-#include "file_io.h"
-#include "setup_cabinet.h"
+#include "platform/file_io.h"
+#include "cabinet/setup_cabinet.h"
 
 namespace {
 

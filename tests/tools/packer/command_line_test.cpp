@@ -2,15 +2,15 @@
 // errors with every missing option named at once and every malformed value among them, help,
 // the manual page and the version, and check's JSON and quiet forms read back as a pipeline
 // would (the JSON through python3's parser).
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "help_text.h"
-#include "option_table.h"
+#include "cli/help_text.h"
+#include "cli/option_table.h"
 #include "pack_fixture.h"
 
 namespace {

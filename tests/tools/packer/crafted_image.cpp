@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "pe_image.h"
+#include "pe/pe_image.h"
 
 namespace {
 

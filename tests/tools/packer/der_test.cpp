@@ -2,7 +2,7 @@
 // the end, an indefinite or oversized length is refused), object identifiers read as dotted
 // decimals, and a certificate's subject reads as people see it, with the file's control
 // characters kept from the terminal.
-#include "der.h"
+#include "signature/der.h"
 
 #include <gtest/gtest.h>
 

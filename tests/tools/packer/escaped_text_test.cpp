@@ -1,6 +1,6 @@
 // Text from files nobody vouches for, as the reports show it: nothing a terminal acts on, nothing
 // that reorders text around it, and for JSON exactly the text back through a strict reader.
-#include "escaped_text.h"
+#include "platform/escaped_text.h"
 
 #include <gtest/gtest.h>
 

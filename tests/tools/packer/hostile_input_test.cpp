@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "installer_report.h"
+#include "payload/installer_report.h"
 #include "crafted_image.h"
 #include "support/json_reader.h"
 #include "pack_fixture.h"
-#include "payload_rules.h"
-#include "pe_image.h"
-#include "pe_writer.h"
+#include "payload/stub_verdict.h"
+#include "pe/pe_image.h"
+#include "pe/pe_writer.h"
 
 namespace {
 

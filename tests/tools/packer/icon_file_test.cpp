@@ -1,6 +1,6 @@
 // The .ico reader: every image of a well-formed icon file comes out as it went in, and a file
 // whose directory or images do not hold together is refused with what is wrong.
-#include "icon_file.h"
+#include "resources/icon_file.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "icon_fixture.h"
-#include "pe_format.h"
+#include "pe/pe_format.h"
 
 namespace {
 

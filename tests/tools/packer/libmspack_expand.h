@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_stream.h"
+#include "cabinet/lzx/frame_stream.h"
 
 // The cabinet's first file, or false with libmspack's complaint in error.
 bool ExpandWithLibmspack(const std::vector<uint8_t>& cabinet, std::vector<uint8_t>& file,

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "cabinet_cases.h"
-#include "e8_translation.h"
+#include "cabinet/lzx/e8_translation.h"
 #include "libmspack_expand.h"
-#include "lzx_encoder.h"
-#include "cabinet_writer.h"
+#include "cabinet/lzx/lzx_encoder.h"
+#include "cabinet/cabinet_writer.h"
 #include "pack_fixture.h"
 
 namespace {

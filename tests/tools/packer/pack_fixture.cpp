@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "file_io.h"
-#include "setup_cabinet.h"
+#include "platform/file_io.h"
+#include "cabinet/setup_cabinet.h"
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "byte_order.h"
-#include "file_io.h"
-#include "installer_report.h"
+#include "platform/byte_order.h"
+#include "platform/file_io.h"
+#include "payload/installer_report.h"
 #include "pack_fixture.h"
-#include "pe_image.h"
-#include "setup_cabinet.h"
+#include "pe/pe_image.h"
+#include "cabinet/setup_cabinet.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "installer_report.h"
+#include "payload/installer_report.h"
 #include "crafted_image.h"
-#include "file_io.h"
+#include "platform/file_io.h"
 #include "icon_fixture.h"
 #include "pack_fixture.h"
-#include "payload_rules.h"
-#include "pe_image.h"
-#include "resource_listing.h"
+#include "payload/stub_verdict.h"
+#include "pe/pe_image.h"
+#include "resources/resource_listing.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "crafted_image.h"
 #include "icon_fixture.h"
 #include "pack_fixture.h"
-#include "pe_image.h"
+#include "pe/pe_image.h"
 
 namespace {
 

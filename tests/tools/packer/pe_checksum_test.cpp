@@ -1,5 +1,5 @@
 // The streaming checksum equals the word-by-word reference however the bytes are split.
-#include "pe_checksum.h"
+#include "pe/pe_checksum.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // independent readers, gcab, cabextract (which also checks every block's checksum) and 7-Zip,
 // for each edge of the data block and of LZX's windows and for data that the compressors cannot
 // and can shrink; and what the writer does when it cannot finish.
-#include "setup_cabinet.h"
+#include "cabinet/setup_cabinet.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

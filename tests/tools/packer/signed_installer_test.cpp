@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pack_fixture.h"
-#include "pe_format.h"
+#include "pe/pe_format.h"
 
 namespace {
 

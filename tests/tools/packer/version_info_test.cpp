@@ -1,6 +1,6 @@
 // The version resource: the stub's own block takes the application's texts and numbers and keeps
 // the rest; blocks that leave their bounds are not read; versions are dotted quads.
-#include "version_info.h"
+#include "resources/version_info.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
-#include "pe_image.h"
-#include "resource_listing.h"
+#include "platform/file_io.h"
+#include "pe/pe_image.h"
+#include "resources/resource_listing.h"
 
 namespace {
 

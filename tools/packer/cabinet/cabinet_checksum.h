@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "byte_order.h"
+#include "platform/byte_order.h"
 
 // The data as little-endian 32-bit words, combined by exclusive or. The last one to three bytes
 // form one more word in reverse order, the first of them highest: that is how Microsoft's cabinet

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "byte_source.h"
-#include "cabinet_reader.h"
+#include "platform/byte_source.h"
+#include "cabinet/cabinet_reader.h"
 
 // Expands the first file of the cabinet whose headers facts describes into facts.first_file (up
 // to kKeptExpansion bytes) and facts.expanded_size; false with the decoder's reason.

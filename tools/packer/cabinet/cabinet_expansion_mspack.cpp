@@ -1,4 +1,4 @@
-#include "cabinet_expansion.h"
+#include "cabinet/cabinet_expansion.h"
 
 #include <mspack.h>
 

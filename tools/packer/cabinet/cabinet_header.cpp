@@ -1,7 +1,7 @@
-#include "cabinet_header.h"
+#include "cabinet/cabinet_header.h"
 
-#include "byte_order.h"
-#include "cabinet_format.h"
+#include "platform/byte_order.h"
+#include "cabinet/cabinet_format.h"
 
 namespace {
 

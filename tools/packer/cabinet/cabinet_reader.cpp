@@ -1,15 +1,15 @@
-#include "cabinet_reader.h"
+#include "cabinet/cabinet_reader.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-#include "byte_order.h"
-#include "cabinet_checksum.h"
-#include "cabinet_header.h"
-#include "cabinet_expansion.h"
-#include "cabinet_format.h"
-#include "escaped_text.h"
+#include "platform/byte_order.h"
+#include "cabinet/cabinet_checksum.h"
+#include "cabinet/cabinet_header.h"
+#include "cabinet/cabinet_expansion.h"
+#include "cabinet/cabinet_format.h"
+#include "platform/escaped_text.h"
 
 namespace {
 

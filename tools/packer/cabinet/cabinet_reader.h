@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "cabinet_format.h"
+#include "platform/byte_source.h"
+#include "cabinet/cabinet_format.h"
 
 struct CabinetFacts {
   bool headers_read = false;  // a cabinet header, its folders and its files' entries

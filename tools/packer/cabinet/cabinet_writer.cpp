@@ -1,4 +1,4 @@
-#include "cabinet_writer.h"
+#include "cabinet/cabinet_writer.h"
 
 #include <zlib.h>
 
@@ -6,11 +6,11 @@
 #include <iterator>
 #include <vector>
 
-#include "byte_order.h"
-#include "cabinet_checksum.h"
-#include "cabinet_format.h"
+#include "platform/byte_order.h"
+#include "cabinet/cabinet_checksum.h"
+#include "cabinet/cabinet_format.h"
 #include "lumora/payload_resources.h"
-#include "lzx_encoder.h"
+#include "cabinet/lzx/lzx_encoder.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "setup_cabinet.h"
+#include "cabinet/setup_cabinet.h"
 
 #include <algorithm>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "file_io.h"
-#include "cabinet_writer.h"
-#include "progress.h"
+#include "platform/file_io.h"
+#include "cabinet/cabinet_writer.h"
+#include "platform/progress.h"
 
 // Writes the cabinet of the setup program, the open file the packer checked, to cabinet_path,
 // which appears only once it is complete. unix_time (seconds, UTC) becomes the file's date and

@@ -1,12 +1,12 @@
-#include "check_command.h"
+#include "cli/check_command.h"
 
 #include <cstdio>
 
-#include "cabinet_format.h"
-#include "cabinet_header.h"
-#include "escaped_text.h"
-#include "pe_format.h"
-#include "utf_text.h"
+#include "cabinet/cabinet_format.h"
+#include "cabinet/cabinet_header.h"
+#include "platform/escaped_text.h"
+#include "pe/pe_format.h"
+#include "platform/utf_text.h"
 
 namespace {
 

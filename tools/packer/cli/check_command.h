@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "installer_report.h"
-#include "report_digests.h"
+#include "payload/installer_report.h"
+#include "cli/report_digests.h"
 
 struct CheckOptions {
   std::string path;

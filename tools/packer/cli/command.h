@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "check_command.h"
-#include "pack_command.h"
+#include "cli/check_command.h"
+#include "cli/pack_command.h"
 
 struct Command {
   enum Kind { kHelp, kManual, kVersion, kPack, kCheck } kind = kHelp;

@@ -1,12 +1,12 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <set>
 #include <string>
 
-#include "cabinet_writer.h"
-#include "option_table.h"
-#include "payload_rules.h"
-#include "utf_text.h"
+#include "cabinet/cabinet_writer.h"
+#include "cli/option_table.h"
+#include "payload/stub_verdict.h"
+#include "platform/utf_text.h"
 
 namespace {
 

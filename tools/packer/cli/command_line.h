@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "command.h"
+#include "cli/command.h"
 
 // What the command line is read against besides the arguments.
 struct CommandEnvironment {

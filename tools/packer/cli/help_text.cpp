@@ -1,8 +1,8 @@
-#include "help_text.h"
+#include "cli/help_text.h"
 
 #include <vector>
 
-#include "option_table.h"
+#include "cli/option_table.h"
 
 namespace {
 

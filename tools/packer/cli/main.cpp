@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "check_command.h"
-#include "command_line.h"
-#include "file_io.h"
-#include "help_text.h"
-#include "pack_command.h"
+#include "cli/check_command.h"
+#include "cli/command_line.h"
+#include "platform/file_io.h"
+#include "cli/help_text.h"
+#include "cli/pack_command.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "option_table.h"
+#include "cli/option_table.h"
 
 #include <cstring>
 #include <vector>
 
-#include "application_face.h"
-#include "cabinet_writer.h"
-#include "payload_rules.h"
+#include "resources/application_face.h"
+#include "cabinet/cabinet_writer.h"
+#include "payload/stub_verdict.h"
 
 namespace {
 

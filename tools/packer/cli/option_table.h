@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "command.h"
+#include "cli/command.h"
 
 // The commands an option belongs to.
 enum OptionCommands : unsigned { kPackOption = 1, kCheckOption = 2 };

@@ -1,28 +1,28 @@
-#include "pack_command.h"
+#include "cli/pack_command.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-#include "application_face.h"
-#include "bare_stub.h"
-#include "cabinet_reader.h"
-#include "check_command.h"
-#include "escaped_text.h"
-#include "file_io.h"
-#include "installer_report.h"
-#include "cabinet_writer.h"
-#include "option_table.h"
-#include "payload_layout.h"
-#include "payload_rules.h"
-#include "pe_image.h"
-#include "pe_writer.h"
-#include "program_image.h"
-#include "progress_meter.h"
-#include "resource_listing.h"
-#include "resource_section.h"
-#include "setup_cabinet.h"
-#include "utf_text.h"
+#include "resources/application_face.h"
+#include "pe/bare_stub.h"
+#include "cabinet/cabinet_reader.h"
+#include "cli/check_command.h"
+#include "platform/escaped_text.h"
+#include "platform/file_io.h"
+#include "payload/installer_report.h"
+#include "cabinet/cabinet_writer.h"
+#include "cli/option_table.h"
+#include "payload/payload_layout.h"
+#include "payload/stub_verdict.h"
+#include "pe/pe_image.h"
+#include "pe/pe_writer.h"
+#include "pe/program_image.h"
+#include "cli/progress_meter.h"
+#include "resources/resource_listing.h"
+#include "resources/resource_section.h"
+#include "cabinet/setup_cabinet.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <ostream>
 #include <string>
 
-#include "application_face.h"
+#include "resources/application_face.h"
 #include "lumora/payload_resources.h"
-#include "cabinet_writer.h"
+#include "cabinet/cabinet_writer.h"
 
 // Whether pack shows how far the writing has come: on its own when standard error is a terminal
 // and the payload is large, or as asked.

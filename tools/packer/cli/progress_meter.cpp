@@ -1,4 +1,4 @@
-#include "progress_meter.h"
+#include "cli/progress_meter.h"
 
 void ProgressMeter::Advance(uint64_t done, uint64_t total) {
   if (total == 0) return;

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "progress.h"
+#include "platform/progress.h"
 
 class ProgressMeter final : public Progress {
  public:

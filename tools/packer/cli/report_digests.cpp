@@ -1,9 +1,9 @@
-#include "report_digests.h"
+#include "cli/report_digests.h"
 
 #include <algorithm>
 
-#include "digest.h"
-#include "file_io.h"
+#include "platform/digest.h"
+#include "platform/file_io.h"
 
 bool ComputeReportDigests(const InstallerReport& report, ReportDigests& digests,
                           std::string& error) {

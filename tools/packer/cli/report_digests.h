@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "installer_report.h"
+#include "payload/installer_report.h"
 
 struct ReportDigests {
   std::string installer;

@@ -1,13 +1,13 @@
-#include "installer_report.h"
+#include "payload/installer_report.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
-#include "file_io.h"
-#include "pe_checksum.h"
-#include "pe_image.h"
-#include "resource_listing.h"
+#include "platform/file_io.h"
+#include "pe/pe_checksum.h"
+#include "pe/pe_image.h"
+#include "resources/resource_listing.h"
 
 namespace {
 

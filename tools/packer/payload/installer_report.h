@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "authenticode.h"
-#include "icon_file.h"
-#include "payload_layout.h"
-#include "pe_image.h"
-#include "version_info.h"
+#include "signature/authenticode.h"
+#include "resources/icon_file.h"
+#include "payload/payload_layout.h"
+#include "pe/pe_image.h"
+#include "resources/version_info.h"
 
 struct InstallerReport {
   std::string path;

@@ -1,9 +1,9 @@
-#include "payload_layout.h"
+#include "payload/payload_layout.h"
 
 #include <algorithm>
 
-#include "cabinet_header.h"
-#include "utf_text.h"
+#include "cabinet/cabinet_header.h"
+#include "platform/utf_text.h"
 
 namespace {
 

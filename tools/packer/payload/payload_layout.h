@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "payload_rules.h"
-#include "resource.h"
+#include "payload/stub_verdict.h"
+#include "resources/resource.h"
 
 // What the header of a payload resource that is a cabinet says of its first folder, whatever
 // its type: a cabinet where the stub expects none is shown for what it is.

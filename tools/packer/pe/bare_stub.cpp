@@ -1,6 +1,6 @@
-#include "bare_stub.h"
+#include "pe/bare_stub.h"
 
-#include "program_image.h"
+#include "pe/program_image.h"
 
 namespace {
 

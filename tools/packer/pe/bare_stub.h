@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "file_io.h"
-#include "pe_image.h"
+#include "platform/file_io.h"
+#include "pe/pe_image.h"
 
 // False with the reason in error when image is not the bare stub; the reason begins with "is
 // not the bare stub".

@@ -1,4 +1,4 @@
-#include "pe_checksum.h"
+#include "pe/pe_checksum.h"
 
 void PeChecksum::Add(const uint8_t* data, size_t size) {
   length_ += size;

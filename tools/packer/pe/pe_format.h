@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "byte_order.h"
+#include "platform/byte_order.h"
 
 // The loader maps images in pages of this size; payload members and, in a packed installer,
 // every section start on one in the file.

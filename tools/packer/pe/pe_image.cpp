@@ -1,9 +1,9 @@
-#include "pe_image.h"
+#include "pe/pe_image.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "escaped_text.h"
+#include "platform/escaped_text.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
+#include "platform/byte_source.h"
 #include "lumora/payload_rules.h"
-#include "pe_format.h"
+#include "pe/pe_format.h"
 
 struct PeSection {
   char name[kSectionNameSize + 1] = {};  // the 8 name bytes, terminated here for printing

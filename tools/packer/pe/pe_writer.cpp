@@ -1,10 +1,10 @@
-#include "pe_writer.h"
+#include "pe/pe_writer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "pe_checksum.h"
+#include "pe/pe_checksum.h"
 
 namespace {
 

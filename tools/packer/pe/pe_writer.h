@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
-#include "pe_image.h"
-#include "progress.h"
-#include "section_content.h"
+#include "platform/file_io.h"
+#include "pe/pe_image.h"
+#include "platform/progress.h"
+#include "pe/section_content.h"
 
 // The name of the section that carries the resources in a packed installer, and the one the
 // stub's emptied resource section takes.

@@ -1,4 +1,4 @@
-#include "program_image.h"
+#include "pe/program_image.h"
 
 #include <algorithm>
 #include <cctype>

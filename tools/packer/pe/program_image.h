@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "pe_image.h"
+#include "platform/byte_source.h"
+#include "pe/pe_image.h"
 
 enum class FileKind : uint8_t {
   kWindowsProgram,  // a PE image ("MZ", then "PE\0\0" and headers that read)

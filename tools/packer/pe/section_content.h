@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 struct StreamedBlob {
   uint64_t offset = 0;  // from the start of the section

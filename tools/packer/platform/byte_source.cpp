@@ -1,4 +1,4 @@
-#include "byte_source.h"
+#include "platform/byte_source.h"
 
 #include <cstring>
 

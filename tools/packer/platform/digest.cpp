@@ -1,5 +1,5 @@
 // What both platforms' digests share.
-#include "digest.h"
+#include "platform/digest.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // The Linux side of digest.h: OpenSSL's EVP interface.
-#include "digest.h"
+#include "platform/digest.h"
 
 #include <openssl/evp.h>
 

@@ -1,5 +1,5 @@
 // The Windows side of digest.h: BCrypt, from the system's bcrypt.dll.
-#include "digest.h"
+#include "platform/digest.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -1,9 +1,9 @@
-#include "escaped_text.h"
+#include "platform/escaped_text.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "utf_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

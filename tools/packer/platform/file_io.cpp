@@ -1,7 +1,7 @@
 // What the input file owner does alike on both platforms: handing the file on, and closing it
 // when the owner goes. Opening, reading and closing are each platform's own
 // (file_io_posix.cpp, file_io_win32.cpp).
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <utility>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
+#include "platform/byte_source.h"
 
 #ifdef _WIN32
 using NativeFile = void*;  // a HANDLE

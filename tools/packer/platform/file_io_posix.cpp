@@ -1,5 +1,5 @@
 // The Linux (POSIX) side of file_io.h.
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

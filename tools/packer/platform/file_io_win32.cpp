@@ -1,7 +1,7 @@
 // The Windows side of file_io.h. Paths arrive as UTF-8 and are opened as UTF-16 with the wide
 // API, so that a file name in any script works; inputs share reading, writing and deletion as a
 // POSIX open does, so that the installer being written can be read back before it is renamed.
-#include "file_io.h"
+#include "platform/file_io.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,5 +1,5 @@
 // The Linux side of signed_message.h: OpenSSL's PKCS#7 functions.
-#include "signed_message.h"
+#include "platform/signed_message.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>

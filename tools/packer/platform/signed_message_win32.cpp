@@ -1,6 +1,6 @@
 // The Windows side of signed_message.h: CryptMsg and the certificate store of the system's
 // crypt32.dll.
-#include "signed_message.h"
+#include "platform/signed_message.h"
 
 #include <windows.h>
 #include <wincrypt.h>

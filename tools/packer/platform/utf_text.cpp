@@ -1,4 +1,4 @@
-#include "utf_text.h"
+#include "platform/utf_text.h"
 
 #include <cstdint>
 

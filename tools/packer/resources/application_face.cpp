@@ -1,11 +1,11 @@
-#include "application_face.h"
+#include "resources/application_face.h"
 
 #include <algorithm>
 
-#include "icon_file.h"
+#include "resources/icon_file.h"
 #include "lumora/ascii_text.h"
-#include "utf_text.h"
-#include "version_info.h"
+#include "platform/utf_text.h"
+#include "resources/version_info.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "file_io.h"
-#include "resource.h"
+#include "platform/file_io.h"
+#include "resources/resource.h"
 
 // One version text a release engineer sets: its key in the version resource's string tables
 // ("ProductName", "OriginalFilename", ...), the text (empty: the key is removed), and the option

@@ -1,9 +1,9 @@
-#include "icon_file.h"
+#include "resources/icon_file.h"
 
 #include <algorithm>
 
-#include "file_io.h"
-#include "pe_format.h"
+#include "platform/file_io.h"
+#include "pe/pe_format.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
+#include "resources/resource.h"
 
 // One image of the icon: the directory entry's fields and the image's bytes (a BMP without its
 // file header, or a PNG).

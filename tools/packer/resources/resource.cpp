@@ -1,8 +1,8 @@
-#include "resource.h"
+#include "resources/resource.h"
 
-#include "escaped_text.h"
-#include "file_io.h"
-#include "utf_text.h"
+#include "platform/escaped_text.h"
+#include "platform/file_io.h"
+#include "platform/utf_text.h"
 
 namespace {
 

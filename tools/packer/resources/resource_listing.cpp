@@ -1,10 +1,10 @@
-#include "resource_listing.h"
+#include "resources/resource_listing.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 
-#include "pe_format.h"
+#include "pe/pe_format.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
-#include "pe_image.h"
-#include "resource.h"
+#include "platform/file_io.h"
+#include "pe/pe_image.h"
+#include "resources/resource.h"
 
 // extent, when given, receives how many bytes from the directory's start its tables, entries and
 // names reach: the bytes the loader's resource functions read.

@@ -1,9 +1,9 @@
-#include "resource_section.h"
+#include "resources/resource_section.h"
 
 #include <algorithm>
 #include <map>
 
-#include "pe_format.h"
+#include "pe/pe_format.h"
 
 namespace {
 

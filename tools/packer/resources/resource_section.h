@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
-#include "section_content.h"
+#include "resources/resource.h"
+#include "pe/section_content.h"
 
 // Lays out the resources for a section that starts at section_rva. Sorts them into directory
 // order and completes each description as a reader of the section would find it: its size, its

@@ -1,11 +1,11 @@
-#include "version_info.h"
+#include "resources/version_info.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 #include "lumora/ascii_text.h"
-#include "pe_format.h"
-#include "utf_text.h"
+#include "pe/pe_format.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "authenticode.h"
+#include "signature/authenticode.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "byte_order.h"
-#include "der.h"
-#include "digest.h"
-#include "pe_format.h"
-#include "signed_message.h"
+#include "platform/byte_order.h"
+#include "signature/der.h"
+#include "platform/digest.h"
+#include "pe/pe_format.h"
+#include "platform/signed_message.h"
 
 namespace {
 

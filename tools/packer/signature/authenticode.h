@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "file_io.h"
-#include "pe_image.h"
+#include "platform/file_io.h"
+#include "pe/pe_image.h"
 
 struct SignatureCheck {
   enum class Outcome {

@@ -1,6 +1,6 @@
-#include "der.h"
+#include "signature/der.h"
 
-#include "utf_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "payload/payload_test_support.h"
 #include "tools/packer/cabinet_cases.h"
-#include "cabinet_writer.h"
+#include "cabinet/cabinet_writer.h"
 
 namespace {
 

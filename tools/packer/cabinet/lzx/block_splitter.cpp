@@ -1,9 +1,9 @@
-#include "block_splitter.h"
+#include "cabinet/lzx/block_splitter.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "fixed_log2.h"
+#include "cabinet/lzx/fixed_log2.h"
 
 namespace lzx {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "lzx_items.h"
+#include "cabinet/lzx/lzx_items.h"
 
 namespace lzx {
 

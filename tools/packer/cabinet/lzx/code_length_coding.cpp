@@ -1,8 +1,8 @@
-#include "code_length_coding.h"
+#include "cabinet/lzx/code_length_coding.h"
 
 #include <algorithm>
 
-#include "huffman_code.h"
+#include "cabinet/lzx/huffman_code.h"
 
 namespace lzx {
 

@@ -1,8 +1,8 @@
-#include "cost_model.h"
+#include "cabinet/lzx/cost_model.h"
 
 #include <algorithm>
 
-#include "fixed_log2.h"
+#include "cabinet/lzx/fixed_log2.h"
 
 namespace lzx {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "lzx_format.h"
-#include "lzx_items.h"
+#include "cabinet/lzx/lzx_format.h"
+#include "cabinet/lzx/lzx_items.h"
 
 namespace lzx {
 

@@ -1,6 +1,6 @@
-#include "e8_translation.h"
+#include "cabinet/lzx/e8_translation.h"
 
-#include "lzx_format.h"
+#include "cabinet/lzx/lzx_format.h"
 
 namespace lzx {
 

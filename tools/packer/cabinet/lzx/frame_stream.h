@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bit_writer.h"
-#include "lzx_format.h"
+#include "cabinet/lzx/bit_writer.h"
+#include "cabinet/lzx/lzx_format.h"
 
 namespace lzx {
 

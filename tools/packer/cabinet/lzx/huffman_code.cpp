@@ -1,4 +1,4 @@
-#include "huffman_code.h"
+#include "cabinet/lzx/huffman_code.h"
 
 #include <algorithm>
 #include <vector>

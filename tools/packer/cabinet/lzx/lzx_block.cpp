@@ -1,8 +1,8 @@
-#include "lzx_block.h"
+#include "cabinet/lzx/lzx_block.h"
 
 #include <algorithm>
 
-#include "huffman_code.h"
+#include "cabinet/lzx/huffman_code.h"
 
 namespace lzx {
 

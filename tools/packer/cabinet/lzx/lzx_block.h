@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "code_length_coding.h"
-#include "frame_stream.h"
-#include "lzx_items.h"
+#include "cabinet/lzx/code_length_coding.h"
+#include "cabinet/lzx/frame_stream.h"
+#include "cabinet/lzx/lzx_items.h"
 
 namespace lzx {
 

@@ -1,16 +1,16 @@
-#include "lzx_encoder.h"
+#include "cabinet/lzx/lzx_encoder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "block_splitter.h"
-#include "cost_model.h"
-#include "e8_translation.h"
-#include "lzx_block.h"
-#include "match_finder.h"
-#include "match_length.h"
-#include "optimal_parser.h"
+#include "cabinet/lzx/block_splitter.h"
+#include "cabinet/lzx/cost_model.h"
+#include "cabinet/lzx/e8_translation.h"
+#include "cabinet/lzx/lzx_block.h"
+#include "cabinet/lzx/match_finder.h"
+#include "cabinet/lzx/match_length.h"
+#include "cabinet/lzx/optimal_parser.h"
 
 namespace lzx {
 

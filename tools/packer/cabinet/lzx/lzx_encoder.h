@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_stream.h"
+#include "cabinet/lzx/frame_stream.h"
 
 namespace lzx {
 

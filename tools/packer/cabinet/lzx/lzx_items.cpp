@@ -1,4 +1,4 @@
-#include "lzx_items.h"
+#include "cabinet/lzx/lzx_items.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "lzx_format.h"
+#include "cabinet/lzx/lzx_format.h"
 
 namespace lzx {
 

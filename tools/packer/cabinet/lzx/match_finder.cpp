@@ -1,10 +1,10 @@
-#include "match_finder.h"
+#include "cabinet/lzx/match_finder.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "lzx_format.h"
-#include "match_length.h"
+#include "cabinet/lzx/lzx_format.h"
+#include "cabinet/lzx/match_length.h"
 
 namespace lzx {
 

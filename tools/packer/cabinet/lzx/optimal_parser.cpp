@@ -1,9 +1,9 @@
-#include "optimal_parser.h"
+#include "cabinet/lzx/optimal_parser.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "match_length.h"
+#include "cabinet/lzx/match_length.h"
 
 namespace lzx {
 

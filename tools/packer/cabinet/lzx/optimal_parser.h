@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "cost_model.h"
-#include "lzx_items.h"
-#include "match_finder.h"
+#include "cabinet/lzx/cost_model.h"
+#include "cabinet/lzx/lzx_items.h"
+#include "cabinet/lzx/match_finder.h"
 
 namespace lzx {
 

@@ -1,9 +1,9 @@
-#include "payload_rules.h"
+#include "payload/stub_verdict.h"
 
 #include <algorithm>
 
-#include "escaped_text.h"
-#include "utf_text.h"
+#include "platform/escaped_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The stub's reading of a payload layout, as check and the packer's guards apply it: the shared
 // rules in the stub's order, then what the stub does with what it wrote.
-#include "payload_rules.h"
+#include "payload/stub_verdict.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/hostile_names.h"
-#include "utf_text.h"
+#include "platform/utf_text.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cabinet_reader.h"
+#include "cabinet/cabinet_reader.h"
 #include "lumora/payload_rules.h"
-#include "program_image.h"
-#include "resource.h"
+#include "pe/program_image.h"
+#include "resources/resource.h"
 
 constexpr uint16_t kPayloadLanguage = kEnglishUsLanguage;
 constexpr uint16_t kRtRcdata = kPreviousVersionType;
