@@ -3,7 +3,15 @@
 // lumora-pack attaches them), writes them into a fresh directory beside itself, runs the setup
 // program hidden with the archive named and waits, deletes both and the directory, and exits with
 // the setup program's code. No C runtime, no registry, no access list, no shell32.
+//
+// Built a second time with SPLIT_WITH_SHELL32 (plain-stub-shell32.exe): the same, and first it
+// splits its command line with shell32's CommandLineToArgvW, as our installer must. What shell32
+// and the libraries it brings cost at every start is then in the yardstick too, and the distance
+// from ours to it is our own steps alone.
 #include <windows.h>
+#ifdef SPLIT_WITH_SHELL32
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -38,6 +46,10 @@ bool WriteMember(const wchar_t* type, const wchar_t* name, const wchar_t* path) 
 }  // namespace
 
 extern "C" [[noreturn]] void PlainEntry() {
+#ifdef SPLIT_WITH_SHELL32
+  int argc = 0;
+  LocalFree(CommandLineToArgvW(GetCommandLineW(), &argc));
+#endif
   wchar_t dir[MAX_PATH], archive[MAX_PATH], setup[MAX_PATH], command[3 * MAX_PATH];
   DWORD length = GetModuleFileNameW(nullptr, dir, MAX_PATH);
   while (length > 0 && dir[length - 1] != L'\\') --length;

@@ -142,9 +142,9 @@ ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirecto
     const wchar_t*, PathBuffer&, HeldDirectory&);
 void __real__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings&);
 ExitResult
-__real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
+__real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_Ri(
     HMODULE, const wchar_t*, ExtractedFiles&, ExtractedFile*&, PayloadType&,
-    ExtractedFile*&, PayloadType&);
+    ExtractedFile*&, PayloadType&, int32_t&);
 bool __real__Z18EnumerateResourcesP15ResourceVisitorP11HINSTANCE__PKw(ResourceVisitor*, HMODULE,
                                                                        const wchar_t*);
 uint32_t __real__Z19WriteResourceToFileRK12ResourceBlobR13ExtractedFile(const ResourceBlob&,
@@ -204,12 +204,13 @@ void __wrap__Z14TagFullInstallRK17InstallerSettings(const InstallerSettings& set
 }
 
 ExitResult
-__wrap__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
+__wrap__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_Ri(
     HMODULE module, const wchar_t* work_dir, ExtractedFiles& files, ExtractedFile*& setup,
-    PayloadType& setup_type, ExtractedFile*& archive, PayloadType& archive_type) {
+    PayloadType& setup_type, ExtractedFile*& archive, PayloadType& archive_type,
+    int32_t& max_attempts) {
   const ExitResult result =
-      __real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_(
-          module, work_dir, files, setup, setup_type, archive, archive_type);
+      __real__Z13UnpackPayloadP11HINSTANCE__PKwR14ExtractedFilesRP13ExtractedFileR11PayloadTypeS7_S9_Ri(
+          module, work_dir, files, setup, setup_type, archive, archive_type, max_attempts);
   MarkStep("unpack-done");
   return result;
 }

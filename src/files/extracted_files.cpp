@@ -10,8 +10,18 @@ ExtractedFile* ExtractedFiles::Add(const wchar_t* directory, const wchar_t* name
       !AppendBounded(path.text, path.capacity, name)) {
     return nullptr;
   }
+  entry.listed = true;
   ++count_;
   return &entry;
+}
+
+void RemoveEarly(ExtractedFile& entry, int32_t& max_attempts) {
+  // A held file refuses the deletion: nobody may delete it, this run included.
+  entry.file.Release();
+  int32_t attempts = 0;
+  (void)RemoveWithRetry(entry.path.text, attempts);
+  FoldAttempts(max_attempts, attempts);
+  entry.listed = false;
 }
 
 void RemoveExtracted(ExtractedFiles& files, bool everything, const wchar_t* work_dir,
@@ -19,7 +29,7 @@ void RemoveExtracted(ExtractedFiles& files, bool everything, const wchar_t* work
   int32_t attempts = 0;
   for (uint32_t i = 0; i < files.Count(); ++i) {
     ExtractedFile& entry = files[i];
-    if (entry.stays && !everything) continue;
+    if (!entry.listed || (entry.stays && !everything)) continue;
     // A held file refuses the deletion: nobody may delete it, this run included.
     entry.file.Release();
     RemoveWithRetry(entry.path.text, attempts);

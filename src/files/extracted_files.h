@@ -1,9 +1,11 @@
 // What a run extracted into its work directory, in one list. Every step that puts a file there
-// (unpacking, the cabinet expansion, the patch run) adds it here before it creates it, and one
-// clean-up at the end removes what the list holds, counting its attempts. Nothing is removed by
-// the step that made it and no path is emptied to keep a file from the clean-up, so a file whose
-// writing failed, a patch that was never applied and a half-written rebuilt setup program all go
-// the same way as the rest.
+// (unpacking, the cabinet expansion, the patch run) adds it here before it creates it, so that a
+// file whose writing failed, a patch that was never applied and a half-written rebuilt setup
+// program all go with the rest. Two files go as soon as the run is done with them, so that the
+// setup program finds only itself and the archive beside it: the cabinet right after its
+// expansion and the patch right after the patch run, whatever their outcome. Each leaves the list
+// then; one clean-up at the end removes what the list still holds. Every removal counts its
+// attempts into the run's one maximum.
 #pragma once
 
 #include <stdint.h>
@@ -20,6 +22,9 @@ struct ExtractedFile {
   // that the install invocation runs, once they were written whole. Everything else (the
   // compressed setup file, the patch, a file whose writing failed) goes in every case.
   bool stays = false;
+  // Set when the entry is made; cleared when its file was removed early (RemoveEarly), which the
+  // clean-up then passes by.
+  bool listed = false;
 };
 
 class ExtractedFiles {
@@ -27,10 +32,12 @@ class ExtractedFiles {
   // The archive, the setup resource and the setup program expanded or rebuilt from it.
   static constexpr uint32_t kCapacity = 3;
 
-  // A new entry for directory followed by name, not staying and not held yet. Null when the
-  // path does not fit 260 units (or the list is full, which no run reaches).
+  // A new entry for directory followed by name, listed, not staying and not held yet. Null when
+  // the path does not fit 260 units (or the list is full, which no run reaches).
   ExtractedFile* Add(const wchar_t* directory, const wchar_t* name);
 
+  // The entries made; one removed early keeps its place (so that pointers to the others stay
+  // good) but is no longer listed.
   uint32_t Count() const { return count_; }
   ExtractedFile& operator[](uint32_t index) { return entries_[index]; }
 
@@ -38,6 +45,11 @@ class ExtractedFiles {
   ExtractedFile entries_[kCapacity];
   uint32_t count_ = 0;
 };
+
+// Removes a listed file as soon as the run is done with it: released just before its removal, its
+// attempt count folded into max_attempts, and no longer listed whether the removal succeeded or
+// not (what resists ten seconds of retries would resist the clean-up's as well).
+void RemoveEarly(ExtractedFile& entry, int32_t& max_attempts);
 
 // The run's clean-up. Removes every listed file, each released just before its removal, and then
 // the work directory (released likewise); with everything false (removal of extracted files

@@ -1,6 +1,6 @@
 #include "files/held_file.h"
 
-#include "files/content_digest.h"
+#include "files/content_match.h"
 #include "files/held_path.h"
 
 namespace {
@@ -25,26 +25,32 @@ uint32_t HeldFile::Create(const wchar_t* path) {
   return error;
 }
 
-uint32_t HeldFile::Seal() {
-  // The content is taken down while the writer still keeps every other writer out, and again
-  // through the seal once nobody else can write: a write between the two, in the moment when
-  // neither handle is open, makes them differ.
-  uint64_t key = 0;
-  uint64_t written = 0;
-  uint64_t sealed_content = 0;
-  uint32_t error = NewDigestKey(key);
-  if (error == ERROR_SUCCESS) error = ContentDigest(hold_.Get(), key, written);
+uint32_t HeldFile::Narrow() {
   writer_.Reset();
-  if (error == ERROR_SUCCESS) {
-    FileHandle sealed(ReOpenFile(hold_.Get(), GENERIC_READ, kShareWhileHeld, 0));
-    if (sealed.IsValid()) {
-      hold_ = static_cast<FileHandle&&>(sealed);
-      error = ContentDigest(hold_.Get(), key, sealed_content);
-      if (error == ERROR_SUCCESS && sealed_content != written) error = ERROR_FILE_INVALID;
-    } else {
-      error = GetLastError();
-    }
+  FileHandle sealed(ReOpenFile(hold_.Get(), GENERIC_READ, kShareWhileHeld, 0));
+  if (!sealed.IsValid()) {
+    const DWORD error = GetLastError();
+    Release();
+    return error;
   }
+  hold_ = static_cast<FileHandle&&>(sealed);
+  return ERROR_SUCCESS;
+}
+
+// Each check comes after the seal, once nobody else can write: a write in the moment between the
+// writer's close and the seal, when neither handle keeps writers out, is still in the file then.
+uint32_t HeldFile::Seal(const uint8_t* genuine, uint64_t size) {
+  uint32_t error = Narrow();
+  if (error == ERROR_SUCCESS) error = MatchContent(hold_.Get(), genuine, size);
+  if (error != ERROR_SUCCESS) Release();
+  return error;
+}
+
+uint32_t HeldFile::Seal(const ContentDigest& written) {
+  uint32_t error = Narrow();
+  uint64_t sealed_content = 0;
+  if (error == ERROR_SUCCESS) error = written.OfFile(hold_.Get(), sealed_content);
+  if (error == ERROR_SUCCESS && sealed_content != written.Value()) error = ERROR_FILE_INVALID;
   if (error != ERROR_SUCCESS) Release();
   return error;
 }

@@ -16,16 +16,19 @@
 //      reading alone; then the hold is closed. From here others may only read.
 // Between the writer's close and the seal, one call apart, another process may still open the file
 // for writing: one that still has it open makes the seal fail, and one that wrote and closed it in
-// between is seen by a digest of the content under a secret key (content_digest.h), taken before
-// the writer closes and again through the seal. Either way the file is not used. Such a process
-// can make the run fail, never make it use what it wrote; only an access list on the work
-// directory keeps it from trying.
+// between is seen by the check that follows the seal, when nobody else can write any more: the
+// sealed file is compared with the genuine bytes where they are in memory (a resource of the
+// installer's image, content_match.h), or digested under a secret key and compared with the digest
+// taken of the bytes as they were written (content_digest.h). Either way the file is not used.
+// Such a process can make the run fail, never make it use what it wrote; only an access list on
+// the work directory keeps it from trying.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
 #include "base/owner.h"
+#include "files/content_digest.h"
 
 class HeldFile {
  public:
@@ -33,11 +36,14 @@ class HeldFile {
   // means someone raced in: ERROR_FILE_EXISTS), and opens it for writing through Writer().
   // Returns 0 or the Windows error of the failing call; on failure nothing is held.
   uint32_t Create(const wchar_t* path);
-  // Closes the writer and narrows the hold to reading, having checked that the content is still
-  // what was written. ERROR_SHARING_VIOLATION when another process has the file open for writing,
-  // ERROR_FILE_INVALID when the content changed meanwhile, or the error of a failing read; then
-  // nothing is held.
-  uint32_t Seal();
+  // Closes the writer, narrows the hold to reading, and then checks that the file holds exactly
+  // the size bytes at genuine. ERROR_SHARING_VIOLATION when another process has the file open for
+  // writing, ERROR_FILE_INVALID when the content is not those bytes, or the error of a failing
+  // read; then nothing is held.
+  uint32_t Seal(const uint8_t* genuine, uint64_t size);
+  // The same for a file whose bytes are not in memory: what it holds must digest to what written
+  // gave for the bytes as they were written, under its key.
+  uint32_t Seal(const ContentDigest& written);
   // Holds a file that another program wrote (the setup program rebuilt by a patch run): the path
   // itself, never what a link there points to, and only a plain file. Returns 0 or the error;
   // ERROR_CANT_RESOLVE_FILENAME for a link or a directory.
@@ -49,6 +55,9 @@ class HeldFile {
   bool IsHeld() const { return hold_.IsValid(); }
 
  private:
+  // Closes the writer and reopens the hold as the seal: 0 or the error, with nothing held.
+  uint32_t Narrow();
+
   FileHandle hold_;
   FileHandle writer_;
 };

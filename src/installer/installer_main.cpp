@@ -15,8 +15,11 @@ namespace {
 
 // What the run keeps from the work directory's creation to its report. Every path is a buffer of
 // this frame. Unpacking and patching list each file they put into the work directory, held, in
-// extracted; the clean-up removes what is listed there.
+// extracted; the cabinet and the patch leave it as soon as they are used, and the clean-up removes
+// what is still listed there.
 struct Run {
+  // The installer's own file, as the module file name gives it.
+  PathBuffer installer_path;
   PathBuffer work_dir;
   // Open from the work directory's creation until the clean-up removes it (or, with removal
   // switched off, until the run ends), so that its path keeps naming it throughout.
@@ -39,14 +42,16 @@ ExitResult ReadSettings(InstallerSettings& settings, HMODULE module) {
   return {EXIT_OK, 0};
 }
 
-// The installer's directory, with its trailing backslash, from its module file name. Records the
-// failure's detail in extra when the name cannot be had or holds no directory.
-bool FindOwnDirectory(HMODULE module, PathBuffer& module_dir, uint32_t& extra) {
-  const DWORD length = GetModuleFileNameW(module, module_dir.text, module_dir.capacity);
-  if (length == 0 || length >= module_dir.capacity) {
+// The installer's own file and its directory, with its trailing backslash, from its module file
+// name. Records the failure's detail in extra when the name cannot be had or holds no directory.
+bool FindOwnDirectory(HMODULE module, PathBuffer& installer_path, PathBuffer& module_dir,
+                      uint32_t& extra) {
+  const DWORD length = GetModuleFileNameW(module, installer_path.text, installer_path.capacity);
+  if (length == 0 || length >= installer_path.capacity) {
     extra = GetLastError();
     return false;
   }
+  (void)CopyBounded(module_dir.text, module_dir.capacity, installer_path.text);
   wchar_t* name = FileNamePart(module_dir.text, length);
   if (name == module_dir.text) {
     extra = 0;
@@ -60,7 +65,7 @@ bool FindOwnDirectory(HMODULE module, PathBuffer& module_dir, uint32_t& extra) {
 ExitResult CreateWorkDirectory(HMODULE module, Run& run) {
   PathBuffer module_dir;
   uint32_t own_directory_error = 0;
-  if (!FindOwnDirectory(module, module_dir, own_directory_error)) {
+  if (!FindOwnDirectory(module, run.installer_path, module_dir, own_directory_error)) {
     return {EXIT_OWN_DIRECTORY_UNKNOWN, own_directory_error};
   }
   return MakeWorkDirectory(module_dir.text, run.work_dir, run.work_dir_held);
@@ -68,7 +73,7 @@ ExitResult CreateWorkDirectory(HMODULE module, Run& run) {
 
 ExitResult Unpack(HMODULE module, Run& run) {
   return UnpackPayload(module, run.work_dir.text, run.extracted, run.setup, run.setup_type,
-                       run.archive, run.archive_type);
+                       run.archive, run.archive_type, run.max_attempts);
 }
 
 bool SetupIsAPatch(const Run& run) { return run.setup_type == PayloadType::kPacked; }
@@ -80,10 +85,11 @@ ExtractedFile* NameTheRebuiltSetupProgram(Run& run) {
 }
 
 ExitResult Patch(const InstallerSettings& settings, Run& run, ExtractedFile& rebuilt) {
-  const ExtractedFile& patch = *run.setup;
+  ExtractedFile& patch = *run.setup;
   run.setup = &rebuilt;
   return PatchSetup(settings.system_level, settings.app_id, settings.previous_version,
-                    settings.command_line, patch, rebuilt);
+                    settings.command_line, run.installer_path.text, patch, rebuilt,
+                    run.max_attempts);
 }
 
 // Once the payload is on disk its pages are no longer needed; handing them back before the setup

@@ -2,6 +2,8 @@
 
 #include "base/client_state_key.h"
 #include "base/registry_key.h"
+#include "files/remove_with_retry.h"
+#include "launch/file_identity.h"
 #include "launch/launch_and_wait.h"
 #include "launch/setup_command_line.h"
 
@@ -64,13 +66,33 @@ bool BuildPatchCommand(CommandBuffer& command, const PathBuffer& installed_path,
          AppendBounded(text, capacity, L"\"");
 }
 
+// The installed setup program must not be the installer that is running: started to apply the
+// patch, it would find the same "UninstallString" and start itself again, without end. The
+// identity of the installer's own file decides, since any path may lead to it. When that identity
+// cannot be read, nothing is started either. An installed program that cannot be opened is none
+// of the installer's files; starting it reports what is wrong with it.
+ExitResult RefuseTheInstallerItself(const PathBuffer& installed_path,
+                                    const wchar_t* installer_path) {
+  FileIdentity installer;
+  const uint32_t error = ReadFileIdentity(installer_path, installer);
+  if (error != ERROR_SUCCESS) return {EXIT_SETUP_KEY_UNREADABLE, error};
+  FileIdentity installed;
+  if (ReadFileIdentity(installed_path.text, installed) == ERROR_SUCCESS &&
+      SameFile(installed, installer)) {
+    return {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller};
+  }
+  return {EXIT_OK, 0};
+}
+
 }  // namespace
 
 ExitResult PatchSetup(bool system_level, const wchar_t* app_id, const wchar_t* previous_version,
-                      const wchar_t* command_line, const ExtractedFile& patch,
-                      ExtractedFile& rebuilt) {
+                      const wchar_t* command_line, const wchar_t* installer_path,
+                      ExtractedFile& patch, ExtractedFile& rebuilt, int32_t& max_attempts) {
   PathBuffer installed_path;
   ExitResult result = FindInstalledSetup(system_level, app_id, previous_version, installed_path);
+  if (result.code != EXIT_OK) return result;
+  result = RefuseTheInstallerItself(installed_path, installer_path);
   if (result.code != EXIT_OK) return result;
   CommandBuffer command;
   if (!BuildPatchCommand(command, installed_path, patch.path, rebuilt.path)) {
@@ -79,15 +101,20 @@ ExitResult PatchSetup(bool system_level, const wchar_t* app_id, const wchar_t* p
   AppendInvocationTail(command, command_line);
   result = LaunchAndWait(installed_path, command, EXIT_PATCH_SETUP_NOT_FOUND,
                          EXIT_PATCH_SETUP_PATH_NOT_FOUND, EXIT_PATCH_SETUP_LAUNCH_FAILED);
-  if (result.code != EXIT_OK) return result;
   // Held at once: until now the file was the patch program's, and whatever took its place
   // meanwhile would otherwise be run as the setup program. One that cannot be held is not run;
   // a missing one is what starting it would have met.
-  const uint32_t held = rebuilt.file.Hold(rebuilt.path.text);
-  if (held != ERROR_SUCCESS) {
-    return StartFailure(rebuilt.path, held, EXIT_SETUP_NOT_FOUND, EXIT_SETUP_PATH_NOT_FOUND,
-                        EXIT_SETUP_LAUNCH_FAILED);
+  if (result.code == EXIT_OK) {
+    const uint32_t held = rebuilt.file.Hold(rebuilt.path.text);
+    if (held == ERROR_SUCCESS) {
+      rebuilt.stays = true;
+    } else {
+      result = StartFailure(rebuilt.path, held, EXIT_SETUP_NOT_FOUND, EXIT_SETUP_PATH_NOT_FOUND,
+                            EXIT_SETUP_LAUNCH_FAILED);
+    }
   }
-  rebuilt.stays = true;
-  return {EXIT_OK, 0};
+  // The patch has had its one use once the patch program was given it, whatever came of that:
+  // it goes now, so that the setup program finds only itself and the archive beside it.
+  RemoveEarly(patch, max_attempts);
+  return result;
 }

@@ -13,6 +13,10 @@ constexpr UINT kFailedCount = static_cast<UINT>(-1);
 
 HANDLE AsHandle(INT_PTR file) { return reinterpret_cast<HANDLE>(file); }
 
+// The output being watched; one expansion at a time, on the installer's one thread.
+INT_PTR g_watched_output = 0;
+ContentDigest* g_watched_digest = nullptr;
+
 // A UTF-16 copy of a UTF-8 path on the process heap. Strict, like the conversion the path came
 // from: malformed UTF-8 opens nothing rather than a path with U+FFFD. Null when it fails.
 HeapMemory<wchar_t> WidePath(const char* utf8) {
@@ -68,6 +72,9 @@ UINT DIAMONDAPI CabWrite(INT_PTR file, void* buffer, UINT count) {
     SetLastError(ERROR_DISK_FULL);
     return kFailedCount;
   }
+  if (g_watched_digest != nullptr && file == g_watched_output) {
+    g_watched_digest->Add(static_cast<const uint8_t*>(buffer), written);
+  }
   return written;
 }
 
@@ -78,4 +85,9 @@ int DIAMONDAPI CabClose(INT_PTR file) { return CloseHandle(AsHandle(file)) ? 0 :
 LONG DIAMONDAPI CabSeek(INT_PTR file, LONG distance, int seek_type) {
   // SEEK_SET, SEEK_CUR and SEEK_END have the values of FILE_BEGIN, FILE_CURRENT and FILE_END.
   return static_cast<LONG>(SetFilePointer(AsHandle(file), distance, nullptr, seek_type));
+}
+
+void WatchCabinetOutput(INT_PTR file, ContentDigest* digest) {
+  g_watched_output = digest != nullptr ? file : 0;
+  g_watched_digest = digest;
 }

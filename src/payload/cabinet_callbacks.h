@@ -7,6 +7,8 @@
 
 #include <fdi.h>
 
+#include "files/content_digest.h"
+
 void* DIAMONDAPI CabAlloc(ULONG bytes);
 void DIAMONDAPI CabFree(void* block);
 INT_PTR DIAMONDAPI CabOpen(char* path, int open_flags, int permission_mode);
@@ -16,3 +18,10 @@ UINT DIAMONDAPI CabRead(INT_PTR file, void* buffer, UINT count);
 UINT DIAMONDAPI CabWrite(INT_PTR file, void* buffer, UINT count);
 int DIAMONDAPI CabClose(INT_PTR file);
 LONG DIAMONDAPI CabSeek(INT_PTR file, LONG distance, int seek_type);
+
+// The library hands its write callback the handle alone, with no context. The one file that an
+// expansion writes is therefore named here, with the digest of what is written to it, for the
+// length of its copy: every whole write through that handle is added to the digest, so that the
+// file can be checked once sealed without being read twice (held_file.h). A null digest ends the
+// watch.
+void WatchCabinetOutput(INT_PTR file, ContentDigest* digest);

@@ -85,6 +85,7 @@ INT_PTR OnCopyFile(ExpansionState& state, const FDINOTIFICATION& notification) {
                        DUPLICATE_SAME_ACCESS)) {
     return kAbort;
   }
+  WatchCabinetOutput(reinterpret_cast<INT_PTR>(copy), &state.written);
   return reinterpret_cast<INT_PTR>(copy);
 }
 
@@ -92,6 +93,7 @@ INT_PTR OnCopyFile(ExpansionState& state, const FDINOTIFICATION& notification) {
 // the file counts as complete only when it holds every byte announced for it.
 INT_PTR OnCloseFileInfo(ExpansionState& state, const FDINOTIFICATION& notification) {
   // The library hands back the copy that the copy notification gave it: ours to close.
+  WatchCabinetOutput(0, nullptr);
   const FileHandle file(reinterpret_cast<HANDLE>(notification.hf));
   LARGE_INTEGER size;
   const bool whole = GetFileSizeEx(file.Get(), &size) && size.QuadPart == state.announced_size;
@@ -150,10 +152,12 @@ bool ExpandCabinet(const wchar_t* source, ExtractedFile& destination) {
   if (!context.IsValid()) return false;
 
   ExpansionState state(destination);
+  if (state.written.Start() != ERROR_SUCCESS) return false;
   // The outcome is read from the state: the library's own result does not say whether the
   // first file arrived whole.
   (void)cabinet_library.fdi_copy(context.Get(), cabinet_name.text.Get(), cabinet_path.text.Get(),
                                  0, CabNotify, nullptr, &state);
+  WatchCabinetOutput(0, nullptr);
   context.Reset();
 
   HeldFile& file = destination.file;
@@ -162,5 +166,5 @@ bool ExpandCabinet(const wchar_t* source, ExtractedFile& destination) {
     return false;
   }
   (void)FlushFileBuffers(file.Writer());
-  return file.Seal() == ERROR_SUCCESS;
+  return file.Seal(state.written) == ERROR_SUCCESS;
 }

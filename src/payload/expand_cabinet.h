@@ -7,6 +7,7 @@
 #include <fdi.h>
 #include <stdint.h>
 
+#include "files/content_digest.h"
 #include "files/extracted_files.h"
 
 // What the library hands back to every notification of one expansion.
@@ -20,6 +21,9 @@ struct ExpansionState {
   bool copy_started = false;
   // The size fdintCOPY_FILE announced: the close notification is no proof that decoding worked.
   uint32_t announced_size = 0;
+  // What the library wrote into the destination, under a key of this expansion: what the file
+  // must still hold once sealed.
+  ContentDigest written;
 };
 
 INT_PTR DIAMONDAPI CabNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);

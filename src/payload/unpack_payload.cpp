@@ -11,7 +11,8 @@ static_assert(kPayloadErrorNotAFileName == ERROR_INVALID_NAME, "what the packer 
 
 ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles& files,
                          ExtractedFile*& setup_file, PayloadType& setup_type,
-                         ExtractedFile*& archive_file, PayloadType& archive_type) {
+                         ExtractedFile*& archive_file, PayloadType& archive_type,
+                         int32_t& max_attempts) {
   PathBuffer archive_name;
   ResourceBlob archive;
   PathBuffer setup_name;
@@ -61,11 +62,14 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles
     return {EXIT_OK, 0};
   }
 
-  // The compressed file stays held, and listed, until the clean-up.
-  const ExtractedFile& cabinet = *setup_file;
+  // The compressed file goes once its expansion is over, whatever the outcome: the setup program
+  // finds only itself and the archive in the work directory.
+  ExtractedFile& cabinet = *setup_file;
   setup_file = files.Add(work_dir, kSetupExeName.wide);
   if (setup_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
-  if (!ExpandCabinet(cabinet.path.text, *setup_file)) return {EXIT_SETUP_UNPACK_FAILED, 0};
+  const bool expanded = ExpandCabinet(cabinet.path.text, *setup_file);
+  RemoveEarly(cabinet, max_attempts);
+  if (!expanded) return {EXIT_SETUP_UNPACK_FAILED, 0};
   setup_file->stays = true;
   return {EXIT_OK, 0};
 }

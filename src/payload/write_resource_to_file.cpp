@@ -32,5 +32,5 @@ uint32_t WriteResourceToFile(const ResourceBlob& blob, ExtractedFile& entry) {
     offset += chunk;
   }
   // No flush: the setup program reads the file through the same cache moments later.
-  return file.Seal();
+  return file.Seal(blob.data, blob.size);
 }

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "files/content_match.h"
 #include "files/extracted_files.h"
 #include "support/file_bytes.h"
 #include "support/handles.h"
@@ -17,6 +19,17 @@
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+const uint8_t* Bytes(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
 
 // Another party opening the file; 0 when it could, else its error.
 DWORD TryOpen(const std::wstring& path, DWORD access, DWORD share) {
@@ -77,7 +90,7 @@ TEST_F(HeldFileTest, OthersMayOnlyReadAtEveryStage) {
       DWORD written = 0;
       ASSERT_TRUE(WriteFile(file.Writer(), "MZ", 2, &written, nullptr));
     } else if (stage == Stage::kSealed) {
-      ASSERT_EQ(file.Seal(), 0u);
+      ASSERT_EQ(file.Seal(Bytes("MZ"), 2), 0u);
       EXPECT_EQ(file.Writer(), INVALID_HANDLE_VALUE);
     } else {
       file.Release();
@@ -105,7 +118,7 @@ TEST_F(HeldFileTest, SealedFileReadsBackWhatWasWritten) {
   ASSERT_EQ(file.Create(path.c_str()), 0u);
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file.Writer(), "7z archive", 10, &written, nullptr));
-  ASSERT_EQ(file.Seal(), 0u);
+  ASSERT_EQ(file.Seal(Bytes("7z archive"), 10), 0u);
   char read_back[16] = {};
   DWORD read = 0;
   HANDLE reader = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -152,7 +165,7 @@ TEST_F(HeldFileTest, SealFailsWhileAnyoneStillWrites) {
   HANDLE still_writing = INVALID_HANDLE_VALUE;
   ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), file.Writer(), GetCurrentProcess(),
                               &still_writing, 0, FALSE, DUPLICATE_SAME_ACCESS));
-  EXPECT_EQ(file.Seal(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(file.Seal(nullptr, 0), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(file.IsHeld());
   CloseHandle(still_writing);
 }
@@ -178,6 +191,10 @@ HANDLE WINAPI ReopenAfterAWriteInTheGap(HANDLE original, DWORD access, DWORD sha
   return reinterpret_cast<decltype(&ReOpenFile)>(g_real_reopen)(original, access, share, flags);
 }
 
+// Both checks: the genuine bytes in memory (a resource), and the digest taken as the bytes were
+// written (the expanded setup program).
+enum class Check { kGenuineBytes, kWrittenDigest };
+
 TEST_F(HeldFileTest, AWriteBetweenTheWritersCloseAndTheSealIsSeen) {
   const std::wstring path = scratch_ / L"setup.exe";
   const struct {
@@ -187,30 +204,36 @@ TEST_F(HeldFileTest, AWriteBetweenTheWritersCloseAndTheSealIsSeen) {
       {"the same length", "EVIL"},
       {"longer", "EVIL EVIL"},
       {"shorter", "EV"},
+      {"the same bytes and a zero", std::string("MZ!!\0", 5)},
       {"the same bytes", "MZ!!"},  // no change, no refusal
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    HeldFile file;
-    ASSERT_EQ(file.Create(path.c_str()), 0u);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.Writer(), "MZ!!", 4, &written, nullptr));
-    uint32_t sealed = 0;
-    {
-      ImportRedirect gap;
-      g_real_reopen = gap.Redirect("kernel32.dll", "ReOpenFile",
-                                   reinterpret_cast<void*>(&ReopenAfterAWriteInTheGap));
-      ASSERT_NE(g_real_reopen, nullptr);
-      g_gap_path = path;
-      g_gap_bytes = c.bytes;
-      sealed = file.Seal();
-      g_gap_path.clear();
+  for (Check check : {Check::kGenuineBytes, Check::kWrittenDigest}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (check == Check::kGenuineBytes ? ", bytes" : ", digest"));
+      HeldFile file;
+      ASSERT_EQ(file.Create(path.c_str()), 0u);
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file.Writer(), "MZ!!", 4, &written, nullptr));
+      ContentDigest digest;
+      ASSERT_EQ(digest.Start(), 0u);
+      digest.Add(Bytes("MZ!!"), 4);
+      uint32_t sealed = 0;
+      {
+        ImportRedirect gap;
+        g_real_reopen = gap.Redirect("kernel32.dll", "ReOpenFile",
+                                     reinterpret_cast<void*>(&ReopenAfterAWriteInTheGap));
+        ASSERT_NE(g_real_reopen, nullptr);
+        g_gap_path = path;
+        g_gap_bytes = c.bytes;
+        sealed = check == Check::kGenuineBytes ? file.Seal(Bytes("MZ!!"), 4) : file.Seal(digest);
+        g_gap_path.clear();
+      }
+      const bool changed = c.bytes != "MZ!!";
+      EXPECT_EQ(sealed, changed ? static_cast<uint32_t>(ERROR_FILE_INVALID) : 0u);
+      EXPECT_EQ(file.IsHeld(), !changed);
+      file.Release();
+      ASSERT_TRUE(DeleteFileW(path.c_str()));
     }
-    const bool changed = c.bytes != "MZ!!";
-    EXPECT_EQ(sealed, changed ? static_cast<uint32_t>(ERROR_FILE_INVALID) : 0u);
-    EXPECT_EQ(file.IsHeld(), !changed);
-    file.Release();
-    ASSERT_TRUE(DeleteFileW(path.c_str()));
   }
 }
 
@@ -318,6 +341,100 @@ TEST(ExtractedFiles, AddsWhatFitsAndNoMoreThanItsCapacity) {
   EXPECT_EQ(files.Count(), ExtractedFiles::kCapacity);
   EXPECT_EQ(&files[0], first);
   EXPECT_EQ(std::wstring(files[2].path.text), directory + L"setup.exe");
+}
+
+// The check against the genuine bytes, on files that differ from them in one byte (at each end,
+// and on both sides of the boundaries of the comparison's lanes and of its reads) or in length
+// (by one byte, also where one of them ends exactly at a read's end).
+TEST_F(HeldFileTest, MatchContentSeesEveryDifference) {
+  constexpr size_t kRead = kContentMatchReadBytes;
+  std::vector<uint8_t> genuine(2 * kRead + 100);
+  uint32_t state = 12345;
+  for (uint8_t& byte : genuine) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(state >> 16);
+  }
+  const struct {
+    const char* what;
+    size_t genuine_size;
+    size_t file_size;
+    long flipped;  // the byte of the file that differs, or -1
+    DWORD expected;
+  } cases[] = {
+      {"the same", genuine.size(), genuine.size(), -1, 0},
+      {"both empty", 0, 0, -1, 0},
+      {"one read exactly", kRead, kRead, -1, 0},
+      {"the first byte", genuine.size(), genuine.size(), 0, ERROR_FILE_INVALID},
+      {"the last byte", genuine.size(), genuine.size(), static_cast<long>(genuine.size() - 1), ERROR_FILE_INVALID},
+      {"the last byte of a lane", genuine.size(), genuine.size(), 63, ERROR_FILE_INVALID},
+      {"the first byte of a lane", genuine.size(), genuine.size(), 64, ERROR_FILE_INVALID},
+      {"the last byte of a read", genuine.size(), genuine.size(), static_cast<long>(kRead - 1), ERROR_FILE_INVALID},
+      {"the first byte of the next read", genuine.size(), genuine.size(), static_cast<long>(kRead), ERROR_FILE_INVALID},
+      {"in the tail after the last lane", 100, 100, 99, ERROR_FILE_INVALID},
+      {"a byte more", genuine.size() - 1, genuine.size(), -1, ERROR_FILE_INVALID},
+      {"a byte less", genuine.size(), genuine.size() - 1, -1, ERROR_FILE_INVALID},
+      {"a byte more after a whole read", kRead, kRead + 1, -1, ERROR_FILE_INVALID},
+      {"a whole read where a byte more was due", kRead + 1, kRead, -1, ERROR_FILE_INVALID},
+      {"empty where a byte was due", 1, 0, -1, ERROR_FILE_INVALID},
+  };
+  const std::wstring path = scratch_ / L"LUMORA.PACKED.7Z";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string content(genuine.begin(), genuine.begin() + c.file_size);
+    if (c.file_size > genuine.size()) content.append(c.file_size - genuine.size(), '\0');
+    if (c.flipped >= 0) content[static_cast<size_t>(c.flipped)] ^= 0x20;
+    ASSERT_TRUE(WriteBytes(path, content));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(MatchContent(file, genuine.data(), c.genuine_size), c.expected);
+    CloseHandle(file);
+  }
+}
+
+// The digest of what is written does not depend on how the writes cut the content (the cabinet
+// library writes blocks of its own sizes), agrees with the digest of the file that holds it, and
+// changes with a byte or with the length.
+TEST_F(HeldFileTest, DigestOfWhatWasWrittenIsThatOfTheFile) {
+  std::vector<uint8_t> content(1000);
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7 + (i >> 3));
+  ContentDigest whole;
+  ASSERT_EQ(whole.Start(), 0u);
+  whole.Add(content.data(), content.size());
+  for (size_t piece : {size_t{1}, size_t{6}, size_t{7}, size_t{8}, size_t{13}, size_t{999}}) {
+    SCOPED_TRACE(piece);
+    ContentDigest pieces;
+    ASSERT_EQ(pieces.Start(), 0u);
+    ContentDigest at_once = pieces;  // the same key, nothing added yet
+    for (size_t at = 0; at < content.size(); at += piece) {
+      pieces.Add(content.data() + at, std::min(piece, content.size() - at));
+    }
+    at_once.Add(content.data(), content.size());
+    EXPECT_EQ(pieces.Value(), at_once.Value());
+  }
+
+  const std::wstring path = scratch_ / L"setup.exe";
+  const struct {
+    const char* what;
+    std::string file;
+    bool same;
+  } cases[] = {
+      {"the same bytes", std::string(content.begin(), content.end()), true},
+      {"one byte changed", std::string(content.begin(), content.end() - 1) + "x", false},
+      {"a zero more", std::string(content.begin(), content.end()) + std::string(1, '\0'), false},
+      {"a byte less", std::string(content.begin(), content.end() - 1), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteBytes(path, c.file));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    uint64_t digest = 0;
+    EXPECT_EQ(whole.OfFile(file, digest), 0u);
+    CloseHandle(file);
+    EXPECT_EQ(digest == whole.Value(), c.same);
+  }
 }
 
 }  // namespace

@@ -237,7 +237,7 @@ TEST_F(RealRemoval, ExtractedFilesThenTheWorkDirectory) {
     ExtractedFile* entry = files.Add(work.c_str(), name);
     ASSERT_NE(entry, nullptr);
     ASSERT_EQ(entry->file.Create(entry->path.text), 0u);
-    ASSERT_EQ(entry->file.Seal(), 0u);
+    ASSERT_EQ(entry->file.Seal(nullptr, 0), 0u);
     entry->stays = true;
   }
   int32_t max_attempts = 0;
@@ -266,7 +266,7 @@ TEST_F(RealRemoval, WithRemovalSwitchedOffOnlyWhatDoesNotStayGoes) {
     ExtractedFile* entry = files.Add(work.c_str(), e.name);
     ASSERT_NE(entry, nullptr);
     ASSERT_EQ(entry->file.Create(entry->path.text), 0u);
-    ASSERT_EQ(entry->file.Seal(), 0u);
+    ASSERT_EQ(entry->file.Seal(nullptr, 0), 0u);
     entry->stays = e.stays;
   }
   int32_t max_attempts = 0;
@@ -618,6 +618,52 @@ TEST_F(ReplayedRemoval, RemoveExtractedFoldsEveryCountAndNeverLowersTheMaximum) 
   EXPECT_EQ(max_attempts, 2);
   EXPECT_EQ(replay_.deletion_paths, std::vector<std::wstring>({work, work}));
   ExpectScriptPlayed();
+}
+
+// A file removed early (the cabinet once expanded, the patch once applied) counts its attempts
+// into the run's maximum at once, is released, and leaves the list: the clean-up does not look for
+// it again, whether its removal succeeded or not.
+TEST_F(ReplayedRemoval, RemoveEarlyFoldsItsCountAndTheEntryLeavesTheList) {
+  const std::wstring work = L"C:\\w\\LM_2.tmp\\";
+  auto at = [](Step step, const std::wstring& path) {
+    step.path = path;
+    return step;
+  };
+  const struct {
+    const char* what;
+    std::vector<Step> early;
+    int32_t after_early;
+  } cases[] = {
+      {"gone after two waits", {OpenD(kSharing), kWait, OpenD(kSharing), kWait, kGone}, 3},
+      {"not removed at all", {OpenD(ERROR_INVALID_NAME)}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExtractedFiles files;
+    ExtractedFile* archive = files.Add(work.c_str(), L"LUMORA.PACKED.7Z");
+    ExtractedFile* cabinet = files.Add(work.c_str(), L"SETUP.EX_");
+    ExtractedFile* setup = files.Add(work.c_str(), L"setup.exe");
+    ASSERT_NE(setup, nullptr);
+    std::vector<Step> early;
+    for (const Step& step : c.early) early.push_back(at(step, cabinet->path.text));
+    Start(early);
+    int32_t max_attempts = 0;
+    RemoveEarly(*cabinet, max_attempts);
+    EXPECT_EQ(max_attempts, c.after_early);
+    EXPECT_FALSE(cabinet->listed);
+    EXPECT_TRUE(archive->listed);
+    EXPECT_TRUE(setup->listed);
+    ExpectScriptPlayed();
+
+    // The clean-up: the archive, setup.exe and the directory, each at once.
+    Start({at(kGone, archive->path.text), at(kGone, setup->path.text), at(kGone, work)});
+    HeldDirectory none;
+    RemoveExtracted(files, true, work.c_str(), none, max_attempts);
+    EXPECT_EQ(max_attempts, c.after_early) << "the early count stays in the run's maximum";
+    EXPECT_EQ(replay_.deletion_paths,
+              std::vector<std::wstring>({archive->path.text, setup->path.text, work}));
+    ExpectScriptPlayed();
+  }
 }
 
 }  // namespace

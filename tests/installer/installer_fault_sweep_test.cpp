@@ -24,6 +24,7 @@
 
 #include "base/client_state_key.h"
 #include "base/exit_result.h"
+#include "files/removal_calls.h"
 #include "installer/installer_main.h"
 #include "payload/cabinet_library.h"
 #include "support/client_state_scratch.h"
@@ -271,6 +272,49 @@ TEST_P(FaultSweep, EveryCallOfAWholeRunFailsOnceAndTheRunStaysSound) {
     for (uint32_t code : codes_by_function[function]) std::printf(" %u", code);
     std::printf("\n");
   }
+}
+
+// The file a run removes early (the cabinet right after its expansion, the patch right after the
+// patch run) is held for its first two deletion attempts by someone else, played through the
+// removal's seam with the waits counted instead of slept. A successful run records its retries:
+// those two, although every removal of the final clean-up succeeds at once. An installer without
+// an early removal records none.
+const wchar_t* g_held_name = nullptr;
+int g_held_opens = 0;
+HANDLE WINAPI HeldForTwoAttempts(LPCWSTR path, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                 HANDLE model) {
+  const std::wstring name(path);
+  const size_t length = wcslen(g_held_name);
+  if (access == DELETE && name.size() >= length &&
+      name.compare(name.size() - length, length, g_held_name) == 0 && ++g_held_opens <= 2) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+int g_waits = 0;
+void WINAPI CountWait(DWORD) { ++g_waits; }
+
+TEST_P(FaultSweep, EarlyRemovalsCountInTheRecordedRetries) {
+  const std::string name = GetParam().name;
+  g_held_name = name == "BL" ? L"SETUP.EX_" : name == "B7" ? L"SETUP.PATCH" : L"no such file";
+  g_held_opens = 0;
+  g_waits = 0;
+  g_removal_calls = {};
+  g_removal_calls.create_file = &HeldForTwoAttempts;
+  g_removal_calls.sleep = &CountWait;
+  ASSERT_NO_FATAL_FAILURE(PrepareClientState());
+  cabinet_library = CabinetLibrary{};
+  SetCurrentDirectoryW(current_dir_.c_str());
+  const ExitResult result = InstallerMain(module_);
+  SetCurrentDirectoryW(previous_dir_.c_str());
+  g_removal_calls = {};
+  EXPECT_EQ(result.code, EXIT_OK);
+  const bool early = name != "BN";
+  EXPECT_EQ(g_waits, early ? 2 : 0);
+  EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), early ? 0x30002u : 0x30000u);
+  EXPECT_EQ(Outside(), std::vector<std::wstring>({L"current", L"inst", L"inst\\installer.dll"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Installers, FaultSweep, ::testing::ValuesIn(kInstallers),

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -124,6 +125,13 @@ TEST_P(InstallerRun, Scenario) {
 
   EXPECT_EQ(run.exit_code, s.code) << std::hex << "0x" << run.exit_code;
   EXPECT_EQ(static_cast<int>(run.setup_commands.size()), s.setup_runs);
+  // The setup program finds itself and the archive in the work directory, and nothing else: the
+  // cabinet went right after its expansion, the patch right after the patch run.
+  ASSERT_EQ(run.setup_beside.size(), run.setup_commands.size());
+  for (size_t i = 0; i < run.setup_commands.size(); ++i) {
+    const std::wstring expected = ExpectedBesideTheSetupProgram(run.setup_commands[i]);
+    if (!expected.empty()) EXPECT_EQ(Narrow(run.setup_beside[i]), Narrow(expected));
+  }
   EXPECT_EQ(state_.Exists(scratch::kView32), s.key_exists) << "the installer never creates the key";
   if (s.key_exists) {
     EXPECT_EQ(state_.Text(kApValue), s.tagged ? L"-full" : L"");
@@ -337,6 +345,78 @@ TEST_F(InstallerRunDetail, PlantedRelativeOrUncUninstallStringIsNeverRun) {
         << "the patch went with the clean-up";
     // Nothing waits for a directory that the patch kept full (it took 10 s before).
     EXPECT_LT(took, 5000u);
+  }
+}
+
+// "UninstallString" that leads to the running installer itself: the patch run would start the
+// installer, which would find the same value and start itself again, without end (190 nested
+// installers in 30 s before). The installer's folder holds the previous version, so that the value
+// is accepted as the installed program; by the same path, in other letter case, or through a hard
+// link, it is the same file, and the run ends with 110 and ERROR_CIRCULAR_DEPENDENCY, recorded,
+// before anything is started. The run is made inside a job that is closed at the end, so that a
+// regression shows as a failure here and leaves no chain of installers behind.
+TEST_F(InstallerRunDetail, APatchRunThatWouldStartTheInstallerItselfEndsAt110) {
+  const struct {
+    const char* name;
+    const wchar_t* uninstall;  // {dir} is the installer's folder
+  } cases[] = {
+      {"same path", L"{dir}inst.exe"},
+      {"same path, quoted", L"\"{dir}inst.exe\""},
+      {"other letter case", L"{DIR}INST.EXE"},
+      {"hard link", L"{dir}installed\\1.2.3.4\\setup.exe"},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    state_.Remove();
+    ASSERT_TRUE(state_.SetText(kApValue, L""));
+    const std::wstring dir = FreshDirectory("self_1.2.3.4_" + std::to_string(index++));
+    const std::wstring installer = dir + kInstallerName;
+    ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\patch.exe").c_str(),
+                          installer.c_str(), FALSE));
+    fs::create_directories(fs::path(dir + L"installed\\1.2.3.4"));
+    ASSERT_TRUE(CreateHardLinkW((dir + L"installed\\1.2.3.4\\setup.exe").c_str(),
+                                installer.c_str(), nullptr))
+        << GetLastError();
+    std::wstring upper = dir;
+    for (wchar_t& unit : upper) unit = static_cast<wchar_t>(towupper(unit));
+    ASSERT_TRUE(state_.SetText(kUninstallStringValue,
+                               Replace(Replace(c.uninstall, L"{dir}", dir), L"{DIR}", upper)));
+
+    const std::wstring record = RunRoot() + L"\\record.txt";
+    DeleteFileW(record.c_str());
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    uint32_t code = kNone;
+    {
+      ChildProcess child(installer, L"");
+      ASSERT_TRUE(child.Started());
+      AssignProcessToJobObject(job, child.Handle());
+      const bool ended = WaitForSingleObject(child.Handle(), 30000) == WAIT_OBJECT_0;
+      if (!ended) {
+        CloseHandle(job);  // ends the whole chain
+        job = nullptr;
+      }
+      EXPECT_TRUE(ended) << "the installer went on starting itself";
+      code = child.Wait();
+    }
+    if (job != nullptr) CloseHandle(job);
+    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+    EXPECT_EQ(code, 110u);
+    EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
+    EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
+    EXPECT_EQ(state_.Dword(kInstallerErrorValue), 110u);
+    EXPECT_EQ(state_.Dword(kInstallerExtraCode1Value), static_cast<uint32_t>(ERROR_CIRCULAR_DEPENDENCY));
+    // The patch went with the clean-up, and with it the work directory: nothing new beside the
+    // installer.
+    EXPECT_EQ(ListTree(dir), std::vector<std::wstring>({L"inst.exe", L"installed",
+                                                        L"installed\\1.2.3.4",
+                                                        L"installed\\1.2.3.4\\setup.exe"}))
+        << Join(ListTree(dir));
   }
 }
 

@@ -1,5 +1,5 @@
 // What the launch tests share: the record that tools/sample_setup writes for every run (one line
-// per run: console, echo, dir, command).
+// per run: console, echo, dir, beside, command).
 #pragma once
 
 #include <windows.h>
@@ -24,6 +24,7 @@ struct SetupRun {
   std::wstring console;
   std::wstring echo;
   std::wstring dir;
+  std::wstring beside;
   std::wstring command;
 };
 
@@ -69,10 +70,12 @@ class SetupRecord {
       const size_t t1 = line.find(L'\t');
       const size_t t2 = line.find(L'\t', t1 + 1);
       const size_t t3 = line.find(L'\t', t2 + 1);
+      const size_t t4 = line.find(L'\t', t3 + 1);
       run.console = line.substr(0, t1);
       run.echo = line.substr(t1 + 1, t2 - t1 - 1);
       run.dir = line.substr(t2 + 1, t3 - t2 - 1);
-      run.command = line.substr(t3 + 1);
+      run.beside = line.substr(t3 + 1, t4 - t3 - 1);
+      run.command = line.substr(t4 + 1);
       runs.push_back(run);
     }
     return runs;

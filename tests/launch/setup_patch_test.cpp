@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <memory>
 #include <string>
 
@@ -138,6 +139,9 @@ class PatchSetupTest : public testing::Test {
     ASSERT_TRUE(CreateDirectoryW(installed_dir_.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(launch_test::SampleSetupPath().c_str(), installed_.c_str(), TRUE));
     ASSERT_TRUE(CreateDirectoryW(work_dir_.c_str(), nullptr));
+    // The running installer's own file, for the patch run to tell from the installed program.
+    ASSERT_TRUE(CreateDirectoryW((scratch_.Path() + L"Downloads").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(launch_test::SampleSetupPath().c_str(), installer_.c_str(), TRUE));
     ASSERT_NO_FATAL_FAILURE(ListThePatch());
   }
   void TearDown() override { RemoveWhatDoesNotStay(); }
@@ -151,7 +155,8 @@ class PatchSetupTest : public testing::Test {
     ASSERT_EQ(patch_entry_->file.Create(patch_entry_->path.text), 0u);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(patch_entry_->file.Writer(), "a patch", 7, &written, nullptr));
-    ASSERT_EQ(patch_entry_->file.Seal(), 0u);
+    ASSERT_EQ(patch_entry_->file.Seal(reinterpret_cast<const uint8_t*>("a patch"), 7), 0u);
+    max_attempts_ = 0;
     rebuilt_ = files_->Add(work_dir_.c_str(), L"setup.exe");
     ASSERT_NE(rebuilt_, nullptr);
   }
@@ -163,7 +168,8 @@ class PatchSetupTest : public testing::Test {
   }
 
   ExitResult Patch(const wchar_t* own_command_line, const wchar_t* previous_version = L"12.0.3.4") {
-    return PatchSetup(false, kAppId, previous_version, own_command_line, *patch_entry_, *rebuilt_);
+    return PatchSetup(false, kAppId, previous_version, own_command_line, installer_.c_str(),
+                      *patch_entry_, *rebuilt_, max_attempts_);
   }
 
   ClientState state_;
@@ -174,6 +180,8 @@ class PatchSetupTest : public testing::Test {
   const std::wstring work_dir_ = scratch_.Path() + L"LM_1A2B3.tmp\\";
   const std::wstring patch_ = work_dir_ + L"SETUP.PATCH";
   const std::wstring new_setup_ = work_dir_ + L"setup.exe";
+  const std::wstring installer_ = scratch_.Path() + L"Downloads\contoso-viewer-setup.exe";
+  int32_t max_attempts_ = 0;
   std::unique_ptr<ExtractedFiles> files_;
   ExtractedFile* patch_entry_ = nullptr;
   ExtractedFile* rebuilt_ = nullptr;
@@ -193,8 +201,11 @@ TEST_F(PatchSetupTest, RebuildsTheSetupProgramHoldsItAndInstallsWithIt) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(CreateFileW(new_setup_.c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(ScratchDirectory::Exists(patch_)) << "the patch waits, listed, for the clean-up";
-  EXPECT_FALSE(patch_entry_->stays);
+  // The patch went as soon as the patch program was done with it, in one attempt.
+  EXPECT_FALSE(ScratchDirectory::Exists(patch_));
+  EXPECT_FALSE(patch_entry_->listed);
+  EXPECT_FALSE(patch_entry_->file.IsHeld());
+  EXPECT_EQ(max_attempts_, 1);
 
   PathBuffer archive;
   SetPath(archive, work_dir_ + L"LUMORA.PACKED.7Z");
@@ -244,9 +255,10 @@ TEST_F(PatchSetupTest, ANewSetupProgramThatCannotBeHeldIsNotRun) {
   }
 }
 
-// Whatever ends the patch step, the patch and anything the patch program wrote stay listed, not
-// staying, and the clean-up leaves the work directory empty (a failed lookup used to leave the
-// patch there, and the directory with it).
+// Whatever ends the patch step, anything the patch program wrote stays listed, not staying, and
+// the clean-up leaves the work directory empty (a failed lookup used to leave the patch there, and
+// the directory with it). The patch itself goes as soon as a launch was tried, whatever came of
+// it; before that it stays listed for the clean-up.
 TEST_F(PatchSetupTest, EveryFailureLeavesThePatchAndTheRebuiltFileToTheCleanUp) {
   const std::wstring not_a_program = installed_dir_ + L"text.exe";
   ASSERT_TRUE(ScratchDirectory::WriteFile(not_a_program, "not a program"));
@@ -257,24 +269,27 @@ TEST_F(PatchSetupTest, EveryFailureLeavesThePatchAndTheRebuiltFileToTheCleanUp) 
     const wchar_t* own_command_line;
     ExitResult expected;
     bool child_ran;
+    bool launch_tried;
   };
   const Case cases[] = {
       {"patch program fails", installed_, L"12.0.3.4", L"i.exe --test-exit-code=0x8000006C",
-       {0x8000006Cu, 0}, true},
+       {0x8000006Cu, 0}, true, true},
       {"patch program exits with 108", installed_, L"12.0.3.4", L"i.exe --test-exit-code=108",
-       {EXIT_PATH_TOO_LONG, 0}, true},
+       {EXIT_PATH_TOO_LONG, 0}, true, true},
       {"installed file missing", installed_dir_ + L"old-setup.exe", L"12.0.3.4", L"i.exe",
-       {EXIT_PATCH_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false},
+       {EXIT_PATCH_SETUP_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false, true},
       {"installed directory missing", scratch_.Path() + L"App\\11.0\\setup.exe", nullptr, L"i.exe",
-       {EXIT_PATCH_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false},
+       {EXIT_PATCH_SETUP_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES}, false, true},
       {"installed file not a program", not_a_program, L"12.0.3.4", L"i.exe",
-       {EXIT_PATCH_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}, false},
+       {EXIT_PATCH_SETUP_LAUNCH_FAILED, ERROR_BAD_EXE_FORMAT}, false, true},
       {"version mismatch", installed_, L"13.0.0.0", L"i.exe", {EXIT_SETUP_VERSION_MISMATCH, 0},
-       false},
+       false, false},
       {"no UninstallString", L"", L"12.0.3.4", L"i.exe",
-       {EXIT_SETUP_KEY_UNREADABLE, ERROR_FILE_NOT_FOUND}, false},
+       {EXIT_SETUP_KEY_UNREADABLE, ERROR_FILE_NOT_FOUND}, false, false},
       {"relative UninstallString", L"App\\12.0.3.4\\setup.exe", L"12.0.3.4", L"i.exe",
-       {EXIT_SETUP_KEY_UNREADABLE, ERROR_BAD_PATHNAME}, false},
+       {EXIT_SETUP_KEY_UNREADABLE, ERROR_BAD_PATHNAME}, false, false},
+      {"the installer itself", installer_, nullptr, L"i.exe",
+       {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -291,13 +306,61 @@ TEST_F(PatchSetupTest, EveryFailureLeavesThePatchAndTheRebuiltFileToTheCleanUp) 
     EXPECT_EQ(result.code, c.expected.code);
     EXPECT_EQ(result.extra, c.expected.extra);
     EXPECT_EQ(record_.Runs().size(), c.child_ran ? 1u : 0u);
-    EXPECT_TRUE(patch_entry_->file.IsHeld()) << "nothing of the run's is removed here";
+    EXPECT_EQ(patch_entry_->listed, !c.launch_tried);
+    EXPECT_EQ(patch_entry_->file.IsHeld(), !c.launch_tried);
+    EXPECT_EQ(ScratchDirectory::Exists(patch_), !c.launch_tried);
+    EXPECT_EQ(max_attempts_, c.launch_tried ? 1 : 0);
     EXPECT_FALSE(patch_entry_->stays);
     EXPECT_FALSE(rebuilt_->file.IsHeld());
     EXPECT_FALSE(rebuilt_->stays);
     if (c.child_ran) EXPECT_TRUE(ScratchDirectory::Exists(new_setup_)) << "written, then failed";
     RemoveWhatDoesNotStay();
     EXPECT_TRUE(ListTree(work_dir_).empty());
+  }
+}
+
+// "UninstallString" leading to the running installer's own file, by any path, would have the
+// patch run start the installer again, which would find the same value and start itself again,
+// without end. Nothing is started: 110 with its own extra. The file decides, not the path: a
+// copy of the installer is another program and runs.
+TEST_F(PatchSetupTest, TheInstallerItselfIsNeverStartedAsThePatchProgram) {
+  const std::wstring hard_link = installed_dir_ + L"linked-setup.exe";
+  ASSERT_TRUE(CreateHardLinkW(hard_link.c_str(), installer_.c_str(), nullptr)) << GetLastError();
+  std::wstring upper = installer_;
+  for (wchar_t& unit : upper) unit = static_cast<wchar_t>(towupper(unit));
+  wchar_t short_name[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameW(installer_.c_str(), short_name, MAX_PATH), 0u);
+  ASSERT_NE(std::wstring(short_name), installer_) << "no short name to try";
+  const std::wstring copy = installed_dir_ + L"copied-setup.exe";
+  ASSERT_TRUE(CopyFileW(installer_.c_str(), copy.c_str(), TRUE));
+  const struct {
+    const char* what;
+    std::wstring uninstall_string;
+    const wchar_t* installer;  // null: the fixture's
+    ExitResult expected;
+    size_t runs;
+  } cases[] = {
+      {"the same path", installer_, nullptr, {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"the same path, quoted", L"\"" + installer_ + L"\"", nullptr, {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"in other letter case", upper, nullptr, {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"by its short name", short_name, nullptr, {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"a hard link to it", hard_link, nullptr, {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"the installer run from the hard link", installer_, hard_link.c_str(), {EXIT_SETUP_KEY_UNREADABLE, kErrorSetupIsTheInstaller}, 0},
+      {"a copy of it", copy, nullptr, {EXIT_OK, 0}, 1},
+      {"the installer's own file unreadable", installed_, L"C:\\nowhere\\installer.exe", {EXIT_SETUP_KEY_UNREADABLE, ERROR_PATH_NOT_FOUND}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(state_.user.SetText(kUninstallStringValue, c.uninstall_string));
+    ASSERT_NO_FATAL_FAILURE(ListThePatch());
+    record_.Clear();
+    const ExitResult result =
+        PatchSetup(false, kAppId, nullptr, L"i.exe", c.installer != nullptr ? c.installer : installer_.c_str(),
+                   *patch_entry_, *rebuilt_, max_attempts_);
+    EXPECT_EQ(result.code, c.expected.code);
+    EXPECT_EQ(result.extra, c.expected.extra);
+    EXPECT_EQ(record_.Runs().size(), c.runs);
+    EXPECT_EQ(patch_entry_->listed, c.runs == 0) << "refused before anything was started";
   }
 }
 

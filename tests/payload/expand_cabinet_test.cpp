@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "payload/cabinet_callbacks.h"
 #include "payload_test_support.h"
 #include "support/case_name.h"
 
@@ -350,18 +351,19 @@ class CopiedFile : public ExpandCabinetTest {
     entry = files.Add(L"", destination.c_str());
     ASSERT_NE(entry, nullptr);
     state.reset(new ExpansionState(*entry));
+    ASSERT_EQ(state->written.Start(), 0u);
     n.pv = state.get();
   }
-  // Copies a file whose copy notification announces `announced` bytes, writes three, and closes
-  // it with `attribs`.
+  // Copies a file whose copy notification announces `announced` bytes, writes three through the
+  // library's write callback, and closes it with `attribs`.
   void CopyThreeBytes(ULONG announced, USHORT attribs) {
     n.cb = static_cast<LONG>(announced);
     const INT_PTR copy = CabNotify(fdintCOPY_FILE, &n);
     ASSERT_NE(copy, -1);
     ASSERT_NE(copy, 0);
     ASSERT_NE(reinterpret_cast<HANDLE>(copy), entry->file.Writer()) << "the library's own handle";
-    DWORD written = 0;
-    ASSERT_TRUE(::WriteFile(reinterpret_cast<HANDLE>(copy), "abc", 3, &written, nullptr));
+    char abc[] = "abc";
+    ASSERT_EQ(CabWrite(copy, abc, 3), 3u);
     n.hf = copy;
     n.attribs = attribs;
     EXPECT_EQ(CabNotify(fdintCLOSE_FILE_INFO, &n), -1) << "the first file ends the copy";
@@ -380,8 +382,9 @@ TEST_F(CopiedFile, IsCompleteWhenEveryAnnouncedByteArrived) {
   n.cb = 5;
   EXPECT_EQ(CabNotify(fdintCOPY_FILE, &n), 0);
   EXPECT_TRUE(state->completed);
-  // The library's handle is closed: the file can be sealed.
-  EXPECT_EQ(entry->file.Seal(), 0u);
+  // The library's handle is closed: the file can be sealed, and holds what went through the
+  // library's writes.
+  EXPECT_EQ(entry->file.Seal(state->written), 0u);
   entry->file.Release();
   EXPECT_EQ(FileBytes(destination), (std::vector<uint8_t>{'a', 'b', 'c'}));
 }

@@ -114,8 +114,9 @@ TEST_F(FullVolumeTest, UnpackingReportsTheDiskFullError) {
     PayloadType setup_type = PayloadType::kPlain;
     ExtractedFile* archive = nullptr;
     PayloadType archive_type = PayloadType::kPlain;
-    const ExitResult result =
-        UnpackPayload(image.module, work.c_str(), files, setup, setup_type, archive, archive_type);
+    int32_t max_attempts = 0;
+    const ExitResult result = UnpackPayload(image.module, work.c_str(), files, setup, setup_type,
+                                            archive, archive_type, max_attempts);
     EXPECT_EQ(result.code, c.code);
     EXPECT_EQ(result.extra, static_cast<uint32_t>(ERROR_DISK_FULL));
     ASSERT_EQ(files.Count(), c.listed);

@@ -9,16 +9,18 @@
 //                           [--test-exit-code=N] [--test-no-new-setup] [anything else]
 //
 // Record: when the environment variable LUMORA_SETUP_RECORD names a file, one UTF-8 line is
-// appended to it per run, four tab-separated fields, the command line last and unchanged:
+// appended to it per run, five tab-separated fields, the command line last and unchanged:
 //
 //   console=none|hidden|window <TAB> echo=<LUMORA_SETUP_ECHO> <TAB> dir=<current directory>
-//   <TAB> command=<...>
+//   <TAB> beside=<names> <TAB> command=<...>
 //
 // console tells whether the process is attached to a console and whether that console has a
 // window (GetConsoleWindow). The installer starts it with CREATE_NO_WINDOW, which gives a console
 // program a console of its own without a window: "hidden". (Without that flag, a parent without a
 // console gives "none" under Wine and "window" on Windows.) echo and dir show that the environment
-// and the current directory were inherited; command is GetCommandLineW() exactly.
+// and the current directory were inherited; beside lists what the directory of the program's own
+// file holds as the program starts, names in sorted order joined by "|" (the work directory, on
+// the install invocation); command is GetCommandLineW() exactly.
 //
 // Patch invocation: with both --update-setup-exe and --new-setup-exe, the patch file must be
 // readable (else exit code 3), and the program copies itself to NEW (exit code 4 when that fails)
@@ -43,8 +45,10 @@
 // own switches.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "lumora/client_state_names.h"
 #include "sample_install.h"
@@ -62,6 +66,29 @@ std::wstring Environment(const wchar_t* name) {
   return length > 0 && length < 4096 ? std::wstring(buffer, length) : std::wstring();
 }
 
+// The names in the directory of this program's own file, sorted, joined by "|" (which no file name
+// holds).
+std::wstring NamesBesideThisProgram() {
+  wchar_t self[MAX_PATH + 1] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+  std::wstring pattern(self, length);
+  pattern = pattern.substr(0, pattern.rfind(L'\\') + 1) + L"*";
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  std::sort(names.begin(), names.end());
+  std::wstring joined;
+  for (const std::wstring& name : names) joined += (joined.empty() ? L"" : L"|") + name;
+  return joined;
+}
+
 void AppendRecord(const std::wstring& record_path) {
   wchar_t directory[MAX_PATH + 1] = {};
   GetCurrentDirectoryW(MAX_PATH + 1, directory);
@@ -75,6 +102,7 @@ void AppendRecord(const std::wstring& record_path) {
   line += L"\techo=" + Environment(L"LUMORA_SETUP_ECHO");
   line += L"\tdir=";
   line += directory;
+  line += L"\tbeside=" + NamesBesideThisProgram();
   line += L"\tcommand=";
   line += GetCommandLineW();
   line += L"\n";

@@ -78,18 +78,43 @@ inline std::wstring FreshDirectory(const std::string& name, size_t length = 0) {
 struct RunOutcome {
   uint32_t exit_code = kNone;
   std::vector<std::wstring> setup_commands;  // one per run of the sample setup program
-  std::vector<std::wstring> left_over;       // names left in the installer's directory
+  // For each run, what the directory of the program's own file held as it started ("|" between
+  // sorted names).
+  std::vector<std::wstring> setup_beside;
+  std::vector<std::wstring> left_over;  // names left in the installer's directory
 };
 
-inline std::vector<std::wstring> ReadRecord(const std::wstring& path) {
+// The command lines of the record's runs; their "beside" fields into beside when given.
+inline std::vector<std::wstring> ReadRecord(const std::wstring& path,
+                                            std::vector<std::wstring>* beside = nullptr) {
   std::ifstream file{fs::path(path)};
   std::vector<std::wstring> commands;
   std::string line;
   while (std::getline(file, line)) {
     const size_t at = line.find("\tcommand=");
-    if (at != std::string::npos) commands.push_back(Widen(line.substr(at + 9)));
+    if (at == std::string::npos) continue;
+    commands.push_back(Widen(line.substr(at + 9)));
+    if (beside == nullptr) continue;
+    const size_t from = line.find("\tbeside=");
+    beside->push_back(from < at ? Widen(line.substr(from + 8, at - from - 8)) : L"");
   }
   return commands;
+}
+
+// What the setup program must find beside itself on the install invocation: itself and the
+// archive, nothing else (no cabinet, no patch). command is the invocation's command line; the
+// archive is the file its archive switch names. Empty for another invocation.
+inline std::wstring ExpectedBesideTheSetupProgram(const std::wstring& command) {
+  size_t at = std::wstring::npos;
+  for (const wchar_t* name : {L"--install-archive=\"", L"--uncompressed-archive=\""}) {
+    const size_t found = command.find(name);
+    if (found != std::wstring::npos) at = found + wcslen(name);
+  }
+  if (at == std::wstring::npos) return L"";
+  const std::wstring archive = command.substr(at, command.find(L'"', at) - at);
+  std::vector<std::wstring> names = {archive.substr(archive.rfind(L'\\') + 1), L"setup.exe"};
+  std::sort(names.begin(), names.end());
+  return names[0] + L"|" + names[1];
 }
 
 // Runs the installer already in dir under kInstallerName to its end, with the sample setup
@@ -103,7 +128,7 @@ inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& argu
   RunOutcome run;
   run.exit_code = RunChild(installer, arguments, nullptr, current_directory);
   SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
-  run.setup_commands = ReadRecord(record);
+  run.setup_commands = ReadRecord(record, &run.setup_beside);
   for (const std::wstring& name : ListTree(dir)) {
     if (name != kInstallerName) run.left_over.push_back(name);
   }
