@@ -178,6 +178,10 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
   for (size_t i = 0; i < stub.sections.size(); ++i) {
     const PeSection& s = stub.sections[i];
     const uint64_t raw_size = i == layout.emptied ? 0 : AlignUp(s.raw_size, kPageSize);
+    // Each section's bytes lie in the file where they lie in memory: Wine maps such an image
+    // straight from the file, where any other layout makes it read every page into memory of its
+    // own (the archive of a large installer twice over, in page faults and CPU).
+    if (raw_size != 0) at = std::max<uint64_t>(at, s.virtual_address);
     layout.raw_offsets.push_back(raw_size == 0 ? 0 : static_cast<uint32_t>(at));
     layout.raw_sizes.push_back(static_cast<uint32_t>(raw_size));
     at += raw_size;
@@ -190,7 +194,9 @@ bool PlanPackedLayout(const PeImage& stub, const InputFile& stub_file, PackedLay
     return false;
   }
   layout.payload_rva = static_cast<uint32_t>(end);
-  layout.payload_offset = at;
+  // The payload likewise, after the zeros that stand for the emptied section and for memory that
+  // sections reserve beyond their bytes.
+  layout.payload_offset = std::max<uint64_t>(at, end);
   return PlanDebugFixups(stub, stub_file, layout, error);
 }
 

@@ -1,9 +1,9 @@
 // Writing the packed installer: the stub's headers and sections laid out again with every part on
-// a page of the file (FileAlignment 4096, headers padded to a page, each section's raw data at a
-// page-aligned offset and rounded to whole pages), followed by one new last section that holds
-// the whole new resource directory and its data. Addresses in memory do not change: the stub's
-// sections keep their RVAs, and the loader can map every page of the image straight from the
-// file instead of reading it.
+// a page of the file (FileAlignment 4096, headers padded to a page, each section's raw data at
+// the file offset equal to its address and rounded to whole pages), followed by one new last
+// section, also at its own address, that holds the whole new resource directory and its data.
+// Addresses in memory do not change: the stub's sections keep their RVAs, and the loader can map
+// every page of the image straight from the file instead of reading it.
 //
 // The new section is named ".rsrc", as resource compilers name theirs: tools that find an image's
 // resources by the section's name rather than by the data directory (7-Zip lists the version
