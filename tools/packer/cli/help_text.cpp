@@ -32,11 +32,13 @@ const char* const kCheckParagraphs[] = {
     "Reads an installer the way the stub will: its sections and their alignment, its payload "
     "members with their sizes, offsets and storage, its previous version, its icon and version "
     "texts, its checksum and its signature, and the stub's verdict.",
-    "A signature is checked against the file: the digest it covers (SHA-256 or SHA-1, as the "
-    "signature says) must match the file as it is now, and the signer's signature must hold with "
-    "the key of the certificate it carries. A file changed after signing is rejected. Whether the "
-    "signer is trusted (its certificate chain, revocation, the time stamp) is not judged here; "
-    "Windows judges that on the machine that runs the installer.",
+    "A signature is checked against the file: the digest it covers (SHA-1, SHA-256, SHA-384 or "
+    "SHA-512, as the signature says) must match the file as it is now, and the signer's "
+    "signature must hold with the key of the certificate it carries. A file changed after "
+    "signing is rejected, and so is a certificate table of another shape than the one entry "
+    "(revision 0x0200) that fills it at the end of the file. Whether the signer is trusted (its "
+    "certificate chain, revocation, the time stamp) is not judged here; Windows judges that on "
+    "the machine that runs the installer.",
     "--json adds the SHA-256 digests of the installer and of each payload member, and a schema "
     "number that changes when a field is removed or changes its meaning.",
 };
