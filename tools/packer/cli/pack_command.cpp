@@ -358,7 +358,9 @@ bool WriteInstaller(const PackOptions& options, std::vector<std::string>& warnin
   }
   PayloadLayout planned;
   ReadPayloadLayout(added, PlannedData(), planned, /*read_members=*/false);
-  if (!planned.verdict.accepted()) {
+  // An installer meant for short folders alone (a long previous version or name) is written,
+  // with a warning that names the longest folder it works from.
+  if (!planned.verdict.accepted() && !planned.verdict.FolderBound()) {
     error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;
   }
@@ -379,7 +381,9 @@ bool WriteInstaller(const PackOptions& options, std::vector<std::string>& warnin
   if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {
     return false;
   }
-  if (!report.accepted()) {
+  if (report.layout.verdict.FolderBound() && report.image_fault.empty()) {
+    warnings.push_back(report.layout.verdict.reason);
+  } else if (!report.accepted()) {
     error = "the written installer reads back wrong: " +
             (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;

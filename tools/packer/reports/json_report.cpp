@@ -244,7 +244,9 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
       << (stub_ends ? std::to_string(v.code) : "null") << ", \"stub_error\": "
       << (stub_ends ? std::to_string(v.extra) : "null") << ", \"stub_exit_name\": "
       << (exit_name != nullptr ? Json(std::string(exit_name)) : "null") << ", \"depends_on\": "
-      << (depends ? Json(v.depends_on) : "null") << ", \"reason\": "
+      << (depends ? Json(v.depends_on) : "null") << ", \"longest_folder\": "
+      << (v.longest_folder != 0 ? std::to_string(v.longest_folder) : "null")
+      << ", \"reason\": "
       << Json(!r.image_fault.empty() ? r.image_fault : v.reason);
   if (r.accepted()) {
     out << ", \"archive\": {\"name\": " << Json(v.archive_name) << ", \"type\": "

@@ -107,6 +107,12 @@ std::vector<Row> Rows() {
       Accepted("pack_cabinet_as_is", "a setup file that is already a cabinet, taken as it is"),
       Accepted("pack_lzx_as_is", "an LZX cabinet taken as it is"),
       Accepted("pack_version", "an ordinary previous version"),
+      // Where the work directory beside the installer leaves room only from short folders: check
+      // names the longest, and the stub, run from this test's deeper folder, runs out of room.
+      Depends("folder_version", "a previous version of 937 units: from a folder of 6 units at most",
+              EXIT_COMMAND_LINE_TOO_LONG, 0, "the test's folder is longer than 6 units"),
+      Depends("folder_archive_name", "an archive name of 243 units: from a drive's root alone",
+              EXIT_PATH_TOO_LONG, 0, "the test's folder is not a drive's root"),
       // The setup program the stub starts ("BN", or what a "BL" cabinet expands to).
       Exits("bn_text", "a text file as the setup program", EXIT_SETUP_LAUNCH_FAILED, kBadExeFormat),
       Exits("bn_swapped", "the archive as the setup program (inputs swapped)",
@@ -366,7 +372,11 @@ bool MakeCorpus() {
                                 L"--previous-version 1.2.3.4") &&
             pack(L"pack_cabinet_as_is", L"--setup setup.cab") &&
             pack(L"pack_lzx_as_is", L"--setup setup-lzx.cab") &&
-            pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"");
+            pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"") &&
+            pack(L"folder_version", L"--setup setup.exe --archive-name lumora.7z "
+                                    L"--previous-version " + std::wstring(937, L'1')) &&
+            pack(L"folder_archive_name",
+                 L"--setup setup.exe --archive-name lumora" + std::wstring(237, L'a'));
   if (!ok) return false;
   const std::wstring shipped = Corpus(L"pack_shipped.exe");
   const std::vector<uint8_t> shipped_cabinet = ResourceOf(shipped, L"SETUP.EX_", L"BL");
