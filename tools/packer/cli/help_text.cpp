@@ -26,6 +26,8 @@ const char* const kPackParagraphs[] = {
     "When face options are given but a version text still holds the stub's own (CompanyName "
     "\"Velmar\", OriginalFilename \"lumora-stub.exe\", ...) or the icon is still the stub's, a "
     "warning on standard error names the option that sets it.",
+    "Interrupted (SIGINT, SIGTERM, SIGHUP; Ctrl+C or the console closed on Windows), pack removes "
+    "its temporary files beside the output (OUT.partial-*, OUT.cab-*) before it ends.",
 };
 
 const char* const kCheckParagraphs[] = {
@@ -39,6 +41,10 @@ const char* const kCheckParagraphs[] = {
     "(revision 0x0200) that fills it at the end of the file. Whether the signer is trusted (its "
     "certificate chain, revocation, the time stamp) is not judged here; Windows judges that on "
     "the machine that runs the installer.",
+    "The stub works in a folder it makes beside the installer, so long member names or a long "
+    "previous version leave it room only from short installer folders: check names the longest "
+    "folder that works, and where that is under 100 characters the verdict depends on the "
+    "installer's folder.",
     "--json adds the SHA-256 digests of the installer and of each payload member, and a schema "
     "number that changes when a field is removed or changes its meaning.",
 };
