@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PrintReport(report, text);
     ReportDigests digests;
     FUZZ_CHECK(ComputeReportDigests(report, digests, error));
-    PrintJsonReport(report, digests, json_text);
+    PrintJsonReport(report, digests, ReportWarnings(report, {}), json_text);
     for (const char c : text.str()) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 || c == '\n');
     json::Value parsed;
     FUZZ_CHECK(json::Parse(json_text.str(), parsed));

@@ -3,6 +3,7 @@
 // watches; and the stub found where an installation put it, so that no path to it is needed.
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,75 @@ std::vector<std::string> Lines(const std::string& text) {
     at = end == std::string::npos ? text.size() : end + 1;
   }
   return lines;
+}
+
+// --json on every outcome: a pack that writes nothing still prints one JSON object, with the
+// reason standard error gives and the warnings found so far; one that writes prints its warnings
+// in the report as on standard error; check's report carries the verdict's notes as warnings.
+TEST_F(PackerPipeline, JsonSaysWhyNothingWasWrittenAndWhatItWarned) {
+  ASSERT_EQ(RunProgram("cd '" + dir_ + "' && cp '" LUMORA_STUB "' stub.exe && "
+                       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=T "
+                       "-keyout key.pem -out cert.pem 2>/dev/null && osslsigncode sign -certs "
+                       "cert.pem -key key.pem -in stub.exe -out signed-stub.exe >/dev/null")
+                .status,
+            0);
+  // The JSON's status, written flag (or "-" where there is none), error (or "-"), and warnings,
+  // one a line; then the messages of standard error, the same way.
+  const char* facts =
+      "import json, sys\n"
+      "d = json.load(open(sys.argv[1]))\n"
+      "print(d['status'], d.get('written', '-'), d.get('error', '-'))\n"
+      "for w in d['warnings']: print('warning:', w)\n";
+  WriteFileBytes(Path("facts.py"), std::vector<uint8_t>(facts, facts + std::strlen(facts)));
+  const std::string not_the_setup_program =
+      "the archive setup.exe is an x64 GUI program (PE32+); is it the setup program?";
+  const std::string patch_note = "the setup program is a patch";
+  struct Case {
+    const char* what;
+    std::string command;  // after cd into the fixture's directory
+    int status;
+    std::vector<std::string> lines;  // a start of each line the facts print, in order
+    size_t said = 0;  // how many of the warnings (the lines after the first) standard error says
+  } const cases[] = {
+      {"pack: an input missing", PackerCommand() + " " + Args("--json --setup missing.exe"), 1,
+       {"1 False cannot open the setup program missing.exe: "}},
+      {"pack: the output a folder", PackerCommand() + " " + Args("--json", "."), 1,
+       {"1 False the output . is a directory, not a regular file"}},
+      {"pack: refused after a warning", PackerCommand() + " " +
+           Args("--json --stub signed-stub.exe --archive setup.exe"),
+       1,
+       {"1 False signed-stub.exe is signed; its signature would not cover the installer",
+        "warning: " + not_the_setup_program},
+       0},
+      {"pack: written with a warning", PackerCommand() + " " + Args("--json --archive setup.exe"),
+       0, {"0 - -", "warning: " + not_the_setup_program}, 1},
+      {"pack: a patch, warned of and noted", PackerCommand() + " " + Args("--json --setup-type B7"),
+       0, {"0 - -", "warning: a patch setup program (B7) without --previous-version",
+           "warning: " + patch_note}, 1},
+      {"check: the notes", PackerCommand() + " check --json patch.exe", 0,
+       {"0 - -", "warning: " + patch_note}, 0},
+  };
+  ASSERT_EQ(Pack(Args("--quiet --setup-type B7", "patch.exe")).status, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult r = RunProgram("cd '" + dir_ + "' && " + c.command);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    WriteFileBytes(Path("report.json"), std::vector<uint8_t>(r.out.begin(), r.out.end()));
+    const RunResult parsed = RunProgram("cd '" + dir_ + "' && python3 facts.py report.json");
+    ASSERT_EQ(parsed.status, 0) << parsed.err;
+    const std::vector<std::string> lines = Lines(parsed.out);
+    ASSERT_GE(lines.size(), c.lines.size()) << parsed.out;
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+      EXPECT_EQ(lines[i].rfind(c.lines[i], 0), 0u) << lines[i];
+    }
+    // Standard error says the same: the error, and the warnings pack gave once it wrote.
+    if (c.status != 0) {
+      EXPECT_NE(r.err.find("lumora-pack: " + lines[0].substr(8)), std::string::npos) << r.err;
+    }
+    for (size_t i = 1; i <= c.said; ++i) {
+      EXPECT_NE(r.err.find("lumora-pack: " + lines[i]), std::string::npos) << r.err;
+    }
+  }
 }
 
 TEST_F(PackerPipeline, ProgressOnlyWhereSomeoneWatches) {

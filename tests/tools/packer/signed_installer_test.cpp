@@ -2,7 +2,9 @@
 // signed with SHA-256 and SHA-1 it is verified and its signer named; one byte changed after
 // signing, in the payload or in the headers, or in the signature itself, is a mismatch that
 // check rejects and osslsigncode refuses alike; the fields the digest leaves out (the checksum)
-// change nothing; --require-signature rejects an unsigned installer. Runs with both builds: the
+// change nothing; a certificate table of another shape than the one entry of revision 2.0 that
+// fills it at the end of the file is refused by both, and SHA-384 and SHA-512 are verified like
+// SHA-256; --require-signature rejects an unsigned installer. Runs with both builds: the
 // Linux build checks with OpenSSL, the Windows build with the system's CryptMsg and BCrypt.
 #include <string>
 #include <vector>
@@ -108,6 +110,69 @@ TEST_F(SignedInstaller, CheckedAgainstTheFile) {
   EXPECT_EQ(sha1.status, 0) << sha1.out;
   EXPECT_NE(Line(sha1.out, "signature: ").find(" bytes, SHA-1, signed by \"CN=Contoso Code Signing"),
             std::string::npos) << sha1.out;
+}
+
+// Where the table is, and the directory entry that says so.
+uint32_t SecurityEntry(const std::vector<uint8_t>& image) { return Load32(&image[60]) + 24 + 112 + 8 * 4; }
+
+TEST_F(SignedInstaller, TableShapeAndDigestsAsOsslsigncodeReadsThem) {
+  Sign("sha256", "signed.exe");
+  Sign("sha384", "signed-sha384.exe");
+  Sign("sha512", "signed-sha512.exe");
+  using Bytes = std::vector<uint8_t>;
+  struct Case {
+    const char* what;
+    const char* signed_file;
+    void (*change)(Bytes& image);  // nullptr: as signed
+    int status;
+    const char* line;  // a part of the report's signature line
+    bool osslsigncode_verifies;
+  };
+  const Case cases[] = {
+      {"SHA-384", "signed-sha384.exe", nullptr, 0, "SHA-384, signed by \"CN=Contoso Code Signing",
+       true},
+      {"SHA-512", "signed-sha512.exe", nullptr, 0, "SHA-512, signed by \"CN=Contoso Code Signing",
+       true},
+      {"the entry's length its message's alone, the table that length rounded up to 8",
+       "signed.exe",
+       [](Bytes& b) {
+         // The message: a DER SEQUENCE with a two-byte length (30 82 HI LO).
+         const uint32_t at = Load32(&b[SecurityEntry(b)]);
+         Store32(&b[at], 8 + 4 + (b[at + 10] << 8 | b[at + 11]));
+       },
+       0, ": verified", true},
+      {"the table grown by 512 bytes, the entry's length unchanged", "signed.exe",
+       [](Bytes& b) {
+         const uint32_t entry = SecurityEntry(b);
+         Store32(&b[entry + 4], Load32(&b[entry + 4]) + 512);
+         b.resize(b.size() + 512, 0);
+       },
+       1, "not verified, its certificate table of ", false},
+      {"a second entry appended", "signed.exe",
+       [](Bytes& b) {
+         const uint32_t entry = SecurityEntry(b);
+         const uint32_t at = Load32(&b[entry]), size = Load32(&b[entry + 4]);
+         const Bytes table(b.begin() + at, b.begin() + at + size);
+         b.insert(b.end(), table.begin(), table.end());
+         Store32(&b[entry + 4], size * 2);
+       },
+       1, "holds more than its one entry", false},
+      {"revision 0x0100", "signed.exe",
+       [](Bytes& b) { Store16(&b[Load32(&b[SecurityEntry(b)]) + 4], 0x0100); }, 1,
+       "not verified, its certificate entry has revision 0x0100", false},
+      {"bytes after the table", "signed.exe", [](Bytes& b) { b.resize(b.size() + 16, 0); }, 1,
+       "not verified, its certificate table does not end the file: 16 bytes follow it", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes bytes = ReadFileBytes(Path(c.signed_file));
+    if (c.change != nullptr) c.change(bytes);
+    WriteFileBytes(Path("changed.exe"), bytes);
+    const RunResult r = Check("changed.exe");
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE(Line(r.out, "signature: ").find(c.line), std::string::npos) << r.out;
+    EXPECT_EQ(OsslsigncodeVerifies("changed.exe"), c.osslsigncode_verifies);
+  }
 }
 
 TEST_F(SignedInstaller, JsonSaysWhatWasChecked) {

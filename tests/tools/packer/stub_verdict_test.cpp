@@ -61,6 +61,7 @@ struct Case {
   std::vector<ScannedType> layout;
   uint32_t code, extra;
   bool archive_found, setup_found;
+  bool folder_bound = false;  // code 0, and it works from short installer folders alone
 };
 
 TEST(JudgePayload, FollowsTheStubsScanAndWrites) {
@@ -78,7 +79,8 @@ TEST(JudgePayload, FollowsTheStubsScanAndWrites) {
        true, true},
       {"bare prefixes, mixed case", {{BN, {Named(u"LuMoRa"), Named(u"sEtUp")}}}, 0, 0, true, true},
       // A name becomes a path beside a work directory of at least 16 units.
-      {"243 units", {{B7, {Named(n243)}}, {BN, {Named(u"SETUP")}}}, 0, 0, true, true},
+      {"243 units: from a drive's root alone", {{B7, {Named(n243)}}, {BN, {Named(u"SETUP")}}}, 0,
+       0, true, true, true},
       {"244 units", {{B7, {Named(n244)}}, {BN, {Named(u"SETUP")}}}, 108, 0, true, true},
       {"259 units", {{B7, {Named(n259)}}, {BN, {Named(u"SETUP")}}}, 108, 0, true, true},
       {"setup patch of 244 units",
@@ -133,8 +135,9 @@ TEST(JudgePayload, FollowsTheStubsScanAndWrites) {
     const PayloadVerdict v = Judge(c.layout);
     EXPECT_EQ(v.code, c.code) << v.reason;
     EXPECT_EQ(v.extra, c.extra) << v.reason;
-    EXPECT_EQ(v.outcome, c.code == 0 ? PayloadVerdict::Outcome::kSetupRuns
-                                     : PayloadVerdict::Outcome::kStubExits);
+    EXPECT_EQ(v.outcome, c.folder_bound ? PayloadVerdict::Outcome::kDepends
+                         : c.code == 0  ? PayloadVerdict::Outcome::kSetupRuns
+                                        : PayloadVerdict::Outcome::kStubExits);
     EXPECT_EQ(v.archive_found, c.archive_found);
     EXPECT_EQ(v.setup_found, c.setup_found);
     if (c.code != 0) EXPECT_FALSE(v.reason.empty());
@@ -258,6 +261,61 @@ TEST(JudgePayload, PreviousVersionMustFitTheSetupCommandLine) {
     version.languages = 1;
     const PayloadVerdict v = Judge(*c.layout, version);
     EXPECT_EQ(v.code, c.code) << v.reason;
+  }
+}
+
+// The work directory is made beside the installer: a long name or previous version leaves room
+// only for short installer folders, and the verdict names the longest. The boundaries of the
+// archive's name of 243 and 239 units and of the 937-unit version were seen with the stub under
+// Wine: from a folder one unit longer it ends with 108 or 105.
+TEST(JudgePayload, LongNamesAndVersionsBindTheInstallerToShortFolders) {
+  auto layout = [](const std::u16string& archive, PayloadType setup_type,
+                   const std::u16string& setup) {
+    return std::vector<ScannedType>{{B7, {Named(archive)}}, {setup_type, {Named(setup)}}};
+  };
+  auto archive_of = [](size_t units) { return u"lumora" + std::u16string(units - 6, u'a'); };
+  const std::u16string setup_205 = u"SETUP" + std::u16string(200, u'X');
+  struct FolderCase {
+    const char* what;
+    std::vector<ScannedType> layout;
+    size_t version_units;  // 0: none
+    uint32_t longest_folder;
+    bool bound;              // the verdict depends on the folder
+    const char* limit;       // a part of what a longer folder runs out of
+  } const cases[] = {
+      {"the shipped names", layout(u"LUMORA.PACKED.7Z", BL, u"SETUP.EX_"), 0, 230, false,
+       "the archive's name (16 units)"},
+      {"an archive name of 243", layout(archive_of(243), BL, u"SETUP.EX_"), 0, 3, true,
+       "the archive's name (243 units) in the work directory overflows the stub's 260-unit path "
+       "buffer, and the stub ends with 108"},
+      {"an archive name of 239", layout(archive_of(239), BL, u"SETUP.EX_"), 0, 7, true, "108"},
+      {"a version of 937", layout(u"LUMORA.7Z", BL, u"SETUP.EX_"), 937, 6, true,
+       "the setup command line (with a previous version of 937 units) overflows the stub's "
+       "1040-unit buffer, and the stub ends with 105"},
+      {"just short of an ordinary folder", layout(archive_of(147), BL, u"SETUP.EX_"), 0, 99, true,
+       "108"},
+      {"an ordinary folder", layout(archive_of(146), BL, u"SETUP.EX_"), 0, 100, false, "108"},
+      {"a long cabinet name", layout(u"LUMORA.7Z", BL, setup_205), 0, 41, true,
+       "the setup program's name (205 units)"},
+      {"a long plain setup name: written as setup.exe", layout(u"LUMORA.7Z", BN, setup_205), 0,
+       237, false, "\"setup.exe\" (9 units)"},
+  };
+  for (const FolderCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    PreviousVersionFacts version;
+    version.present = c.version_units != 0;
+    version.text = std::u16string(c.version_units, u'1');
+    version.languages = version.present ? 1 : 0;
+    const PayloadVerdict v = Judge(c.layout, version);
+    EXPECT_EQ(v.longest_folder, c.longest_folder) << v.reason;
+    EXPECT_EQ(v.FolderBound(), c.bound) << v.reason;
+    EXPECT_EQ(v.accepted(), !c.bound) << v.reason;
+    EXPECT_NE(v.folder_limit.find(c.limit), std::string::npos) << v.folder_limit;
+    if (c.bound) {
+      EXPECT_NE(v.reason.find("at most " + std::to_string(c.longest_folder) + " characters"),
+                std::string::npos)
+          << v.reason;
+    }
   }
 }
 

@@ -44,7 +44,7 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
       err << "lumora-pack: " << error << "\n";
       return 2;
     }
-    PrintJsonReport(report, digests, out);
+    PrintJsonReport(report, digests, ReportWarnings(report, {}), out);
   } else if (!options.quiet) {
     PrintReport(report, out);
   }

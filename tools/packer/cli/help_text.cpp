@@ -26,17 +26,25 @@ const char* const kPackParagraphs[] = {
     "When face options are given but a version text still holds the stub's own (CompanyName "
     "\"Velmar\", OriginalFilename \"lumora-stub.exe\", ...) or the icon is still the stub's, a "
     "warning on standard error names the option that sets it.",
+    "Interrupted (SIGINT, SIGTERM, SIGHUP; Ctrl+C or the console closed on Windows), pack removes "
+    "its temporary files beside the output (OUT.partial-*, OUT.cab-*) before it ends.",
 };
 
 const char* const kCheckParagraphs[] = {
     "Reads an installer the way the stub will: its sections and their alignment, its payload "
     "members with their sizes, offsets and storage, its previous version, its icon and version "
     "texts, its checksum and its signature, and the stub's verdict.",
-    "A signature is checked against the file: the digest it covers (SHA-256 or SHA-1, as the "
-    "signature says) must match the file as it is now, and the signer's signature must hold with "
-    "the key of the certificate it carries. A file changed after signing is rejected. Whether the "
-    "signer is trusted (its certificate chain, revocation, the time stamp) is not judged here; "
-    "Windows judges that on the machine that runs the installer.",
+    "A signature is checked against the file: the digest it covers (SHA-1, SHA-256, SHA-384 or "
+    "SHA-512, as the signature says) must match the file as it is now, and the signer's "
+    "signature must hold with the key of the certificate it carries. A file changed after "
+    "signing is rejected, and so is a certificate table of another shape than the one entry "
+    "(revision 0x0200) that fills it at the end of the file. Whether the signer is trusted (its "
+    "certificate chain, revocation, the time stamp) is not judged here; Windows judges that on "
+    "the machine that runs the installer.",
+    "The stub works in a folder it makes beside the installer, so long member names or a long "
+    "previous version leave it room only from short installer folders: check names the longest "
+    "folder that works, and where that is under 100 characters the verdict depends on the "
+    "installer's folder.",
     "--json adds the SHA-256 digests of the installer and of each payload member, and a schema "
     "number that changes when a field is removed or changes its meaning.",
 };

@@ -9,6 +9,7 @@
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "platform/file_io.h"
+#include "platform/interrupt_removal.h"
 #include "cli/help_text.h"
 #include "cli/pack_command.h"
 
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
     case Command::kCheck:
       return RunCheck(command.check, std::cout, std::cerr);
     case Command::kPack:
+      // An interrupted pack leaves none of its temporary files behind.
+      RemoveWatchedFilesWhenInterrupted();
       if (!RunPack(command.pack, std::cout, std::cerr, error)) {
         std::cerr << "lumora-pack: " << error << "\n";
         return 1;

@@ -240,7 +240,8 @@ const std::vector<OptionDefinition>& Table() {
                SetVersionString)
             .Repeatable(),
         Option("--json", nullptr, kPack, OptionSection::kReport,
-               "the report of what was written as one JSON object, as check --json prints it",
+               "the report of what was written as one JSON object, as check --json prints it, "
+               "with the warnings; when nothing is written, an object with the error",
                SetPackFlag<&PackOptions::json>)
             .Exclusive(kReportForm),
         Option("--quiet", nullptr, kPack, OptionSection::kReport,

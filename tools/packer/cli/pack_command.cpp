@@ -245,8 +245,11 @@ std::string DefaultSetupName(PayloadType setup_type) {
   return kDefaultPatchName.narrow;
 }
 
-bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
-             std::string& error) {
+namespace {
+
+// RunPack's work; the warnings found on the way are kept for the JSON object of a failure.
+bool WriteInstaller(const PackOptions& options, std::vector<std::string>& warnings,
+                    std::ostream& out, std::ostream& err, std::string& error) {
   const PayloadType archive_type = options.payload.archive_type;
   const PayloadType setup_type = options.payload.setup_type;
   const std::u16string& archive_name = options.payload.archive_name;
@@ -276,7 +279,6 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
     return false;
   }
   bool setup_is_cabinet = false;
-  std::vector<std::string> warnings;
   if (!CheckInputs(options, setup_type, archive, setup, setup_is_cabinet, warnings, error)) {
     return false;
   }
@@ -356,7 +358,9 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
   }
   PayloadLayout planned;
   ReadPayloadLayout(added, PlannedData(), planned, /*read_members=*/false);
-  if (!planned.verdict.accepted()) {
+  // An installer meant for short folders alone (a long previous version or name) is written,
+  // with a warning that names the longest folder it works from.
+  if (!planned.verdict.accepted() && !planned.verdict.FolderBound()) {
     error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;
   }
@@ -377,7 +381,9 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
   if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {
     return false;
   }
-  if (!report.accepted()) {
+  if (report.layout.verdict.FolderBound() && report.image_fault.empty()) {
+    warnings.push_back(report.layout.verdict.reason);
+  } else if (!report.accepted()) {
     error = "the written installer reads back wrong: " +
             (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;
@@ -389,9 +395,19 @@ bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
   for (const std::string& warning : warnings) err << "lumora-pack: warning: " << warning << "\n";
   report.path = options.output;
   if (options.json) {
-    PrintJsonReport(report, digests, out);
+    PrintJsonReport(report, digests, ReportWarnings(report, warnings), out);
   } else if (!options.quiet) {
     PrintReport(report, out);
   }
   return true;
+}
+
+}  // namespace
+
+bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
+             std::string& error) {
+  std::vector<std::string> warnings;
+  if (WriteInstaller(options, warnings, out, err, error)) return true;
+  if (options.json) PrintJsonPackFailure(options.output, error, warnings, out);
+  return false;
 }

@@ -62,7 +62,8 @@ std::string DefaultSetupName(PayloadType setup_type);
 // all named, every value checked); on success prints the installer's report to out (as the
 // options ask). What does not refuse but is likely a mistake (a setup program that needs DLLs
 // Windows does not carry, an archive that is a Windows program, a patch without a previous
-// version) goes to err as warnings, one line each. Returns false with the reason in error and
-// leaves nothing at the output path.
+// version) goes to err as warnings, one line each, and into the JSON report. Returns false with
+// the reason in error and leaves nothing at the output path; with --json, out then holds a JSON
+// object with the reason and the warnings found so far.
 bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error);

@@ -302,6 +302,57 @@ bool CheckPreviousVersion(const std::u16string& version, size_t archive_name_uni
   return true;
 }
 
+namespace {
+
+// The longest installer folder the stub works from, and what a longer one runs out of. The work
+// directory is the folder and "LM_XXXXX.tmp\" (13 units); every file the stub writes there
+// (the members by their names, "setup.exe" in every run) must fit its path buffer, and the setup
+// command line, which names the work directory twice, its command buffer.
+void JudgeFolder(const PreviousVersionFacts& previous_version, PayloadVerdict& v) {
+  constexpr uint32_t kWorkDirectoryName = kShortestWorkDirectory - 3;  // beyond "C:\"
+  uint32_t longest_name = sizeof(kSetupExeName.narrow) - 1;
+  const char* longest_what = "\"setup.exe\"";
+  if (v.archive_name.size() > longest_name) {
+    longest_name = static_cast<uint32_t>(v.archive_name.size());
+    longest_what = "the archive's name";
+  }
+  if (v.setup_type != PayloadType::kPlain && v.setup_name.size() > longest_name) {
+    longest_name = static_cast<uint32_t>(v.setup_name.size());
+    longest_what = "the setup program's name";
+  }
+  const uint32_t by_paths = kPathCapacity - 1 - kWorkDirectoryName - longest_name;
+  // From the shortest work directory, the command line has this many units to spare; each unit
+  // of folder takes two (the setup program's path and the archive's). Without a previous
+  // version, its switch is not there either.
+  const uint32_t version_room = LongestPreviousVersion(
+      static_cast<uint32_t>(v.archive_name.size()), v.archive_type);
+  const uint32_t spare =
+      previous_version.present
+          ? version_room - static_cast<uint32_t>(previous_version.text.size())
+          : version_room + 6 + sizeof(kPreviousVersionSwitch.narrow) - 1;
+  const uint32_t by_command = kShortestWorkDirectory - kWorkDirectoryName + spare / 2;
+  if (by_command < by_paths) {
+    v.longest_folder = by_command;
+    v.folder_limit = "from a longer one the setup command line (with " +
+                     (previous_version.present
+                          ? "a previous version of " +
+                                std::to_string(previous_version.text.size()) + " units"
+                          : std::string("no previous version")) +
+                     ") overflows the stub's " + std::to_string(kCommandCapacity) +
+                     "-unit buffer, and the stub ends with " +
+                     std::to_string(EXIT_COMMAND_LINE_TOO_LONG);
+  } else {
+    v.longest_folder = by_paths;
+    v.folder_limit = "from a longer one the path of " + std::string(longest_what) + " (" +
+                     std::to_string(longest_name) + " units) in the work directory overflows " +
+                     "the stub's " + std::to_string(kPathCapacity) +
+                     "-unit path buffer, and the stub ends with " +
+                     std::to_string(EXIT_PATH_TOO_LONG);
+  }
+}
+
+}  // namespace
+
 PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
                             const PreviousVersionFacts& previous_version, const ResourceData& data,
                             bool read_members) {
@@ -404,6 +455,8 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
     }
   }
 
+  JudgeFolder(previous_version, v);
+
   if (v.setup_type == PayloadType::kPacked) {
     v.notes.push_back("the setup program is a patch: the installed setup program applies it, "
                       "and only that run can judge it");
@@ -422,7 +475,12 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
   }
 
   // The stub runs the setup program; what it hands over is not all the file's.
-  if (archive_data.loaded == MappedBytes::kNotFromFile) {
+  if (v.accepted() && v.longest_folder < kOrdinaryFolderUnits) {
+    judge.Depends(kDependsOnFolder, "the stub works only from an installer folder of at most " +
+                                        std::to_string(v.longest_folder) +
+                                        " characters, its final backslash included (\"C:\\\" "
+                                        "is 3): " + v.folder_limit);
+  } else if (archive_data.loaded == MappedBytes::kNotFromFile) {
     judge.Depends("what the setup program makes of a damaged archive",
                   "the archive's data reaches beyond its section's virtual size: the stub writes "
                   "zeros there in place of the file's bytes");

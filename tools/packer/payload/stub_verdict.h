@@ -22,6 +22,15 @@
 constexpr uint16_t kPayloadLanguage = kEnglishUsLanguage;
 constexpr uint16_t kRtRcdata = kPreviousVersionType;
 
+// The stub makes its work directory beside the installer, so that every path it writes and its
+// setup command line grow with the installer's folder. An installer that works only from a
+// folder shorter than this (in UTF-16 units, its final backslash included) is not accepted
+// outright: its verdict depends on the folder, and names the longest that works. An ordinary
+// download folder, "C:\Users\<name>\Downloads\" and a folder or two below it, stays within it.
+constexpr uint32_t kOrdinaryFolderUnits = 100;
+// What a folder-bound verdict's depends_on says.
+constexpr char kDependsOnFolder[] = "the installer's folder";
+
 // "B7", "BL", "BN": exactly these, as the stub compares types.
 std::string PayloadTypeText(PayloadType type);
 bool ParsePayloadType(const std::u16string& name, PayloadType& type);
@@ -105,8 +114,17 @@ struct PayloadVerdict {
   // True but no reason to refuse: a patch that only the installed setup program can judge, DLLs
   // the setup program imports that Windows does not carry.
   std::vector<std::string> notes;
+  // For a verdict that got as far as the setup command line: the longest installer folder the
+  // stub works from (UTF-16 units, its final backslash included: "C:\" is 3), and what a longer
+  // one runs out of. 0 where the verdict did not get that far.
+  uint32_t longest_folder = 0;
+  std::string folder_limit;
 
   bool accepted() const { return outcome == Outcome::kSetupRuns; }
+  // Refused only because the installer works from short folders alone.
+  bool FolderBound() const {
+    return outcome == Outcome::kDepends && depends_on == kDependsOnFolder;
+  }
 };
 
 // What a setup program needs that the stub does not extract: the DLLs it imports that Windows

@@ -1,4 +1,4 @@
-// Message digests (SHA-1, SHA-256) from the platform's own cryptography: OpenSSL's libcrypto on
+// Message digests (SHA-1, SHA-256, SHA-384, SHA-512) from the platform's own cryptography: OpenSSL's libcrypto on
 // Linux, BCrypt on Windows, a DLL of the system, so that lumora-pack.exe still runs without DLLs
 // beside it. check hashes installers and their members with them and recomputes the digest an
 // Authenticode signature covers.
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class DigestAlgorithm { kSha1, kSha256 };
+enum class DigestAlgorithm { kSha1, kSha256, kSha384, kSha512 };
 
 struct DigestState;
 

@@ -18,7 +18,13 @@ Digest::~Digest() = default;
 bool Digest::Start(DigestAlgorithm algorithm, std::string& error) {
   state_ = std::make_unique<DigestState>();
   state_->context = EVP_MD_CTX_new();
-  const EVP_MD* md = algorithm == DigestAlgorithm::kSha256 ? EVP_sha256() : EVP_sha1();
+  const EVP_MD* md = EVP_sha1();
+  switch (algorithm) {
+    case DigestAlgorithm::kSha1: md = EVP_sha1(); break;
+    case DigestAlgorithm::kSha256: md = EVP_sha256(); break;
+    case DigestAlgorithm::kSha384: md = EVP_sha384(); break;
+    case DigestAlgorithm::kSha512: md = EVP_sha512(); break;
+  }
   if (state_->context == nullptr || EVP_DigestInit_ex(state_->context, md, nullptr) != 1) {
     error = "OpenSSL cannot compute the digest";
     state_.reset();

@@ -22,8 +22,13 @@ Digest::~Digest() = default;
 
 bool Digest::Start(DigestAlgorithm algorithm, std::string& error) {
   state_ = std::make_unique<DigestState>();
-  const wchar_t* name =
-      algorithm == DigestAlgorithm::kSha256 ? BCRYPT_SHA256_ALGORITHM : BCRYPT_SHA1_ALGORITHM;
+  const wchar_t* name = BCRYPT_SHA1_ALGORITHM;
+  switch (algorithm) {
+    case DigestAlgorithm::kSha1: name = BCRYPT_SHA1_ALGORITHM; break;
+    case DigestAlgorithm::kSha256: name = BCRYPT_SHA256_ALGORITHM; break;
+    case DigestAlgorithm::kSha384: name = BCRYPT_SHA384_ALGORITHM; break;
+    case DigestAlgorithm::kSha512: name = BCRYPT_SHA512_ALGORITHM; break;
+  }
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state_->algorithm, name, nullptr, 0)) ||
       !BCRYPT_SUCCESS(BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0,
                                        0))) {

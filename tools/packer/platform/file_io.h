@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/byte_source.h"
+#include "platform/interrupt_removal.h"
 
 #ifdef _WIN32
 using NativeFile = void*;  // a HANDLE
@@ -81,7 +82,8 @@ bool NamesOpenFile(const std::string& path, const InputFile& file);
 // path is refused, since renaming over it would replace a device node (as root) or a FIFO that
 // another program reads with an ordinary file. Commit flushes the file to the disk before the
 // rename, and on Linux the directory after it, so that a crash never leaves a name pointing at
-// a file whose data was never written.
+// a file whose data was never written. An interrupted packer removes the temporary file too
+// (interrupt_removal.h).
 class StagedFile {
  public:
   StagedFile() = default;
@@ -103,10 +105,11 @@ class StagedFile {
   bool open_ = false;
   std::string temp_path_;
   std::string final_path_;
+  InterruptRemoval removal_;  // declared last: watches until the destructor has removed the file
 };
 
-// A temporary file beside a given path that is removed on destruction (the setup cabinet while
-// it waits to be copied into the installer).
+// A temporary file beside a given path that is removed on destruction, or when the packer is
+// interrupted (the setup cabinet while it waits to be copied into the installer).
 class ScratchFile {
  public:
   ScratchFile() = default;
@@ -118,6 +121,7 @@ class ScratchFile {
 
  private:
   std::string path_;
+  InterruptRemoval removal_;
 };
 
 // Refuses an existing path that is not a regular file (nothing at path is fine): what is there is

@@ -160,6 +160,7 @@ bool StagedFile::Create(const std::string& final_path, std::string& error) {
   if (!CheckReplaceable(final_path, error)) return false;
   file_ = CreateBeside(final_path, "partial", temp_path_, error);
   if (file_ < 0) return false;
+  removal_.Watch(temp_path_);
   open_ = true;
   final_path_ = final_path;
   return true;
@@ -196,6 +197,7 @@ bool StagedFile::Commit(std::string& error) {
     return false;
   }
   temp_path_.clear();
+  removal_.Forget();
   SyncFolder(final_path_);
   return true;
 }
@@ -207,6 +209,7 @@ ScratchFile::~ScratchFile() {
 bool ScratchFile::Create(const std::string& beside, const char* tag, std::string& error) {
   int fd = CreateBeside(beside, tag, path_, error);
   if (fd < 0) return false;
+  removal_.Watch(path_);
   close(fd);
   return true;
 }

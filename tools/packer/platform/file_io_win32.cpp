@@ -86,6 +86,8 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
 
 // A fresh file named after path with a tag and a suffix of its own, in the same directory, so
 // that the final move stays within one volume. CREATE_NEW never opens a file that exists.
+// Deletion is shared so that an interrupted packer can delete the file while it is open: it goes
+// when the handle closes, as the process ends.
 HANDLE CreateBeside(const std::string& path, const char* tag, std::string& created,
                     std::string& error) {
   static unsigned counter = 0;
@@ -99,7 +101,8 @@ HANDLE CreateBeside(const std::string& path, const char* tag, std::string& creat
       error = "cannot write " + path + ": the name is not valid UTF-8";
       return INVALID_HANDLE_VALUE;
     }
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       created = name;
@@ -237,6 +240,7 @@ bool StagedFile::Create(const std::string& final_path, std::string& error) {
   if (!CheckReplaceable(final_path, error)) return false;
   HANDLE file = CreateBeside(final_path, "partial", temp_path_, error);
   if (file == INVALID_HANDLE_VALUE) return false;
+  removal_.Watch(temp_path_);
   file_ = file;
   open_ = true;
   final_path_ = final_path;
@@ -287,6 +291,7 @@ bool StagedFile::Commit(std::string& error) {
     return false;
   }
   temp_path_.clear();
+  removal_.Forget();
   return true;
 }
 
@@ -297,6 +302,7 @@ ScratchFile::~ScratchFile() {
 bool ScratchFile::Create(const std::string& beside, const char* tag, std::string& error) {
   HANDLE file = CreateBeside(beside, tag, path_, error);
   if (file == INVALID_HANDLE_VALUE) return false;
+  removal_.Watch(path_);
   CloseHandle(file);
   return true;
 }

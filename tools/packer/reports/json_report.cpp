@@ -113,9 +113,28 @@ void PrintJsonSignature(const InstallerReport& r, std::ostream& out) {
       << (c.problem.empty() ? "null" : Json(c.problem)) << "},\n";
 }
 
+// A JSON array of texts.
+std::string JsonList(const std::vector<std::string>& texts) {
+  std::string json = "[";
+  for (size_t i = 0; i < texts.size(); ++i) json += (i == 0 ? "" : ", ") + Json(texts[i]);
+  return json + "]";
+}
+
 }  // namespace
 
-void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std::ostream& out) {
+std::vector<std::string> ReportWarnings(const InstallerReport& report,
+                                        const std::vector<std::string>& command_warnings) {
+  std::vector<std::string> warnings = command_warnings;
+  for (const std::string& note : report.layout.verdict.notes) {
+    bool said = false;
+    for (const std::string& w : command_warnings) said = said || w == note;
+    if (!said) warnings.push_back(note);
+  }
+  return warnings;
+}
+
+void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
+                     const std::vector<std::string>& warnings, std::ostream& out) {
   const PayloadLayout& layout = r.layout;
   out << "{\n  \"schema\": " << kReportSchema << ",\n  \"installer\": " << Json(r.path)
       << ",\n  \"readable\": true,\n";
@@ -225,7 +244,9 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
       << (stub_ends ? std::to_string(v.code) : "null") << ", \"stub_error\": "
       << (stub_ends ? std::to_string(v.extra) : "null") << ", \"stub_exit_name\": "
       << (exit_name != nullptr ? Json(std::string(exit_name)) : "null") << ", \"depends_on\": "
-      << (depends ? Json(v.depends_on) : "null") << ", \"reason\": "
+      << (depends ? Json(v.depends_on) : "null") << ", \"longest_folder\": "
+      << (v.longest_folder != 0 ? std::to_string(v.longest_folder) : "null")
+      << ", \"reason\": "
       << Json(!r.image_fault.empty() ? r.image_fault : v.reason);
   if (r.accepted()) {
     out << ", \"archive\": {\"name\": " << Json(v.archive_name) << ", \"type\": "
@@ -234,10 +255,18 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests, std
   }
   out << ", \"notes\": [";
   for (size_t i = 0; i < v.notes.size(); ++i) out << (i == 0 ? "" : ", ") << Json(v.notes[i]);
-  out << "]},\n  \"status\": " << (r.accepted() ? 0 : 1) << "\n}\n";
+  out << "]},\n  \"warnings\": " << JsonList(warnings) << ",\n  \"status\": "
+      << (r.accepted() ? 0 : 1) << "\n}\n";
 }
 
 void PrintJsonUnreadable(const std::string& path, const std::string& error, std::ostream& out) {
   out << "{\n  \"schema\": " << kReportSchema << ",\n  \"installer\": " << Json(path)
       << ",\n  \"readable\": false,\n  \"error\": " << Json(error) << ",\n  \"status\": 2\n}\n";
+}
+
+void PrintJsonPackFailure(const std::string& output, const std::string& error,
+                          const std::vector<std::string>& warnings, std::ostream& out) {
+  out << "{\n  \"schema\": " << kReportSchema << ",\n  \"output\": " << Json(output)
+      << ",\n  \"written\": false,\n  \"error\": " << Json(error) << ",\n  \"warnings\": "
+      << JsonList(warnings) << ",\n  \"status\": 1\n}\n";
 }

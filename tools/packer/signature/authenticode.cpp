@@ -1,6 +1,7 @@
 #include "signature/authenticode.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "platform/byte_order.h"
@@ -13,6 +14,8 @@ namespace {
 
 // WIN_CERTIFICATE: its length (header included), revision and type, then the certificate.
 constexpr uint32_t kCertificateHeaderSize = 8;
+// WIN_CERT_REVISION_2_0: the only revision Windows and osslsigncode read a signature from.
+constexpr uint16_t kCertificateRevision = 0x0200;
 constexpr uint16_t kCertificateTypePkcsSignedData = 0x0002;
 // Signatures take a few kilobytes, with time stamps and nested signatures some tens; a table
 // claiming more is not read into memory.
@@ -22,6 +25,58 @@ constexpr char kSpcIndirectData[] = "1.3.6.1.4.1.311.2.1.4";
 constexpr char kSpcPeImageData[] = "1.3.6.1.4.1.311.2.1.15";
 constexpr char kSha1[] = "1.3.14.3.2.26";
 constexpr char kSha256[] = "2.16.840.1.101.3.4.2.1";
+constexpr char kSha384[] = "2.16.840.1.101.3.4.2.2";
+constexpr char kSha512[] = "2.16.840.1.101.3.4.2.3";
+
+// The digest algorithms an Authenticode signature names, by OID, with the names reports use.
+struct KnownDigest {
+  const char* oid;
+  DigestAlgorithm algorithm;
+  const char* name;
+};
+constexpr KnownDigest kKnownDigests[] = {
+    {kSha1, DigestAlgorithm::kSha1, "SHA-1"},
+    {kSha256, DigestAlgorithm::kSha256, "SHA-256"},
+    {kSha384, DigestAlgorithm::kSha384, "SHA-384"},
+    {kSha512, DigestAlgorithm::kSha512, "SHA-512"},
+};
+
+// "0x0100".
+std::string RevisionText(uint16_t revision) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%04X", revision);
+  return text;
+}
+
+// The table as Windows and osslsigncode read it: one WIN_CERTIFICATE entry of revision 2.0
+// holding a PKCS#7 message, whose length rounded up to 8 bytes is the whole table, and the table
+// at the very end of the file. Anything else (a second entry, slack after the entry, bytes after
+// the table) is space a signature does not cover, where data could ride along with a signature
+// that still verifies: empty when the shape is right, else what is wrong.
+std::string TableShapeFault(const uint8_t* table, uint32_t table_offset, uint32_t table_size,
+                            uint64_t file_size) {
+  if (table_size < kCertificateHeaderSize) return "its certificate table is shorter than an entry";
+  const uint32_t length = Load32(table);
+  if (length < kCertificateHeaderSize || length > table_size ||
+      Load16(table + 6) != kCertificateTypePkcsSignedData) {
+    return "its certificate table holds no PKCS#7 signature";
+  }
+  if (Load16(table + 4) != kCertificateRevision) {
+    return "its certificate entry has revision " + RevisionText(Load16(table + 4)) +
+           ", not 0x0200, the one Windows reads";
+  }
+  if ((uint64_t{length} + 7) / 8 * 8 != table_size) {
+    return "its certificate table of " + std::to_string(table_size) +
+           " bytes holds more than its one entry of " + std::to_string(length) +
+           " bytes (a second entry, or bytes no signature covers)";
+  }
+  if (uint64_t{table_offset} + table_size != file_size) {
+    return "its certificate table does not end the file: " +
+           std::to_string(file_size - table_offset - table_size) +
+           " bytes follow it, which no signature covers";
+  }
+  return "";
+}
 
 // What SpcIndirectDataContent says: the kind of data signed, and its digest.
 struct SignedDigest {
@@ -105,11 +160,9 @@ void CheckSignature(const PeImage& image, const InputFile& file, uint32_t table_
   if (!file.ReadAt(table_offset, table.data(), table.size(), error)) {
     return Unreadable(check, error);
   }
+  const std::string shape = TableShapeFault(table.data(), table_offset, table_size, file.size());
+  if (!shape.empty()) return Unreadable(check, shape);
   const uint32_t length = Load32(table.data());
-  if (length < kCertificateHeaderSize || length > table_size ||
-      Load16(table.data() + 6) != kCertificateTypePkcsSignedData) {
-    return Unreadable(check, "its certificate table holds no PKCS#7 signature");
-  }
   SignedMessage message;
   if (!ReadSignedMessage(table.data() + kCertificateHeaderSize, length - kCertificateHeaderSize,
                          message, error)) {
@@ -127,20 +180,19 @@ void CheckSignature(const PeImage& image, const InputFile& file, uint32_t table_
   }
   check.signer = DistinguishedNameText(message.signer_subject);
   check.signer_signature_valid = message.signature_valid;
-  DigestAlgorithm algorithm;
-  if (signed_digest.algorithm == kSha256) {
-    algorithm = DigestAlgorithm::kSha256;
-    check.algorithm = "SHA-256";
-  } else if (signed_digest.algorithm == kSha1) {
-    algorithm = DigestAlgorithm::kSha1;
-    check.algorithm = "SHA-1";
-  } else {
+  const KnownDigest* known = nullptr;
+  for (const KnownDigest& k : kKnownDigests) {
+    if (signed_digest.algorithm == k.oid) known = &k;
+  }
+  if (known == nullptr) {
     check.algorithm = signed_digest.algorithm;
     check.outcome = SignatureCheck::Outcome::kUnverified;
     check.problem = "its digest algorithm " + signed_digest.algorithm +
-                    " is not one check computes (SHA-256, SHA-1)";
+                    " is not one check computes (SHA-1, SHA-256, SHA-384, SHA-512)";
     return;
   }
+  const DigestAlgorithm algorithm = known->algorithm;
+  check.algorithm = known->name;
   std::vector<uint8_t> digest;
   if (!ImageDigest(image, file, algorithm, table_offset, table_size, digest, error)) {
     check.outcome = SignatureCheck::Outcome::kUnverified;

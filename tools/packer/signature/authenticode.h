@@ -1,11 +1,13 @@
 // Checking an installer's Authenticode signature against the file, as osslsigncode verify and
 // Windows do: the certificate table holds a PKCS#7 SignedData message whose signed content
-// (SpcIndirectDataContent) carries a digest of the image, SHA-256 or SHA-1. That digest is
-// computed again over the file as it is now (everything but the CheckSum field, the certificate
-// table's directory entry and the table itself), and the signer's signature over the content is
-// checked with the key of the certificate it carries. A file changed after signing, by a single
-// byte, no longer matches. Whether the signer is trusted (its chain to a root, revocation, the
-// time stamp) is not judged: that is the business of the machine that runs the installer.
+// (SpcIndirectDataContent) carries a digest of the image, SHA-1, SHA-256, SHA-384 or SHA-512.
+// The table has the one shape both read: a single revision 2.0 entry that fills it, at the end
+// of the file. The digest is computed again over the file as it is now (everything but the
+// CheckSum field, the certificate table's directory entry and the table itself), and the
+// signer's signature over the content is checked with the key of the certificate it carries. A
+// file changed after signing, by a single byte, no longer matches. Whether the signer is trusted
+// (its chain to a root, revocation, the time stamp) is not judged: that is the business of the
+// machine that runs the installer.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,7 @@ struct SignatureCheck {
     kVerified,     // the digest matches the file and the signer's signature holds
   };
   Outcome outcome = Outcome::kNone;
-  std::string algorithm;         // "SHA-256", "SHA-1", or the algorithm's OID
+  std::string algorithm;         // "SHA-1", "SHA-256", "SHA-384", "SHA-512", or the algorithm's OID
   bool digest_matches = false;
   bool signer_signature_valid = false;
   std::string signer;            // the signer certificate's subject, "CN=..., O=..."

@@ -1,6 +1,6 @@
 // The stub and lumora-pack check on the same bytes. A corpus of installers, made by pack where it
 // can and otherwise by attaching resources through the platform's resource updater or by changing
-// single fields of a packed installer, is judged by check --json of both builds (the Linux build
+// single fields of a packed installer (a few signed by osslsigncode, sign_corpus.sh), is judged by check --json of both builds (the Linux build
 // by the verdict_check_linux step before this test, the Windows build here, under Wine) and then
 // run by the stub under Wine, with the full exit code and the extra read back from the updater's
 // key. Where check accepts, the stub must run the setup program; where it refuses, the stub must
@@ -48,6 +48,7 @@ enum class Expect {
   kAccepted,  // check accepts; the stub runs the setup program
   kExits,     // check predicts code and extra; the stub ends with them
   kDepends,   // check names what the outcome depends on; under Wine the stub does wine_*
+  kUnfit,     // check refuses the image itself (its signature), not the payload; the stub runs
 };
 
 struct Row {
@@ -74,6 +75,9 @@ Row Exits(const char* name, const char* what, uint32_t code, uint32_t extra) {
 Row Depends(const char* name, const char* what, uint32_t wine_code, uint32_t wine_extra,
             const char* why) {
   return {name, what, Expect::kDepends, 0, 0, true, wine_code, wine_extra, why, false};
+}
+Row Unfit(const char* name, const char* what) {
+  return {name, what, Expect::kUnfit, 0, 0, false, 0, 0, nullptr, false};
 }
 Row WineOwn(Row row, uint32_t wine_code, uint32_t wine_extra, const char* why) {
   row.wine_own = true;
@@ -107,6 +111,17 @@ std::vector<Row> Rows() {
       Accepted("pack_cabinet_as_is", "a setup file that is already a cabinet, taken as it is"),
       Accepted("pack_lzx_as_is", "an LZX cabinet taken as it is"),
       Accepted("pack_version", "an ordinary previous version"),
+      // Where the work directory beside the installer leaves room only from short folders: check
+      // names the longest, and the stub, run from this test's deeper folder, runs out of room.
+      Depends("folder_version", "a previous version of 937 units: from a folder of 6 units at most",
+              EXIT_COMMAND_LINE_TOO_LONG, 0, "the test's folder is longer than 6 units"),
+      // Signed by osslsigncode (sign_corpus.sh), after the rest of the corpus is made.
+      Accepted("sig_sha512", "the shipped installer signed with SHA-512"),
+      Unfit("sig_grown", "the certificate table grown by 512 bytes, the entry's length unchanged"),
+      Unfit("sig_second", "a second certificate entry appended"),
+      Unfit("sig_revision", "a certificate entry of revision 0x0100"),
+      Depends("folder_archive_name", "an archive name of 243 units: from a drive's root alone",
+              EXIT_PATH_TOO_LONG, 0, "the test's folder is not a drive's root"),
       // The setup program the stub starts ("BN", or what a "BL" cabinet expands to).
       Exits("bn_text", "a text file as the setup program", EXIT_SETUP_LAUNCH_FAILED, kBadExeFormat),
       Exits("bn_swapped", "the archive as the setup program (inputs swapped)",
@@ -366,7 +381,11 @@ bool MakeCorpus() {
                                 L"--previous-version 1.2.3.4") &&
             pack(L"pack_cabinet_as_is", L"--setup setup.cab") &&
             pack(L"pack_lzx_as_is", L"--setup setup-lzx.cab") &&
-            pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"");
+            pack(L"pack_version", L"--setup setup.exe --previous-version \"2.0 beta\"") &&
+            pack(L"folder_version", L"--setup setup.exe --archive-name lumora.7z "
+                                    L"--previous-version " + std::wstring(937, L'1')) &&
+            pack(L"folder_archive_name",
+                 L"--setup setup.exe --archive-name lumora" + std::wstring(237, L'a'));
   if (!ok) return false;
   const std::wstring shipped = Corpus(L"pack_shipped.exe");
   const std::vector<uint8_t> shipped_cabinet = ResourceOf(shipped, L"SETUP.EX_", L"BL");
@@ -573,6 +592,14 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
       EXPECT_TRUE(depends) << verdict["reason"].text;
       EXPECT_EQ(status, 1u);
       break;
+    case Expect::kUnfit:
+      EXPECT_FALSE(accepted);
+      EXPECT_FALSE(predicts);
+      EXPECT_FALSE(depends) << verdict["reason"].text;
+      EXPECT_NE(verdict["reason"].text.find("certificate"), std::string::npos)
+          << verdict["reason"].text;
+      EXPECT_EQ(status, 1u);
+      break;
   }
 
   // The stub on the same bytes.
@@ -605,7 +632,7 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
     EXPECT_EQ(run.exit_code, row.wine_code) << std::hex << "0x" << run.exit_code;
     EXPECT_EQ(setup_ran, row.wine_code == 0);
     if (row.wine_code != 0) EXPECT_EQ(recorded, row.wine_extra);
-  } else if (accepted) {
+  } else if (accepted || row.expect == Expect::kUnfit) {
     EXPECT_TRUE(setup_ran) << "check accepts, and the stub ended with " << run.exit_code
                            << " (extra " << recorded << ") without running the setup program";
     EXPECT_EQ(run.exit_code, 0u);
