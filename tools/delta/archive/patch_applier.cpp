@@ -38,10 +38,16 @@ ApplyResult ReadDirectory(Run& run, PatchHeader& header, std::vector<PatchEntry>
       !DecodeHeader(header_bytes, sizeof header_bytes, header, error)) {
     return Fail(run, ApplyResult::kCorrupt, error.empty() ? "patch archive too short" : error);
   }
-  // Bounded by DecodeHeader before this allocation.
-  std::vector<uint8_t> directory(header.directory_size);
-  if (!run.archive.Read(directory.data(), directory.size())) {
-    return Fail(run, ApplyResult::kCorrupt, "patch archive directory cut short");
+  // Read in chunks, so that a short archive claiming a large directory allocates only what it
+  // holds; DecodeHeader has bounded the size.
+  std::vector<uint8_t> directory;
+  for (uint64_t left = header.directory_size; left > 0;) {
+    const size_t take = left < kCopyChunk ? static_cast<size_t>(left) : kCopyChunk;
+    directory.resize(directory.size() + take);
+    if (!run.archive.Read(directory.data() + directory.size() - take, take)) {
+      return Fail(run, ApplyResult::kCorrupt, "patch archive directory cut short");
+    }
+    left -= take;
   }
   if (!DecodeDirectory(header, directory.data(), directory.size(), entries, error)) {
     return Fail(run, ApplyResult::kCorrupt, error);
