@@ -3,6 +3,7 @@
 // the next one starts.
 #include "delta/archive/patch_applier.h"
 
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -126,15 +127,9 @@ ApplyResult WriteAdded(Run& run, LzmaReader& stream, const PatchEntry& entry) {
   return ApplyResult::kApplied;
 }
 
-// Allocation that reports failure instead of throwing: sizes come from the archive.
-bool Allocate(std::vector<uint8_t>& buffer, uint64_t size) {
-  buffer.clear();
-  buffer.shrink_to_fit();
-  std::unique_ptr<uint8_t[]> probe(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
-  if (!probe) return false;
-  probe.reset();
-  buffer.resize(size);
-  return true;
+// A buffer whose size comes from the archive: failure to allocate is a result, not an exception.
+std::unique_ptr<uint8_t[]> Buffer(uint64_t size) {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
 }
 
 ApplyResult WritePatched(Run& run, LzmaReader& stream, const PatchEntry& entry) {
@@ -147,29 +142,28 @@ ApplyResult WritePatched(Run& run, LzmaReader& stream, const PatchEntry& entry) 
   if (!reader || size != entry.old_size) {
     return Fail(run, ApplyResult::kBaseMismatch, entry.base_name + " changed during the update");
   }
-  std::vector<uint8_t> old_file, new_file, controls;
-  if (!Allocate(old_file, entry.old_size) || !Allocate(new_file, entry.new_size) ||
-      !Allocate(controls, entry.control_size)) {
-    return Fail(run, ApplyResult::kTooLarge, entry.name);
-  }
+  const size_t old_size = static_cast<size_t>(entry.old_size);
+  const size_t new_size = static_cast<size_t>(entry.new_size);
+  const size_t control_size = static_cast<size_t>(entry.control_size);
+  std::unique_ptr<uint8_t[]> old_file = Buffer(old_size), new_file = Buffer(new_size),
+                             controls = Buffer(control_size);
+  if (!old_file || !new_file || !controls) return Fail(run, ApplyResult::kTooLarge, entry.name);
   // Checked again as read: the delta must work on exactly the bytes the check saw.
-  if (!reader->Read(old_file.data(), old_file.size()) ||
-      Sha256Of(old_file.data(), old_file.size()) != entry.old_digest) {
+  if (!reader->Read(old_file.get(), old_size) ||
+      Sha256Of(old_file.get(), old_size) != entry.old_digest) {
     return Fail(run, ApplyResult::kBaseMismatch, entry.base_name + " changed during the update");
   }
   reader.reset();
-  if (!stream.Read(controls.data(), controls.size())) {
+  if (!stream.Read(controls.get(), control_size)) {
     return Fail(run, ApplyResult::kCorrupt, entry.name + ": stream damaged");
   }
-  const DeltaResult decoded =
-      DecodeDelta(old_file.data(), old_file.size(), controls.data(), controls.size(), stream,
-                  new_file.data(), new_file.size());
-  if (decoded != DeltaResult::kRebuilt ||
-      Sha256Of(new_file.data(), new_file.size()) != entry.new_digest) {
+  const DeltaResult decoded = DecodeDelta(old_file.get(), old_size, controls.get(), control_size,
+                                          stream, new_file.get(), new_size);
+  if (decoded != DeltaResult::kRebuilt || Sha256Of(new_file.get(), new_size) != entry.new_digest) {
     return Fail(run, ApplyResult::kCorrupt, entry.name + ": delta damaged");
   }
-  if (!run.new_tree.Begin(entry.name, new_file.size()) ||
-      !run.new_tree.Write(new_file.data(), new_file.size()) || !run.new_tree.End()) {
+  if (!run.new_tree.Begin(entry.name, new_size) || !run.new_tree.Write(new_file.get(), new_size) ||
+      !run.new_tree.End()) {
     return Fail(run, ApplyResult::kWriteFailed, entry.name);
   }
   return ApplyResult::kApplied;
