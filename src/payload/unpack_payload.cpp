@@ -4,6 +4,7 @@
 #include "payload/expand_cabinet.h"
 #include "lumora/payload_resources.h"
 #include "payload/payload_scan.h"
+#include "payload/setup_cabinet_check.h"
 #include "payload/write_resource_to_file.h"
 
 static_assert(kPayloadErrorMemberMissing == ERROR_FILE_NOT_FOUND, "what the packer predicts");
@@ -65,6 +66,8 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles
   const ExtractedFile& cabinet = *setup_file;
   setup_file = files.Add(work_dir, kSetupExeName.wide);
   if (setup_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
+  // No cabinet that the shared rules refuse reaches the cabinet library.
+  if (!SetupCabinetIsSound(setup)) return {kMalformedCabinet.code, kMalformedCabinet.extra};
   if (!ExpandCabinet(cabinet.path.text, *setup_file)) return {EXIT_SETUP_UNPACK_FAILED, 0};
   setup_file->stays = true;
   return {EXIT_OK, 0};
