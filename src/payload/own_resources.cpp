@@ -16,6 +16,10 @@ struct MappedDirectory {
 }  // namespace
 
 bool OwnResourcesAreSound(HMODULE module) {
+  // A module loaded as a data file (the low bits of its handle set) holds the file's bytes as they
+  // lie, not an image the loader mapped: its addresses name nothing there. The stub runs on its
+  // own image; anything else is refused.
+  if ((reinterpret_cast<uintptr_t>(module) & 3) != 0) return false;
   const uint8_t* base = reinterpret_cast<const uint8_t*>(module);
   // The loader has already read these headers to map the image; they are as the file has them.
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
