@@ -55,6 +55,9 @@ inline constexpr uint16_t kPreviousVersionId = 1;
 // checks them against winerror.h where it uses them.
 inline constexpr uint32_t kPayloadErrorMemberMissing = 2;      // ERROR_FILE_NOT_FOUND
 inline constexpr uint32_t kPayloadErrorUnknownName = 13;       // ERROR_INVALID_DATA
+// A resource directory or a setup cabinet that the shared rules refuse (resource_directory.h,
+// setup_cabinet_rules.h).
+inline constexpr uint32_t kPayloadErrorMalformed = 13;         // ERROR_INVALID_DATA
 inline constexpr uint32_t kPayloadErrorSecondMember = 68;      // ERROR_TOO_MANY_NAMES
 inline constexpr uint32_t kPayloadErrorNotAFileName = 123;     // ERROR_INVALID_NAME
 inline constexpr uint32_t kPayloadErrorNameTooLong = 206;      // ERROR_FILENAME_EXCED_RANGE

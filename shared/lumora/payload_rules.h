@@ -6,12 +6,15 @@
 // says what the stub does with it, as an exit code and its extra detail.
 //
 // In the stub's order:
+//   0. before any resource is read, the resource directory (resource_directory.h): a directory
+//      the rules refuse ends the run with kMalformedDirectory;
 //   1. the scan of "B7", "BL" and "BN": each string name it meets (ClassifyMemberName), and the
 //      code an error of the scan ends with (ScanFailureCode);
 //   2. after the scan, before anything is written: both members found, both names usable as
 //      file names (JudgeScannedPayload);
 //   3. each member written from the bytes the loader mapped (WhereBytesLie: a member beyond its
-//      section's virtual size is not the file's bytes, or not there at all);
+//      section's virtual size is not the file's bytes, or not there at all), and a setup cabinet
+//      checked (setup_cabinet_rules.h) before the cabinet library reads it: kMalformedCabinet;
 //   4. the setup command line, which carries the previous version between double quotes
 //      (CanCarryPreviousVersion, LongestPreviousVersion).
 #pragma once
@@ -75,6 +78,14 @@ struct PayloadOutcome {
   uint32_t code = EXIT_OK;
   uint32_t extra = 0;
 };
+
+// A resource directory that the shared rules refuse: the run ends before the scan, after the
+// work directory was made, and is recorded. A setup cabinet that they refuse: before the cabinet
+// library reads it.
+inline constexpr PayloadOutcome kMalformedDirectory = {EXIT_ARCHIVE_UNPACK_FAILED,
+                                                       kPayloadErrorMalformed};
+inline constexpr PayloadOutcome kMalformedCabinet = {EXIT_SETUP_UNPACK_FAILED,
+                                                     kPayloadErrorMalformed};
 
 // How the setup program's type stores it, in the terms of the name rule.
 constexpr NamedMember SetupStorage(PayloadType setup_type) {

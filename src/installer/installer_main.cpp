@@ -9,6 +9,8 @@
 #include "launch/setup_command_line.h"
 #include "launch/setup_patch.h"
 #include "lumora/payload_resources.h"
+#include "lumora/payload_rules.h"
+#include "payload/own_resources.h"
 #include "payload/unpack_payload.h"
 
 namespace {
@@ -35,8 +37,8 @@ struct Run {
   int32_t max_attempts = 0;
 };
 
-ExitResult ReadSettings(InstallerSettings& settings, HMODULE module) {
-  if (!Load(settings, module)) return {EXIT_SETTINGS_FAILED, GetLastError()};
+ExitResult ReadSettings(InstallerSettings& settings, HMODULE module, bool resources_sound) {
+  if (!Load(settings, module, resources_sound)) return {EXIT_SETTINGS_FAILED, GetLastError()};
   // Refused before anything is created, tagged or recorded.
   if (settings.unsupported_switch) return {EXIT_UNSUPPORTED_SWITCH, 0};
   return {EXIT_OK, 0};
@@ -71,7 +73,11 @@ ExitResult CreateWorkDirectory(HMODULE module, Run& run) {
   return MakeWorkDirectory(module_dir.text, run.work_dir, run.work_dir_held);
 }
 
-ExitResult Unpack(HMODULE module, Run& run) {
+// A resource directory that the shared rules refuse is the archive's failure, as the first step of
+// unpacking: the settings and the work directory come first, as for any payload, and the failure
+// is recorded; nothing is written.
+ExitResult Unpack(HMODULE module, bool resources_sound, Run& run) {
+  if (!resources_sound) return {kMalformedDirectory.code, kMalformedDirectory.extra};
   return UnpackPayload(module, run.work_dir.text, run.extracted, run.setup, run.setup_type,
                        run.archive, run.archive_type, run.max_attempts);
 }
@@ -123,13 +129,15 @@ void Report(const InstallerSettings& settings, ExitResult result, int32_t max_at
 ExitResult InstallerMain(HMODULE module) {
   Run run;
   InstallerSettings settings;
-  ExitResult result = ReadSettings(settings, module);
+  // Before any resource is read: the settings read the previous version from one.
+  const bool resources_sound = OwnResourcesAreSound(module);
+  ExitResult result = ReadSettings(settings, module, resources_sound);
   if (result.code != EXIT_OK) return result;
   result = CreateWorkDirectory(module, run);
   if (result.code != EXIT_OK) return result;
   TagFullInstall(settings);
 
-  result = Unpack(module, run);
+  result = Unpack(module, resources_sound, run);
   // A previous version that the setup command line cannot carry ends the run before any program
   // starts, the installed one that applies a patch included.
   if (result.code == EXIT_OK) result = CheckPreviousVersion(settings.previous_version);

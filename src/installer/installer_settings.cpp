@@ -77,9 +77,9 @@ bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line) {
   return true;
 }
 
-bool Load(InstallerSettings& settings, HMODULE module) {
+bool Load(InstallerSettings& settings, HMODULE module, bool resources_sound) {
   Reset(settings);
-  settings.previous_version = FindPreviousVersion(module);
+  if (resources_sound) settings.previous_version = FindPreviousVersion(module);
 
   wchar_t cleanup[2];
   FillBytes(cleanup, 0, sizeof(cleanup));

@@ -26,8 +26,10 @@ struct InstallerSettings {
 
 // Fills the settings from the image of module, the registry, the process command line and the
 // environment, starting from every default (a second Load gives back the first one's split).
+// The previous version is read only when resources_sound: the image's resource directory passed
+// the shared rules, so that looking the resource up cannot read outside the image.
 // False only when the command line cannot be split; GetLastError() then holds why.
-bool Load(InstallerSettings& settings, HMODULE module);
+bool Load(InstallerSettings& settings, HMODULE module, bool resources_sound);
 
 // Splits command_line and applies the switches (and, failing "--system-level", the environment).
 bool ParseSwitches(InstallerSettings& settings, const wchar_t* command_line);

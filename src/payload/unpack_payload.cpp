@@ -4,6 +4,7 @@
 #include "payload/expand_cabinet.h"
 #include "lumora/payload_resources.h"
 #include "payload/payload_scan.h"
+#include "payload/setup_cabinet_check.h"
 #include "payload/write_resource_to_file.h"
 
 static_assert(kPayloadErrorMemberMissing == ERROR_FILE_NOT_FOUND, "what the packer predicts");
@@ -67,8 +68,11 @@ ExitResult UnpackPayload(HMODULE module, const wchar_t* work_dir, ExtractedFiles
   ExtractedFile& cabinet = *setup_file;
   setup_file = files.Add(work_dir, kSetupExeName.wide);
   if (setup_file == nullptr) return {EXIT_PATH_TOO_LONG, 0};
-  const bool expanded = ExpandCabinet(cabinet.path.text, *setup_file);
+  // No cabinet that the shared rules refuse reaches the cabinet library.
+  const bool sound = SetupCabinetIsSound(setup);
+  const bool expanded = sound && ExpandCabinet(cabinet.path.text, *setup_file);
   RemoveEarly(cabinet, max_attempts);
+  if (!sound) return {kMalformedCabinet.code, kMalformedCabinet.extra};
   if (!expanded) return {EXIT_SETUP_UNPACK_FAILED, 0};
   setup_file->stays = true;
   return {EXIT_OK, 0};

@@ -59,8 +59,9 @@ const Scenario kScenarios[] = {
     {"unknown name after the archive's type", "unknown_name_after_archive", L"", true, nullptr, 115, true, 13, true, 0},
     {"two archives in one type", "two_archives_one_type", L"", true, nullptr, 112, true, 68, true, 0},
     {"two archives in two types", "two_archives_two_types", L"", true, nullptr, 115, true, 68, true, 0},
-    {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 0, true, 0},
-    {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 0, true, 0},
+    // Refused by the shared rules before the cabinet library reads them (ERROR_INVALID_DATA).
+    {"setup cabinet that is none", "corrupt_cabinet", L"", true, nullptr, 115, true, 13, true, 0},
+    {"truncated setup cabinet", "truncated_cabinet", L"", true, nullptr, 115, true, 13, true, 0},
     {"archive path too long", "long_archive_name", L"", true, nullptr, 108, true, 0, true, 0},
     {"archive name with a directory in it", "archive_name_invalid", L"", true, nullptr, 112, true, ERROR_INVALID_NAME, true, 0},
     {"setup name with a directory in it", "setup_name_invalid", L"", true, nullptr, 115, true, ERROR_INVALID_NAME, true, 0},

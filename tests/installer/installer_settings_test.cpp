@@ -133,7 +133,7 @@ TEST(Load, FailedSplitReturnsFalseWithTheErrorAndIgnoresTheEnvironment) {
   ASSERT_NE(image.module, nullptr);
   SplitSeam seam(FailingSplit);
   InstallerSettings settings;
-  const bool loaded = Load(settings, image.module);
+  const bool loaded = Load(settings, image.module, true);
   const DWORD error = GetLastError();
   EXPECT_FALSE(loaded);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
@@ -160,7 +160,7 @@ TEST(Load, SecondLoadStartsClean) {
     CleanupValue value;
     CleanupValue::Set(REG_SZ, L"0", 4);
     g_canned_command_line = L"x --cleanup --lumora-dev --system-level";
-    ASSERT_TRUE(Load(settings, versioned.module));
+    ASSERT_TRUE(Load(settings, versioned.module, true));
   }
   EXPECT_TRUE(settings.unsupported_switch);
   EXPECT_TRUE(settings.system_level);
@@ -172,7 +172,7 @@ TEST(Load, SecondLoadStartsClean) {
   void* const first_argv = settings.argv.Get();
 
   g_canned_command_line = L"x";
-  ASSERT_TRUE(Load(settings, unversioned.module));
+  ASSERT_TRUE(Load(settings, unversioned.module, true));
   // Given back (its block may serve the second split).
   EXPECT_TRUE(!IsAllocated(first_argv) || settings.argv.Get() == first_argv);
   EXPECT_FALSE(settings.unsupported_switch);
@@ -212,7 +212,7 @@ TEST(Load, CleanupRegistryValue) {
     CleanupValue::Set(c.type, c.data.data(), c.bytes);
     ASSERT_EQ(CleanupValue::StoredBytes(), c.bytes);
     InstallerSettings settings;
-    ASSERT_TRUE(Load(settings, image.module));
+    ASSERT_TRUE(Load(settings, image.module, true));
     EXPECT_EQ(settings.remove_extracted, c.remove_extracted);
   }
   {
@@ -221,7 +221,7 @@ TEST(Load, CleanupRegistryValue) {
     const DWORD zero = 0;
     CleanupValue::Set(REG_DWORD, &zero, 4);
     InstallerSettings settings;
-    ASSERT_TRUE(Load(settings, image.module));
+    ASSERT_TRUE(Load(settings, image.module, true));
     EXPECT_TRUE(settings.remove_extracted);
   }
   {
@@ -229,7 +229,7 @@ TEST(Load, CleanupRegistryValue) {
     CleanupValue value;
     InstallerSettings settings;
     settings.remove_extracted = false;
-    ASSERT_TRUE(Load(settings, image.module));
+    ASSERT_TRUE(Load(settings, image.module, true));
     EXPECT_TRUE(settings.remove_extracted);
   }
 }
@@ -255,7 +255,7 @@ TEST(Load, PreviousVersionResource) {
                                 MAKEINTRESOURCEW(kPreviousVersionType));
     EXPECT_EQ(found == nullptr ? 0 : SizeofResource(image.module, found), c.size);
     InstallerSettings settings;
-    ASSERT_TRUE(Load(settings, image.module));
+    ASSERT_TRUE(Load(settings, image.module, true));
     if (c.version == nullptr) {
       EXPECT_EQ(settings.previous_version, nullptr);
     } else {

@@ -84,8 +84,26 @@ inline std::vector<uint8_t> LzxFrame(const uint8_t* data, size_t size, bool firs
   return out;
 }
 
+// The checksum of a data block as cabinet libraries check it: the data's little-endian words
+// combined by exclusive or (the last one to three bytes as one more word, the first highest),
+// then the block's two sizes with the data's sum as the seed.
+inline uint32_t CabinetSum(const uint8_t* data, size_t size, uint32_t seed) {
+  uint32_t sum = seed;
+  size_t at = 0;
+  for (; at + 4 <= size; at += 4) {
+    sum ^= data[at] | data[at + 1] << 8 | data[at + 2] << 16 | uint32_t{data[at + 3]} << 24;
+  }
+  uint32_t tail = 0;
+  for (; at < size; ++at) tail = (tail << 8) | data[at];
+  return sum ^ tail;
+}
+inline uint32_t BlockChecksum(const uint8_t* data, size_t size, const uint8_t* sizes) {
+  return CabinetSum(sizes, 4, CabinetSum(data, size, 0));
+}
+
 // A single-folder cabinet of the given files, stored (kNone) or as LZX uncompressed blocks. No
-// files gives a cabinet with no folder and no file. Data block checksums are 0 (not computed).
+// files gives a cabinet with no folder and no file. Every data block carries its checksum, as the
+// stub's check of a setup cabinet requires.
 inline std::vector<uint8_t> Build(const std::vector<File>& files, uint16_t compression) {
   std::vector<uint8_t> folder;
   for (const File& file : files) folder.insert(folder.end(), file.data.begin(), file.data.end());
@@ -138,9 +156,11 @@ inline std::vector<uint8_t> Build(const std::vector<File>& files, uint16_t compr
     offset += static_cast<uint32_t>(file.data.size());
   }
   for (size_t i = 0; i < blocks.size(); ++i) {
-    Put32(out, 0);
-    Put16(out, static_cast<uint32_t>(blocks[i].size()));
-    Put16(out, expanded[i]);
+    std::vector<uint8_t> sizes;
+    Put16(sizes, static_cast<uint32_t>(blocks[i].size()));
+    Put16(sizes, expanded[i]);
+    Put32(out, BlockChecksum(blocks[i].data(), blocks[i].size(), sizes.data()));
+    out.insert(out.end(), sizes.begin(), sizes.end());
     out.insert(out.end(), blocks[i].begin(), blocks[i].end());
   }
   return out;

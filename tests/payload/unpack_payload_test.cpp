@@ -328,10 +328,12 @@ TEST(UnpackPayload, AFailedExpansionIsLeftToTheCleanUp) {
   const struct {
     const wchar_t* layout;
     Names listed;
+    uint32_t extra;
   } cases[] = {
-      {L"truncated_cabinet", {"LUMORA.PACKED.7Z held stays", "setup.exe"}},
+      // Refused by the shared rules before the cabinet library reads it.
+      {L"truncated_cabinet", {"LUMORA.PACKED.7Z held stays", "setup.exe"}, kPayloadErrorMalformed},
       // The compressed file is the expansion target: it cannot be created again.
-      {L"cabinet_named_setup_exe", {"LUMORA.PACKED.7Z held stays", "setup.exe"}},
+      {L"cabinet_named_setup_exe", {"LUMORA.PACKED.7Z held stays", "setup.exe"}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.layout);
@@ -339,7 +341,7 @@ TEST(UnpackPayload, AFailedExpansionIsLeftToTheCleanUp) {
     Unpacked u;
     Unpack(c.layout, work.Path(), u);
     EXPECT_EQ(u.result.code, EXIT_SETUP_UNPACK_FAILED);
-    EXPECT_EQ(u.result.extra, 0u);
+    EXPECT_EQ(u.result.extra, c.extra);
     EXPECT_STREQ(Recorded(u.setup_type), L"BL");
     EXPECT_EQ(u.Listed(work.Path()), c.listed);
     EXPECT_EQ(u.max_attempts, 1) << "the cabinet's removal";

@@ -24,43 +24,47 @@ struct HostileName {
   // Whether a file could land outside the work directory, or over another member's file, if the
   // name were used as it stands.
   bool escapes;
+  // Whether the stub's check of its own resource directory refuses the name before the scan
+  // meets it (a unit beyond ASCII, which the loader's lookup upper-cases with tables of its own):
+  // a whole run then ends with kMalformedDirectory, the scan alone with code and extra.
+  bool directory_refuses;
 };
 
 inline constexpr uint32_t kNotAFileName = kPayloadErrorNotAFileName;
 
 inline constexpr HostileName kHostileNames[] = {
     {"traversal with backslashes", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA\\..\\..\\VICTIM.TXT", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true},
+     u"LUMORA\\..\\..\\VICTIM.TXT", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true, false},
     {"traversal with slashes", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA/../../VICTIM.TXT", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true},
+     u"LUMORA/../../VICTIM.TXT", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true, false},
     {"an alternate data stream", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA.7Z:STREAM", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true},
+     u"LUMORA.7Z:STREAM", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true, false},
     {"a final dot, which Windows drops", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA.PACKED.7Z.", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true},
+     u"LUMORA.PACKED.7Z.", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, true, false},
     {"two dots", PayloadMember::kArchive, PayloadType::kCabinet, u"LUMORA..7Z",
-     EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false},
+     EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false, false},
     {"a terminal escape sequence", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA\x1B[2J\x1B[H", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false},
+     u"LUMORA\x1B[2J\x1B[H", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false, false},
     {"a carriage return and a fake verdict", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA\rVERDICT: ACCEPTED", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false},
+     u"LUMORA\rVERDICT: ACCEPTED", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false, false},
     {"a right-to-left override", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA\u202EEXE.7Z", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false},
+     u"LUMORA\u202EEXE.7Z", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false, true},
     {"a letter outside ASCII", PayloadMember::kArchive, PayloadType::kCabinet,
-     u"LUMORA\u00C4.7Z", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false},
+     u"LUMORA\u00C4.7Z", EXIT_ARCHIVE_UNPACK_FAILED, kNotAFileName, false, true},
     {"setup program: traversal", PayloadMember::kSetup, PayloadType::kCabinet,
-     u"SETUP\\..\\..\\VICTIM.TXT", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true},
+     u"SETUP\\..\\..\\VICTIM.TXT", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true, false},
     {"setup program: a stream", PayloadMember::kSetup, PayloadType::kCabinet, u"SETUP.EX_:S",
-     EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true},
+     EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true, false},
     {"setup program: an escape sequence", PayloadMember::kSetup, PayloadType::kCabinet,
-     u"SETUP\x1B]0;PWNED\x07.EX_", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, false},
+     u"SETUP\x1B]0;PWNED\x07.EX_", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, false, false},
     {"a patch named as the file it is rebuilt into", PayloadMember::kSetup, PayloadType::kPacked,
-     u"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true},
+     u"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true, false},
     {"a patch named so with a final dot", PayloadMember::kSetup, PayloadType::kPacked,
-     u"SETUP.EXE.", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true},
+     u"SETUP.EXE.", EXIT_SETUP_UNPACK_FAILED, kNotAFileName, true, false},
     // The expansion cannot replace the cabinet it reads: it fails, with no detail.
     {"a cabinet named as the file it expands into", PayloadMember::kSetup, PayloadType::kCabinet,
-     u"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED, 0, true},
+     u"SETUP.EXE", EXIT_SETUP_UNPACK_FAILED, 0, true, false},
     // An uncompressed setup program is always written as "setup.exe": its name is never used.
     {"an uncompressed setup program's traversal, unused", PayloadMember::kSetup,
-     PayloadType::kPlain, u"SETUP\\..\\..\\VICTIM.TXT", EXIT_OK, 0, false},
+     PayloadType::kPlain, u"SETUP\\..\\..\\VICTIM.TXT", EXIT_OK, 0, false, false},
 };

@@ -97,9 +97,13 @@ std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string
                                       const std::u16string* previous_version,
                                       const std::vector<uint8_t>& cabinet) {
   DirectoryBytes d;
-  const uint32_t root = d.Table(2, previous_version != nullptr ? 1 : 0);
+  // Tables in the order of a breadth-first walk, as resource compilers lay them out.
+  const bool versioned = previous_version != nullptr;
+  const uint32_t root = d.Table(2, versioned ? 1 : 0);
   const uint32_t b7 = d.Table(1, 0), bl = d.Table(1, 0);
+  const uint32_t rcdata = versioned ? d.Table(0, 1) : 0;
   const uint32_t archive_languages = d.Table(0, 1), setup_languages = d.Table(0, 1);
+  const uint32_t one = versioned ? d.Table(0, 1) : 0;
   d.Entry(root, 0, kHigh | d.String(u"B7"), kHigh | b7);
   d.Entry(root, 1, kHigh | d.String(u"BL"), kHigh | bl);
   d.Entry(b7, 0, kHigh | d.String(archive_name), kHigh | archive_languages);
@@ -108,8 +112,7 @@ std::vector<uint8_t> PayloadDirectory(uint32_t section_rva, const std::u16string
   d.Entry(archive_languages, 0, 1033, archive_entry);
   d.Entry(setup_languages, 0, 1033, setup_entry);
   uint32_t version_entry = 0;
-  if (previous_version != nullptr) {
-    const uint32_t rcdata = d.Table(0, 1), one = d.Table(0, 1);
+  if (versioned) {
     version_entry = d.DataEntry(0, 0);
     d.Entry(root, 2, 10, kHigh | rcdata);
     d.Entry(rcdata, 0, 1, kHigh | one);

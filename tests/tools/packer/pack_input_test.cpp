@@ -74,7 +74,8 @@ TEST_F(PackInput, SetupProgramsThatNoWindowsStartsAreRefusedSayingWhatTheyAre) {
       {"\"MSCF\" and garbage", "--setup garbage.cab",
        "the setup cabinet garbage.cab cannot be expanded"},
       {"a truncated cabinet", "--setup truncated.cab", "the stub would exit with 115"},
-      {"a cabinet without a folder", "--setup no-folder.cab", "has no folder"},
+      {"a cabinet without a folder", "--setup no-folder.cab",
+       "does not hold exactly one folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

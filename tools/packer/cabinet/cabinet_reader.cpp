@@ -10,6 +10,7 @@
 #include "cabinet/cabinet_expansion.h"
 #include "cabinet/cabinet_format.h"
 #include "platform/escaped_text.h"
+#include "lumora/setup_cabinet_rules.h"
 
 namespace {
 
@@ -162,11 +163,74 @@ bool CheckBlocks(const ByteSource& source, const FirstFolder& first, CabinetFact
   return true;
 }
 
+// The cabinet's bytes for the shared rules, which read only within its size.
+class RuleBytes {
+ public:
+  RuleBytes(const ByteSource& source, std::string& error) : source_(source), error_(error) {}
+  bool Read(uint32_t offset, uint8_t* out, uint32_t size) const {
+    return source_.ReadAt(offset, out, size, error_);
+  }
+
+ private:
+  const ByteSource& source_;
+  std::string& error_;
+};
+
+std::string FaultText(const CabinetCheck& check, const std::string& read_error) {
+  const std::string at = " (at byte " + std::to_string(check.offset) + ")";
+  switch (check.fault) {
+    case CabinetFault::kNone: return "";
+    case CabinetFault::kUnread: return "the cabinet could not be read: " + read_error;
+    case CabinetFault::kHeader: return "no cabinet header (\"MSCF\")";
+    case CabinetFault::kVersion: return "the cabinet's format version is not 1.3";
+    case CabinetFault::kCabinetSize:
+      return "the cabinet's size field does not give the size of the cabinet as stored";
+    case CabinetFault::kFlags:
+      return "the cabinet continues another cabinet, continues into one, or reserves fields";
+    case CabinetFault::kFolderCount: return "the cabinet does not hold exactly one folder";
+    case CabinetFault::kNoFile: return "the cabinet holds no file";
+    case CabinetFault::kFileTable:
+      return "the cabinet's file entries do not follow its folder entry, or run beyond it" + at;
+    case CabinetFault::kFileName:
+      return "a file name in the cabinet is empty, longer than 255 bytes or not printable "
+             "ASCII" + at;
+    case CabinetFault::kFileFolder:
+      return "a file of the cabinet lies in another folder, or continues across cabinets" + at;
+    case CabinetFault::kFirstOffset:
+      return "the cabinet's first file does not start at its folder's beginning" + at;
+    case CabinetFault::kCompression:
+      return "the cabinet's folder is compressed with a method other than none, MSZIP or LZX "
+             "(windows of 2^15 to 2^21 bytes)";
+    case CabinetFault::kDataOffset:
+      return "the cabinet's data blocks do not start right after its file entries";
+    case CabinetFault::kBlockOutside: return "a data block reaches beyond the cabinet" + at;
+    case CabinetFault::kBlockSizes:
+      return "a data block's sizes are ones its method does not allow (all but the last 32 KiB "
+             "expanded, none larger; stored blocks the same size both ways)" + at;
+    case CabinetFault::kChecksum:
+      return "a data block has no checksum, or one that does not match" + at;
+    case CabinetFault::kSignature: return "an MSZIP data block does not begin with \"CK\"" + at;
+    case CabinetFault::kTrailing: return "bytes follow the cabinet's last data block" + at;
+    case CabinetFault::kExpandedTotal:
+      return "the folder's blocks expand to another size than its files need";
+  }
+  return "";
+}
+
 }  // namespace
 
 void ReadCabinet(const ByteSource& cabinet, CabinetFacts& facts) {
   facts = CabinetFacts();
   FirstFolder first;
+  std::string read_error;
+  const CabinetCheck check = CheckSetupCabinet(RuleBytes(cabinet, read_error), cabinet.size());
+  if (check.fault != CabinetFault::kNone) {
+    // Its headers are still read as far as they go, for the report.
+    (void)ReadHeaders(cabinet, facts, first);
+    facts.malformed = true;
+    facts.failure = FaultText(check, read_error);
+    return;
+  }
   if (!ReadHeaders(cabinet, facts, first)) return;
   if (CompressionMethod(facts.compression) > kCabinetCompressionLzx) {
     facts.failure = "the first file's folder is compressed with an unknown method (" +

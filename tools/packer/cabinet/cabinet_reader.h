@@ -1,4 +1,5 @@
-// Reading a whole cabinet as the stub's expansion will: its header, folders and files, the
+// Reading a whole cabinet as the stub's expansion will: first the stub's own check of it (the
+// shared rules), then its header, folders and files, the
 // first file (the one the stub expands into setup.exe) and that it does not continue from
 // another cabinet, its folder's compression, and the first file expanded in full, every data
 // block on the way checked against its checksum. The expansion goes through the decoders of the
@@ -18,6 +19,9 @@
 #include "cabinet/cabinet_format.h"
 
 struct CabinetFacts {
+  // The shared rules (lumora/setup_cabinet_rules.h) refuse it: the stub hands it to no cabinet
+  // library, and the reader expands nothing.
+  bool malformed = false;
   bool headers_read = false;  // a cabinet header, its folders and its files' entries
   uint16_t folders = 0;
   uint16_t files = 0;

@@ -7,6 +7,7 @@
 #include "platform/file_io.h"
 #include "pe/pe_checksum.h"
 #include "pe/pe_image.h"
+#include "resources/resource_directory_check.h"
 #include "resources/resource_listing.h"
 
 namespace {
@@ -120,10 +121,23 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   InputFile file;
   PeImage image;
   std::vector<Resource> listing;
-  uint32_t directory_extent = 0;
-  if (!file.Open(path, error) || !ReadPeImage(file, image, error) ||
-      !ReadResourceListing(image, file, listing, error, &directory_extent) ||
-      (compute_checksum && !ComputeChecksum(file, image, report.computed_checksum, error))) {
+  if (!file.Open(path, error) || !ReadPeImage(file, image, error)) return false;
+  // The stub's own check of its directory, before anything reads a resource from it, as the stub
+  // does it.
+  std::string directory_fault;
+  const ResourceCheck directory = CheckResourceDirectoryOf(image, file, directory_fault);
+  if (directory.fault == ResourceFault::kUnread) {
+    error = directory_fault;
+    return false;
+  }
+  const bool directory_sound = directory.fault == ResourceFault::kNone;
+  // A directory the rules refuse is still listed as far as it can be read, for the report.
+  if (!ReadResourceListing(image, file, listing, error)) {
+    if (directory_sound) return false;
+    listing.clear();
+    error.clear();
+  }
+  if (compute_checksum && !ComputeChecksum(file, image, report.computed_checksum, error)) {
     return false;
   }
   report.checksum_computed = compute_checksum;
@@ -156,14 +170,9 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   if (const PeSection* s = rva != 0 ? image.SectionAt(rva) : nullptr) {
     report.resource_section = s->name;
   }
-  // The stub reads its resource directory from its own loaded image.
-  if (rva != 0 && report.image_fault.empty() &&
-      image.WhereLoaded(rva, directory_extent) != MappedBytes::kFromFile) {
-    report.image_fault = "its resource directory reaches beyond its section's virtual size: the "
-                         "stub cannot read its own resources as they lie in the file";
-  }
   const FileData data(image, file);
-  ReadPayloadLayout(listing, data, report.layout);
+  ReadPayloadLayout(listing, data, report.layout, directory_sound);
+  if (!directory_sound) report.layout.verdict = RefusedDirectoryVerdict(directory_fault);
   // The loader reads the manifest as the process starts, before any of the stub's code runs.
   for (const Resource& r : report.layout.others) {
     if (report.image_fault.empty() && HasId(r.type, kRtManifest) &&

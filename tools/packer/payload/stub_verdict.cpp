@@ -353,6 +353,14 @@ void JudgeFolder(const PreviousVersionFacts& previous_version, PayloadVerdict& v
 
 }  // namespace
 
+
+PayloadVerdict RefusedDirectoryVerdict(const std::string& reason) {
+  PayloadVerdict v;
+  Judge(v).Exits(kMalformedDirectory.code, kMalformedDirectory.extra,
+                 "the stub refuses its own resource directory: " + reason);
+  return v;
+}
+
 PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
                             const PreviousVersionFacts& previous_version, const ResourceData& data,
                             bool read_members) {
@@ -412,15 +420,23 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
   // A cabinet is expanded into "setup.exe" beside itself, whole, before anything starts.
   std::vector<uint8_t> expanded;
   if (v.setup_type == PayloadType::kCabinet) {
+    // The shared rules' check of the cabinet comes before the cabinet library opens it.
+    if (read_members) {
+      v.cabinet_read = true;
+      ReadCabinet(ResourceBytes(data, setup_data, NameText(v.setup_name)), v.cabinet);
+      expanded.swap(v.cabinet.first_file);
+      if (v.cabinet.malformed) {
+        judge.Exits(kMalformedCabinet.code, kMalformedCabinet.extra,
+                    "the stub refuses the setup cabinet: " + v.cabinet.failure);
+        return v;
+      }
+    }
     if (IsSetupExeName(v.setup_name.c_str())) {
       judge.Exits(EXIT_SETUP_UNPACK_FAILED, 0,
                   "the cabinet setup program is named \"setup.exe\", the name it expands to");
       return v;
     }
     if (read_members) {
-      v.cabinet_read = true;
-      ReadCabinet(ResourceBytes(data, setup_data, NameText(v.setup_name)), v.cabinet);
-      expanded.swap(v.cabinet.first_file);
       if (!v.cabinet.expanded) {
         judge.Exits(EXIT_SETUP_UNPACK_FAILED, 0,
                     "the setup cabinet cannot be expanded: " + v.cabinet.failure);

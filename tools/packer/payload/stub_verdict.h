@@ -131,6 +131,10 @@ struct PayloadVerdict {
 // does not carry, named (escaped: the names come from the file). Empty when there are none.
 std::string ForeignImportsNote(const ProgramFacts& program);
 
+// The stub ends the run before its scan: the shared rules refuse its resource directory, for the
+// reason given.
+PayloadVerdict RefusedDirectoryVerdict(const std::string& reason);
+
 // data reads the members' bytes. read_members: also expand a "BL" cabinet and read the setup
 // program as a program; pack's check of the directory it is about to write leaves that to the
 // read-back of the written installer.

@@ -63,7 +63,9 @@ uint32_t ResourceSize(const std::wstring& path, const wchar_t* name, const wchar
   return static_cast<uint32_t>(ResourceBytes(path, name, type).size());
 }
 
-TEST(UnusablePayload, MembersOutsideTheFileFailTheirWrites) {
+// A data entry beyond the image: the stub's check of its own resource directory refuses it before
+// anything is read or written, whichever member it is.
+TEST(UnusablePayload, MembersOutsideTheImageAreRefusedBeforeAnyWrite) {
   const std::wstring shipped = Packed(L"shipped.exe");
   const std::vector<uint8_t> image = FileBytes(shipped);
   ASSERT_FALSE(image.empty());
@@ -80,8 +82,8 @@ TEST(UnusablePayload, MembersOutsideTheFileFailTheirWrites) {
   const Case cases[] = {
       {L"unmapped-archive-rva.exe", archive, true, 112},
       {L"unmapped-archive-size.exe", archive, false, 112},
-      {L"unmapped-setup-rva.exe", setup, true, 116},
-      {L"unmapped-setup-size.exe", setup, false, 116},
+      {L"unmapped-setup-rva.exe", setup, true, 112},
+      {L"unmapped-setup-size.exe", setup, false, 112},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.file);
