@@ -41,7 +41,7 @@ SevenZipStatus ExtractFolder(ByteSource& source, const SevenZipArchive& archive,
       status = FromDecodeStatus(ReadFully(decoder.Output(), buffer.data(), chunk));
       if (status != SevenZipStatus::kOk) return status;
       crc = Crc32(crc, buffer.data(), chunk);
-      folder_crc = Crc32(folder_crc, buffer.data(), chunk);
+      if (folder.has_crc) folder_crc = Crc32(folder_crc, buffer.data(), chunk);
       status = receiver.Write(buffer.data(), chunk);
       if (status != SevenZipStatus::kOk) return status;
       left -= chunk;
