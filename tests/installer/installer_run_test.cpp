@@ -386,7 +386,7 @@ TEST_F(InstallerRunDetail, APatchRunThatWouldStartTheInstallerItselfEndsAt110) {
 
     const std::wstring record = RunRoot() + L"\\record.txt";
     DeleteFileW(record.c_str());
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+    SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", record.c_str());
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     ASSERT_NE(job, nullptr);
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -406,7 +406,7 @@ TEST_F(InstallerRunDetail, APatchRunThatWouldStartTheInstallerItselfEndsAt110) {
       code = child.Wait();
     }
     if (job != nullptr) CloseHandle(job);
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+    SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", nullptr);
     EXPECT_EQ(code, 110u);
     EXPECT_TRUE(ReadRecord(record).empty()) << "no setup program ran";
     EXPECT_EQ(state_.Dword(kInstallerResultValue), 1u);
@@ -444,12 +444,12 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
   ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(), copy.c_str(), FALSE));
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", record.c_str());
   ChildProcess first(copy, L"--test-sleep-ms=300");
   ChildProcess second(copy, L"--test-sleep-ms=300");
   EXPECT_EQ(first.Wait(), 0u);
   EXPECT_EQ(second.Wait(), 0u);
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", nullptr);
   const std::vector<std::wstring> commands = ReadRecord(record);
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_NE(WorkDirIn(commands[0], dir), WorkDirIn(commands[1], dir));
