@@ -190,9 +190,14 @@ bool FinishPack(const std::vector<std::string>& operands, const std::set<std::st
     return false;
   }
   if (given.count("--stub") == 0) o.stub = environment.installed_stub;
-  return CheckPackValues(o, error) &&
-         TakeArchiveTime(environment.source_date_epoch, o.archive_settings, error) &&
-         TakeSourceDateEpoch(environment.source_date_epoch, o, error);
+  if (!CheckPackValues(o, error) ||
+      !TakeSourceDateEpoch(environment.source_date_epoch, o, error)) {
+    return false;
+  }
+  // An archive pack makes of a folder takes the installer's one time, as the cabinet does.
+  o.archive_settings.has_time = o.has_cabinet_time;
+  o.archive_settings.time = o.cabinet_time;
+  return true;
 }
 
 bool FinishArchive(const std::vector<std::string>& operands, const std::set<std::string>& given,

@@ -12,7 +12,7 @@ const char kSummary[] =
     "installers the way the stub will read them.";
 
 const char kArchiveUsage[] = "lumora-pack archive --output APP.7z [--quiet] DIR";
-const char kPackUsage[] = "lumora-pack pack --archive FILE|DIR --setup FILE -o INSTALLER.exe [options]";
+const char kPackUsage[] = "lumora-pack pack --archive FILE|DIR --setup FILE -o OUT.exe [options]";
 const char kCheckUsage[] =
     "lumora-pack check [--json | --quiet] [--require-signature] INSTALLER.exe";
 
@@ -247,7 +247,8 @@ std::string ManualPage() {
               "--cabinet-time is given: a build that fixes its time gets the same installer "
               "again. Empty counts as unset; any other value that is not such a number within "
               "1980-2107 is refused. Also the time of every entry of the archives that archive "
-              "and pack --archive DIR write; without it they store no times.") +
+              "and pack --archive DIR write (for pack, --cabinet-time comes first); without it "
+              "they store no times.") +
          "\n";
   out += ".SH FILES\n.TP\n.I share/lumora/lumora\\-stub.exe\n" +
          Roff("The bare stub that pack takes when --stub is not given, in the folder above the "

@@ -184,7 +184,8 @@ const std::vector<OptionDefinition>& Table() {
         Option("--archive", "FILE|DIR", kPack, OptionSection::kFiles,
                "the application's archive, which the setup program installs from; or the "
                "application's folder, which pack archives as lumora-pack archive does (in a "
-               "temporary file beside the output, removed when pack ends)",
+               "temporary file beside the output, removed when pack ends), every entry with "
+               "the time --cabinet-time or SOURCE_DATE_EPOCH gives, if any",
                SetPackText<&PackOptions::archive>)
             .Required(),
         Option("--setup", "FILE", kPack, OptionSection::kFiles,

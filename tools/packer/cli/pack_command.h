@@ -42,7 +42,7 @@ struct PackOptions {
   bool has_cabinet_compression = false;    // --cabinet-compression was given
   CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
-  // When --archive names a folder: the archive's time, from SOURCE_DATE_EPOCH.
+  // When --archive names a folder: the archive's time, the cabinet's when one is given.
   ArchiveSettings archive_settings;
   // The application's face, each empty when not given: an .ico file in place of the stub's
   // icon, and the version resource's texts and numbers.
