@@ -14,7 +14,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/check_command.h"
+#include "reports/json_report.h"
+#include "reports/text_report.h"
 #include "fuzz_support.h"
 #include "support/json_reader.h"
 

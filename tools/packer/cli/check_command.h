@@ -6,7 +6,6 @@
 #include <string>
 
 #include "payload/installer_report.h"
-#include "cli/report_digests.h"
 
 struct CheckOptions {
   std::string path;
@@ -16,13 +15,6 @@ struct CheckOptions {
   bool require_signature = false;
 };
 
-// The version of the JSON report's layout, its "schema" field. A field added leaves it as it is;
-// a field removed, renamed or given another meaning raises it.
-constexpr int kReportSchema = 1;
-
-void PrintReport(const InstallerReport& report, std::ostream& out);
-void PrintJsonReport(const InstallerReport& report, const ReportDigests& digests,
-                     std::ostream& out);
 // 0 when the stub would accept the installer, 1 when it would not, 2 when the file cannot be
 // read as a PE image.
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err);

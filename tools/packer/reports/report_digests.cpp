@@ -1,4 +1,4 @@
-#include "cli/report_digests.h"
+#include "reports/report_digests.h"
 
 #include <algorithm>
 
