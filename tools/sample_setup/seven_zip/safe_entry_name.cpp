@@ -1,4 +1,4 @@
-#include "safe_entry_name.h"
+#include "seven_zip/safe_entry_name.h"
 
 #include <cstddef>
 

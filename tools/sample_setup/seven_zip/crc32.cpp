@@ -1,4 +1,4 @@
-#include "crc32.h"
+#include "seven_zip/crc32.h"
 
 uint32_t Crc32(uint32_t crc, const void* data, size_t size) {
   const unsigned char* p = static_cast<const unsigned char*>(data);
