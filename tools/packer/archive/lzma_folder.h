@@ -16,7 +16,9 @@ class StagedFile;
 // The compressor's settings: what decides the archive's size and the packer's time.
 struct LzmaSettings {
   uint32_t dictionary = uint32_t{1} << 26;  // the largest window; smaller for smaller data
-  int fast_bytes = 273;
+  // 7-Zip's -mx9 choice: on programs, text and icons it packs as small as 273 (the largest) and
+  // a fifth faster (bench/installer_size's corpus: 6000624 against 6005444 bytes).
+  int fast_bytes = 64;
   int literal_context = 3;
   int literal_position = 0;
   int position_bits = 2;
