@@ -363,12 +363,12 @@ TEST_F(InstallerRunDetail, TwoInstallersAtOnceUseTwoWorkDirectories) {
   ASSERT_TRUE(CopyFileW((std::wstring(LUMORA_RUN_IMAGES) + L"\\shipped_mszip.exe").c_str(), copy.c_str(), FALSE));
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", record.c_str());
   ChildProcess first(copy, L"--test-sleep-ms=300");
   ChildProcess second(copy, L"--test-sleep-ms=300");
   EXPECT_EQ(first.Wait(), 0u);
   EXPECT_EQ(second.Wait(), 0u);
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", nullptr);
   const std::vector<std::wstring> commands = ReadRecord(record);
   ASSERT_EQ(commands.size(), 2u);
   EXPECT_NE(WorkDirIn(commands[0], dir), WorkDirIn(commands[1], dir));

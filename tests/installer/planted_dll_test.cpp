@@ -147,7 +147,7 @@ class PlantedDlls : public testing::Test {
     const std::wstring record = RunRoot() + L"\\canaries.txt";
     DeleteFileW(record.c_str());
     environment[L"LUMORA_CANARY_RECORD"] = record;
-    environment[L"LUMORA_SETUP_RECORD"] = RunRoot() + L"\\record.txt";
+    environment[L"LUMORA_SETUP_TEST_RECORD"] = RunRoot() + L"\\record.txt";
     code = RunWith(dir + program, arguments, environment);
     return Loaded(record);
   }

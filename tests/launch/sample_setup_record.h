@@ -27,18 +27,18 @@ struct SetupRun {
   std::wstring command;
 };
 
-// Points LUMORA_SETUP_RECORD (and LUMORA_SETUP_ECHO) of this process, and so of every child it
+// Points LUMORA_SETUP_TEST_RECORD (and LUMORA_SETUP_ECHO) of this process, and so of every child it
 // starts, at a fresh record file; both variables are removed afterwards.
 class SetupRecord {
  public:
   explicit SetupRecord(const ScratchDirectory& directory)
       : path_(directory.Path() + L"setup-record.txt") {
     DeleteFileW(path_.c_str());
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", path_.c_str());
+    SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", path_.c_str());
     SetEnvironmentVariableW(L"LUMORA_SETUP_ECHO", L"inherited \x00e9nvironment");
   }
   ~SetupRecord() {
-    SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+    SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", nullptr);
     SetEnvironmentVariableW(L"LUMORA_SETUP_ECHO", nullptr);
   }
   SetupRecord(const SetupRecord&) = delete;

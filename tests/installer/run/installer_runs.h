@@ -99,10 +99,10 @@ inline RunOutcome RunInstaller(const std::wstring& dir, const std::wstring& argu
   const std::wstring installer = dir + kInstallerName;
   const std::wstring record = RunRoot() + L"\\record.txt";
   DeleteFileW(record.c_str());
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", record.c_str());
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", record.c_str());
   RunOutcome run;
   run.exit_code = RunChild(installer, arguments, nullptr, current_directory);
-  SetEnvironmentVariableW(L"LUMORA_SETUP_RECORD", nullptr);
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_RECORD", nullptr);
   run.setup_commands = ReadRecord(record);
   for (const std::wstring& name : ListTree(dir)) {
     if (name != kInstallerName) run.left_over.push_back(name);

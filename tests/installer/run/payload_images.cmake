@@ -11,13 +11,13 @@ file(WRITE ${RUN_PAYLOAD}/setup.patch "sample patch: the installed setup program
 file(WRITE ${RUN_PAYLOAD}/not_a_program.exe "plain text, not a Windows program\n")
 file(WRITE ${RUN_PAYLOAD}/not_a_cabinet.cab "MSCF but nothing else that a cabinet needs\n")
 
-set(SAMPLE_SETUP $<TARGET_FILE:lumora_sample_setup>)
+set(SAMPLE_SETUP $<TARGET_FILE:lumora_setup>)
 add_custom_command(
   OUTPUT ${RUN_PAYLOAD}/setup_mszip.cab ${RUN_PAYLOAD}/setup_truncated.cab
   COMMAND ${CMAKE_COMMAND} -E copy ${SAMPLE_SETUP} ${RUN_PAYLOAD}/cab/setup.exe
   COMMAND ${LUMORA_GCAB} -c -z --nopath ${RUN_PAYLOAD}/setup_mszip.cab ${RUN_PAYLOAD}/cab/setup.exe
   COMMAND head -c 3000 ${RUN_PAYLOAD}/setup_mszip.cab > ${RUN_PAYLOAD}/setup_truncated.cab
-  DEPENDS lumora_sample_setup
+  DEPENDS lumora_setup
   COMMENT "Cabinets of the sample setup program")
 add_custom_target(run_payload DEPENDS ${RUN_PAYLOAD}/setup_mszip.cab)
 
@@ -40,7 +40,7 @@ set(RUN_IMAGE_TARGETS "")
 function(run_image name body)
   set(rc ${RUN_PAYLOAD}/${name}.rc)
   string(REPLACE "@P@" "${RUN_PAYLOAD}" body "${body}")
-  string(REPLACE "@SETUP@" "${CMAKE_BINARY_DIR}/bin/lumora-sample-setup.exe" body "${body}")
+  string(REPLACE "@SETUP@" "${CMAKE_BINARY_DIR}/bin/lumora-setup.exe" body "${body}")
   file(WRITE ${rc}.in "1 24 \"${CMAKE_SOURCE_DIR}/src/installer/resources/stub.manifest\"\n${body}\n")
   configure_file(${rc}.in ${rc} COPYONLY)
   lumora_stub_image(run_${name} OUTPUT_NAME ${name} OUTPUT_DIRECTORY ${RUN_IMAGES} RESOURCES ${rc})
@@ -85,11 +85,11 @@ set(SWEEP_IMAGE_TARGETS "")
 function(sweep_image name body)
   set(rc ${RUN_PAYLOAD}/sweep_${name}.rc)
   string(REPLACE "@P@" "${RUN_PAYLOAD}" body "${body}")
-  string(REPLACE "@SETUP@" "${CMAKE_BINARY_DIR}/bin/lumora-sample-setup.exe" body "${body}")
+  string(REPLACE "@SETUP@" "${CMAKE_BINARY_DIR}/bin/lumora-setup.exe" body "${body}")
   file(WRITE ${rc}.in "${body}\n")
   configure_file(${rc}.in ${rc} COPYONLY)
   lumora_resource_image(sweep_${name} ${rc})
-  add_dependencies(sweep_${name} run_payload lumora_sample_setup)
+  add_dependencies(sweep_${name} run_payload lumora_setup)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${RUN_PAYLOAD}/setup_mszip.cab)
   set(SWEEP_IMAGE_TARGETS ${SWEEP_IMAGE_TARGETS} sweep_${name} PARENT_SCOPE)
 endfunction()

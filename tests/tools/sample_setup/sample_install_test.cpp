@@ -103,6 +103,44 @@ TEST_F(SampleInstall, InstallsIntoTheVersionDirectoryAndRegisters) {
   }
 }
 
+// Every method and filter the setup program decodes, as 7-Zip writes them: the installed tree is
+// the application's, byte for byte.
+TEST_F(SampleInstall, InstallsWhat7ZipWrites) {
+  const wchar_t* const archives[] = {
+      L"compressed.7z",                      // -mx5: LZMA2 and the x86 filter, solid
+      L"encoded-header.7z",                  // stored, with 7-Zip's compressed header
+      L"methods\\default.7z",               // 7-Zip's defaults
+      L"methods\\mx9.7z",                   // LZMA2 and BCJ2's four streams
+      L"methods\\lzma.7z",                  // LZMA, header not compressed
+      L"methods\\lzma-small-dictionary.7z", // a dictionary smaller than the files
+      L"methods\\lzma2-small-dictionary.7z",
+      L"methods\\bcj-not-solid.7z",         // a folder for each file
+      L"methods\\bcj2.7z",
+      L"methods\\arm64.7z",
+  };
+  const std::string launcher = ReadAll(Fixture(L"app-3.1.4.1\\bin\\lumora-launch.exe"));
+  SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
+  for (const wchar_t* archive : archives) {
+    SCOPED_TRACE(fs::path(archive).string());
+    fs::remove_all(fs::path(root_));
+    EraseAll();
+    EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(archive) + L"\""), 0u);
+    const std::wstring installed = root_ + L"\\3.1.4.1";
+    std::vector<std::wstring> expected = {
+        L"README.txt", L"VERSION", L"bin", L"bin\\lumora-launch.exe", L"docs", L"docs\\empty",
+        L"empty.txt", L"setup.exe"};
+    if (std::wstring(archive).find(L"methods") == 0) {
+      expected.insert(expected.begin() + 2, L"arm64-code.bin");
+      EXPECT_EQ(ReadAll(installed + L"\\arm64-code.bin"), ReadAll(LUMORA_ARM64_CODE));
+    }
+    EXPECT_EQ(ListTree(installed), expected);
+    EXPECT_EQ(ReadAll(installed + L"\\bin\\lumora-launch.exe"), launcher);
+    EXPECT_EQ(ReadAll(installed + L"\\README.txt"), "Sample application 3.1.4.1\n");
+    EXPECT_EQ(ReadAll(installed + L"\\empty.txt"), "");
+    EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"\"" + installed + L"\\setup.exe\"");
+  }
+}
+
 TEST_F(SampleInstall, RefusalsInstallNothing) {
   // A device name: "NUL.readme" would be written into the null device, and the installation
   // would have looked complete.
@@ -116,8 +154,11 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
     uint32_t code;
   } cases[] = {
       {Fixture(L"not-an-archive.txt"), 20},
-      {Fixture(L"compressed.7z"), 20},
-      {Fixture(L"encoded-header.7z"), 20},
+      {Fixture(L"methods\\ppmd.7z"), 25},
+      {Fixture(L"methods\\bzip2.7z"), 25},
+      {Fixture(L"methods\\deflate.7z"), 25},
+      {Fixture(L"methods\\encrypted.7z"), 25},
+      {Fixture(L"methods\\encrypted-header.7z"), 25},
       {Fixture(L"no-version.7z"), 22},
       {Fixture(L"missing.7z"), 21},
       {scratch_ / L"device-name.7z", 21},
@@ -127,7 +168,7 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(fs::path(c.archive).string());
     EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + c.archive + L"\""), c.code);
-    EXPECT_TRUE(ListTree(root_).empty());
+    EXPECT_TRUE(ListTree(root_).empty()) << "not even the staging folder is left";
     EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"(absent)");
   }
 }
@@ -147,12 +188,15 @@ TEST_F(SampleInstall, DamagedReinstallKeepsTheInstalledFiles) {
   EXPECT_EQ(ReadAll(root_ + L"\\3.1.4.1\\bin\\lumora-launch.exe"), launcher);
 }
 
-TEST_F(SampleInstall, UnaskedLeavesTheArchiveAlone) {
-  // The variable is not set and --sample-install not given: a text file is fine, as before.
-  EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--uncompressed-archive=\"" + Fixture(L"not-an-archive.txt") +
-                                         L"\" --test-exit-code=5"),
-            5u);
+// The install invocation installs without any switch; only the installer's tests skip it.
+TEST_F(SampleInstall, InstallsUnlessTestsSkipIt) {
+  const std::wstring text = L"--uncompressed-archive=\"" + Fixture(L"not-an-archive.txt") + L"\"";
+  EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, text + L" --test-exit-code=5"), 20u)
+      << "no switch: the text file is read as the archive, and refused";
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", L"1");
+  EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, text + L" --test-exit-code=5"), 5u);
   EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(L"stored.7z") + L"\""), 0u);
+  SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", nullptr);
   EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"(absent)");
 }
 

@@ -1,53 +1,51 @@
-// A stand-in for the application's setup program. It does what the installer relies on (exit code
-// 0 for success; after the patch invocation, a new setup program at the path it was given) and
-// writes down what it was given, so that tests and the demo can see exactly what arrived.
+// The setup program we ship, lumora-setup.exe: what the installer starts, hidden, and waits for.
+// It follows the contract of docs/setup-program.md.
 //
-//   lumora-sample-setup.exe [--install-archive="A" | --uncompressed-archive="A"]
-//                           [--previous-version="V"]
-//                           [--update-setup-exe="PATCH" --new-setup-exe="NEW"]
-//                           [--sample-install] [--system-level] [--lumora-beta|-dev|-sxs]
-//                           [--test-exit-code=N] [--test-no-new-setup] [anything else]
+//   lumora-setup.exe [--install-archive="A" | --uncompressed-archive="A"] [--previous-version="V"]
+//                    [--update-setup-exe="PATCH" --new-setup-exe="NEW"]
+//                    [--system-level] [--lumora-beta|-dev|-sxs] [anything else]
 //
-// Record: when the environment variable LUMORA_SETUP_RECORD names a file, one UTF-8 line is
-// appended to it per run, four tab-separated fields, the command line last and unchanged:
-//
-//   console=none|hidden|window <TAB> echo=<LUMORA_SETUP_ECHO> <TAB> dir=<current directory>
-//   <TAB> command=<...>
-//
-// console tells whether the process is attached to a console and whether that console has a
-// window (GetConsoleWindow). The installer starts it with CREATE_NO_WINDOW, which gives a console
-// program a console of its own without a window: "hidden". (Without that flag, a parent without a
-// console gives "none" under Wine and "window" on Windows.) echo and dir show that the environment
-// and the current directory were inherited; command is GetCommandLineW() exactly.
+// Install invocation: with an archive, it installs (install/installation.h): the 7z archive is
+// decoded into ROOT\<version>\, the program copies itself there as setup.exe and writes
+// "UninstallString" into the application's client-state key. ROOT is LUMORA_SAMPLE_INSTALL_ROOT
+// when that variable is set, else %LOCALAPPDATA%\Lumora\Application (%ProgramFiles%\... at
+// system level). The key follows the installer's own rules, which the installer passes on in the
+// tail of the command line: --system-level (or VelmarUpdateIsMachine=1) selects
+// HKEY_LOCAL_MACHINE, the last channel switch the application id. Exit codes:
+// lumora/setup_exit_codes.h.
 //
 // Patch invocation: with both --update-setup-exe and --new-setup-exe, the patch file must be
-// readable (else exit code 3), and the program copies itself to NEW (exit code 4 when that fails)
-// unless --test-no-new-setup is given.
+// readable (else 3), and the program copies itself to NEW (else 4): it applies no binary diff.
 //
-// Installation: on the install invocation, and only when asked with --sample-install or with the
-// environment variable LUMORA_SAMPLE_INSTALL_ROOT, the program installs from the archive as a real
-// setup program would (sample_install.h): it extracts the 7z archive into ROOT\<version>\, copies
-// itself there as setup.exe and writes "UninstallString" into the application's client-state key.
-// ROOT is LUMORA_SAMPLE_INSTALL_ROOT, else %LOCALAPPDATA%\Lumora\Application (%ProgramFiles%\...
-// at system level). Without the request the archive is not even opened, so that tests may hand it
-// any file. The key follows the installer's own rules, which the installer passes on in the tail
-// of the command line: --system-level (or VelmarUpdateIsMachine=1) selects HKEY_LOCAL_MACHINE,
-// the last channel switch the application id. Exit codes 20 to 24: sample_install.h.
+// For tests only, behind names that say so:
+//   LUMORA_SETUP_TEST_RECORD=FILE  appends one UTF-8 line per run, four tab-separated fields, the
+//     command line last and unchanged:
+//       console=none|hidden|window <TAB> echo=<LUMORA_SETUP_ECHO> <TAB> dir=<current directory>
+//       <TAB> command=<...>
+//     console tells whether the process is attached to a console and whether that console has a
+//     window (GetConsoleWindow). The installer starts it with CREATE_NO_WINDOW, which gives a
+//     console program a console of its own without a window: "hidden". (Without that flag, a
+//     parent without a console gives "none" under Wine and "window" on Windows.) echo and dir
+//     show that the environment and the current directory were inherited; command is
+//     GetCommandLineW() exactly.
+//   LUMORA_SETUP_TEST_SKIP_INSTALL=1  the archive is not even opened, so that the installer's
+//     tests may hand it any file; --sample-install or LUMORA_SAMPLE_INSTALL_ROOT install anyway.
+//   --test-exit-code=N  exits with N (decimal, or hexadecimal after 0x; all 32 bits) instead of 0.
+//   --test-no-new-setup  the patch run writes no new setup program.
+//   --test-sleep-ms=N  waits N ms before exiting (so that two runs overlap).
+//   --test-hold-archive-ms=N  leaves a process behind that holds the archive open, without delete
+//     sharing, for N ms after this program has exited, as a virus scanner or indexer might.
 //
-// Other processes: --test-sleep-ms=N waits N ms before exiting (so that two runs overlap);
-// --test-hold-archive-ms=N leaves a process behind that holds the archive open, without delete
-// sharing, for N ms after this program has exited, as a virus scanner or indexer might.
-//
-// Exit code: N of --test-exit-code=N (decimal, or hexadecimal after 0x; all 32 bits), else 0.
-// Unknown arguments are accepted and ignored, as a real setup program ignores the installer's
-// own switches.
+// Unknown arguments are accepted and ignored, as the contract asks: the installer's own switches
+// come along in the tail.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
 #include "lumora/client_state_names.h"
-#include "sample_install.h"
+#include "install/installation.h"
+#include "lumora/setup_exit_codes.h"
 
 namespace {
 
@@ -150,14 +148,16 @@ int wmain(int argc, wchar_t** argv) {
       return 0;
     }
   }
-  const std::wstring record_path = Environment(L"LUMORA_SETUP_RECORD");
+  const std::wstring record_path = Environment(L"LUMORA_SETUP_TEST_RECORD");
   if (!record_path.empty()) AppendRecord(record_path);
 
   unsigned long exit_code = 0;
   const wchar_t* patch = nullptr;
   const wchar_t* new_setup = nullptr;
   bool write_new_setup = true;
-  bool install = !Environment(L"LUMORA_SAMPLE_INSTALL_ROOT").empty();
+  // Installing is what the install invocation is for; only the installer's tests skip it.
+  const bool install_asked = !Environment(L"LUMORA_SAMPLE_INSTALL_ROOT").empty();
+  bool install = install_asked || Environment(L"LUMORA_SETUP_TEST_SKIP_INSTALL").empty();
   InstallRequest request;
   request.app_id = kChannels[0][1];
   unsigned long sleep_ms = 0;
@@ -192,11 +192,13 @@ int wmain(int argc, wchar_t** argv) {
   if (!request.system_level) request.system_level = Environment(L"VelmarUpdateIsMachine") == L"1";
 
   if (patch != nullptr && new_setup != nullptr) {
-    if (!ReadableFile(patch)) return 3;
+    if (!ReadableFile(patch)) ExitProcess(SETUP_EXIT_PATCH_UNREADABLE);
     if (write_new_setup) {
       wchar_t self[MAX_PATH + 1] = {};
       const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
-      if (length == 0 || length > MAX_PATH || !CopyFileW(self, new_setup, FALSE)) return 4;
+      if (length == 0 || length > MAX_PATH || !CopyFileW(self, new_setup, FALSE)) {
+        ExitProcess(SETUP_EXIT_NEW_SETUP_UNWRITABLE);
+      }
     }
   }
   if (install && archive != nullptr) {
