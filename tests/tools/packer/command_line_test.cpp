@@ -198,7 +198,7 @@ TEST(ParseCommandLine, UsageErrorsSayWhatIsWrongInOneLine) {
       {"check --json --json a.exe", "option --json is given twice"},
       {"check --verbose a.exe", "unknown option \"--verbose\" for check"},
       {"check --require-signature=yes a.exe", "option --require-signature takes no value"},
-      {"help unpack", "help takes pack, check or --man"},
+      {"help unpack", "help takes archive, pack, check or --man"},
       // Values that are malformed whatever the files: the same usage error, status 2.
       {"pack --file-version 1.0", "--file-version takes four numbers"},
       {"pack --product-version 1.2.3.65536", "--product-version takes four numbers"},
@@ -285,7 +285,9 @@ TEST(HelpText, ListsEveryOptionWithinEightyColumns) {
   for (size_t i = 0; i < count; ++i) {
     const OptionDefinition& o = table[i];
     SCOPED_TRACE(o.name);
-    const std::string help = HelpText((o.commands & kPackOption) != 0 ? "pack" : "check");
+    const std::string help = HelpText((o.commands & kPackOption) != 0      ? "pack"
+                                      : (o.commands & kArchiveOption) != 0 ? "archive"
+                                                                           : "check");
     EXPECT_NE(help.find(std::string("  ") + (o.alias != nullptr ? o.alias : o.name)), std::string::npos);
     std::string roff_name;
     // A hyphen that starts the option's name is a minus sign in roff.
@@ -295,7 +297,7 @@ TEST(HelpText, ListsEveryOptionWithinEightyColumns) {
     }
     EXPECT_NE(manual.find("\\fB" + roff_name + "\\fR"), std::string::npos);
   }
-  for (const char* topic : {"", "pack", "check"}) {
+  for (const char* topic : {"", "archive", "pack", "check"}) {
     const std::string help = HelpText(topic);
     for (size_t at = 0, end = 0; at < help.size(); at = end + 1) {
       end = help.find('\n', at);
@@ -320,7 +322,7 @@ TEST_F(PackerInterface, VersionHelpAndUsageErrors) {
   };
   for (const Help& h : {Help{"--help", "lumora-pack check [--json | --quiet] [--require-signature] "
                                        "INSTALLER.exe"},
-                        Help{"help", "lumora-pack help [pack | check | --man]"},
+                        Help{"help", "lumora-pack help [archive | pack | check | --man]"},
                         Help{"pack --help", "  -o, --output FILE       the installer to write"},
                         Help{"check --help", "  -q, --quiet             nothing printed"}}) {
     SCOPED_TRACE(h.args);

@@ -74,4 +74,27 @@ TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
   }
 }
 
+TEST_F(PackerParity, WindowsBuildArchivesTheLinuxBuildsBytes) {
+  // A real program (the stub) for the branch filter, text, an empty file and folder, a name
+  // beyond ASCII: what could differ between the builds' folder walks and their sort.
+  ASSERT_EQ(std::system(("mkdir -p '" + Path("app/bin") + "' '" + Path("app/empty") + "' '" +
+                         Path("app/\xC3\xA9t\xC3\xA9") + "'").c_str()), 0);
+  WriteFileBytes(Path("app/bin/app.exe"), ReadFileBytes(LUMORA_STUB));
+  WriteFileBytes(Path("app/Readme.TXT"), PatternBytes(5000, 3));
+  WriteFileBytes(Path("app/\xC3\xA9t\xC3\xA9/b.txt"), PatternBytes(100, 4));
+  WriteFileBytes(Path("app/zero"), {});
+  for (const char* env : {"", "env SOURCE_DATE_EPOCH=1600000000 "}) {
+    SCOPED_TRACE(env);
+    const RunResult linux_build =
+        RunProgram("cd '" + dir_ + "' && " + env + LUMORA_PACK + " archive -o linux.7z app");
+    const RunResult windows_build = RunProgram("cd '" + dir_ + "' && " + env + PackerCommand() +
+                                               " archive -o windows.7z app");
+    ASSERT_EQ(linux_build.status, 0) << linux_build.err;
+    ASSERT_EQ(windows_build.status, 0) << windows_build.err;
+    const std::vector<uint8_t> expected = ReadFileBytes(Path("linux.7z"));
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(ReadFileBytes(Path("windows.7z")) == expected) << "the archives differ";
+  }
+}
+
 }  // namespace

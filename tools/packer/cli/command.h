@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "cli/archive_command.h"
 #include "cli/check_command.h"
 #include "cli/pack_command.h"
 
 struct Command {
-  enum Kind { kHelp, kManual, kVersion, kPack, kCheck } kind = kHelp;
-  std::string help_topic;  // "", "pack" or "check"
+  enum Kind { kHelp, kManual, kVersion, kArchive, kPack, kCheck } kind = kHelp;
+  std::string help_topic;  // "", "archive", "pack" or "check"
+  ArchiveOptions archive;
   PackOptions pack;
   CheckOptions check;
 };

@@ -149,6 +149,22 @@ bool TakeSourceDateEpoch(const char* source_date_epoch, PackOptions& o, std::str
   return true;
 }
 
+// The archive's one time for every entry: the reproducible-builds convention again, any time
+// since 1970 (the range of 7z's times is far wider); without it the archive stores none.
+bool TakeArchiveTime(const char* source_date_epoch, ArchiveSettings& settings,
+                     std::string& error) {
+  if (source_date_epoch == nullptr || source_date_epoch[0] == '\0') return true;
+  const std::string epoch = source_date_epoch;
+  if (epoch.size() > 18 || epoch.find_first_not_of("0123456789") != std::string::npos) {
+    error = "SOURCE_DATE_EPOCH is \"" + epoch +
+            "\", not a decimal number of seconds since 1970; set it to one, or unset it";
+    return false;
+  }
+  settings.has_time = true;
+  settings.time = std::stoll(epoch);
+  return true;
+}
+
 bool FinishPack(const std::vector<std::string>& operands, const std::set<std::string>& given,
                 const CommandEnvironment& environment, PackOptions& o, std::string& error) {
   if (!operands.empty()) {
@@ -174,7 +190,30 @@ bool FinishPack(const std::vector<std::string>& operands, const std::set<std::st
     return false;
   }
   if (given.count("--stub") == 0) o.stub = environment.installed_stub;
-  return CheckPackValues(o, error) && TakeSourceDateEpoch(environment.source_date_epoch, o, error);
+  if (!CheckPackValues(o, error) ||
+      !TakeSourceDateEpoch(environment.source_date_epoch, o, error)) {
+    return false;
+  }
+  // An archive pack makes of a folder takes the installer's one time, as the cabinet does.
+  o.archive_settings.has_time = o.has_cabinet_time;
+  o.archive_settings.time = o.cabinet_time;
+  return true;
+}
+
+bool FinishArchive(const std::vector<std::string>& operands, const std::set<std::string>& given,
+                   const CommandEnvironment& environment, ArchiveOptions& o, std::string& error) {
+  if (given.count("--output") == 0) {
+    error = "archive is missing --output" + SeeHelp("archive");
+    return false;
+  }
+  if (operands.size() != 1) {
+    error = operands.empty() ? "archive needs the folder to archive" + SeeHelp("archive")
+                             : "archive takes one folder, not \"" + operands[0] + "\" and \"" +
+                                   operands[1] + "\"" + SeeHelp("archive");
+    return false;
+  }
+  o.folder = operands[0];
+  return TakeArchiveTime(environment.source_date_epoch, o.settings, error);
 }
 
 bool FinishCheck(const std::vector<std::string>& operands, CheckOptions& o, std::string& error) {
@@ -197,8 +236,9 @@ bool ParseHelp(const std::vector<std::string>& args, Command& command, std::stri
     command.kind = Command::kManual;
     return true;
   }
-  if (args.size() > 2 || (args.size() == 2 && args[1] != "pack" && args[1] != "check")) {
-    error = "help takes pack, check or --man, nothing else";
+  if (args.size() > 2 || (args.size() == 2 && args[1] != "archive" && args[1] != "pack" &&
+                          args[1] != "check")) {
+    error = "help takes archive, pack, check or --man, nothing else";
     return false;
   }
   if (args.size() == 2) command.help_topic = args[1];
@@ -224,8 +264,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, const CommandEnviron
     command.kind = Command::kVersion;
     return true;
   }
-  if (first != "pack" && first != "check") {
-    error = "unknown command \"" + first + "\": pack, check, help or --version";
+  if (first != "archive" && first != "pack" && first != "check") {
+    error = "unknown command \"" + first + "\": archive, pack, check, help or --version";
     return false;
   }
   // Help for the command, whatever else was given with it (up to the end of the options).
@@ -235,10 +275,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, const CommandEnviron
       return true;
     }
   }
-  const bool pack = first == "pack";
-  command.kind = pack ? Command::kPack : Command::kCheck;
   std::vector<std::string> operands;
   std::set<std::string> given;
+  if (first == "archive") {
+    command.kind = Command::kArchive;
+    return ReadArguments(args, kArchiveOption, command, operands, given, error) &&
+           FinishArchive(operands, given, environment, command.archive, error);
+  }
+  const bool pack = first == "pack";
+  command.kind = pack ? Command::kPack : Command::kCheck;
   if (!ReadArguments(args, pack ? kPackOption : kCheckOption, command, operands, given, error)) {
     return false;
   }

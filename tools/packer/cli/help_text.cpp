@@ -11,7 +11,8 @@ const char kSummary[] =
     "lumora-pack attaches an application's payload to the bare Lumora installer stub, and checks "
     "installers the way the stub will read them.";
 
-const char kPackUsage[] = "lumora-pack pack --archive FILE --setup FILE -o INSTALLER.exe [options]";
+const char kArchiveUsage[] = "lumora-pack archive --output APP.7z [--quiet] DIR";
+const char kPackUsage[] = "lumora-pack pack --archive FILE|DIR --setup FILE -o OUT.exe [options]";
 const char kCheckUsage[] =
     "lumora-pack check [--json | --quiet] [--require-signature] INSTALLER.exe";
 
@@ -28,6 +29,17 @@ const char* const kPackParagraphs[] = {
     "warning on standard error names the option that sets it.",
     "Interrupted (SIGINT, SIGTERM, SIGHUP; Ctrl+C or the console closed on Windows), pack removes "
     "its temporary files beside the output (OUT.partial-*, OUT.cab-*) before it ends.",
+};
+
+const char* const kArchiveParagraphs[] = {
+    "Writes a 7z archive of the folder DIR's contents, named relative to DIR, for the setup "
+    "program to install: solid LZMA at its highest setting, Windows programs and DLLs (found by "
+    "their content) through the x86 branch filter in a block of their own, the rest in another, "
+    "the header compressed. Empty files and folders are kept. Names are sorted, attributes "
+    "normalised, and every entry gets the time SOURCE_DATE_EPOCH gives (none when it is unset), "
+    "so that the same folder gives the same bytes on every run, on Linux and Windows alike.",
+    "A link to a file is archived as the file; a link to a folder, a device, a FIFO or a name "
+    "that is not UTF-8 is refused. 7-Zip reads and extracts the archive (7zz t, 7zz x).",
 };
 
 const char* const kCheckParagraphs[] = {
@@ -53,6 +65,9 @@ const char kPackExit[] =
     "0 written; 1 refused: an input cannot be used or the stub would reject the layout (the "
     "reason on standard error); 2 the command line is wrong (an unknown option, a missing or "
     "malformed value). Nothing is written unless the status is 0.";
+const char kArchiveExit[] =
+    "0 written; 1 the folder cannot be archived or the archive cannot be written (the reason on "
+    "standard error); 2 the command line is wrong. Nothing is written unless the status is 0.";
 const char kCheckExit[] =
     "0 the stub would accept the installer; 1 it would not (the report names the exit code it "
     "would end with), its signature does not match the file, or --require-signature finds no "
@@ -181,6 +196,12 @@ std::string RoffParagraphs(const char* const* paragraphs, size_t count) {
 }  // namespace
 
 std::string HelpText(const std::string& topic) {
+  if (topic == "archive") {
+    return "usage: " + std::string(kArchiveUsage) + "\n\n" +
+           Paragraphs(kArchiveParagraphs, std::size(kArchiveParagraphs)) + "\n" +
+           OptionsHelp(kArchiveOption) + "\n" +
+           Wrap(std::string("exit status: ") + kArchiveExit, 0, 0);
+  }
   if (topic == "pack") {
     return "usage: " + std::string(kPackUsage) + "\n\n" +
            Paragraphs(kPackParagraphs, std::size(kPackParagraphs)) + "\n" +
@@ -192,11 +213,12 @@ std::string HelpText(const std::string& topic) {
            OptionsHelp(kCheckOption) + "\n" +
            Wrap(std::string("exit status: ") + kCheckExit, 0, 0);
   }
-  return Wrap(kSummary, 0, 0) + "\nusage:\n  " + kPackUsage + "\n  " + kCheckUsage +
+  return Wrap(kSummary, 0, 0) + "\nusage:\n  " + kArchiveUsage + "\n  " + kPackUsage + "\n  " + kCheckUsage +
          "\n  lumora-pack --version\n"
-         "  lumora-pack help [pack | check | --man]\n"
-         "      (also lumora-pack --help, pack --help, check --help)\n"
+         "  lumora-pack help [archive | pack | check | --man]\n"
+         "      (also lumora-pack --help, archive --help, pack --help, check --help)\n"
          "\n" +
+         Wrap(std::string("archive, exit status: ") + kArchiveExit, 0, 2) +
          Wrap(std::string("pack, exit status: ") + kPackExit, 0, 2) +
          Wrap(std::string("check, exit status: ") + kCheckExit, 0, 2) +
          "\n\"lumora-pack help --man\" prints the manual page, lumora-pack(1).\n";
@@ -211,24 +233,30 @@ std::string ManualPage() {
   out += ".SH NAME\nlumora\\-pack \\- attach a payload to the Lumora installer stub, and check "
          "installers\n";
   out += ".SH SYNOPSIS\n";
-  out += ".B lumora\\-pack pack\n\\fB\\-\\-archive\\fR \\fIFILE\\fR \\fB\\-\\-setup\\fR \\fIFILE\\fR "
+  out += ".B lumora\\-pack archive\n\\fB\\-\\-output\\fR \\fIAPP.7z\\fR "
+         "[\\fB\\-\\-quiet\\fR] \\fIDIR\\fR\n.br\n";
+  out += ".B lumora\\-pack pack\n\\fB\\-\\-archive\\fR \\fIFILE\\fR|\\fIDIR\\fR \\fB\\-\\-setup\\fR \\fIFILE\\fR "
          "\\fB\\-\\-output\\fR \\fIINSTALLER.exe\\fR [\\fIoptions\\fR]\n.br\n";
   out += ".B lumora\\-pack check\n[\\fB\\-\\-json\\fR | \\fB\\-\\-quiet\\fR] "
          "[\\fB\\-\\-require\\-signature\\fR] \\fIINSTALLER.exe\\fR\n.br\n";
   out += ".B lumora\\-pack \\-\\-version\n.br\n";
   out += ".B lumora\\-pack help\n[\\fBpack\\fR | \\fBcheck\\fR | \\fB\\-\\-man\\fR]\n";
   out += ".SH DESCRIPTION\n" + Roff(kSummary) + "\n";
+  out += ".SS archive\n" + RoffParagraphs(kArchiveParagraphs, std::size(kArchiveParagraphs));
   out += ".SS pack\n" + RoffParagraphs(kPackParagraphs, std::size(kPackParagraphs));
   out += ".SS check\n" + RoffParagraphs(kCheckParagraphs, std::size(kCheckParagraphs));
+  out += ".SH ARCHIVE OPTIONS\n" + RoffOptions(kArchiveOption);
   out += ".SH PACK OPTIONS\n" + RoffOptions(kPackOption);
   out += ".SH CHECK OPTIONS\n" + RoffOptions(kCheckOption);
-  out += ".SH EXIT STATUS\n.TP\n.B pack\n" + Roff(kPackExit) + "\n.TP\n.B check\n" +
+  out += ".SH EXIT STATUS\n.TP\n.B archive\n" + Roff(kArchiveExit) + "\n.TP\n.B pack\n" + Roff(kPackExit) + "\n.TP\n.B check\n" +
          Roff(kCheckExit) + "\n";
   out += ".SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n" +
          Roff("The setup program's time in its cabinet, in seconds since 1970 (UTC), unless "
               "--cabinet-time is given: a build that fixes its time gets the same installer "
               "again. Empty counts as unset; any other value that is not such a number within "
-              "1980-2107 is refused.") +
+              "1980-2107 is refused. Also the time of every entry of the archives that archive "
+              "and pack --archive DIR write (for pack, --cabinet-time comes first); without it "
+              "they store no times.") +
          "\n";
   out += ".SH FILES\n.TP\n.I share/lumora/lumora\\-stub.exe\n" +
          Roff("The bare stub that pack takes when --stub is not given, in the folder above the "
@@ -237,7 +265,8 @@ std::string ManualPage() {
               "else lumora-stub.exe beside lumora-pack itself, as the Windows zip has them.") +
          "\n";
   out += ".SH EXAMPLES\n.nf\n" +
-         Roff("lumora-pack pack --archive app.7z --setup setup.exe --output installer.exe \\\n"
+         Roff("lumora-pack archive --output app.7z build/app\n"
+              "lumora-pack pack --archive app.7z --setup setup.exe --output installer.exe \\\n"
               "    --icon app.ico --product-name \"Contoso Viewer\" --file-version 2.5.0.17 \\\n"
               "    --version-string OriginalFilename=contoso-setup.exe\n"
               "osslsigncode sign -pkcs12 release.pfx -h sha256 -in installer.exe \\\n"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/archive_command.h"
 #include "cli/check_command.h"
 #include "cli/command_line.h"
 #include "platform/file_io.h"
@@ -52,6 +53,12 @@ int main(int argc, char** argv) {
       return 0;
     case Command::kVersion:
       std::cout << "lumora-pack " << kPackerVersion << "\n";
+      return 0;
+    case Command::kArchive:
+      if (!RunArchive(command.archive, std::cout, error)) {
+        std::cerr << "lumora-pack: " << error << "\n";
+        return 1;
+      }
       return 0;
     case Command::kCheck:
       return RunCheck(command.check, std::cout, std::cerr);

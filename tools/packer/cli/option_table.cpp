@@ -22,6 +22,17 @@ bool SetPackFlag(const OptionDefinition&, const std::string&, Command& c, std::s
   return true;
 }
 
+template <std::string ArchiveOptions::*field>
+bool SetArchiveText(const OptionDefinition&, const std::string& value, Command& c, std::string&) {
+  c.archive.*field = value;
+  return true;
+}
+
+bool SetArchiveQuiet(const OptionDefinition&, const std::string&, Command& c, std::string&) {
+  c.archive.quiet = true;
+  return true;
+}
+
 template <bool CheckOptions::*field>
 bool SetCheckFlag(const OptionDefinition&, const std::string&, Command& c, std::string&) {
   c.check.*field = true;
@@ -150,6 +161,7 @@ struct Option {
 
 constexpr unsigned kPack = kPackOption;
 constexpr unsigned kCheck = kCheckOption;
+constexpr unsigned kArchive = kArchiveOption;
 constexpr int kReportForm = 1;
 constexpr int kProgressForm = 2;
 
@@ -161,8 +173,19 @@ const std::vector<OptionDefinition>& Table() {
                "Default: the installed stub, share/lumora/lumora-stub.exe in the folder above "
                "lumora-pack's own, else lumora-stub.exe beside lumora-pack",
                SetPackText<&PackOptions::stub>),
-        Option("--archive", "FILE", kPack, OptionSection::kFiles,
-               "the application's archive, which the setup program installs from",
+        Option("--output", "APP.7z", kArchive, OptionSection::kFiles,
+               "the archive to write; it appears only once it is complete",
+               SetArchiveText<&ArchiveOptions::output>)
+            .Alias("-o")
+            .Required(),
+        Option("--quiet", nullptr, kArchive, OptionSection::kReport,
+               "no report of what the archive holds", SetArchiveQuiet)
+            .Alias("-q"),
+        Option("--archive", "FILE|DIR", kPack, OptionSection::kFiles,
+               "the application's archive, which the setup program installs from; or the "
+               "application's folder, which pack archives as lumora-pack archive does (in a "
+               "temporary file beside the output, removed when pack ends), every entry with "
+               "the time --cabinet-time or SOURCE_DATE_EPOCH gives, if any",
                SetPackText<&PackOptions::archive>)
             .Required(),
         Option("--setup", "FILE", kPack, OptionSection::kFiles,

@@ -11,7 +11,7 @@
 #include "cli/command.h"
 
 // The commands an option belongs to.
-enum OptionCommands : unsigned { kPackOption = 1, kCheckOption = 2 };
+enum OptionCommands : unsigned { kPackOption = 1, kCheckOption = 2, kArchiveOption = 4 };
 
 // The parts of a command's help, in the order they are shown.
 enum class OptionSection { kFiles, kPayload, kFace, kReport, kSignature };

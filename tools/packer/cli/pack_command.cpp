@@ -13,6 +13,7 @@
 #include "reports/text_report.h"
 #include "platform/escaped_text.h"
 #include "platform/file_io.h"
+#include "platform/folder_listing.h"
 #include "payload/installer_report.h"
 #include "cabinet/cabinet_writer.h"
 #include "cli/option_table.h"
@@ -247,111 +248,160 @@ std::string DefaultSetupName(PayloadType setup_type) {
 
 namespace {
 
-// RunPack's work; the warnings found on the way are kept for the JSON object of a failure.
-bool WriteInstaller(const PackOptions& options, std::vector<std::string>& warnings,
-                    std::ostream& out, std::ostream& err, std::string& error) {
-  const PayloadType archive_type = options.payload.archive_type;
-  const PayloadType setup_type = options.payload.setup_type;
-  const std::u16string& archive_name = options.payload.archive_name;
-  const std::u16string& setup_name = options.payload.setup_name;
-  const std::u16string& previous_version = options.payload.previous_version;
+// What pack reads, each opened once and kept open for the whole run, so that the file judged is
+// the file written: the stub and its image, the application's archive (made first when
+// --archive names a folder), the setup program and the icon.
+struct PackInputs {
   InputFile stub_file, archive, setup, icon;
   PeImage stub;
-  std::vector<Resource> stub_resources;
-  if (!OpenNonEmpty(options.stub, "stub", stub_file, error) ||
-      !OpenNonEmpty(options.archive, "archive", archive, error) ||
-      !OpenNonEmpty(options.setup, "setup program", setup, error) ||
-      (!options.icon.empty() && !icon.Open(options.icon, error, "icon"))) {
+  ScratchFile made_archive;  // the archive pack made of a folder, removed when pack ends
+  bool setup_is_cabinet = false;
+};
+
+// What pack decides before it writes: the resources of the installer and their layout, the
+// setup cabinet it compressed, and the warnings to give once the installer is written.
+struct PackPlan {
+  std::vector<Resource> resources;
+  PackedLayout layout;
+  ScratchFile cabinet_path;
+  InputFile cabinet;
+  SectionContent section;
+  std::vector<std::string> warnings;
+  bool show_progress = false;
+  bool terminal = false;
+};
+
+// The stub, the setup program and the icon, opened and checked before any slow work (an
+// application's archive takes a minute to compress), and the output checked to be a place for
+// the installer.
+bool ReadStubAndSetup(const PackOptions& options, PackInputs& in, std::string& error) {
+  if (!OpenNonEmpty(options.stub, "stub", in.stub_file, error) ||
+      !OpenNonEmpty(options.setup, "setup program", in.setup, error) ||
+      (!options.icon.empty() && !in.icon.Open(options.icon, error, "icon"))) {
     return false;
   }
   if (!CheckReplaceable(options.output, error)) {
     error = "the output " + error + "; name a file for the installer";
     return false;
   }
-  const InputFile* const inputs[] = {&stub_file, &archive, &setup, &icon};
-  const char* const words[] = {"stub", "archive", "setup program", "icon"};
-  if (!CheckOutputIsNoInput(options.output, inputs, words, icon.IsOpen() ? 4 : 3, error) ||
-      !ReadPeImage(stub_file, stub, error)) {
-    return false;
-  }
-  if (!CheckBareStub(stub, stub_file, error)) {
+  if (!ReadPeImage(in.stub_file, in.stub, error)) return false;
+  if (!CheckBareStub(in.stub, in.stub_file, error)) {
     error = options.stub + " " + error;
     return false;
   }
-  bool setup_is_cabinet = false;
-  if (!CheckInputs(options, setup_type, archive, setup, setup_is_cabinet, warnings, error)) {
-    return false;
-  }
   uint32_t signature_offset = 0, signature_size = 0;
-  stub.Directory(kDirectorySecurity, signature_offset, signature_size);
+  in.stub.Directory(kDirectorySecurity, signature_offset, signature_size);
   if (signature_offset != 0 || signature_size != 0) {
     error = options.stub + " is signed; its signature would not cover the installer. Pack the "
             "unsigned stub and sign the installer after packing";
     return false;
   }
-  std::vector<Resource> resources;
-  if (!ReadResourceListing(stub, stub_file, stub_resources, error) ||
-      !CopyStubResources(options.stub, stub_file, stub_resources, options.has_previous_version,
-                         resources, error)) {
-    return false;
-  }
-  for (const std::string& warning : StubFaceWarnings(options, resources)) {
-    warnings.push_back(warning);
-  }
-  if (!ApplyApplicationFace(options.face, icon.IsOpen() ? &icon : nullptr, resources, error)) {
-    return false;
-  }
+  return true;
+}
 
-  PackedLayout layout;
-  if (!PlanPackedLayout(stub, stub_file, layout, error)) {
+// The application's archive: the file given, or, when --archive names a folder, the archive
+// made of it in a temporary file beside the output.
+bool ReadArchive(const PackOptions& options, PackInputs& in, std::string& error) {
+  std::string path = options.archive;
+  if (KindOfPath(options.archive) == PathKind::kFolder) {
+    if (!in.made_archive.Create(options.output, "7z", error)) {
+      error += kWritableFolder;
+      return false;
+    }
+    ArchiveSummary summary;
+    if (!WriteSevenZipArchive(options.archive, options.archive_settings, in.made_archive.path(),
+                              summary, error)) {
+      return false;
+    }
+    path = in.made_archive.path();
+  }
+  return OpenNonEmpty(path, "archive", in.archive, error);
+}
+
+// Every input against every other and against the output, and what each must be.
+bool CheckAllInputs(const PackOptions& options, PackInputs& in, PackPlan& plan,
+                    std::string& error) {
+  const InputFile* const inputs[] = {&in.stub_file, &in.archive, &in.setup, &in.icon};
+  const char* const words[] = {"stub", "archive", "setup program", "icon"};
+  return CheckOutputIsNoInput(options.output, inputs, words, in.icon.IsOpen() ? 4 : 3, error) &&
+         CheckInputs(options, options.payload.setup_type, in.archive, in.setup,
+                     in.setup_is_cabinet, plan.warnings, error);
+}
+
+// The installer's resources but the payload: the stub's own, with the application's face.
+bool PlanStubResources(const PackOptions& options, PackInputs& in, PackPlan& plan,
+                       std::string& error) {
+  std::vector<Resource> stub_resources;
+  if (!ReadResourceListing(in.stub, in.stub_file, stub_resources, error) ||
+      !CopyStubResources(options.stub, in.stub_file, stub_resources, options.has_previous_version,
+                         plan.resources, error)) {
+    return false;
+  }
+  for (const std::string& warning : StubFaceWarnings(options, plan.resources)) {
+    plan.warnings.push_back(warning);
+  }
+  if (!ApplyApplicationFace(options.face, in.icon.IsOpen() ? &in.icon : nullptr, plan.resources,
+                            error)) {
+    return false;
+  }
+  if (!PlanPackedLayout(in.stub, in.stub_file, plan.layout, error)) {
     error = options.stub + ": " + error;
     return false;
   }
   // The setup program's size stands for its cabinet's here, before the work of compressing:
   // a cabinet outgrows its file only by a few bytes a block, when nothing compresses, and the
   // resource section's own check still catches those.
-  if (!CheckInstallerSize(layout, archive, setup, error)) return false;
-  const bool show_progress = ShowProgress(options, archive, setup);
-  const bool terminal = StandardErrorIsTerminal();
+  if (!CheckInstallerSize(plan.layout, in.archive, in.setup, error)) return false;
+  plan.show_progress = ShowProgress(options, in.archive, in.setup);
+  plan.terminal = StandardErrorIsTerminal();
+  return true;
+}
 
-  ScratchFile cabinet_path;
-  InputFile cabinet;
-  const InputFile* setup_data = &setup;
-  if (setup_type == PayloadType::kCabinet && !setup_is_cabinet) {
-    if (setup.size() > kMaxCabinetFileSize) {
-      error = "the setup program " + options.setup + " is " + SizeText(setup.size()) +
-              ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
-              " bytes); store it as it is with --setup-type BN";
-      return false;
-    }
-    if (!cabinet_path.Create(options.output, "cab", error)) {
-      error += kWritableFolder;
-      return false;
-    }
-    ProgressMeter compressing(err, "compressing " + options.setup, terminal);
-    const bool compressed = WriteSetupCabinet(setup, CabinetTime(options, setup),
-                                              options.cabinet_compression, cabinet_path.path(),
-                                              error, show_progress ? &compressing : nullptr);
-    compressing.Finish();
-    if (!compressed || !cabinet.Open(cabinet_path.path(), error)) return false;
-    setup_data = &cabinet;
+// The setup program as it is stored: compressed into a cabinet for BL (unless it is one
+// already), as it is otherwise.
+bool MakeSetupCabinet(const PackOptions& options, PackInputs& in, PackPlan& plan,
+                      std::ostream& err, const InputFile*& setup_data, std::string& error) {
+  setup_data = &in.setup;
+  if (options.payload.setup_type != PayloadType::kCabinet || in.setup_is_cabinet) return true;
+  if (in.setup.size() > kMaxCabinetFileSize) {
+    error = "the setup program " + options.setup + " is " + SizeText(in.setup.size()) +
+            ", more than a cabinet holds (" + std::to_string(kMaxCabinetFileSize) +
+            " bytes); store it as it is with --setup-type BN";
+    return false;
   }
-  resources.push_back(MemberResource(archive_type, archive_name, archive));
-  resources.push_back(MemberResource(setup_type, setup_name, *setup_data));
+  if (!plan.cabinet_path.Create(options.output, "cab", error)) {
+    error += kWritableFolder;
+    return false;
+  }
+  ProgressMeter compressing(err, "compressing " + options.setup, plan.terminal);
+  const bool compressed = WriteSetupCabinet(in.setup, CabinetTime(options, in.setup),
+                                            options.cabinet_compression, plan.cabinet_path.path(),
+                                            error, plan.show_progress ? &compressing : nullptr);
+  compressing.Finish();
+  if (!compressed || !plan.cabinet.Open(plan.cabinet_path.path(), error)) return false;
+  setup_data = &plan.cabinet;
+  return true;
+}
+
+// The payload as the stub will enumerate it, judged by the stub's own rules before anything
+// is written. The checks on each name above already keep out what this would refuse; this is
+// the guard that the two never drift apart. What the stub brought along is judged with the
+// whole installer when it is read back.
+bool PlanPayloadSection(const PackOptions& options, const PackInputs& in,
+                        const InputFile& setup_data, PackPlan& plan, std::string& error) {
+  const PackPayload& payload = options.payload;
+  plan.resources.push_back(MemberResource(payload.archive_type, payload.archive_name, in.archive));
+  plan.resources.push_back(MemberResource(payload.setup_type, payload.setup_name, setup_data));
   if (options.has_previous_version) {
-    resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
-                                       ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
-                                       TerminatedUtf16Bytes(previous_version)));
+    plan.resources.push_back(MemoryResource(ResourceKey::Id(kRtRcdata),
+                                            ResourceKey::Id(kPreviousVersionId), kPayloadLanguage,
+                                            TerminatedUtf16Bytes(payload.previous_version)));
   }
-
-  // The payload as the stub will enumerate it, judged by the stub's own rules before anything
-  // is written. The checks on each name above already keep out what this would refuse; this is
-  // the guard that the two never drift apart. What the stub brought along is judged with the
-  // whole installer when it is read back.
-  SectionContent section;
-  if (!BuildResourceSection(resources, layout.payload_rva, section, error)) return false;
+  if (!BuildResourceSection(plan.resources, plan.layout.payload_rva, plan.section, error)) {
+    return false;
+  }
   std::vector<Resource> added;
-  for (const Resource& r : resources) {
+  for (const Resource& r : plan.resources) {
     if (r.file != nullptr || (options.has_previous_version && IsPreviousVersion(r))) {
       added.push_back(r);
     }
@@ -364,50 +414,72 @@ bool WriteInstaller(const PackOptions& options, std::vector<std::string>& warnin
     error = "the stub would reject this layout: " + planned.verdict.reason;
     return false;
   }
+  return true;
+}
 
-  // The installer is read back the way the stub will read it while it is still the temporary
-  // file, so that a faulty one never appears under the output path.
+// The installer written to a temporary file and read back the way the stub will read it, so
+// that a faulty one never appears under the output path; then renamed to it.
+bool WriteInstaller(const PackOptions& options, const PackInputs& in, PackPlan& plan,
+                    std::ostream& err, InstallerReport& report, ReportDigests& digests,
+                    std::string& error) {
   StagedFile out_file;
   if (!out_file.Create(options.output, error)) {
     error += kWritableFolder;
     return false;
   }
-  ProgressMeter writing(err, "writing " + options.output, terminal);
-  const bool written = WritePackedImage(stub, stub_file, layout, section, out_file,
-                                        show_progress ? &writing : nullptr, error);
+  ProgressMeter writing(err, "writing " + options.output, plan.terminal);
+  const bool written = WritePackedImage(in.stub, in.stub_file, plan.layout, plan.section,
+                                        out_file, plan.show_progress ? &writing : nullptr, error);
   writing.Finish();
   // JSON reports the checksum as check does, computed over the file.
-  InstallerReport report;
   if (!written || !InspectInstaller(out_file.temp_path(), report, error, options.json)) {
     return false;
   }
   if (report.layout.verdict.FolderBound() && report.image_fault.empty()) {
-    warnings.push_back(report.layout.verdict.reason);
+    plan.warnings.push_back(report.layout.verdict.reason);
   } else if (!report.accepted()) {
     error = "the written installer reads back wrong: " +
             (report.image_fault.empty() ? report.layout.verdict.reason : report.image_fault);
     return false;
   }
-  ReportDigests digests;
   if (options.json && !ComputeReportDigests(report, digests, error)) return false;
-  if (!out_file.Commit(error)) return false;
-  // Said once the installer is written, so that a refusal is never buried under them.
-  for (const std::string& warning : warnings) err << "lumora-pack: warning: " << warning << "\n";
+  return out_file.Commit(error);
+}
+
+// The warnings, said once the installer is written so that a refusal is never buried under
+// them, then the report as asked.
+void ReportPack(const PackOptions& options, const PackPlan& plan, InstallerReport& report,
+                const ReportDigests& digests, std::ostream& out, std::ostream& err) {
+  for (const std::string& warning : plan.warnings) {
+    err << "lumora-pack: warning: " << warning << "\n";
+  }
   report.path = options.output;
   if (options.json) {
-    PrintJsonReport(report, digests, ReportWarnings(report, warnings), out);
+    PrintJsonReport(report, digests, ReportWarnings(report, plan.warnings), out);
   } else if (!options.quiet) {
     PrintReport(report, out);
   }
-  return true;
 }
 
 }  // namespace
 
 bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
              std::string& error) {
-  std::vector<std::string> warnings;
-  if (WriteInstaller(options, warnings, out, err, error)) return true;
-  if (options.json) PrintJsonPackFailure(options.output, error, warnings, out);
-  return false;
+  PackInputs in;
+  PackPlan plan;
+  const InputFile* setup_data = nullptr;
+  InstallerReport report;
+  ReportDigests digests;
+  if (!ReadStubAndSetup(options, in, error) || !ReadArchive(options, in, error) ||
+      !CheckAllInputs(options, in, plan, error) ||
+      !PlanStubResources(options, in, plan, error) ||
+      !MakeSetupCabinet(options, in, plan, err, setup_data, error) ||
+      !PlanPayloadSection(options, in, *setup_data, plan, error) ||
+      !WriteInstaller(options, in, plan, err, report, digests, error)) {
+    // The warnings found on the way go with the reason into the JSON object of a failure.
+    if (options.json) PrintJsonPackFailure(options.output, error, plan.warnings, out);
+    return false;
+  }
+  ReportPack(options, plan, report, digests, out, err);
+  return true;
 }

@@ -8,6 +8,7 @@
 
 #include "resources/application_face.h"
 #include "lumora/payload_resources.h"
+#include "archive/seven_zip_writer.h"
 #include "cabinet/cabinet_writer.h"
 
 // Whether pack shows how far the writing has come: on its own when standard error is a terminal
@@ -41,6 +42,8 @@ struct PackOptions {
   bool has_cabinet_compression = false;    // --cabinet-compression was given
   CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
+  // When --archive names a folder: the archive's time, the cabinet's when one is given.
+  ArchiveSettings archive_settings;
   // The application's face, each empty when not given: an .ico file in place of the stub's
   // icon, and the version resource's texts and numbers.
   std::string icon;
