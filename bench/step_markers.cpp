@@ -135,7 +135,7 @@ extern "C" {
 
 // The steps, as the run sequence and the unpacking call them.
 ExitResult __real__Z13InstallerMainP11HINSTANCE__(HMODULE);
-bool __real__Z4LoadR17InstallerSettingsP11HINSTANCE__(InstallerSettings&, HMODULE);
+bool __real__Z4LoadR17InstallerSettingsP11HINSTANCE__b(InstallerSettings&, HMODULE, bool);
 uint32_t __real__ZN11RegistryKey10ReadStringEPKwPwj(RegistryKey*, const wchar_t*, wchar_t*,
                                                     uint32_t);
 ExitResult __real__Z17MakeWorkDirectoryPKwR13BoundedStringILj260EER13HeldDirectory(
@@ -174,8 +174,10 @@ ExitResult __wrap__Z13InstallerMainP11HINSTANCE__(HMODULE module) {
   return result;
 }
 
-bool __wrap__Z4LoadR17InstallerSettingsP11HINSTANCE__(InstallerSettings& settings, HMODULE module) {
-  const bool ok = __real__Z4LoadR17InstallerSettingsP11HINSTANCE__(settings, module);
+bool __wrap__Z4LoadR17InstallerSettingsP11HINSTANCE__b(InstallerSettings& settings, HMODULE module,
+                                                       bool resources_sound) {
+  const bool ok =
+      __real__Z4LoadR17InstallerSettingsP11HINSTANCE__b(settings, module, resources_sound);
   MarkStep("settings-done");
   return ok;
 }

@@ -237,10 +237,24 @@ std::vector<uint8_t> WithDebugEntry(std::vector<uint8_t> image, bool in_overlay)
     if (std::memcmp(s, ".rdata", 7) == 0) rdata = s;
   }
   const uint32_t va = Load32(rdata + 12), raw_size = Load32(rdata + 16), raw = Load32(rdata + 20);
-  // 64 bytes at the end of the file data: the entry (28 bytes), then the data at +32.
-  const uint32_t entry_rva = va + raw_size - 64, entry_at = raw + raw_size - 64;
-  Store32(rdata + 8, raw_size);
-  std::fill_n(image.begin() + entry_at, 64, 0);
+  // The section's file data grows by one file-alignment unit of zeros, so that the entry never
+  // lands on the stub's own read-only data, however little room the stub's build left at its
+  // end; the sections behind it move along in the file. 64 bytes at the start of the new room:
+  // the entry (28 bytes), then the data at +32.
+  constexpr uint32_t kRoom = 512;
+  const uint32_t room_at = raw + raw_size;
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (Load32(s + 20) >= room_at) Store32(s + 20, Load32(s + 20) + kRoom);
+  }
+  image.insert(image.begin() + room_at, kRoom, 0);
+  for (uint32_t i = 0; i < SectionCount(image); ++i) {
+    uint8_t* s = &image[SectionTable(image) + 40 * i];
+    if (std::memcmp(s, ".rdata", 7) == 0) rdata = s;
+  }
+  Store32(rdata + 16, raw_size + kRoom);
+  Store32(rdata + 8, raw_size + kRoom);
+  const uint32_t entry_rva = va + raw_size, entry_at = room_at;
   const std::vector<uint8_t> data = DebugData();
   uint8_t* entry = &image[entry_at];
   Store32(entry + 12, 2);  // IMAGE_DEBUG_TYPE_CODEVIEW

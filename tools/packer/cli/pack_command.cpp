@@ -289,13 +289,6 @@ bool ReadStubAndSetup(const PackOptions& options, PackInputs& in, std::string& e
     error = options.stub + " " + error;
     return false;
   }
-  uint32_t signature_offset = 0, signature_size = 0;
-  in.stub.Directory(kDirectorySecurity, signature_offset, signature_size);
-  if (signature_offset != 0 || signature_size != 0) {
-    error = options.stub + " is signed; its signature would not cover the installer. Pack the "
-            "unsigned stub and sign the installer after packing";
-    return false;
-  }
   return true;
 }
 
@@ -323,9 +316,20 @@ bool CheckAllInputs(const PackOptions& options, PackInputs& in, PackPlan& plan,
                     std::string& error) {
   const InputFile* const inputs[] = {&in.stub_file, &in.archive, &in.setup, &in.icon};
   const char* const words[] = {"stub", "archive", "setup program", "icon"};
-  return CheckOutputIsNoInput(options.output, inputs, words, in.icon.IsOpen() ? 4 : 3, error) &&
-         CheckInputs(options, options.payload.setup_type, in.archive, in.setup,
-                     in.setup_is_cabinet, plan.warnings, error);
+  if (!CheckOutputIsNoInput(options.output, inputs, words, in.icon.IsOpen() ? 4 : 3, error) ||
+      !CheckInputs(options, options.payload.setup_type, in.archive, in.setup, in.setup_is_cabinet,
+                   plan.warnings, error)) {
+    return false;
+  }
+  // After the inputs' own warnings, which a JSON refusal still carries.
+  uint32_t signature_offset = 0, signature_size = 0;
+  in.stub.Directory(kDirectorySecurity, signature_offset, signature_size);
+  if (signature_offset != 0 || signature_size != 0) {
+    error = options.stub + " is signed; its signature would not cover the installer. Pack the "
+            "unsigned stub and sign the installer after packing";
+    return false;
+  }
+  return true;
 }
 
 // The installer's resources but the payload: the stub's own, with the application's face.
