@@ -10,6 +10,9 @@ set(LUMORA_STUB_COMPILE_OPTIONS
   -fno-tree-loop-distribute-patterns
   # No build paths inside the image.
   "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=."
+  # No compiler identification string per object: lld keeps each one (.rdata$zzz), 32 bytes an
+  # object, a kilobyte of the image that no loader or reader needs.
+  -fno-ident
 )
 
 # A static library of stub code, compiled for the stub and usable by the tests.
