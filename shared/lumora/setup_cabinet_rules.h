@@ -29,6 +29,8 @@
 
 #include <stdint.h>
 
+#include "lumora/cabinet_checksum.h"
+
 enum class CabinetFault : uint8_t {
   kNone,
   kUnread,         // the source could not read the bytes (the packer's file)
@@ -154,7 +156,7 @@ class Walk {
       }
       uint32_t sum = 0;
       if (!Checksum(data, packed, sum)) return result_;
-      sum = Sum(block + 4, 4, sum);
+      sum = CabinetChecksum(block + 4, 4, sum);
       const uint32_t stored = Get32(block);
       if (stored == 0 || stored != sum) return Fail(CabinetFault::kChecksum, at);
       expanded += unpacked;
@@ -169,17 +171,6 @@ class Walk {
   static uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
   static uint32_t Get32(const uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-  }
-
-  // The cabinet checksum: little-endian words combined by exclusive or, the last one to three
-  // bytes as one more word in reverse order, the first highest (as Microsoft's code sums them).
-  static uint32_t Sum(const uint8_t* data, uint32_t size, uint32_t seed) {
-    uint32_t sum = seed;
-    uint32_t at = 0;
-    for (; at + 4 <= size; at += 4) sum ^= Get32(data + at);
-    uint32_t tail = 0;
-    for (; at < size; ++at) tail = (tail << 8) | data[at];
-    return sum ^ tail;
   }
 
   CabinetCheck Fail(CabinetFault fault, uint32_t offset) {
@@ -199,7 +190,7 @@ class Walk {
     for (uint32_t done = 0; done < size;) {
       const uint32_t n = size - done < kChunk ? size - done : kChunk;
       if (!Read(data + done, chunk, n)) return false;
-      sum = Sum(chunk, n, sum);
+      sum = CabinetChecksum(chunk, n, sum);
       done += n;
     }
     return true;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cabinet/cabinet_writer.h"
-#include "cabinet/cabinet_checksum.h"
+#include "lumora/cabinet_checksum.h"
 #include "crafted_image.h"
 #include "lumora/resource_directory.h"
 #include "lumora/setup_cabinet_rules.h"

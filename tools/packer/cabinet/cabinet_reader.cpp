@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
-#include "cabinet/cabinet_checksum.h"
+#include "lumora/cabinet_checksum.h"
 #include "cabinet/cabinet_header.h"
 #include "cabinet/cabinet_expansion.h"
 #include "cabinet/cabinet_format.h"

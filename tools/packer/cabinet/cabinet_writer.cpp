@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
-#include "cabinet/cabinet_checksum.h"
+#include "lumora/cabinet_checksum.h"
 #include "cabinet/cabinet_format.h"
 #include "lumora/payload_resources.h"
 #include "cabinet/lzx/lzx_encoder.h"
