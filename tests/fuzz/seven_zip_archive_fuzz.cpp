@@ -60,7 +60,7 @@ class CheckingReceiver : public SevenZipFileReceiver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemorySource source(data, size);
+  MemoryArchiveSource source(data, size);
   SevenZipArchive archive;
   const SevenZipStatus status = OpenSevenZip(source, archive);
   if (status != SevenZipStatus::kOk) {

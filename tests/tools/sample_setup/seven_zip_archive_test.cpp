@@ -53,7 +53,7 @@ class CountingReceiver : public SevenZipFileReceiver {
 };
 
 SevenZipStatus ExtractAll(const std::string& bytes, size_t& files) {
-  MemorySource source(bytes.data(), bytes.size());
+  MemoryArchiveSource source(bytes.data(), bytes.size());
   SevenZipArchive archive;
   SevenZipStatus status = OpenSevenZip(source, archive);
   CountingReceiver receiver;
@@ -86,7 +86,7 @@ TEST(SevenZipArchive, ListsTheMethodsOfEachArchive) {
     SCOPED_TRACE(std::string(c.methods));
     const std::string bytes = ReadAll(Fixture(c.archive));
     ASSERT_FALSE(bytes.empty());
-    MemorySource source(bytes.data(), bytes.size());
+    MemoryArchiveSource source(bytes.data(), bytes.size());
     SevenZipArchive archive;
     ASSERT_EQ(OpenSevenZip(source, archive), SevenZipStatus::kOk);
     EXPECT_EQ(Methods(archive), c.methods);
@@ -100,7 +100,7 @@ TEST(SevenZipArchive, ListsTheMethodsOfEachArchive) {
 // A compressed header encrypted: nothing can be listed without the password.
 TEST(SevenZipArchive, EncryptedHeaderIsAnUnsupportedMethod) {
   const std::string bytes = ReadAll(Fixture(L"methods\\encrypted-header.7z"));
-  MemorySource source(bytes.data(), bytes.size());
+  MemoryArchiveSource source(bytes.data(), bytes.size());
   SevenZipArchive archive;
   EXPECT_EQ(OpenSevenZip(source, archive), SevenZipStatus::kUnsupportedMethod);
 }
@@ -116,7 +116,7 @@ TEST(SevenZipArchive, DamagedOrTruncatedDataIsDamaged) {
     size_t files = 0;
     ASSERT_EQ(ExtractAll(bytes, files), SevenZipStatus::kOk);
     ASSERT_GT(files, 0u);
-    MemorySource source(bytes.data(), bytes.size());
+    MemoryArchiveSource source(bytes.data(), bytes.size());
     SevenZipArchive archive;
     ASSERT_EQ(OpenSevenZip(source, archive), SevenZipStatus::kOk);
     const uint64_t data_end = archive.packed_offsets.back() + archive.packed_sizes.back();

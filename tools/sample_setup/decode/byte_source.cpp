@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-bool MemorySource::ReadAt(uint64_t offset, void* data, size_t size) {
+bool MemoryArchiveSource::ReadAt(uint64_t offset, void* data, size_t size) {
   if (offset > size_ || size > size_ - offset) return false;
   if (size > 0) std::memcpy(data, data_ + offset, size);
   return true;

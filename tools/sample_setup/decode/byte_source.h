@@ -1,4 +1,4 @@
-// Where a decoder's bytes come from and where they go. The archive is read through a ByteSource
+// Where a decoder's bytes come from and where they go. The archive is read through a ArchiveSource
 // at offsets the header gives (a file on Windows, memory in the tests and the fuzzing tree); every
 // decoding step is a ByteStream that the next one pulls from, so that only a bounded window of the
 // data is ever in memory, whatever the archive's size.
@@ -9,18 +9,18 @@
 
 #include "decode/decode_status.h"
 
-class ByteSource {
+class ArchiveSource {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~ArchiveSource() = default;
   virtual uint64_t Size() const = 0;
   // Exactly size bytes at offset, or false (a short read is a failure: the header said they exist).
   virtual bool ReadAt(uint64_t offset, void* data, size_t size) = 0;
 };
 
 // An archive already in memory.
-class MemorySource : public ByteSource {
+class MemoryArchiveSource : public ArchiveSource {
  public:
-  MemorySource(const void* data, size_t size)
+  MemoryArchiveSource(const void* data, size_t size)
       : data_(static_cast<const unsigned char*>(data)), size_(size) {}
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* data, size_t size) override;

@@ -14,7 +14,7 @@ constexpr uint64_t kBufferMemory = uint64_t{1} << 16;
 // A packed stream: a range of the archive, read straight into the reader's buffer.
 class PackedStream : public ByteStream {
  public:
-  PackedStream(ByteSource& archive, uint64_t offset, uint64_t size)
+  PackedStream(ArchiveSource& archive, uint64_t offset, uint64_t size)
       : archive_(archive), offset_(offset), left_(size) {}
   DecodeStatus Read(unsigned char* out, size_t capacity, size_t& produced) override {
     produced = static_cast<size_t>(std::min<uint64_t>(capacity, left_));
@@ -29,7 +29,7 @@ class PackedStream : public ByteStream {
   }
 
  private:
-  ByteSource& archive_;
+  ArchiveSource& archive_;
   uint64_t offset_;
   uint64_t left_;
 };
@@ -210,7 +210,7 @@ uint64_t FolderMemory(const SevenZipFolderCoding& folder) {
   return total;
 }
 
-DecodeStatus FolderDecoder::Open(const SevenZipFolderCoding& folder, ByteSource& archive,
+DecodeStatus FolderDecoder::Open(const SevenZipFolderCoding& folder, ArchiveSource& archive,
                                  const std::vector<uint64_t>& packed_offsets,
                                  const std::vector<uint64_t>& packed_sizes,
                                  uint64_t memory_limit) {
@@ -283,7 +283,7 @@ DecodeStatus FolderDecoder::MakeOutput(uint32_t out_index, ByteStream*& stream) 
   return DecodeStatus::kOk;
 }
 
-DecodeStatus DecodeFolderToMemory(const SevenZipFolderCoding& folder, ByteSource& archive,
+DecodeStatus DecodeFolderToMemory(const SevenZipFolderCoding& folder, ArchiveSource& archive,
                                   const std::vector<uint64_t>& packed_offsets,
                                   const std::vector<uint64_t>& packed_sizes,
                                   uint64_t memory_limit, std::vector<unsigned char>& bytes) {

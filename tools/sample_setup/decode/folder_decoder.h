@@ -23,7 +23,7 @@ class FolderDecoder {
  public:
   // packed_offsets and packed_sizes: where the folder's packed streams lie in the archive, in the
   // folder's order. Refuses (kTooLarge) a folder whose FolderMemory is above memory_limit.
-  DecodeStatus Open(const SevenZipFolderCoding& folder, ByteSource& archive,
+  DecodeStatus Open(const SevenZipFolderCoding& folder, ArchiveSource& archive,
                     const std::vector<uint64_t>& packed_offsets,
                     const std::vector<uint64_t>& packed_sizes, uint64_t memory_limit);
   // The folder's unpacked bytes; valid after Open returned kOk, for the decoder's lifetime.
@@ -34,7 +34,7 @@ class FolderDecoder {
   DecodeStatus MakeInput(uint32_t in_index, ByteStream*& stream);
 
   const SevenZipFolderCoding* folder_ = nullptr;
-  ByteSource* archive_ = nullptr;
+  ArchiveSource* archive_ = nullptr;
   const std::vector<uint64_t>* packed_offsets_ = nullptr;
   const std::vector<uint64_t>* packed_sizes_ = nullptr;
   std::vector<std::unique_ptr<ByteStream>> streams_;  // every stream of the tree, owned here
@@ -42,7 +42,7 @@ class FolderDecoder {
 };
 
 // Decodes a whole folder into memory, for a small one (an archive's compressed header).
-DecodeStatus DecodeFolderToMemory(const SevenZipFolderCoding& folder, ByteSource& archive,
+DecodeStatus DecodeFolderToMemory(const SevenZipFolderCoding& folder, ArchiveSource& archive,
                                   const std::vector<uint64_t>& packed_offsets,
                                   const std::vector<uint64_t>& packed_sizes,
                                   uint64_t memory_limit, std::vector<unsigned char>& bytes);

@@ -87,7 +87,7 @@ bool IsThisProgram(const std::wstring& path) {
 
 }  // namespace
 
-SevenZipStatus StageArchive(ByteSource& source, const SevenZipArchive& archive,
+SevenZipStatus StageArchive(ArchiveSource& source, const SevenZipArchive& archive,
                             const std::wstring& staging) {
   // Directories and empty files first: they need no decoding.
   for (const SevenZipFile& file : archive.files) {

@@ -14,7 +14,7 @@ constexpr uint64_t kInstallMemoryLimit = kMaxDictionarySize + (uint64_t{16} << 2
 // Writes every directory and file of the archive below staging (a directory that exists, without
 // a trailing backslash), each file as it is decoded, then gives files and directories the
 // attributes the archive records (read-only, hidden, system, archive, not indexed).
-SevenZipStatus StageArchive(ByteSource& source, const SevenZipArchive& archive,
+SevenZipStatus StageArchive(ArchiveSource& source, const SevenZipArchive& archive,
                             const std::wstring& staging);
 
 // Moves what staging holds into target, replacing files of the same names; a file that is this

@@ -77,7 +77,7 @@ struct SevenZipArchive {
 };
 
 // Reads the listing of the archive in source.
-SevenZipStatus OpenSevenZip(ByteSource& source, SevenZipArchive& archive);
+SevenZipStatus OpenSevenZip(ArchiveSource& source, SevenZipArchive& archive);
 
 // Parses a header (already decoded, its CRC checked) of an archive of archive_size bytes whose
 // header starts at header_offset: every packed stream must lie between the start header and it.

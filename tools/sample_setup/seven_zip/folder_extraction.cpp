@@ -12,7 +12,7 @@ namespace {
 
 }  // namespace
 
-SevenZipStatus ExtractFolder(ByteSource& source, const SevenZipArchive& archive,
+SevenZipStatus ExtractFolder(ArchiveSource& source, const SevenZipArchive& archive,
                              size_t folder_index, uint64_t memory_limit,
                              SevenZipFileReceiver& receiver) {
   const SevenZipFolder& folder = archive.folders[folder_index];

@@ -20,6 +20,6 @@ class SevenZipFileReceiver {
 // Decodes folder folder_index of the archive into its files. A CRC that does not match (a file's,
 // or the folder's) ends it with kDamaged before End is called for that file (for the folder's,
 // after the last). Refuses (kTooLarge) a folder that needs more than memory_limit.
-SevenZipStatus ExtractFolder(ByteSource& source, const SevenZipArchive& archive,
+SevenZipStatus ExtractFolder(ArchiveSource& source, const SevenZipArchive& archive,
                              size_t folder_index, uint64_t memory_limit,
                              SevenZipFileReceiver& receiver);

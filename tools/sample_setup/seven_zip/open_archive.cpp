@@ -29,7 +29,7 @@ uint32_t Le32(const unsigned char* p) {
 
 // Decodes a compressed header: one folder, its size bounded before anything is allocated, its
 // CRC checked when given (7-Zip gives it).
-SevenZipStatus DecodeHeader(ByteSource& source, const unsigned char* encoded, size_t size,
+SevenZipStatus DecodeHeader(ArchiveSource& source, const unsigned char* encoded, size_t size,
                             uint64_t header_offset, std::vector<unsigned char>& header) {
   HeaderCursor in(encoded, size);
   in.Number();  // kEncodedHeader
@@ -69,7 +69,7 @@ SevenZipStatus FromDecodeStatus(DecodeStatus status) {
   return SevenZipStatus::kDamaged;
 }
 
-SevenZipStatus OpenSevenZip(ByteSource& source, SevenZipArchive& archive) {
+SevenZipStatus OpenSevenZip(ArchiveSource& source, SevenZipArchive& archive) {
   archive = SevenZipArchive();
   const uint64_t file_size = source.Size();
   unsigned char start[kSevenZipStartHeaderSize];
