@@ -6,6 +6,7 @@
 #include "pe/pe_format.h"
 #include "platform/utf_text.h"
 #include "reports/member_role.h"
+#include "reports/update_report.h"
 
 namespace {
 
@@ -196,6 +197,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
     if (layout.previous_version_valid) out << ", \"text\": " << Json(layout.previous_version);
     out << "}";
   }
+  out << ",\n  \"update\": " << UpdateJson(r.update);
   out << ",\n  \"icon\": ";
   if (!r.has_icon) {
     out << "null";
@@ -256,7 +258,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
   out << ", \"notes\": [";
   for (size_t i = 0; i < v.notes.size(); ++i) out << (i == 0 ? "" : ", ") << Json(v.notes[i]);
   out << "]},\n  \"warnings\": " << JsonList(warnings) << ",\n  \"status\": "
-      << (r.accepted() ? 0 : 1) << "\n}\n";
+      << (r.accepted() && !r.update.Fails() ? 0 : 1) << "\n}\n";
 }
 
 void PrintJsonUnreadable(const std::string& path, const std::string& error, std::ostream& out) {

@@ -6,6 +6,7 @@
 #include "pe/pe_format.h"
 #include "platform/utf_text.h"
 #include "reports/member_role.h"
+#include "reports/update_report.h"
 
 namespace {
 
@@ -173,6 +174,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       out << "  " << ShownName(key) << ": " << QuotedName(text) << "\n";
     }
   }
+  if (r.update.is_update) out << UpdateText(r.update);
   for (const std::string& note : v.notes) out << "note: " << note << "\n";
   if (!r.image_fault.empty()) {
     out << "verdict: rejected: " << r.image_fault << "\n";
