@@ -232,7 +232,8 @@ TEST_F(UpdatePack, GivesTheSecondReleaseFromTheFirst) {
 
 // check --against a previous installer whose content is not the update's base: a file the
 // update relies on changed or missing, or another setup program, gives the setup program's
-// code for a mismatch, as the setup program would exit on that installation.
+// code for a mismatch, as the setup program would exit on that installation; a damaged update
+// gives its code for damaged data.
 TEST_F(UpdatePack, AgainstAnotherBaseGivesTheMismatchCode) {
   const Tree first = FirstRelease();
   Tree second = first;
@@ -272,6 +273,19 @@ TEST_F(UpdatePack, AgainstAnotherBaseGivesTheMismatchCode) {
     EXPECT_EQ(facts["gives_new_release"], "False");
     EXPECT_EQ(facts["setup_exit_code"], std::to_string(SETUP_EXIT_UPDATE_MISMATCH));
   }
+  // The update itself damaged (a byte of its patch archive's stream changed) against its own
+  // base: the setup program would find the base and refuse the data.
+  InstallerReport report;
+  std::string error;
+  ASSERT_TRUE(InspectInstaller(Path("update.exe"), report, error)) << error;
+  std::vector<uint8_t> damaged = ReadFileBytes(Path("update.exe"));
+  for (const Resource& r : report.layout.payload) {
+    if (r.name.named && r.name.name() == u"LUMORA.PACKED.7Z") damaged[r.file_offset + r.size - 20] ^= 0x40;
+  }
+  WriteFileBytes(Path("damaged.exe"), damaged);
+  std::map<std::string, std::string> facts = CheckFacts("damaged.exe", "v1.exe");
+  EXPECT_EQ(facts["gives_new_release"], "False");
+  EXPECT_EQ(facts["setup_exit_code"], std::to_string(SETUP_EXIT_ARCHIVE_DAMAGED));
 }
 
 TEST_F(UpdatePack, RefusesWhatCannotBeAnUpdate) {

@@ -12,10 +12,11 @@
 
 struct UpdateTrial {
   bool gives_new_release = false;
-  // When it does not: the code the setup program would exit with (SETUP_EXIT_UPDATE_MISMATCH
-  // for a previous release that is not the update's base or a result that does not verify,
-  // SETUP_EXIT_ARCHIVE_DAMAGED for a damaged patch archive, SETUP_EXIT_PATCH_UNREADABLE for a
-  // damaged setup patch), and why.
+  // When it does not: the code the setup program would exit with, as it maps the same faults
+  // (SETUP_EXIT_UPDATE_MISMATCH for a previous release that is not the update's base, or a
+  // version the update does not replace; SETUP_EXIT_ARCHIVE_DAMAGED for a damaged patch archive
+  // or a result that does not verify; SETUP_EXIT_PATCH_UNREADABLE for a damaged setup patch),
+  // and why.
   uint32_t setup_exit_code = 0;
   std::string reason;
   // What the update built: the files of the new release, its version.
