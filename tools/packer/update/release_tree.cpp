@@ -81,6 +81,11 @@ const char* StatusText(SevenZipStatus status) {
   }
 }
 
+// What a tree built by an update holds at most in memory, and reserves for a file before its
+// bytes arrive.
+constexpr uint64_t kMaxBuiltBytes = uint64_t{16} << 30;
+constexpr uint64_t kReservedAtOnce = uint64_t{64} << 20;
+
 // The largest folder decoder the host gives memory to: the largest dictionary 7-Zip writes.
 constexpr uint64_t kHostDecodeMemory = uint64_t{1600} << 20;
 
@@ -110,15 +115,19 @@ std::unique_ptr<delta::ByteReader> ReleaseTree::Open(const std::string& name, ui
 }
 
 bool ReleaseTree::Begin(const std::string& name, uint64_t size) {
+  if (size > kMaxBuiltBytes - built_) return false;
   writing_ = &files[name];
   writing_->clear();
-  writing_->reserve(static_cast<size_t>(size));
+  // Sizes come from the update, which check --against does not trust: memory grows with what
+  // the stream gives, not with what the directory claims.
+  writing_->reserve(static_cast<size_t>(std::min<uint64_t>(size, kReservedAtOnce)));
   return true;
 }
 
 bool ReleaseTree::Write(const uint8_t* bytes, size_t size) {
-  if (writing_ == nullptr) return false;
+  if (writing_ == nullptr || size > kMaxBuiltBytes - built_) return false;
   writing_->insert(writing_->end(), bytes, bytes + size);
+  built_ += size;
   return true;
 }
 

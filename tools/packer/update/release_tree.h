@@ -23,7 +23,8 @@ class ReleaseTree final : public delta::SourceTree, public delta::OldTree, publi
   bool Load(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) override;
   // delta::OldTree: the applier's previous release.
   std::unique_ptr<delta::ByteReader> Open(const std::string& name, uint64_t& size) override;
-  // delta::NewTree: the applier's new release.
+  // delta::NewTree: the applier's new release, at most 16 GiB in all (more is refused as a
+  // write that failed).
   bool Begin(const std::string& name, uint64_t size) override;
   bool Write(const uint8_t* bytes, size_t size) override;
   bool End() override;
@@ -32,6 +33,7 @@ class ReleaseTree final : public delta::SourceTree, public delta::OldTree, publi
 
  private:
   std::vector<uint8_t>* writing_ = nullptr;
+  uint64_t built_ = 0;  // bytes written as a new tree, bounded
 };
 
 // Why a 7z archive could not be read into a tree: the setup program's own verdict on it.
