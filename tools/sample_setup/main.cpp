@@ -14,7 +14,7 @@
 // HKEY_LOCAL_MACHINE, the last channel switch the application id. Exit codes:
 // lumora/setup_exit_codes.h.
 //
-// With a patch archive for an archive (first bytes "LUMPATCH"), the install invocation is an
+// When the archive is a patch archive (first bytes "LUMPATCH"), the install invocation is an
 // update of the installed --previous-version (update/update_installation.h).
 //
 // Patch invocation: with both --update-setup-exe and --new-setup-exe, the patch file must be
@@ -35,7 +35,8 @@
 //     (the work directory, on the install invocation); command is GetCommandLineW() exactly.
 //   LUMORA_SETUP_TEST_SKIP_INSTALL=1  the archive is not even opened, so that the installer's
 //     tests may hand it any file; --sample-install or LUMORA_SAMPLE_INSTALL_ROOT install anyway.
-//     Then the patch run, too, takes any readable file: it copies this program to NEW.
+//     While installing is skipped, the patch run takes any readable file too, and copies this
+//     program to NEW.
 //   --test-exit-code=N  exits with N (decimal, or hexadecimal after 0x; all 32 bits) instead of 0.
 //   --test-no-new-setup  the patch run writes no new setup program.
 //   --test-sleep-ms=N  waits N ms before exiting (so that two runs overlap).

@@ -136,6 +136,8 @@ TEST_F(SampleUpdate, RefusalsLeaveNothingOfTheSecondRelease) {
        L"--install-archive=\"" + scratch_ / L"cut.patch\"" + previous, 21},
       {"a byte of the stream changed", kNothing,
        L"--install-archive=\"" + scratch_ / L"flipped.patch\"" + previous, 21},
+      {"a name Windows takes for a device", kNothing,
+       L"--install-archive=\"" + Fixture(L"device.patch") + L"\"" + previous, 21},
       {"the new version's folder cannot be made", kFileInTheWay, patch + previous, 23},
   };
   for (const auto& c : cases) {

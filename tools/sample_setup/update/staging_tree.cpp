@@ -7,7 +7,11 @@
 
 bool StagingTree::Begin(const std::string& name, uint64_t size) {
   std::wstring path;
-  if (file_.IsValid() || !EntryPath(folder_, name, path)) return false;
+  if (file_.IsValid()) return false;
+  if (!EntryPath(folder_, name, path)) {
+    refused_name_ = true;
+    return false;
+  }
   if (!folder_made_) {
     if (!CreateDirectoryW(folder_.c_str(), nullptr)) return false;
     folder_made_ = true;

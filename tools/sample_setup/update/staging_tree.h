@@ -17,10 +17,14 @@ class StagingTree final : public delta::NewTree {
   bool End() override;
   // Closes a file left open by a failed apply, so that the folder can be removed.
   void Close() { file_.Reset(); }
+  // Whether a file was refused for its name (a device such as "NUL.txt", a name Windows would
+  // alter) rather than for a failing write: the archive is at fault, not the disk.
+  bool RefusedAName() const { return refused_name_; }
 
  private:
   std::wstring folder_;
   bool folder_made_ = false;
+  bool refused_name_ = false;
   FileHandle file_;
   uint64_t left_ = 0;  // bytes the current file still expects
 };

@@ -53,9 +53,13 @@ int InstallFromPatchArchive(const InstallRequest& request) {
   StagingTree new_tree(staging);
   InstalledTree old_tree(previous);
   std::string detail;
-  int code = CodeFor(
-      delta::ApplyPatchArchive(archive, old_tree, new_tree, delta::ApplyLimits{}, detail));
+  const delta::ApplyResult result =
+      delta::ApplyPatchArchive(archive, old_tree, new_tree, delta::ApplyLimits{}, detail);
   new_tree.Close();
+  int code = CodeFor(result);
+  if (result == delta::ApplyResult::kWriteFailed && new_tree.RefusedAName()) {
+    code = SETUP_EXIT_ARCHIVE_DAMAGED;  // as a 7z archive with such a name is
+  }
   std::wstring version;
   if (code == 0) code = ReadStagedVersion(staging, version);
   // An update onto its own previous version would write into the folder it was built from.

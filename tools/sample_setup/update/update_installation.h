@@ -6,8 +6,8 @@
 //   2. The archive's header and directory are read, and every file it relies on is checked in
 //      that folder (size and SHA-256) before anything is written: one missing or different, 26.
 //   3. The new version is built in the staging folder ROOT\.setup-<process id>.tmp, each file
-//      checked against its SHA-256 as it is made. Damaged data: 21; a file that cannot be
-//      written: 23.
+//      checked against its SHA-256 as it is made. Damaged data, or a name Windows would take
+//      for a device or alter ("NUL.txt", "a."): 21; a file that cannot be written: 23.
 //   4. As the full installation: the version from the new tree's "VERSION", this program copied
 //      in as setup.exe, the folder moved into place as ROOT\<version>, "UninstallString" written.
 //
