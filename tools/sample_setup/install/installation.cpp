@@ -8,6 +8,7 @@
 #include "install/archive_file.h"
 #include "install/registration.h"
 #include "install/staging.h"
+#include "seven_zip/install_check.h"
 #include "lumora/setup_exit_codes.h"
 
 namespace {
@@ -15,26 +16,6 @@ namespace {
 // A version is a directory name and must also be found again inside "UninstallString": keep it
 // short and plain.
 constexpr size_t kMaxVersionLength = 32;
-
-int CodeFor(SevenZipStatus status) {
-  switch (status) {
-    case SevenZipStatus::kOk:
-      return 0;
-    case SevenZipStatus::kNotSevenZip:
-    case SevenZipStatus::kUnsupported:
-      return SETUP_EXIT_ARCHIVE_REFUSED;
-    case SevenZipStatus::kUnsupportedMethod:
-    case SevenZipStatus::kTooLarge:
-      return SETUP_EXIT_METHOD_UNSUPPORTED;
-    case SevenZipStatus::kWriteFailed:
-      return SETUP_EXIT_WRITE_FAILED;
-    case SevenZipStatus::kDamaged:
-    case SevenZipStatus::kUnsafeName:
-    case SevenZipStatus::kReadFailed:
-      break;
-  }
-  return SETUP_EXIT_ARCHIVE_DAMAGED;
-}
 
 bool IsVersionCharacter(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' ||
@@ -79,7 +60,8 @@ int StageAndPlace(ArchiveFile& source, const SevenZipArchive& archive, const std
                   const std::wstring& staging, std::wstring& install_dir, bool& made_here) {
   RemoveTree(staging);  // left by a run that was ended, under a reused process id
   if (!CreateDirectoryW(staging.c_str(), nullptr)) return SETUP_EXIT_WRITE_FAILED;
-  if (const int code = CodeFor(StageArchive(source, archive, staging))) return code;
+  const SevenZipStatus staged = StageArchive(source, archive, staging);
+  if (staged != SevenZipStatus::kOk) return static_cast<int>(SetupExitCodeFor(staged));
   std::wstring version;
   if (const int code = ReadVersion(staging, version)) return code;
   if (!CopySelf(staging + L"\\setup.exe")) return SETUP_EXIT_WRITE_FAILED;
@@ -100,10 +82,8 @@ int InstallFromArchive(const InstallRequest& request) {
   ArchiveFile source;
   if (!source.Open(request.archive)) return SETUP_EXIT_ARCHIVE_DAMAGED;
   SevenZipArchive archive;
-  if (const int code = CodeFor(OpenSevenZip(source, archive))) return code;
-  if (!AllMethodsSupported(archive, nullptr) || LargestFolderMemory(archive) > kInstallMemoryLimit) {
-    return SETUP_EXIT_METHOD_UNSUPPORTED;
-  }
+  const InstallCheck check = CheckArchiveForInstall(source, archive);
+  if (check.status != SevenZipStatus::kOk) return static_cast<int>(SetupExitCodeFor(check.status));
   std::wstring root = request.root.empty() ? DefaultInstallRoot(request.system_level) : request.root;
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   if (root.empty() || !CreateDirectoryPath(root)) return SETUP_EXIT_WRITE_FAILED;
