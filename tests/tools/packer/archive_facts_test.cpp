@@ -66,8 +66,12 @@ SevenZipListing ListWithSevenZip(const std::string& archive) {
       if (entry_open) end_entry();
       entry_open = true;
     }
-    if (line.rfind("Blocks = ", 0) == 0) listing.blocks = std::strtoull(line.c_str() + 9, nullptr, 10);
-    if (in_entries && line.rfind("Size = ", 0) == 0) size = std::strtoull(line.c_str() + 7, nullptr, 10);
+    if (line.rfind("Blocks = ", 0) == 0) {
+      listing.blocks = std::strtoull(line.c_str() + 9, nullptr, 10);
+    }
+    if (in_entries && line.rfind("Size = ", 0) == 0) {
+      size = std::strtoull(line.c_str() + 7, nullptr, 10);
+    }
     if (in_entries && line.rfind("Attributes = D", 0) == 0) folder = true;
     if (line.rfind("Method = ", 0) == 0) {
       std::istringstream words(line.substr(9));
@@ -177,8 +181,9 @@ class ArchiveFactsTest : public PackFixture {
   // The tree as 7-Zip archives it with the options given; its path.
   std::string MakeArchive(const Made& made) {
     const std::string archive = Path(std::string(made.name) + ".7z");
-    const std::string command = "cd '" + Path("tree") + "' && " + LUMORA_7ZZ + " a -bso0 -bse0 " + made.options +
-                                " '" + archive + "' . >/dev/null";
+    const std::string command = "cd '" + Path("tree") + "' && " + LUMORA_7ZZ +
+                                " a -bso0 -bse0 " + made.options + " '" + archive +
+                                "' . >/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return archive;
   }

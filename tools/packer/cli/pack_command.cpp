@@ -191,9 +191,11 @@ bool IsArchiveKind(FileKind kind) {
 bool CheckArchiveForShippedSetup(const InputFile& archive, std::string& error) {
   const ArchiveFacts facts = ReadArchiveFacts(archive);
   if (!facts.SetupRefuses() || facts.format == ArchiveFacts::Format::kPatchArchive) return true;
-  error = "the setup program (lumora-setup) would refuse the archive " + Escaped(archive.path()) + " and exit with " + std::to_string(facts.setup_exit_code) +
-          " (" + SetupExitCodeName(facts.setup_exit_code) + "): " + SetupRefusalText(facts) +
-          "; make it with lumora-pack archive or 7-Zip's LZMA or LZMA2";
+  const char* name = SetupExitCodeName(facts.setup_exit_code);
+  error = "the setup program (lumora-setup) would refuse the archive " + Escaped(archive.path()) +
+          " and exit with " + std::to_string(facts.setup_exit_code) +
+          (name != nullptr ? std::string(" (") + name + ")" : "") + ": " +
+          SetupRefusalText(facts) + "; make it with lumora-pack archive or 7-Zip's LZMA or LZMA2";
   return false;
 }
 

@@ -28,8 +28,10 @@ class ReaderSource final : public ArchiveSource {
 // The branch and delta filters of 7-Zip's method list: they reorder bytes for the compressor
 // that follows them, and a report names them after it.
 bool IsFilter(uint64_t method) {
-  static const uint64_t kFilters[] = {kMethodX86, kMethodBcj2, kMethodArm64, 0x03,      0x0B,
-                                      0x03030205, 0x03030401,  0x03030501,   0x03030701, 0x03030805};
+  // BCJ, BCJ2, ARM64, Delta, RISCV, PPC, IA64, ARM, ARMT, SPARC.
+  static const uint64_t kFilters[] = {kMethodX86, kMethodBcj2, kMethodArm64, 0x03,
+                                      0x0B,       0x03030205,  0x03030401,   0x03030501,
+                                      0x03030701, 0x03030805};
   for (const uint64_t filter : kFilters) {
     if (method == filter) return true;
   }
@@ -93,8 +95,9 @@ ArchiveFacts ReadArchiveFacts(const ByteSource& archive) {
   SevenZipArchive listing;
   facts.check = CheckArchiveForInstall(source, listing);
   facts.setup_exit_code = SetupExitCodeFor(facts.check.status);
-  facts.format = facts.check.status == SevenZipStatus::kNotSevenZip ? ArchiveFacts::Format::kOther
-                                                                    : ArchiveFacts::Format::kSevenZip;
+  facts.format = facts.check.status == SevenZipStatus::kNotSevenZip
+                     ? ArchiveFacts::Format::kOther
+                     : ArchiveFacts::Format::kSevenZip;
   // A refusal for a folder's method or memory comes after the header was read whole; one for
   // the header's own method (an encrypted header) leaves nothing listed.
   facts.listed = facts.check.status == SevenZipStatus::kOk ||

@@ -189,8 +189,10 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
     out << "verdict: rejected: what the stub does depends on " << v.depends_on << ": " << v.reason
         << "\n";
   } else if (v.setup_refuses) {
-    out << "verdict: rejected: the setup program would exit with " << v.code << " ("
-        << SetupExitCodeName(v.code) << "), which the stub passes on: " << v.reason << "\n";
+    const char* name = SetupExitCodeName(v.code);
+    out << "verdict: rejected: the setup program would exit with " << v.code
+        << (name != nullptr ? std::string(" (") + name + ")" : "")
+        << ", which the stub passes on: " << v.reason << "\n";
   } else {
     out << "verdict: rejected: the stub would exit with " << ExitText(v.code) << " (error "
         << v.extra << "): " << v.reason << "\n";

@@ -673,7 +673,8 @@ bool MakeCorpus() {
       !beside_ours(L"archive_not_7z", text)) {
     return false;
   }
-  for (const wchar_t* method : {L"ppmd", L"bzip2", L"deflate", L"encrypted", L"encrypted_header"}) {
+  for (const wchar_t* method :
+       {L"ppmd", L"bzip2", L"deflate", L"encrypted", L"encrypted_header"}) {
     const std::wstring file = std::wstring(LUMORA_VERDICT_ARCHIVES) + L"\\" + method + L".7z";
     if (!beside_ours((L"archive_" + std::wstring(method)).c_str(), FileBytes(file))) return false;
   }
@@ -995,7 +996,8 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
     // The setup program judges the archive only when it is not told to skip installing; a
     // refused archive leaves nothing written.
     wchar_t skip[8] = {};
-    const bool skipping = GetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", skip, 8) != 0;
+    const bool skipping =
+        GetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", skip, 8) != 0;
     if (row.expect == Expect::kSetupExits) {
       SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", nullptr);
     }
