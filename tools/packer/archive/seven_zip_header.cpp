@@ -25,7 +25,7 @@ std::vector<uint8_t> BitVector(const std::vector<bool>& bits) {
   return bytes;
 }
 
-void AppendProperty(std::vector<uint8_t>& out, Property id, const std::vector<uint8_t>& data) {
+void AppendProperty(std::vector<uint8_t>& out, PropertyId id, const std::vector<uint8_t>& data) {
   out.push_back(id);
   AppendNumber(out, data.size());
   out.insert(out.end(), data.begin(), data.end());
@@ -110,7 +110,7 @@ void AppendFilesInfo(std::vector<uint8_t>& out, const std::vector<HeaderEntry>& 
     for (char16_t c : e.name) AppendLittleEndian(names, c, 2);
     AppendLittleEndian(names, 0, 2);
   }
-  AppendProperty(out, kName, names);
+  AppendProperty(out, kNames, names);
   if (has_time) {
     std::vector<uint8_t> times{1, 0};  // all defined, not external
     for (size_t i = 0; i < entries.size(); ++i) AppendLittleEndian(times, filetime, 8);

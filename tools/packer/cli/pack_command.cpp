@@ -17,7 +17,9 @@
 #include "payload/installer_report.h"
 #include "cabinet/cabinet_writer.h"
 #include "cli/option_table.h"
+#include "payload/archive_facts.h"
 #include "payload/payload_layout.h"
+#include "payload/shipped_setup_program.h"
 #include "payload/stub_verdict.h"
 #include "pe/pe_image.h"
 #include "pe/pe_writer.h"
@@ -184,6 +186,20 @@ bool IsArchiveKind(FileKind kind) {
          kind == FileKind::kWindowsInstaller || kind == FileKind::kGzip || kind == FileKind::kXz;
 }
 
+// The setup program we ship judges the archive before it writes anything: an archive it would
+// refuse is refused here, with its reason and the code the run would end with. A patch archive
+// is the setup program's to apply, not to judge here.
+bool CheckArchiveForShippedSetup(const InputFile& archive, std::string& error) {
+  const ArchiveFacts facts = ReadArchiveFacts(archive);
+  if (!facts.SetupRefuses() || facts.format == ArchiveFacts::Format::kPatchArchive) return true;
+  const char* name = SetupExitCodeName(facts.setup_exit_code);
+  error = "the setup program (lumora-setup) would refuse the archive " + Escaped(archive.path()) +
+          " and exit with " + std::to_string(facts.setup_exit_code) +
+          (name != nullptr ? std::string(" (") + name + ")" : "") + ": " +
+          SetupRefusalText(facts) + "; make it with lumora-pack archive or 7-Zip's LZMA or LZMA2";
+  return false;
+}
+
 // The inputs, each read once from the file that was opened: the setup program must be what the
 // stub can start on every 64-bit Windows (for "BL", what its cabinet expands to), and a setup
 // file that is already a cabinet is taken as the cabinet itself, once it is seen to expand whole.
@@ -229,6 +245,10 @@ bool CheckInputs(const PackOptions& options, PayloadType setup_type, const Input
     }
     const std::string imports = ForeignImportsNote(program);
     if (!imports.empty()) warnings.push_back(imports);
+    const bool shipped = setup_is_cabinet
+                             ? IsShippedSetupProgram(MemorySource("setup.exe", expanded))
+                             : IsShippedSetupProgram(setup);
+    if (shipped && !CheckArchiveForShippedSetup(archive, error)) return false;
   }
   if (archive_is_program) {
     warnings.push_back("the archive " + Escaped(archive.path()) + " is " +

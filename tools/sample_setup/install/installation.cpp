@@ -8,6 +8,7 @@
 #include "install/archive_file.h"
 #include "install/registration.h"
 #include "install/staging.h"
+#include "seven_zip/install_check.h"
 #include "lumora/setup_exit_codes.h"
 
 namespace {
@@ -15,26 +16,6 @@ namespace {
 // A version is a directory name and must also be found again inside "UninstallString": keep it
 // short and plain.
 constexpr size_t kMaxVersionLength = 32;
-
-int CodeFor(SevenZipStatus status) {
-  switch (status) {
-    case SevenZipStatus::kOk:
-      return 0;
-    case SevenZipStatus::kNotSevenZip:
-    case SevenZipStatus::kUnsupported:
-      return SETUP_EXIT_ARCHIVE_REFUSED;
-    case SevenZipStatus::kUnsupportedMethod:
-    case SevenZipStatus::kTooLarge:
-      return SETUP_EXIT_METHOD_UNSUPPORTED;
-    case SevenZipStatus::kWriteFailed:
-      return SETUP_EXIT_WRITE_FAILED;
-    case SevenZipStatus::kDamaged:
-    case SevenZipStatus::kUnsafeName:
-    case SevenZipStatus::kReadFailed:
-      break;
-  }
-  return SETUP_EXIT_ARCHIVE_DAMAGED;
-}
 
 bool IsVersionCharacter(wchar_t c) {
   return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
@@ -114,16 +95,14 @@ int InstallFromArchive(const InstallRequest& request) {
   ArchiveFile source;
   if (!source.Open(request.archive)) return SETUP_EXIT_ARCHIVE_DAMAGED;
   SevenZipArchive archive;
-  if (const int code = CodeFor(OpenSevenZip(source, archive))) return code;
-  if (!AllMethodsSupported(archive, nullptr) || LargestFolderMemory(archive) > kInstallMemoryLimit) {
-    return SETUP_EXIT_METHOD_UNSUPPORTED;
-  }
+  const InstallCheck check = CheckArchiveForInstall(source, archive);
+  if (check.status != SevenZipStatus::kOk) return static_cast<int>(SetupExitCodeFor(check.status));
   const std::wstring root = InstallRoot(request);
   if (root.empty() || !CreateDirectoryPath(root)) return SETUP_EXIT_WRITE_FAILED;
   const std::wstring staging = StagingFolderIn(root);
   RemoveTree(staging);  // left by a run that was ended, under a reused process id
   if (!CreateDirectoryW(staging.c_str(), nullptr)) return SETUP_EXIT_WRITE_FAILED;
-  int code = CodeFor(StageArchive(source, archive, staging));
+  int code = static_cast<int>(SetupExitCodeFor(StageArchive(source, archive, staging)));
   std::wstring version;
   if (code == 0) code = ReadStagedVersion(staging, version);
   if (code == 0) code = PlaceAndRegister(request, root, staging, version);
