@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "LzmaEnc.h"
+#include "archive/x86_bcj2_encoder.h"
 #include "archive/x86_branch_filter.h"
 #include "platform/file_io.h"
 
@@ -24,8 +25,13 @@ ISzAlloc g_allocator = {Allocate, Release};
 struct GroupReader {
   ISeqInStream stream;
   const ArchiveGroup* group;
-  bool filter_branches;
+  FolderFilter filter_kind = FolderFilter::kNone;
   X86BranchFilter filter;
+  // The four-stream converter reads into raw and gives its main stream to the encoder from
+  // buffer; raw[0, raw_filled) are bytes it has not taken yet.
+  Bcj2Encoder bcj2;
+  std::vector<uint8_t> raw;
+  size_t raw_filled = 0;
   size_t file_index = 0;
   InputFile file;
   uint64_t file_offset = 0;
@@ -36,6 +42,7 @@ struct GroupReader {
   std::vector<uint8_t> buffer;
   size_t ready_from = 0, ready_to = 0, filled = 0;
   bool at_end = false;
+  uint64_t delivered = 0;  // bytes handed to the encoder
   std::string error;
 };
 
@@ -68,9 +75,28 @@ bool ReadGroupBytes(GroupReader& r, uint8_t* out, size_t size, size_t& got) {
   return true;
 }
 
+// Refills the buffer with the converter's main stream: the raw bytes it left move to the front,
+// new bytes follow, and it takes what it can (all of them once the data has ended).
+bool RefillThroughBcj2(GroupReader& r) {
+  size_t got = 0;
+  if (!ReadGroupBytes(r, r.raw.data() + r.raw_filled, r.raw.size() - r.raw_filled, got)) {
+    return false;
+  }
+  r.raw_filled += got;
+  r.buffer.clear();
+  const size_t taken = EncodeBcj2(r.bcj2, r.raw.data(), r.raw_filled, got == 0, r.buffer);
+  std::memmove(r.raw.data(), r.raw.data() + taken, r.raw_filled - taken);
+  r.raw_filled -= taken;
+  r.ready_from = 0;
+  r.ready_to = r.filled = r.buffer.size();
+  r.at_end = got == 0;
+  return true;
+}
+
 // Refills the buffer: the bytes still waiting move to the front, new bytes follow, and the
 // filter decides what it can.
 bool Refill(GroupReader& r) {
+  if (r.filter_kind == FolderFilter::kBcj2) return RefillThroughBcj2(r);
   const size_t waiting = r.filled - r.ready_to;
   std::memmove(r.buffer.data(), r.buffer.data() + r.ready_to, waiting);
   size_t got = 0;
@@ -82,8 +108,9 @@ bool Refill(GroupReader& r) {
     r.ready_to = r.filled;
     r.at_end = true;
   } else {
-    r.ready_to = r.filter_branches ? EncodeX86Branches(r.filter, r.buffer.data(), r.filled)
-                                   : r.filled;
+    r.ready_to = r.filter_kind == FolderFilter::kX86Branch
+                     ? EncodeX86Branches(r.filter, r.buffer.data(), r.filled)
+                     : r.filled;
   }
   return true;
 }
@@ -96,6 +123,7 @@ SRes ReadForEncoder(void* p, void* out, size_t* size) {
   const size_t n = std::min(*size, r.ready_to - r.ready_from);
   std::memcpy(out, r.buffer.data() + r.ready_from, n);
   r.ready_from += n;
+  r.delivered += n;
   *size = n;
   return SZ_OK;
 }
@@ -204,25 +232,89 @@ bool Configure(Encoder& encoder, const LzmaSettings& settings, uint64_t size,
 
 }  // namespace
 
+
+namespace {
+
+// Compresses bytes in memory with settings, appending to packed.
+bool CompressWith(const std::vector<uint8_t>& in, const LzmaSettings& settings,
+                  std::vector<uint8_t>& packed, std::vector<uint8_t>& properties,
+                  std::string& error) {
+  Encoder encoder;
+  if (!Configure(encoder, settings, in.size(), properties, error)) return false;
+  MemoryReader reader;
+  reader.stream.Read = ReadFromMemory;
+  reader.in = &in;
+  MemoryWriter writer;
+  writer.stream.Write = WriteToMemory;
+  writer.out = &packed;
+  const SRes result = LzmaEnc_Encode(encoder.get(), &writer.stream, &reader.stream, nullptr,
+                                     &g_allocator, &g_allocator);
+  if (result != SZ_OK) {
+    error = SdkErrorText(result);
+    return false;
+  }
+  return true;
+}
+
+// The window cut down to the data: larger compresses no better and costs memory.
+uint32_t DictionaryFor(uint64_t size, uint32_t largest) {
+  uint64_t dictionary = kSmallestDictionary;
+  while (dictionary < size && dictionary < largest) dictionary <<= 1;
+  return static_cast<uint32_t>(dictionary);
+}
+
+// Appends a stream compressed from memory to out and records it.
+bool WriteSideStream(const std::vector<uint8_t>& data, StagedFile& out, PackedStream& stream,
+                     std::string& error) {
+  const LzmaSettings settings = SideStreamSettings(data.size());
+  std::vector<uint8_t> packed;
+  if (!CompressWith(data, settings, packed, stream.lzma_properties, error) ||
+      !out.Write(packed.data(), packed.size(), error)) {
+    return false;
+  }
+  stream.packed_size = packed.size();
+  stream.unpacked_size = data.size();
+  return true;
+}
+
+}  // namespace
+
 LzmaSettings SettingsFor(const ArchiveGroup& group) {
   LzmaSettings settings;
-  uint64_t dictionary = kSmallestDictionary;
-  while (dictionary < group.size && dictionary < settings.dictionary) dictionary <<= 1;
-  settings.dictionary = static_cast<uint32_t>(dictionary);
+  settings.dictionary = DictionaryFor(group.size, settings.dictionary);
+  return settings;
+}
+
+LzmaSettings SideStreamSettings(uint64_t size) {
+  LzmaSettings settings;
+  settings.dictionary = DictionaryFor(size, settings.dictionary);
+  settings.literal_context = 0;
+  settings.literal_position = 2;
+  settings.fast_bytes = 128;
   return settings;
 }
 
 bool WriteLzmaFolder(const ArchiveGroup& group, const LzmaSettings& settings, StagedFile& out,
                      FolderRecord& record, std::string& error) {
   record = FolderRecord();
-  record.branch_filter = group.kind == ArchiveGroupKind::kPrograms;
+  record.filter = group.kind == ArchiveGroupKind::kPrograms ? FolderFilter::kBcj2
+                                                            : FolderFilter::kNone;
+  record.streams.resize(1);
   Encoder encoder;
-  if (!Configure(encoder, settings, group.size, record.lzma_properties, error)) return false;
+  if (!Configure(encoder, settings, group.size, record.streams[0].lzma_properties, error)) {
+    return false;
+  }
   GroupReader reader;
   reader.stream.Read = ReadForEncoder;
   reader.group = &group;
-  reader.filter_branches = record.branch_filter;
+  reader.filter_kind = record.filter;
   reader.buffer.resize(kReadPiece);
+  if (record.filter == FolderFilter::kBcj2) {
+    std::vector<uint64_t> sizes;
+    for (const ArchiveEntry& entry : group.files) sizes.push_back(entry.size);
+    StartBcj2(reader.bcj2, sizes);
+    reader.raw.resize(kReadPiece);
+  }
   FileWriter writer;
   writer.stream.Write = WriteFromEncoder;
   writer.out = &out;
@@ -234,7 +326,18 @@ bool WriteLzmaFolder(const ArchiveGroup& group, const LzmaSettings& settings, St
                                     : SdkErrorText(result);
     return false;
   }
-  record.packed_size = writer.written;
+  record.streams[0].packed_size = writer.written;
+  record.streams[0].unpacked_size = reader.delivered;
+  if (record.filter == FolderFilter::kBcj2) {
+    record.streams.resize(4);
+    if (!WriteSideStream(reader.bcj2.call, out, record.streams[1], error) ||
+        !WriteSideStream(reader.bcj2.jump, out, record.streams[2], error)) {
+      return false;
+    }
+    const std::vector<uint8_t>& bits = reader.bcj2.bit_stream;
+    if (!out.Write(bits.data(), bits.size(), error)) return false;
+    record.streams[3].packed_size = record.streams[3].unpacked_size = bits.size();
+  }
   record.unpacked_size = group.size;
   for (const ArchiveEntry& entry : group.files) record.file_sizes.push_back(entry.size);
   record.file_crcs = reader.crcs;
@@ -243,25 +346,8 @@ bool WriteLzmaFolder(const ArchiveGroup& group, const LzmaSettings& settings, St
 
 bool CompressBytes(const std::vector<uint8_t>& in, std::vector<uint8_t>& packed,
                    std::vector<uint8_t>& properties, std::string& error) {
-  Encoder encoder;
   LzmaSettings settings;
-  settings.dictionary = kSmallestDictionary;
-  while (settings.dictionary < in.size() && settings.dictionary < (1u << 26)) {
-    settings.dictionary <<= 1;
-  }
-  if (!Configure(encoder, settings, in.size(), properties, error)) return false;
-  MemoryReader reader;
-  reader.stream.Read = ReadFromMemory;
-  reader.in = &in;
-  MemoryWriter writer;
-  writer.stream.Write = WriteToMemory;
-  writer.out = &packed;
+  settings.dictionary = DictionaryFor(in.size(), settings.dictionary);
   packed.clear();
-  const SRes result = LzmaEnc_Encode(encoder.get(), &writer.stream, &reader.stream, nullptr,
-                                     &g_allocator, &g_allocator);
-  if (result != SZ_OK) {
-    error = SdkErrorText(result);
-    return false;
-  }
-  return true;
+  return CompressWith(in, settings, packed, properties, error);
 }

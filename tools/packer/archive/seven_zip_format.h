@@ -37,10 +37,13 @@ enum Property : uint8_t {
 // Method identifiers (Methods.txt).
 constexpr uint8_t kLzmaMethod[3] = {0x03, 0x01, 0x01};
 constexpr uint8_t kX86BranchMethod[4] = {0x03, 0x03, 0x01, 0x03};
+constexpr uint8_t kBcj2Method[4] = {0x03, 0x03, 0x01, 0x1B};
 
 // A coder's flag byte: the low four bits the identifier's length, and this bit when properties
 // follow.
 constexpr uint8_t kCoderHasProperties = 0x20;
+// ...and this bit when the numbers of its input and output streams follow (not one and one).
+constexpr uint8_t kCoderIsComplex = 0x10;
 
 // The attributes the archive gives every entry: what Windows gives a new folder and a file a
 // program wrote. The source tree's own (read-only bits, Unix modes) are not carried, so that the
