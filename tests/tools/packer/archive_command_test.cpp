@@ -141,6 +141,8 @@ TEST_F(ArchiveCommand, SevenZipExtractsTheSameTree) {
         {"readme.txt", Text("Read me.\n")},
         {"data/table.bin", PatternBytes(300000, 5)}}},
       {"only programs", {{"a.exe", ProgramBytes(5000, 6)}, {"b.exe", ProgramBytes(5001, 7)}}},
+      {"a real program, whose code sections the converter reads",
+       {{"stub.exe", ReadFileBytes(LUMORA_STUB)}, {"other.dll", ProgramBytes(9000, 12)}}},
       {"only empty entries", {{"empty.txt", {}}, {"folder/", {}}, {"folder/inner/", {}}}},
       {"empty ones among the rest",
        {{"empty.dat", {}}, {"logs/", {}}, {"bin/tool.exe", ProgramBytes(4097, 8)},

@@ -277,6 +277,85 @@ bool WriteSideStream(const std::vector<uint8_t>& data, StagedFile& out, PackedSt
   return true;
 }
 
+// A program's executable sections, as [start, end) of the file: read from its section table,
+// every value bounded by the file's size before it is used. A program whose table cannot be read
+// is all code. Ascending and apart.
+constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kMostSections = 96;  // the loader's own limit
+constexpr uint32_t kSectionHoldsCode = 0x00000020;
+constexpr uint32_t kSectionExecutes = 0x20000000;
+
+uint32_t Little32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool CodeSections(const ArchiveEntry& entry, std::vector<Bcj2Region>& sections,
+                  std::string& error) {
+  sections.clear();
+  const Bcj2Region whole{0, entry.size};
+  InputFile file;
+  if (!file.Open(entry.path, error)) return false;
+  uint8_t head[64];
+  if (entry.size < sizeof(head)) {
+    sections.push_back(whole);
+    return true;
+  }
+  if (!file.ReadAt(0, head, sizeof(head), error)) return false;
+  const uint64_t pe = PeHeaderOffset(head, sizeof(head));
+  uint8_t coff[24];
+  if (pe == 0 || pe + sizeof(coff) > entry.size) {
+    sections.push_back(whole);
+    return true;
+  }
+  if (!file.ReadAt(pe, coff, sizeof(coff), error)) return false;
+  const size_t count = static_cast<size_t>(coff[6] | coff[7] << 8);
+  const uint64_t table = pe + sizeof(coff) + static_cast<uint64_t>(coff[20] | coff[21] << 8);
+  if (count == 0 || count > kMostSections || table + count * kSectionHeaderSize > entry.size) {
+    sections.push_back(whole);
+    return true;
+  }
+  std::vector<uint8_t> headers(count * kSectionHeaderSize);
+  if (!file.ReadAt(table, headers.data(), headers.size(), error)) return false;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* h = headers.data() + i * kSectionHeaderSize;
+    const uint64_t raw_size = Little32(h + 16), raw_at = Little32(h + 20);
+    if ((Little32(h + 36) & (kSectionHoldsCode | kSectionExecutes)) == 0 || raw_at >= entry.size) {
+      continue;
+    }
+    sections.push_back({raw_at, std::min(entry.size, raw_at + raw_size)});
+  }
+  std::sort(sections.begin(), sections.end(),
+            [](const Bcj2Region& a, const Bcj2Region& b) { return a.start < b.start; });
+  // Sections whose raw bytes overlap are joined.
+  std::vector<Bcj2Region> apart;
+  for (const Bcj2Region& r : sections) {
+    if (r.end <= r.start) continue;
+    if (!apart.empty() && r.start < apart.back().end) {
+      apart.back().end = std::max(apart.back().end, r.end);
+    } else {
+      apart.push_back(r);
+    }
+  }
+  sections.swap(apart);
+  if (sections.empty()) sections.push_back(whole);
+  return true;
+}
+
+// The code of a group's programs, in stream offsets.
+bool GroupCodeRegions(const ArchiveGroup& group, std::vector<Bcj2Region>& regions,
+                      std::string& error) {
+  regions.clear();
+  uint64_t at = 0;
+  std::vector<Bcj2Region> sections;
+  for (const ArchiveEntry& entry : group.files) {
+    if (!CodeSections(entry, sections, error)) return false;
+    for (const Bcj2Region& s : sections) regions.push_back({at + s.start, at + s.end});
+    at += entry.size;
+  }
+  return true;
+}
+
 }  // namespace
 
 LzmaSettings SettingsFor(const ArchiveGroup& group) {
@@ -310,9 +389,9 @@ bool WriteLzmaFolder(const ArchiveGroup& group, const LzmaSettings& settings, St
   reader.filter_kind = record.filter;
   reader.buffer.resize(kReadPiece);
   if (record.filter == FolderFilter::kBcj2) {
-    std::vector<uint64_t> sizes;
-    for (const ArchiveEntry& entry : group.files) sizes.push_back(entry.size);
-    StartBcj2(reader.bcj2, sizes);
+    std::vector<Bcj2Region> regions;
+    if (!GroupCodeRegions(group, regions, error)) return false;
+    StartBcj2(reader.bcj2, regions);
     reader.raw.resize(kReadPiece);
   }
   FileWriter writer;

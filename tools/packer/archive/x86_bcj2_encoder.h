@@ -8,8 +8,9 @@
 // some 3% smaller than through the one-stream filter.
 //
 // The decoder re-reads the decisions from the bit stream, so which candidates are converted is
-// the encoder's choice alone: here, those whose target lies inside the file the opcode is in (a
-// group is many programs one after the other), which are the real branches.
+// the encoder's choice alone: here, calls that lie in a region of code (a program's executable
+// section; a group is many programs one after the other) and whose target lies in the same
+// region, which are the real calls, and jumps that do the same and reach at least 64 KiB away.
 //
 // The converter is fed the group's bytes in pieces. It decides a candidate only once the four
 // bytes after it are there, so it leaves up to four bytes of a piece for the next call; at the
@@ -29,11 +30,17 @@ struct Bcj2RangeEncoder {
   std::vector<uint8_t>* out = nullptr;
 };
 
+// Bytes [start, end) of the stream.
+struct Bcj2Region {
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+
 struct Bcj2Encoder {
-  // Where each file of the group begins and ends in the stream: a candidate is converted when
-  // its target lies in the file that holds it.
-  std::vector<uint64_t> file_ends;  // ascending; the last is the data's size
-  size_t file_index = 0;
+  // The regions of code, ascending and apart: a candidate is converted when it and its target
+  // lie in the same one.
+  std::vector<Bcj2Region> regions;
+  size_t region_index = 0;
 
   uint64_t position = 0;  // the stream offset of the next byte given
   uint8_t previous = 0;   // the byte before it as the decoder sees it
@@ -45,8 +52,8 @@ struct Bcj2Encoder {
   std::vector<uint8_t> bit_stream;
 };
 
-// Sets up an encoder for data made of files of these sizes, one after the other.
-void StartBcj2(Bcj2Encoder& encoder, const std::vector<uint64_t>& file_sizes);
+// Sets up an encoder for data whose code lies in regions (ascending, not overlapping).
+void StartBcj2(Bcj2Encoder& encoder, const std::vector<Bcj2Region>& regions);
 
 // Converts data[0, size), appending what goes into the main stream to main. Returns how many bytes
 // were taken; the rest (at most four) must be given again at the start of the next call. With
