@@ -39,7 +39,8 @@ std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.
 // Every file of an archive as the setup program's reader decodes it, by name.
 class CollectFiles : public SevenZipFileReceiver {
  public:
-  CollectFiles(const SevenZipArchive& archive, std::map<std::u16string, std::vector<uint8_t>>& files)
+  CollectFiles(const SevenZipArchive& archive,
+               std::map<std::u16string, std::vector<uint8_t>>& files)
       : archive_(archive), files_(files) {}
   SevenZipStatus Begin(size_t index) override {
     current_ = &files_[archive_.files[index].name];
