@@ -2,8 +2,9 @@
 // folder under it, named relative to it, with the files that hold data split into solid groups
 // (7z "folders") that each compress as one stream. Windows programs (found by their content, not
 // their names) form one group that goes through the x86 branch converter; everything else forms
-// the other. Within a group, files are ordered by extension and then name, so that files alike lie
-// side by side within the compressor's reach; the order never depends on the file system's.
+// the other. Within a group, files are ordered by extension, then size (largest first), then
+// name, so that files alike lie within the compressor's reach; the order never depends on the
+// file system's.
 #pragma once
 
 #include <cstdint>
