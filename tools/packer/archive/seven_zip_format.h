@@ -22,10 +22,15 @@ constexpr uint8_t kLzmaMethod[3] = {static_cast<uint8_t>(kMethodLzma >> 16),
 constexpr uint8_t kX86BranchMethod[4] = {
     static_cast<uint8_t>(kMethodX86 >> 24), static_cast<uint8_t>(kMethodX86 >> 16),
     static_cast<uint8_t>(kMethodX86 >> 8), static_cast<uint8_t>(kMethodX86)};
+constexpr uint8_t kBcj2Method[4] = {
+    static_cast<uint8_t>(kMethodBcj2 >> 24), static_cast<uint8_t>(kMethodBcj2 >> 16),
+    static_cast<uint8_t>(kMethodBcj2 >> 8), static_cast<uint8_t>(kMethodBcj2)};
 
 // A coder's flag byte: the low four bits the identifier's length, and this bit when properties
 // follow.
 constexpr uint8_t kCoderHasProperties = 0x20;
+// ...and this bit when the numbers of its input and output streams follow (not one and one).
+constexpr uint8_t kCoderIsComplex = 0x10;
 
 // The attributes the archive gives every entry: what Windows gives a new folder and a file a
 // program wrote. The source tree's own (read-only bits, Unix modes) are not carried, so that the

@@ -43,8 +43,8 @@ const char* const kPackParagraphs[] = {
 const char* const kArchiveParagraphs[] = {
     "Writes a 7z archive of the folder DIR's contents, named relative to DIR, for the setup "
     "program to install: solid LZMA at its highest setting, Windows programs and DLLs (found by "
-    "their content) through the x86 branch filter in a block of their own, the rest in another, "
-    "the header compressed. Empty files and folders are kept. Names are sorted, attributes "
+    "their content) through the x86 branch converter (BCJ2) in a block of their own, the rest in "
+    "another, the header compressed. Empty files and folders are kept. Names are sorted, attributes "
     "normalised, and every entry gets the time SOURCE_DATE_EPOCH gives (none when it is unset), "
     "so that the same folder gives the same bytes on every run, on Linux and Windows alike.",
     "A link to a file is archived as the file; a link to a folder, a device, a FIFO or a name "
