@@ -6,6 +6,7 @@
 
 #include "base/owner.h"
 #include "install/archive_file.h"
+#include "install/decimal_text.h"
 #include "install/registration.h"
 #include "install/staging.h"
 #include "lumora/setup_exit_codes.h"
@@ -108,7 +109,7 @@ int InstallFromArchive(const InstallRequest& request) {
   while (!root.empty() && root.back() == L'\\') root.pop_back();
   if (root.empty() || !CreateDirectoryPath(root)) return SETUP_EXIT_WRITE_FAILED;
   const std::wstring staging =
-      root + L"\\.setup-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+      root + L"\\.setup-" + DecimalText(GetCurrentProcessId()) + L".tmp";
   std::wstring install_dir;
   bool made_here = false;
   int code = StageAndPlace(source, archive, root, staging, install_dir, made_here);
