@@ -20,3 +20,9 @@ constexpr uint32_t SETUP_EXIT_METHOD_UNSUPPORTED = 25;    // a compression metho
                                                           // not decode (PPMd, BZip2, Deflate, AES
                                                           // encryption, ...), or a dictionary
                                                           // above 1.5 GiB
+constexpr uint32_t SETUP_EXIT_UPDATE_MISMATCH = 26;       // the installed version does not match
+                                                          // this update (no installation of the
+                                                          // previous version, a file it relies on
+                                                          // missing or different, a result that
+                                                          // does not verify): run the full
+                                                          // installer

@@ -1,60 +1,67 @@
-// The sample setup program's 7z parser on arbitrary bytes. An input that starts like a 7z archive
-// is taken as a whole archive: its start header is checked, and the header it points at is parsed
-// whether or not its CRC matches, so that mutations of real archives reach the parser. Any other
-// input is parsed as a header of its own. A listing that comes back must hold what the reader
-// relies on: safe names, every file's bytes inside its folder and every folder between the start
-// header and the header, a folder's files covering it exactly, at most one entry per four header
-// bytes; a refusal lists nothing.
+// The setup program's 7z header parser (seven_zip/archive.h) on arbitrary bytes. An input that
+// starts like a 7z archive is taken as a whole archive: the header it points at is parsed whether
+// or not its CRCs match and without being decoded, so that mutations of real archives reach the
+// parser. Any other input is parsed as a header of its own. A listing that comes back must hold
+// what the decoding relies on: safe names, every packed stream between the start header and the
+// header, each folder's packed streams within the list, a folder's files in order and summing to
+// its unpacked size, files without a folder empty, at most one file per four header bytes and
+// never more than the bound; a refusal lists nothing.
 #include <cstring>
 
+#include "decode/folder.h"
 #include "fuzz_support.h"
-#include "safe_entry_name.h"
-#include "seven_zip_parser.h"
+#include "seven_zip/archive.h"
+#include "seven_zip/safe_entry_name.h"
 
 namespace {
 
-void CheckListing(const SevenZipListing& listing, size_t header_size, uint64_t data_end) {
-  FUZZ_CHECK(listing.entries.size() <= header_size / 4);
-  for (const SevenZipFolder& folder : listing.folders) {
-    FUZZ_CHECK(folder.offset >= kSevenZipStartHeaderSize && folder.offset <= data_end);
-    FUZZ_CHECK(folder.size <= data_end - folder.offset);
+void CheckListing(const SevenZipArchive& archive, size_t header_size, uint64_t header_offset) {
+  FUZZ_CHECK(archive.files.size() <= header_size / 4);
+  FUZZ_CHECK(archive.files.size() <= kSevenZipMaxFiles);
+  FUZZ_CHECK(archive.packed_offsets.size() == archive.packed_sizes.size());
+  for (size_t i = 0; i < archive.packed_offsets.size(); ++i) {
+    FUZZ_CHECK(archive.packed_offsets[i] >= kSevenZipStartHeaderSize &&
+               archive.packed_offsets[i] <= header_offset);
+    FUZZ_CHECK(archive.packed_sizes[i] <= header_offset - archive.packed_offsets[i]);
   }
-  size_t folder = kNoFolder;
-  uint64_t next = 0;  // where the folder's next file must start
-  std::vector<bool> seen(listing.folders.size(), false);
-  for (const SevenZipEntry& entry : listing.entries) {
-    FUZZ_CHECK(IsSafeEntryName(entry.name));
-    if (entry.folder == kNoFolder) {
-      FUZZ_CHECK(entry.size == 0 && !entry.has_crc);
-      continue;
+  for (size_t f = 0; f < archive.folders.size(); ++f) {
+    const SevenZipFolder& folder = archive.folders[f];
+    const size_t streams = folder.coding.packed_streams.size();
+    FUZZ_CHECK(folder.first_packed_stream <= archive.packed_offsets.size() &&
+               streams <= archive.packed_offsets.size() - folder.first_packed_stream);
+    // The folder's files: file_count of them from first_file on, in order, between empty files.
+    uint64_t total = 0;
+    size_t counted = 0;
+    for (size_t i = 0; i < archive.files.size(); ++i) {
+      if (archive.files[i].folder != f) continue;
+      FUZZ_CHECK(i >= folder.first_file);
+      total += archive.files[i].size;
+      ++counted;
     }
-    FUZZ_CHECK(entry.folder < listing.folders.size());
-    const SevenZipFolder& f = listing.folders[entry.folder];
-    if (entry.folder != folder) {
-      // The folder before is used up, and folders come in order, each once.
-      if (folder != kNoFolder) FUZZ_CHECK(next == listing.folders[folder].offset + listing.folders[folder].size);
-      FUZZ_CHECK(!seen[entry.folder]);
-      FUZZ_CHECK(folder == kNoFolder || entry.folder > folder);
-      seen[entry.folder] = true;
-      folder = entry.folder;
-      next = f.offset;
-    }
-    FUZZ_CHECK(entry.offset == next);
-    FUZZ_CHECK(entry.size <= f.offset + f.size - entry.offset);
-    next += entry.size;
+    FUZZ_CHECK(counted == folder.file_count);
+    if (counted != 0) FUZZ_CHECK(total == FolderUnpackSize(folder.coding));
   }
-  if (folder != kNoFolder) FUZZ_CHECK(next == listing.folders[folder].offset + listing.folders[folder].size);
+  for (const SevenZipFile& file : archive.files) {
+    FUZZ_CHECK(IsSafeEntryName(file.name));
+    if (file.folder == kNoFolder) {
+      FUZZ_CHECK(file.size == 0);
+    } else {
+      FUZZ_CHECK(file.folder < archive.folders.size() && !file.is_directory);
+    }
+  }
 }
 
-void Parse(const uint8_t* header, size_t size, uint64_t data_end) {
-  SevenZipListing listing;
-  const SevenZipStatus status = ParseHeader(header, size, data_end, listing);
+void Parse(const uint8_t* header, size_t size, uint64_t header_offset) {
+  SevenZipArchive archive;
+  const SevenZipStatus status = ParseSevenZipHeader(header, size, header_offset, archive);
   if (status == SevenZipStatus::kOk) {
-    CheckListing(listing, size, data_end);
+    CheckListing(archive, size, header_offset);
   } else {
-    FUZZ_CHECK(listing.entries.empty() && listing.folders.empty());
+    FUZZ_CHECK(archive.files.empty() && archive.folders.empty() &&
+               archive.packed_offsets.empty());
     FUZZ_CHECK(status == SevenZipStatus::kUnsupported || status == SevenZipStatus::kDamaged ||
-               status == SevenZipStatus::kUnsafeName);
+               status == SevenZipStatus::kUnsafeName ||
+               status == SevenZipStatus::kUnsupportedMethod);
   }
 }
 
@@ -71,13 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kSevenZipStartHeaderSize || std::memcmp(data, kSignature, 6) != 0) {
     Parse(data, size, size);
     return 0;
-  }
-  SevenZipHeaderLocation location;
-  const SevenZipStatus status = ReadStartHeader(data, size, location);
-  if (status == SevenZipStatus::kOk) {
-    FUZZ_CHECK(location.offset >= kSevenZipStartHeaderSize && location.offset <= size &&
-               location.size <= size - location.offset &&
-               location.size <= kSevenZipMaxHeaderSize);
   }
   // Where the header would be, start-header CRC or not.
   const uint64_t offset = Le64(data + 12);

@@ -14,8 +14,12 @@
 // HKEY_LOCAL_MACHINE, the last channel switch the application id. Exit codes:
 // lumora/setup_exit_codes.h.
 //
+// When the archive is a patch archive (first bytes "LUMPATCH"), the install invocation is an
+// update of the installed --previous-version (update/update_installation.h).
+//
 // Patch invocation: with both --update-setup-exe and --new-setup-exe, the patch file must be
-// readable (else 3), and the program copies itself to NEW (else 4): it applies no binary diff.
+// readable (else 3); the program rebuilds the new setup program from it and its own file and
+// writes it to NEW (update/setup_patch.h).
 //
 // For tests only, behind names that say so:
 //   LUMORA_SETUP_TEST_RECORD=FILE  appends one UTF-8 line per run, five tab-separated fields,
@@ -31,6 +35,8 @@
 //     (the work directory, on the install invocation); command is GetCommandLineW() exactly.
 //   LUMORA_SETUP_TEST_SKIP_INSTALL=1  the archive is not even opened, so that the installer's
 //     tests may hand it any file; --sample-install or LUMORA_SAMPLE_INSTALL_ROOT install anyway.
+//     While installing is skipped, the patch run takes any readable file too, and copies this
+//     program to NEW.
 //   --test-exit-code=N  exits with N (decimal, or hexadecimal after 0x; all 32 bits) instead of 0.
 //   --test-no-new-setup  the patch run writes no new setup program.
 //   --test-sleep-ms=N  waits N ms before exiting (so that two runs overlap).
@@ -50,6 +56,9 @@
 #include "install/decimal_text.h"
 #include "install/installation.h"
 #include "lumora/setup_exit_codes.h"
+#include "update/file_reader.h"
+#include "update/setup_patch.h"
+#include "update/update_installation.h"
 
 namespace {
 
@@ -202,6 +211,8 @@ int wmain(int argc, wchar_t** argv) {
       archive = value;
     } else if (const wchar_t* value = ValueOf(argv[i], L"--uncompressed-archive=")) {
       archive = value;
+    } else if (const wchar_t* value = ValueOf(argv[i], L"--previous-version=")) {
+      request.previous_version = value;
     } else if (const wchar_t* value = ValueOf(argv[i], L"--update-setup-exe=")) {
       patch = value;
     } else if (const wchar_t* value = ValueOf(argv[i], L"--new-setup-exe=")) {
@@ -221,7 +232,9 @@ int wmain(int argc, wchar_t** argv) {
 
   if (patch != nullptr && new_setup != nullptr) {
     if (!ReadableFile(patch)) ExitProcess(SETUP_EXIT_PATCH_UNREADABLE);
-    if (write_new_setup) {
+    if (write_new_setup && install) {
+      if (const int code = PatchSetupProgram(patch, new_setup)) ExitProcess(static_cast<UINT>(code));
+    } else if (write_new_setup) {
       wchar_t self[MAX_PATH + 1] = {};
       const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
       if (length == 0 || length > MAX_PATH || !CopyFileW(self, new_setup, FALSE)) {
@@ -232,7 +245,9 @@ int wmain(int argc, wchar_t** argv) {
   if (install && archive != nullptr) {
     request.archive = archive;
     request.root = Environment(L"LUMORA_SAMPLE_INSTALL_ROOT");
-    if (const int code = InstallFromArchive(request)) ExitProcess(static_cast<UINT>(code));
+    const int code = StartsWithPatchMagic(archive) ? InstallFromPatchArchive(request)
+                                                   : InstallFromArchive(request);
+    if (code != 0) ExitProcess(static_cast<UINT>(code));
   }
   if (hold_ms != 0 && archive != nullptr) LeaveArchiveHolder(archive, hold_ms);
   if (sleep_ms != 0) Sleep(sleep_ms);

@@ -31,4 +31,5 @@ target_link_libraries(lumora_setup_decode PRIVATE lumora_lzma_sdk)
 
 lumora_setup_library(lumora_setup_seven_zip seven_zip
   SOURCES crc32.cpp safe_entry_name.cpp header_parser.cpp open_archive.cpp folder_extraction.cpp
-  DEPENDS lumora_setup_decode)
+    install_check.cpp
+  DEPENDS lumora_setup_decode lumora_shared)

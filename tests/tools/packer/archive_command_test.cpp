@@ -1,14 +1,19 @@
-// lumora-pack archive against 7-Zip: 7zz tests every archive and extracts the same tree, for
-// folders of programs (through the branch filter), text, empty files and folders, names beyond
+// lumora-pack archive against 7-Zip and against the setup program's own reader: 7zz tests every
+// archive and extracts the same tree, and the reader decodes every file to the same bytes, for
+// folders of programs (through the branch converter), text, empty files and folders, names beyond
 // ASCII; the same folder gives the same bytes; what cannot be archived is refused and leaves
 // nothing behind; and pack --archive DIR makes the archive itself and removes it.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "pack_fixture.h"
+#include "platform/utf_text.h"
+#include "seven_zip/archive.h"
+#include "seven_zip/folder_extraction.h"
 
 namespace {
 
@@ -30,6 +35,28 @@ std::vector<uint8_t> ProgramBytes(size_t size, uint32_t seed) {
 }
 
 std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Every file of an archive as the setup program's reader decodes it, by name.
+class CollectFiles : public SevenZipFileReceiver {
+ public:
+  CollectFiles(const SevenZipArchive& archive,
+               std::map<std::u16string, std::vector<uint8_t>>& files)
+      : archive_(archive), files_(files) {}
+  SevenZipStatus Begin(size_t index) override {
+    current_ = &files_[archive_.files[index].name];
+    return SevenZipStatus::kOk;
+  }
+  SevenZipStatus Write(const unsigned char* data, size_t size) override {
+    current_->insert(current_->end(), data, data + size);
+    return SevenZipStatus::kOk;
+  }
+  SevenZipStatus End(size_t) override { return SevenZipStatus::kOk; }
+
+ private:
+  const SevenZipArchive& archive_;
+  std::map<std::u16string, std::vector<uint8_t>>& files_;
+  std::vector<uint8_t>* current_ = nullptr;
+};
 
 // The time of each entry as 7zz l -slt lists it ("Modified = " and nothing when it has none).
 std::vector<std::string> Times(const std::string& listing) {
@@ -76,6 +103,29 @@ class ArchiveCommand : public PackFixture {
     const RunResult diff = RunProgram("cd '" + dir_ + "' && diff -r " + root + " " + archive + ".out");
     EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
   }
+  // The setup program's reader decodes every file with data to the bytes it was made from.
+  void ExpectReaderDecodes(const std::string& archive, const std::vector<Item>& items) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(Path(archive));
+    MemoryArchiveSource source(bytes.data(), bytes.size());
+    SevenZipArchive listing;
+    ASSERT_EQ(OpenSevenZip(source, listing), SevenZipStatus::kOk);
+    ASSERT_TRUE(AllMethodsSupported(listing, nullptr));
+    std::map<std::u16string, std::vector<uint8_t>> decoded;
+    CollectFiles receiver(listing, decoded);
+    for (size_t i = 0; i < listing.folders.size(); ++i) {
+      ASSERT_EQ(ExtractFolder(source, listing, i, LargestFolderMemory(listing), receiver),
+                SevenZipStatus::kOk) << "folder " << i;
+    }
+    std::map<std::u16string, std::vector<uint8_t>> expected;
+    for (const Item& item : items) {
+      if (item.name.back() == '/' || item.bytes.empty()) continue;
+      std::u16string name;
+      ASSERT_TRUE(Utf8ToUtf16(item.name, name));
+      std::replace(name.begin(), name.end(), u'/', u'\\');
+      expected[name] = item.bytes;
+    }
+    EXPECT_TRUE(decoded == expected) << decoded.size() << " files decoded of " << expected.size();
+  }
 };
 
 TEST_F(ArchiveCommand, SevenZipExtractsTheSameTree) {
@@ -92,6 +142,8 @@ TEST_F(ArchiveCommand, SevenZipExtractsTheSameTree) {
         {"readme.txt", Text("Read me.\n")},
         {"data/table.bin", PatternBytes(300000, 5)}}},
       {"only programs", {{"a.exe", ProgramBytes(5000, 6)}, {"b.exe", ProgramBytes(5001, 7)}}},
+      {"a real program, whose code sections the converter reads",
+       {{"stub.exe", ReadFileBytes(LUMORA_STUB)}, {"other.dll", ProgramBytes(9000, 12)}}},
       {"only empty entries", {{"empty.txt", {}}, {"folder/", {}}, {"folder/inner/", {}}}},
       {"empty ones among the rest",
        {{"empty.dat", {}}, {"logs/", {}}, {"bin/tool.exe", ProgramBytes(4097, 8)},
@@ -118,16 +170,19 @@ TEST_F(ArchiveCommand, SevenZipExtractsTheSameTree) {
     const RunResult run = Archive("--output " + archive + " " + root);
     ASSERT_EQ(run.status, 0) << run.err;
     ExpectExtractsTo(archive, root);
+    ExpectReaderDecodes(archive, c.items);
   }
 }
 
-TEST_F(ArchiveCommand, ProgramsGoThroughTheBranchFilterInABlockOfTheirOwn) {
+TEST_F(ArchiveCommand, ProgramsGoThroughTheBranchConverterInABlockOfTheirOwn) {
   MakeTree("app", {{"app.exe", ProgramBytes(100000, 10)}, {"readme.txt", Text("text\n")}});
   ASSERT_EQ(Archive("-o app-out.7z app").status, 0);
   const RunResult list = SevenZip("l -slt app-out.7z");
   ASSERT_EQ(list.status, 0);
   EXPECT_NE(list.out.find("Path = app.exe\n"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("Method = BCJ LZMA"), std::string::npos) << list.out;
+  // The main stream's LZMA with its window, the call and jump streams' with no literal context.
+  EXPECT_NE(list.out.find(":lc0:lp2 LZMA:"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(" BCJ2\n"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("Blocks = 2"), std::string::npos) << list.out;
 }
 

@@ -74,6 +74,33 @@ TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsBytes) {
   }
 }
 
+// An update (pack --update-from): the previous installer decoded, the deltas and the LZMA stream
+// made by each build alike.
+TEST_F(PackerParity, WindowsBuildWritesTheLinuxBuildsUpdate) {
+  const std::string tree =
+      "mkdir -p v1/bin v2/bin v2/docs && printf '1.0.0.0' >v1/VERSION && printf '2.0.0.0' "
+      ">v2/VERSION && cp setup.exe v1/bin/app.exe && cp setup.exe v2/bin/app.exe && "
+      "printf 'changed' | dd of=v2/bin/app.exe bs=1 seek=700 conv=notrunc 2>/dev/null && "
+      "printf 'added' >v2/docs/added.txt && printf 'removed' >v1/gone.txt";
+  ASSERT_EQ(std::system(("cd '" + dir_ + "' && " + tree).c_str()), 0);
+  const std::string common = "pack --stub " LUMORA_STUB " --setup setup.exe --cabinet-time "
+                             "1700000000 --output ";
+  ASSERT_EQ(RunProgram("cd '" + dir_ + "' && " LUMORA_PACK " " + common + "v1.exe --archive v1")
+                .status,
+            0);
+  const std::string update = " --update-from v1.exe --archive v2";
+  const RunResult linux_build =
+      RunProgram("cd '" + dir_ + "' && " LUMORA_PACK " " + common + "linux.exe" + update);
+  const RunResult windows_build =
+      RunProgram("cd '" + dir_ + "' && " + PackerCommand() + " " + common + "windows.exe" + update);
+  ASSERT_EQ(linux_build.status, 0) << linux_build.err;
+  ASSERT_EQ(windows_build.status, 0) << windows_build.err;
+  const std::vector<uint8_t> expected = ReadFileBytes(Path("linux.exe"));
+  ASSERT_FALSE(expected.empty());
+  EXPECT_TRUE(ReadFileBytes(Path("windows.exe")) == expected) << "the updates differ";
+  EXPECT_EQ(Report(PackerCommand(), "windows.exe"), Report(LUMORA_PACK, "linux.exe"));
+}
+
 TEST_F(PackerParity, WindowsBuildArchivesTheLinuxBuildsBytes) {
   // A real program (the stub) for the branch filter, text, an empty file and folder, a name
   // beyond ASCII: what could differ between the builds' folder walks and their sort.

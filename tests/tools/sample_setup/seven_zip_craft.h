@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "crc32.h"
+#include "seven_zip/crc32.h"
 
 namespace craft {
 

@@ -1,9 +1,10 @@
 // What goes into the archive of an application's folder, and in what order: every file and
 // folder under it, named relative to it, with the files that hold data split into solid groups
 // (7z "folders") that each compress as one stream. Windows programs (found by their content, not
-// their names) form one group that goes through the x86 branch filter; everything else forms the
-// other. Within a group, files are ordered by extension and then name, so that files alike lie
-// side by side within the compressor's reach; the order never depends on the file system's.
+// their names) form one group that goes through the x86 branch converter; everything else forms
+// the other. Within a group, files are ordered by extension, then size (largest first), then
+// name, so that files alike lie within the compressor's reach; the order never depends on the
+// file system's.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,7 @@ struct ArchivePlan {
 bool PlanArchive(const std::string& folder, ArchivePlan& plan, std::string& error);
 
 // Whether the first bytes of a file are those of an x86 or x64 Windows program (an MZ header
-// whose PE header names one of those machines): what the branch filter helps. head holds the
+// whose PE header names one of those machines): what the branch converter helps. head holds the
 // first bytes read, and pe_header the four bytes of signature and two of machine at the offset
 // the MZ header names (empty when it lies beyond the file).
 uint32_t PeHeaderOffset(const uint8_t* head, size_t size);

@@ -1,5 +1,7 @@
-// One solid folder of the archive compressed: the group's files read one after the other, the
-// bytes of programs through the x86 branch filter, all through one LZMA stream into the output.
+// One solid folder of the archive compressed: the group's files read one after the other into
+// one LZMA stream in the output; programs first through the four-stream branch converter, whose
+// call and jump streams (kept in memory, a few percent of the code) are compressed after the main
+// stream and its bit stream stored after them.
 // Nothing of a file is held beyond a piece at a time; each file's CRC is taken from its own bytes
 // as they are read.
 #pragma once
@@ -28,6 +30,11 @@ struct LzmaSettings {
 // The settings for a group: programs and the rest alike, the window cut down to the data (a
 // window larger than the data compresses no better and costs the installer's memory).
 LzmaSettings SettingsFor(const ArchiveGroup& group);
+
+// The settings for a converter's call or jump stream of size bytes: four-byte targets, so no
+// literal context and the position's two low bits instead; a small window (targets repeat near
+// each other).
+LzmaSettings SideStreamSettings(uint64_t size);
 
 // Compresses group into out (appending at its current end), filling record. False with the
 // reason when a file cannot be read or has changed size since it was listed, or the output

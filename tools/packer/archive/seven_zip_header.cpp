@@ -25,7 +25,7 @@ std::vector<uint8_t> BitVector(const std::vector<bool>& bits) {
   return bytes;
 }
 
-void AppendProperty(std::vector<uint8_t>& out, Property id, const std::vector<uint8_t>& data) {
+void AppendProperty(std::vector<uint8_t>& out, PropertyId id, const std::vector<uint8_t>& data) {
   out.push_back(id);
   AppendNumber(out, data.size());
   out.insert(out.end(), data.begin(), data.end());
@@ -41,10 +41,30 @@ void AppendLzmaCoder(std::vector<uint8_t>& out, const std::vector<uint8_t>& prop
 // A folder of LZMA alone, or of LZMA then the branch filter as 7-Zip writes it: coder 0 LZMA,
 // coder 1 the filter, whose input (in-stream 1) is bound to LZMA's output (out-stream 0); the
 // packed stream is LZMA's input, and the folder's output the filter's.
+//
+// With the four-stream converter: coder 0 the converter (in-streams 0 to 3, out-stream 0), coders
+// 1 to 3 LZMA (in-streams 4 to 6, out-streams 1 to 3) for the main, call and jump streams, each
+// bound to the converter's matching input; the packed streams feed LZMA's inputs and the
+// converter's bit stream (in-stream 3), in the order they lie in the archive.
 void AppendFolder(std::vector<uint8_t>& out, const FolderRecord& folder) {
-  AppendNumber(out, folder.branch_filter ? 2 : 1);
-  AppendLzmaCoder(out, folder.lzma_properties);
-  if (folder.branch_filter) {
+  if (folder.filter == FolderFilter::kBcj2) {
+    AppendNumber(out, 4);
+    out.push_back(static_cast<uint8_t>(sizeof(kBcj2Method) | kCoderIsComplex));
+    AppendBytes(out, kBcj2Method, sizeof(kBcj2Method));
+    AppendNumber(out, 4);  // in-streams
+    AppendNumber(out, 1);  // out-streams
+    for (size_t i = 0; i < 3; ++i) AppendLzmaCoder(out, folder.streams[i].lzma_properties);
+    for (uint64_t i = 0; i < 3; ++i) {
+      AppendNumber(out, i);      // the converter's in-stream...
+      AppendNumber(out, i + 1);  // ...fed by this LZMA's output
+    }
+    for (uint64_t in : {4, 5, 6, 3}) AppendNumber(out, in);
+    return;
+  }
+  const bool filtered = folder.filter == FolderFilter::kX86Branch;
+  AppendNumber(out, filtered ? 2 : 1);
+  AppendLzmaCoder(out, folder.streams[0].lzma_properties);
+  if (filtered) {
     out.push_back(sizeof(kX86BranchMethod));
     AppendBytes(out, kX86BranchMethod, sizeof(kX86BranchMethod));
     AppendNumber(out, 1);  // bound in-stream
@@ -55,9 +75,13 @@ void AppendFolder(std::vector<uint8_t>& out, const FolderRecord& folder) {
 void AppendStreamsInfo(std::vector<uint8_t>& out, const std::vector<FolderRecord>& folders) {
   out.push_back(kPackInfo);
   AppendNumber(out, 0);  // the packed streams start right after the start header
-  AppendNumber(out, folders.size());
+  uint64_t streams = 0;
+  for (const FolderRecord& f : folders) streams += f.streams.size();
+  AppendNumber(out, streams);
   out.push_back(kSize);
-  for (const FolderRecord& f : folders) AppendNumber(out, f.packed_size);
+  for (const FolderRecord& f : folders) {
+    for (const PackedStream& s : f.streams) AppendNumber(out, s.packed_size);
+  }
   out.push_back(kEnd);
 
   out.push_back(kUnpackInfo);
@@ -65,10 +89,22 @@ void AppendStreamsInfo(std::vector<uint8_t>& out, const std::vector<FolderRecord
   AppendNumber(out, folders.size());
   out.push_back(0);  // not external
   for (const FolderRecord& f : folders) AppendFolder(out, f);
+  // Every coder's output size, in coder order.
   out.push_back(kCodersUnpackSize);
   for (const FolderRecord& f : folders) {
-    AppendNumber(out, f.unpacked_size);                      // LZMA's output
-    if (f.branch_filter) AppendNumber(out, f.unpacked_size);  // the filter's, the same size
+    switch (f.filter) {
+      case FolderFilter::kNone:
+        AppendNumber(out, f.unpacked_size);
+        break;
+      case FolderFilter::kX86Branch:
+        AppendNumber(out, f.unpacked_size);  // LZMA's output
+        AppendNumber(out, f.unpacked_size);  // the filter's, the same size
+        break;
+      case FolderFilter::kBcj2:
+        AppendNumber(out, f.unpacked_size);
+        for (size_t i = 0; i < 3; ++i) AppendNumber(out, f.streams[i].unpacked_size);
+        break;
+    }
   }
   out.push_back(kEnd);
 
@@ -110,7 +146,7 @@ void AppendFilesInfo(std::vector<uint8_t>& out, const std::vector<HeaderEntry>& 
     for (char16_t c : e.name) AppendLittleEndian(names, c, 2);
     AppendLittleEndian(names, 0, 2);
   }
-  AppendProperty(out, kName, names);
+  AppendProperty(out, kNames, names);
   if (has_time) {
     std::vector<uint8_t> times{1, 0};  // all defined, not external
     for (size_t i = 0; i < entries.size(); ++i) AppendLittleEndian(times, filetime, 8);

@@ -6,11 +6,23 @@
 #include <string>
 #include <vector>
 
-// One solid folder as written: LZMA, after the x86 branch filter when branch_filter is set.
-struct FolderRecord {
-  bool branch_filter = false;
-  std::vector<uint8_t> lzma_properties;  // the coder's five bytes
+// How a folder's bytes are filtered before LZMA: not at all, by the one-stream x86 branch filter,
+// or by the four-stream branch converter.
+enum class FolderFilter { kNone, kX86Branch, kBcj2 };
+
+// One packed stream of a folder: LZMA's output (properties set), or bytes stored as they are.
+struct PackedStream {
+  std::vector<uint8_t> lzma_properties;  // the coder's five bytes; empty: stored
   uint64_t packed_size = 0;
+  uint64_t unpacked_size = 0;
+};
+
+// One solid folder as written. Its packed streams: LZMA's (after the one-stream filter or none);
+// with the four-stream converter, the main stream's, the calls', the jumps' (each LZMA) and the
+// stored bit stream, in that order.
+struct FolderRecord {
+  FolderFilter filter = FolderFilter::kNone;
+  std::vector<PackedStream> streams;
   uint64_t unpacked_size = 0;
   std::vector<uint64_t> file_sizes;  // the files in the folder, in order
   std::vector<uint32_t> file_crcs;

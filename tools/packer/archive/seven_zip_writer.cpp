@@ -130,8 +130,8 @@ bool WriteSevenZipArchive(const std::string& folder, const ArchiveSettings& sett
   if (!WriteFolders(plan, out, folders, error)) return false;
   uint64_t packed_end = 0;
   for (size_t i = 0; i < folders.size(); ++i) {
-    packed_end += folders[i].packed_size;
-    if (folders[i].branch_filter) summary.program_size += folders[i].unpacked_size;
+    for (const PackedStream& stream : folders[i].streams) packed_end += stream.packed_size;
+    if (folders[i].filter != FolderFilter::kNone) summary.program_size += folders[i].unpacked_size;
     const uint32_t dictionary = SettingsFor(plan.groups[i]).dictionary;
     if (dictionary > summary.largest_dictionary) summary.largest_dictionary = dictionary;
   }

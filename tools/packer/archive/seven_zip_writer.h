@@ -1,8 +1,8 @@
 // "lumora-pack archive": a 7z archive of an application's folder, as small as LZMA makes it and
 // the same bytes from the same folder on every run and on Linux and Windows alike. The packer's
-// own choices: solid LZMA at its highest setting, programs through the x86 branch filter in a
-// folder of their own, entries sorted by name, attributes normalised, one time for every entry
-// (or none), and the header compressed.
+// own choices: solid LZMA at its highest setting, programs through the x86 branch converter
+// (BCJ2) in a folder of their own, entries sorted by name, attributes normalised, one time for
+// every entry (or none), and the header compressed.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ struct ArchiveSummary {
   uint64_t folder_count = 0;
   uint64_t unpacked_size = 0;
   uint64_t archive_size = 0;
-  uint64_t program_size = 0;  // the bytes that went through the branch filter
+  uint64_t program_size = 0;  // the bytes that went through the branch converter
   uint32_t largest_dictionary = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "reports/json_report.h"
 #include "reports/report_digests.h"
 #include "reports/text_report.h"
+#include "update/update_trial.h"
 
 namespace {
 
@@ -24,6 +25,27 @@ void RequireSignature(InstallerReport& report) {
   }
 }
 
+// --against: the update applied on the host to the previous installer's content; what it gives
+// goes into the report's update facts.
+bool TryAgainst(const CheckOptions& options, InstallerReport& report, std::string& error) {
+  if (!report.update.is_update) {
+    error = options.path + " is not an update (its archive is no patch archive); --against "
+            "checks updates";
+    return false;
+  }
+  UpdateTrial trial;
+  if (!TryUpdate(options.against, options.path, trial, error)) return false;
+  UpdateFacts& facts = report.update;
+  facts.tried = true;
+  facts.against = options.against;
+  facts.gives_new_release = trial.gives_new_release;
+  facts.setup_exit_code = trial.setup_exit_code;
+  facts.reason = trial.reason;
+  facts.new_version = trial.new_version;
+  facts.new_files = trial.files;
+  return true;
+}
+
 }  // namespace
 
 int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
@@ -38,6 +60,11 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
     return 2;
   }
   if (options.require_signature) RequireSignature(report);
+  if (!options.against.empty() && !TryAgainst(options, report, error)) {
+    if (options.json) PrintJsonUnreadable(options.path, error, out);
+    if (!options.quiet) err << "lumora-pack: " << error << "\n";
+    return 2;
+  }
   if (options.json) {
     ReportDigests digests;
     if (!ComputeReportDigests(report, digests, error)) {
@@ -48,6 +75,6 @@ int RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
   } else if (!options.quiet) {
     PrintReport(report, out);
   }
-  return report.accepted() ? 0 : 1;
+  return report.accepted() && !report.update.Fails() ? 0 : 1;
 }
 

@@ -99,6 +99,20 @@ bool ReadArguments(const std::vector<std::string>& args, unsigned command_bit, C
 // alone decides these, so that they fail alike on every machine.
 bool CheckPackValues(PackOptions& o, std::string& error) {
   PackPayload& p = o.payload;
+  if (o.allow_large_update && o.update_from.empty()) {
+    error = "--allow-large-update applies to an update (--update-from)";
+    return false;
+  }
+  // An update's members are patches: the archive a patch archive (B7), the setup program a patch
+  // of the installed one.
+  if (!o.update_from.empty()) {
+    if (o.archive_type != "B7") {
+      error = "--update-from writes the archive as a patch archive (B7), not --archive-type " +
+              o.archive_type;
+      return false;
+    }
+    o.setup_type = "B7";
+  }
   if (!CheckPayloadType(o.archive_type, "archive", p.archive_type, error) ||
       !CheckPayloadType(o.setup_type, "setup program", p.setup_type, error) ||
       !MakeMemberName(o.archive_name.empty() ? DefaultArchiveName() : o.archive_name,

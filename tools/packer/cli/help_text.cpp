@@ -27,6 +27,15 @@ const char* const kPackParagraphs[] = {
     "When face options are given but a version text still holds the stub's own (CompanyName "
     "\"Velmar\", OriginalFilename \"lumora-stub.exe\", ...) or the icon is still the stub's, a "
     "warning on standard error names the option that sets it.",
+    "With --update-from PREVIOUS.exe, pack writes an update installer: from the previous "
+    "release's full installer (its archive, decoded as the setup program decodes it, and its "
+    "setup program) and the new release (--archive, a 7z archive or a folder, and --setup), a "
+    "patch archive of the files (unchanged, patched, added, removed; the size and SHA-256 of "
+    "every file it relies on and makes) as the archive member, and the setup program as a patch "
+    "SETUP.PATCH (B7) that the installed setup program rebuilds the new one from. An update "
+    "larger than half of what the full installer would be is refused unless "
+    "--allow-large-update is given; the report ends with both sizes. An update cannot be made "
+    "from an installer that is itself an update.",
     "Interrupted (SIGINT, SIGTERM, SIGHUP; Ctrl+C or the console closed on Windows), pack removes "
     "its temporary files beside the output (OUT.partial-*, OUT.cab-*) before it ends.",
 };
@@ -34,8 +43,8 @@ const char* const kPackParagraphs[] = {
 const char* const kArchiveParagraphs[] = {
     "Writes a 7z archive of the folder DIR's contents, named relative to DIR, for the setup "
     "program to install: solid LZMA at its highest setting, Windows programs and DLLs (found by "
-    "their content) through the x86 branch filter in a block of their own, the rest in another, "
-    "the header compressed. Empty files and folders are kept. Names are sorted, attributes "
+    "their content) through the x86 branch converter (BCJ2) in a block of their own, the rest in "
+    "another, the header compressed. Empty files and folders are kept. Names are sorted, attributes "
     "normalised, and every entry gets the time SOURCE_DATE_EPOCH gives (none when it is unset), "
     "so that the same folder gives the same bytes on every run, on Linux and Windows alike.",
     "A link to a file is archived as the file; a link to a folder, a device, a FIFO or a name "
@@ -57,6 +66,12 @@ const char* const kCheckParagraphs[] = {
     "previous version leave it room only from short installer folders: check names the longest "
     "folder that works, and where that is under 100 characters the verdict depends on the "
     "installer's folder.",
+    "An update installer is reported as one: the version it updates and how many files it "
+    "patches, adds, removes and keeps. With --against PREVIOUS.exe, check applies it on this "
+    "machine to the previous release's full installer's content as the setup program would, and "
+    "says whether it gives exactly the new release (every file verified) or the code the setup "
+    "program would exit with: 26 when the previous release is not the one the update was made "
+    "from, 21 when the update is damaged.",
     "--json adds the SHA-256 digests of the installer and of each payload member, and a schema "
     "number that changes when a field is removed or changes its meaning.",
 };
@@ -71,7 +86,9 @@ const char kArchiveExit[] =
 const char kCheckExit[] =
     "0 the stub would accept the installer; 1 it would not (the report names the exit code it "
     "would end with), its signature does not match the file, or --require-signature finds no "
-    "verified signature; 2 the file is not a readable PE image, or the command line is wrong.";
+    "verified signature, or --against finds that the update does not give the new release; 2 "
+    "the file is not a readable PE image, --against names no full installer or checks no "
+    "update, or the command line is wrong.";
 
 constexpr size_t kWidth = 79;
 constexpr size_t kOptionColumn = 26;

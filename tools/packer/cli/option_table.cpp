@@ -58,6 +58,12 @@ bool SetPayloadType(const OptionDefinition& definition, const std::string& value
   return true;
 }
 
+template <std::string CheckOptions::*field>
+bool SetCheckText(const OptionDefinition&, const std::string& value, Command& c, std::string&) {
+  c.check.*field = value;
+  return true;
+}
+
 bool SetPreviousVersion(const OptionDefinition&, const std::string& value, Command& c,
                         std::string&) {
   c.pack.previous_version = value;
@@ -199,6 +205,18 @@ const std::vector<OptionDefinition>& Table() {
                SetPackText<&PackOptions::output>)
             .Alias("-o")
             .Required(),
+        Option("--update-from", "PREVIOUS.exe", kPack, OptionSection::kFiles,
+               "make an update: PREVIOUS.exe is the previous release's full installer; the "
+               "archive member becomes a patch archive from its archive's files to --archive's, "
+               "the setup program a patch (SETUP.PATCH, B7) from its setup program to --setup, "
+               "and the previous version (RT_RCDATA 1) its archive's VERSION unless "
+               "--previous-version is given. An update larger than half the full installer "
+               "is refused unless --allow-large-update is given",
+               SetPackText<&PackOptions::update_from>),
+        Option("--allow-large-update", nullptr, kPack, OptionSection::kFiles,
+               "with --update-from: write the update even when it is larger than half the full "
+               "installer of the new release would be",
+               SetPackFlag<&PackOptions::allow_large_update>),
         Option("--archive-type", "B7|BL|BN", kPack, OptionSection::kPayload,
                "B7: a packed archive, named to the setup program with --install-archive "
                "(default); BL, BN: handed on unchanged (--uncompressed-archive)",
@@ -293,6 +311,13 @@ const std::vector<OptionDefinition>& Table() {
                "the file (a mismatched signature is rejected in any case). The signer's chain of "
                "trust is not judged",
                SetCheckFlag<&CheckOptions::require_signature>),
+        Option("--against", "PREVIOUS.exe", kCheck, OptionSection::kReport,
+               "for an update: apply it on this machine to the content of PREVIOUS.exe, the "
+               "previous release's full installer, as the setup program would (its setup "
+               "program's patch and its patch archive), and say whether it gives exactly the "
+               "new release, every file verified, or the code the setup program would exit with "
+               "(26: the previous release is not the update's base; 21: the update is damaged)",
+               SetCheckText<&CheckOptions::against>),
     };
     std::vector<OptionDefinition> specs;
     for (const Option& o : options) specs.push_back(o.definition);

@@ -17,7 +17,9 @@
 #include "payload/installer_report.h"
 #include "cabinet/cabinet_writer.h"
 #include "cli/option_table.h"
+#include "payload/archive_facts.h"
 #include "payload/payload_layout.h"
+#include "payload/shipped_setup_program.h"
 #include "payload/stub_verdict.h"
 #include "pe/pe_image.h"
 #include "pe/pe_writer.h"
@@ -26,6 +28,7 @@
 #include "resources/resource_listing.h"
 #include "resources/resource_section.h"
 #include "cabinet/setup_cabinet.h"
+#include "update/update_members.h"
 #include "platform/utf_text.h"
 
 namespace {
@@ -183,6 +186,20 @@ bool IsArchiveKind(FileKind kind) {
          kind == FileKind::kWindowsInstaller || kind == FileKind::kGzip || kind == FileKind::kXz;
 }
 
+// The setup program we ship judges the archive before it writes anything: an archive it would
+// refuse is refused here, with its reason and the code the run would end with. A patch archive
+// is the setup program's to apply, not to judge here.
+bool CheckArchiveForShippedSetup(const InputFile& archive, std::string& error) {
+  const ArchiveFacts facts = ReadArchiveFacts(archive);
+  if (!facts.SetupRefuses() || facts.format == ArchiveFacts::Format::kPatchArchive) return true;
+  const char* name = SetupExitCodeName(facts.setup_exit_code);
+  error = "the setup program (lumora-setup) would refuse the archive " + Escaped(archive.path()) +
+          " and exit with " + std::to_string(facts.setup_exit_code) +
+          (name != nullptr ? std::string(" (") + name + ")" : "") + ": " +
+          SetupRefusalText(facts) + "; make it with lumora-pack archive or 7-Zip's LZMA or LZMA2";
+  return false;
+}
+
 // The inputs, each read once from the file that was opened: the setup program must be what the
 // stub can start on every 64-bit Windows (for "BL", what its cabinet expands to), and a setup
 // file that is already a cabinet is taken as the cabinet itself, once it is seen to expand whole.
@@ -228,6 +245,10 @@ bool CheckInputs(const PackOptions& options, PayloadType setup_type, const Input
     }
     const std::string imports = ForeignImportsNote(program);
     if (!imports.empty()) warnings.push_back(imports);
+    const bool shipped = setup_is_cabinet
+                             ? IsShippedSetupProgram(MemorySource("setup.exe", expanded))
+                             : IsShippedSetupProgram(setup);
+    if (shipped && !CheckArchiveForShippedSetup(archive, error)) return false;
   }
   if (archive_is_program) {
     warnings.push_back("the archive " + Escaped(archive.path()) + " is " +
@@ -256,6 +277,9 @@ struct PackInputs {
   PeImage stub;
   ScratchFile made_archive;  // the archive pack made of a folder, removed when pack ends
   bool setup_is_cabinet = false;
+  // An update's members, which replace archive and setup once they are made, and the setup
+  // cabinet of the full installer it is measured against.
+  ScratchFile update_archive, update_setup, full_cabinet;
 };
 
 // What pack decides before it writes: the resources of the installer and their layout, the
@@ -269,6 +293,8 @@ struct PackPlan {
   std::vector<std::string> warnings;
   bool show_progress = false;
   bool terminal = false;
+  // An update: the size the full installer of the new release would have.
+  uint64_t full_installer_size = 0;
 };
 
 // The stub, the setup program and the icon, opened and checked before any slow work (an
@@ -309,6 +335,90 @@ bool ReadArchive(const PackOptions& options, PackInputs& in, std::string& error)
     path = in.made_archive.path();
   }
   return OpenNonEmpty(path, "archive", in.archive, error);
+}
+
+// Bytes written to a scratch file beside the output, and opened as an input.
+bool WriteScratch(const std::string& output, const char* tag, const std::vector<uint8_t>& bytes,
+                  ScratchFile& scratch, InputFile& file, std::string& error) {
+  StagedFile staged;
+  if (!scratch.Create(output, tag, error) || !staged.Create(scratch.path(), error) ||
+      !staged.Write(bytes.data(), bytes.size(), error) || !staged.Commit(error)) {
+    error += kWritableFolder;
+    return false;
+  }
+  file = InputFile();
+  return file.Open(scratch.path(), error);
+}
+
+// Bytes as the installer lays a member out: from a page of its own.
+uint64_t OnPages(uint64_t size) { return (size + kPageSize - 1) / kPageSize * kPageSize; }
+
+// The full installer of the new release, as pack would write it without --update-from: the
+// stub, the archive, the setup program in its cabinet. What an update is measured against.
+bool FullInstallerSize(const PackOptions& options, PackInputs& in, uint64_t& size,
+                       std::string& error) {
+  uint64_t setup_size = in.setup.size();
+  if (DescribeFile(in.setup).kind != FileKind::kCabinet) {
+    InputFile cabinet;
+    if (!in.full_cabinet.Create(options.output, "cab", error) ||
+        !WriteSetupCabinet(in.setup, CabinetTime(options, in.setup), options.cabinet_compression,
+                           in.full_cabinet.path(), error) ||
+        !cabinet.Open(in.full_cabinet.path(), error)) {
+      return false;
+    }
+    setup_size = cabinet.size();
+  }
+  size = in.stub_file.size() + OnPages(in.archive.size()) + OnPages(setup_size);
+  return true;
+}
+
+// With --update-from: the previous installer read, the new release's archive and setup program
+// turned into their patches, which replace them as the members; the previous version its
+// archive's VERSION unless given. An update larger than half the full installer is written only
+// when asked: the full installer would serve its users better.
+bool MakeUpdate(PackOptions& options, PackInputs& in, PackPlan& plan, std::string& error) {
+  if (options.update_from.empty()) return true;
+  InputFile previous;
+  if (!previous.Open(options.update_from, error, "previous installer")) return false;
+  if (NamesOpenFile(options.output, previous)) {
+    error = "the output " + options.output + " is the previous installer; packing would "
+            "replace it";
+    return false;
+  }
+  UpdateMembers members;
+  if (!MakeUpdateMembers(options.update_from, in.archive, in.setup, members, error) ||
+      !FullInstallerSize(options, in, plan.full_installer_size, error)) {
+    return false;
+  }
+  PackPayload& payload = options.payload;
+  if (!options.has_previous_version) {
+    if (members.previous_version.empty()) {
+      error = "the previous installer's archive has no usable VERSION file; give "
+              "--previous-version";
+      return false;
+    }
+    options.has_previous_version = true;
+    options.previous_version = members.previous_version;
+    if (!Utf8ToUtf16(options.previous_version, payload.previous_version) ||
+        !CheckPreviousVersion(payload.previous_version, payload.archive_name.size(),
+                              payload.archive_type, error)) {
+      error = "the previous installer's version cannot be handed on: " + error;
+      return false;
+    }
+  }
+  const uint64_t update_size = in.stub_file.size() + OnPages(members.data_patch.size()) +
+                               OnPages(members.setup_patch.size());
+  const std::string sizes = "the update is about " + SizeText(update_size) +
+                            ", the full installer " + SizeText(plan.full_installer_size);
+  if (update_size * 2 > plan.full_installer_size && !options.allow_large_update) {
+    error = sizes + ": more than half of it. Ship the full installer, or give "
+            "--allow-large-update to write the update anyway";
+    return false;
+  }
+  return WriteScratch(options.output, "patch", members.data_patch, in.update_archive, in.archive,
+                      error) &&
+         WriteScratch(options.output, "setup", members.setup_patch, in.update_setup, in.setup,
+                      error);
 }
 
 // Every input against every other and against the output, and what each must be.
@@ -462,20 +572,31 @@ void ReportPack(const PackOptions& options, const PackPlan& plan, InstallerRepor
     PrintJsonReport(report, digests, ReportWarnings(report, plan.warnings), out);
   } else if (!options.quiet) {
     PrintReport(report, out);
+    if (plan.full_installer_size != 0) {
+      char share[32];
+      std::snprintf(share, sizeof(share), "%.1f %%",
+                    100.0 * static_cast<double>(report.file_size) /
+                        static_cast<double>(plan.full_installer_size));
+      out << "update size: " << report.file_size << " bytes; the full installer: "
+          << plan.full_installer_size << " bytes (" << share << ")\n";
+    }
   }
 }
 
 }  // namespace
 
-bool RunPack(const PackOptions& options, std::ostream& out, std::ostream& err,
+bool RunPack(const PackOptions& given, std::ostream& out, std::ostream& err,
              std::string& error) {
+  // An update settles its members' storage and its previous version once it has read the
+  // previous installer.
+  PackOptions options = given;
   PackInputs in;
   PackPlan plan;
   const InputFile* setup_data = nullptr;
   InstallerReport report;
   ReportDigests digests;
   if (!ReadStubAndSetup(options, in, error) || !ReadArchive(options, in, error) ||
-      !CheckAllInputs(options, in, plan, error) ||
+      !MakeUpdate(options, in, plan, error) || !CheckAllInputs(options, in, plan, error) ||
       !PlanStubResources(options, in, plan, error) ||
       !MakeSetupCabinet(options, in, plan, err, setup_data, error) ||
       !PlanPayloadSection(options, in, *setup_data, plan, error) ||

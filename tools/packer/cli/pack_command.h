@@ -42,6 +42,10 @@ struct PackOptions {
   bool has_cabinet_compression = false;    // --cabinet-compression was given
   CabinetCompression cabinet_compression;  // for a BL setup program
   std::string output;
+  // --update-from: the previous release's full installer, against which this one is an update;
+  // --allow-large-update writes an update larger than half the full installer.
+  std::string update_from;
+  bool allow_large_update = false;
   // When --archive names a folder: the archive's time, the cabinet's when one is given.
   ArchiveSettings archive_settings;
   // The application's face, each empty when not given: an .ico file in place of the stub's

@@ -173,6 +173,7 @@ bool InspectInstaller(const std::string& path, InstallerReport& report, std::str
   const FileData data(image, file);
   ReadPayloadLayout(listing, data, report.layout, directory_sound);
   if (!directory_sound) report.layout.verdict = RefusedDirectoryVerdict(directory_fault);
+  ReadUpdateFacts(report.layout, data, report.update);
   // The loader reads the manifest as the process starts, before any of the stub's code runs.
   for (const Resource& r : report.layout.others) {
     if (report.image_fault.empty() && HasId(r.type, kRtManifest) &&

@@ -11,6 +11,7 @@
 #include "signature/authenticode.h"
 #include "resources/icon_file.h"
 #include "payload/payload_layout.h"
+#include "payload/update_facts.h"
 #include "pe/pe_image.h"
 #include "resources/version_info.h"
 
@@ -32,6 +33,7 @@ struct InstallerReport {
   uint32_t size_of_headers = 0;
   std::vector<PeSection> sections;
   PayloadLayout layout;
+  UpdateFacts update;  // an update's facts, when its archive member is a patch archive
   // What the shell shows of the installer: its first icon group and its version resource.
   bool has_icon = false;
   bool icon_readable = false;

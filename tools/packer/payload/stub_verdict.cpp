@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "payload/shipped_setup_program.h"
 #include "platform/escaped_text.h"
 #include "platform/utf_text.h"
 
@@ -473,6 +474,10 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
 
   JudgeFolder(previous_version, v);
 
+  if (read_members) {
+    v.archive_read = true;
+    v.archive = ReadArchiveFacts(ResourceBytes(data, archive_data, NameText(v.archive_name)));
+  }
   if (v.setup_type == PayloadType::kPacked) {
     v.notes.push_back("the setup program is a patch: the installed setup program applies it, "
                       "and only that run can judge it");
@@ -488,6 +493,10 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
       v.program = DescribeFile(ResourceBytes(data, setup_data, NameText(v.setup_name)));
     }
     if (!JudgeLaunch(v.program, v, judge)) return v;
+    v.shipped_setup =
+        v.setup_type == PayloadType::kCabinet
+            ? IsShippedSetupProgram(MemorySource("setup.exe", expanded))
+            : IsShippedSetupProgram(ResourceBytes(data, setup_data, NameText(v.setup_name)));
   }
 
   // The stub runs the setup program; what it hands over is not all the file's.
@@ -496,6 +505,13 @@ PayloadVerdict JudgePayload(const std::vector<ScannedType>& types,
                                         std::to_string(v.longest_folder) +
                                         " characters, its final backslash included (\"C:\\\" "
                                         "is 3): " + v.folder_limit);
+  } else if (v.shipped_setup && v.archive.SetupRefuses()) {
+    // The setup program we ship judges the archive first thing, by the rules compiled in here,
+    // and the stub passes its exit code on (with no error of its own).
+    v.setup_refuses = true;
+    judge.Exits(v.archive.setup_exit_code, 0,
+                "the setup program (lumora-setup) refuses the archive: " +
+                    SetupRefusalText(v.archive));
   } else if (archive_data.loaded == MappedBytes::kNotFromFile) {
     judge.Depends("what the setup program makes of a damaged archive",
                   "the archive's data reaches beyond its section's virtual size: the stub writes "

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cabinet/cabinet_reader.h"
+#include "payload/archive_facts.h"
 #include "lumora/payload_rules.h"
 #include "pe/program_image.h"
 #include "resources/resource.h"
@@ -111,6 +112,12 @@ struct PayloadVerdict {
   CabinetFacts cabinet;  // without the expanded bytes
   bool program_read = false;
   ProgramFacts program;
+  // The archive as the setup program we ship reads it, and whether the setup program is that one
+  // (then a refusal of the archive is the run's outcome: setup_refuses, with its exit code).
+  bool archive_read = false;
+  ArchiveFacts archive;
+  bool shipped_setup = false;
+  bool setup_refuses = false;
   // True but no reason to refuse: a patch that only the installed setup program can judge, DLLs
   // the setup program imports that Windows does not carry.
   std::vector<std::string> notes;

@@ -3,9 +3,11 @@
 #include "cabinet/cabinet_format.h"
 #include "cabinet/cabinet_header.h"
 #include "platform/escaped_text.h"
+#include "reports/archive_report.h"
 #include "pe/pe_format.h"
 #include "platform/utf_text.h"
 #include "reports/member_role.h"
+#include "reports/update_report.h"
 
 namespace {
 
@@ -41,9 +43,9 @@ std::string JsonCabinet(const CabinetFacts& c) {
   return out + "}";
 }
 
-std::string JsonProgram(const ProgramFacts& p) {
+std::string JsonProgram(const ProgramFacts& p, bool shipped) {
   std::string out = "{\"is\": " + Json(p.Describe()) + ", \"windows_x64_program\": " +
-                    Json(p.IsWindowsX64Program());
+                    Json(p.IsWindowsX64Program()) + ", \"shipped\": " + Json(shipped);
   if (p.kind == FileKind::kWindowsProgram) {
     out += ", \"imports\": [";
     for (size_t i = 0; i < p.imports.size(); ++i) out += (i == 0 ? "" : ", ") + Json(p.imports[i]);
@@ -185,7 +187,9 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
   }
   out << (layout.payload.empty() ? "" : "\n  ") << "],\n";
   out << "  \"setup_cabinet\": " << (v.cabinet_read ? JsonCabinet(v.cabinet) : "null") << ",\n";
-  out << "  \"setup_program\": " << (v.program_read ? JsonProgram(v.program) : "null") << ",\n";
+  out << "  \"archive\": " << (v.archive_read ? JsonArchiveFacts(v.archive) : "null") << ",\n";
+  out << "  \"setup_program\": " << (v.program_read ? JsonProgram(v.program, v.shipped_setup)
+                                                      : "null") << ",\n";
   out << "  \"previous_version\": ";
   if (!layout.has_previous_version) {
     out << "null";
@@ -196,6 +200,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
     if (layout.previous_version_valid) out << ", \"text\": " << Json(layout.previous_version);
     out << "}";
   }
+  out << ",\n  \"update\": " << UpdateJson(r.update);
   out << ",\n  \"icon\": ";
   if (!r.has_icon) {
     out << "null";
@@ -233,17 +238,20 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
         << Json(o.name) << ", \"language\": " << o.language << ", \"size\": " << o.size << "}";
   }
   out << (layout.others.empty() ? "" : "\n  ") << "],\n";
-  // The stub's own exit code where it would end the run itself; null where it would go on and
-  // end with the setup program's, where what it does depends on the machine (depends_on), or
-  // where the image is unfit whatever the stub does.
+  // The stub's own exit code where it would end the run itself, or the code of the setup program
+  // we ship where that refuses the archive (setup_refuses; the stub passes it on); null where the
+  // run would end with what the setup program makes of the installation, where what it does
+  // depends on the machine (depends_on), or where the image is unfit whatever the stub does.
   const bool stub_ends =
       r.image_fault.empty() && v.outcome == PayloadVerdict::Outcome::kStubExits;
   const bool depends = r.image_fault.empty() && v.outcome == PayloadVerdict::Outcome::kDepends;
-  const char* exit_name = stub_ends ? ExitCodeName(v.code) : nullptr;
+  const char* exit_name =
+      !stub_ends ? nullptr : v.setup_refuses ? SetupExitCodeName(v.code) : ExitCodeName(v.code);
   out << "  \"verdict\": {\"accepted\": " << Json(r.accepted()) << ", \"stub_exit_code\": "
       << (stub_ends ? std::to_string(v.code) : "null") << ", \"stub_error\": "
       << (stub_ends ? std::to_string(v.extra) : "null") << ", \"stub_exit_name\": "
-      << (exit_name != nullptr ? Json(std::string(exit_name)) : "null") << ", \"depends_on\": "
+      << (exit_name != nullptr ? Json(std::string(exit_name)) : "null")
+      << ", \"setup_refuses\": " << Json(stub_ends && v.setup_refuses) << ", \"depends_on\": "
       << (depends ? Json(v.depends_on) : "null") << ", \"longest_folder\": "
       << (v.longest_folder != 0 ? std::to_string(v.longest_folder) : "null")
       << ", \"reason\": "
@@ -256,7 +264,7 @@ void PrintJsonReport(const InstallerReport& r, const ReportDigests& digests,
   out << ", \"notes\": [";
   for (size_t i = 0; i < v.notes.size(); ++i) out << (i == 0 ? "" : ", ") << Json(v.notes[i]);
   out << "]},\n  \"warnings\": " << JsonList(warnings) << ",\n  \"status\": "
-      << (r.accepted() ? 0 : 1) << "\n}\n";
+      << (r.accepted() && !r.update.Fails() ? 0 : 1) << "\n}\n";
 }
 
 void PrintJsonUnreadable(const std::string& path, const std::string& error, std::ostream& out) {

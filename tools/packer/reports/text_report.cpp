@@ -3,9 +3,11 @@
 #include "cabinet/cabinet_format.h"
 #include "cabinet/cabinet_header.h"
 #include "platform/escaped_text.h"
+#include "reports/archive_report.h"
 #include "pe/pe_format.h"
 #include "platform/utf_text.h"
 #include "reports/member_role.h"
+#include "reports/update_report.h"
 
 namespace {
 
@@ -127,7 +129,11 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
           << (c.expanded ? "expands whole" : "does not expand") << "\n";
     }
   }
-  if (v.program_read) out << "setup program: " << v.program.Describe() << "\n";
+  if (v.archive_read) PrintArchiveFacts(v.archive, out);
+  if (v.program_read) {
+    out << "setup program: " << v.program.Describe()
+        << (v.shipped_setup ? ", the one we ship (lumora-setup)" : "") << "\n";
+  }
   out << "previous version: ";
   if (!layout.has_previous_version) {
     out << "none\n";
@@ -173,6 +179,7 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
       out << "  " << ShownName(key) << ": " << QuotedName(text) << "\n";
     }
   }
+  if (r.update.is_update) out << UpdateText(r.update);
   for (const std::string& note : v.notes) out << "note: " << note << "\n";
   if (!r.image_fault.empty()) {
     out << "verdict: rejected: " << r.image_fault << "\n";
@@ -183,6 +190,11 @@ void PrintReport(const InstallerReport& r, std::ostream& out) {
   } else if (v.outcome == PayloadVerdict::Outcome::kDepends) {
     out << "verdict: rejected: what the stub does depends on " << v.depends_on << ": " << v.reason
         << "\n";
+  } else if (v.setup_refuses) {
+    const char* name = SetupExitCodeName(v.code);
+    out << "verdict: rejected: the setup program would exit with " << v.code
+        << (name != nullptr ? std::string(" (") + name + ")" : "")
+        << ", which the stub passes on: " << v.reason << "\n";
   } else {
     out << "verdict: rejected: the stub would exit with " << ExitText(v.code) << " (error "
         << v.extra << "): " << v.reason << "\n";

@@ -10,7 +10,7 @@ namespace {
 
 struct Walker {
   const PeImage& image;
-  const InputFile& file;
+  const ByteSource& file;
   uint32_t base_rva;
   uint32_t directory_size;
   // The bytes the walk may still consume; see ReadResourceListing for why this is safe.
@@ -105,7 +105,7 @@ struct Walker {
 
 }  // namespace
 
-bool ReadResourceListing(const PeImage& image, const InputFile& file,
+bool ReadResourceListing(const PeImage& image, const ByteSource& file,
                          std::vector<Resource>& resources, std::string& error, uint32_t* extent) {
   resources.clear();
   uint32_t rva = 0, size = 0;

@@ -15,6 +15,6 @@
 
 // extent, when given, receives how many bytes from the directory's start its tables, entries and
 // names reach: the bytes the loader's resource functions read.
-bool ReadResourceListing(const PeImage& image, const InputFile& file,
+bool ReadResourceListing(const PeImage& image, const ByteSource& file,
                          std::vector<Resource>& resources, std::string& error,
                          uint32_t* extent = nullptr);

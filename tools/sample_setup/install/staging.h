@@ -7,9 +7,7 @@
 
 #include "decode/byte_source.h"
 #include "seven_zip/archive.h"
-
-// The memory decoding may take: the largest dictionary 7-Zip writes and 16 MiB besides.
-constexpr uint64_t kInstallMemoryLimit = kMaxDictionarySize + (uint64_t{16} << 20);
+#include "seven_zip/install_check.h"
 
 // Writes every directory and file of the archive below staging (a directory that exists, without
 // a trailing backslash), each file as it is decoded, then gives files and directories the

@@ -17,6 +17,7 @@
 
 #include "decode/byte_source.h"
 #include "decode/folder.h"
+#include "seven_zip/format_ids.h"
 
 enum class SevenZipStatus {
   kOk,
@@ -34,7 +35,7 @@ enum class SevenZipStatus {
   kWriteFailed,        // a receiver of the files refused them
 };
 
-constexpr uint64_t kSevenZipStartHeaderSize = 32;
+constexpr uint64_t kSevenZipStartHeaderSize = seven_zip_format::kStartHeaderSize;
 // Headers of real applications take some 60 bytes a file, compressed much less: 8 MiB holds a
 // hundred thousand files. Decoded header and listing stay below some 16 MiB together.
 constexpr uint64_t kSevenZipMaxHeaderSize = uint64_t{8} << 20;

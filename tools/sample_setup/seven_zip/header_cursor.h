@@ -1,4 +1,4 @@
-// Reading 7z header bytes: the property ids of 7-Zip's format description (7zFormat.txt) and a
+// Reading 7z header bytes: the property ids of 7-Zip's format description (format_ids.h) and a
 // cursor that checks every read against the bytes that are there. Numbers use 7z's
 // variable-length encoding: the count of leading one bits of the first byte is the count of
 // little-endian bytes that follow.
@@ -8,30 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "seven_zip/format_ids.h"
+
 namespace seven_zip_header {
 
-enum PropertyId : uint64_t {
-  kEnd = 0x00,
-  kHeader = 0x01,
-  kArchiveProperties = 0x02,
-  kAdditionalStreamsInfo = 0x03,
-  kMainStreamsInfo = 0x04,
-  kFilesInfo = 0x05,
-  kPackInfo = 0x06,
-  kUnpackInfo = 0x07,
-  kSubStreamsInfo = 0x08,
-  kSize = 0x09,
-  kCrc = 0x0A,
-  kFolder = 0x0B,
-  kCodersUnpackSize = 0x0C,
-  kNumUnpackStream = 0x0D,
-  kEmptyStream = 0x0E,
-  kEmptyFile = 0x0F,
-  kAnti = 0x10,
-  kNames = 0x11,
-  kWinAttributes = 0x15,
-  kEncodedHeader = 0x17,
-};
+using namespace seven_zip_format;  // the property ids
 
 // Bounds-checked reading of the header bytes. The first fault sticks: every later read yields
 // zero and the caller checks ok() at its decision points.

@@ -13,7 +13,7 @@ using namespace seven_zip_header;
 
 namespace {
 
-constexpr unsigned char kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+using seven_zip_format::kSignature;
 
 uint64_t Le64(const unsigned char* p) {
   uint64_t value = 0;
@@ -75,7 +75,8 @@ SevenZipStatus OpenSevenZip(ArchiveSource& source, SevenZipArchive& archive) {
   if (file_size < kSevenZipStartHeaderSize) return SevenZipStatus::kNotSevenZip;
   if (!source.ReadAt(0, start, sizeof(start))) return SevenZipStatus::kReadFailed;
   if (std::memcmp(start, kSignature, sizeof(kSignature)) != 0) return SevenZipStatus::kNotSevenZip;
-  if (start[6] != 0) return SevenZipStatus::kUnsupported;  // a major version we do not know
+  // A major version we do not know.
+  if (start[6] != seven_zip_format::kMajorVersion) return SevenZipStatus::kUnsupported;
   if (Crc32(0, start + 12, 20) != Le32(start + 8)) return SevenZipStatus::kDamaged;
   const uint64_t offset = Le64(start + 12);
   const uint64_t size = Le64(start + 20);

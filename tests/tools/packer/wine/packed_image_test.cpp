@@ -94,7 +94,7 @@ const Layout kLayouts[] = {
 };
 
 TEST(PackedImage, LoaderFindsThePackedBytes) {
-  const std::vector<uint8_t> archive = FileBytes(Packed(L"app.7z"));
+  const std::vector<uint8_t> archive = FileBytes(Packed(L"stored-app.7z"));
   const std::vector<uint8_t> setup = FileBytes(LUMORA_SETUP_PATH);
   ASSERT_FALSE(archive.empty());
   ASSERT_FALSE(setup.empty());

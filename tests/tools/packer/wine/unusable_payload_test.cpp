@@ -105,7 +105,7 @@ TEST(UnusablePayload, PreviousVersionThatNoCommandLineHolds) {
     DWORD code;
   };
   // The shipped layout's members, put into the bare stub with the version by UpdateResourceW.
-  std::vector<uint8_t> archive = FileBytes(Packed(L"app.7z"));
+  std::vector<uint8_t> archive = FileBytes(Packed(L"stored-app.7z"));
   std::vector<uint8_t> cabinet = ResourceBytes(Packed(L"shipped.exe"), L"SETUP.EX_", L"BL");
   ASSERT_FALSE(archive.empty());
   ASSERT_FALSE(cabinet.empty());

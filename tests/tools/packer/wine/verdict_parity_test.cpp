@@ -7,7 +7,9 @@
 // end with exactly the code and extra that check predicted. Where check says that the outcome
 // depends on the machine (a name in several languages, a setup program for another processor),
 // the row says what the stub does under Wine. Where the stub's outcome comes from Wine's own
-// libraries rather than from our code, the row says so.
+// libraries rather than from our code, the row says so. Where the setup program is the one we
+// ship and check predicts that it refuses the archive, the setup program runs (without the test
+// switch that skips installing) and the run must end with exactly its predicted code.
 //
 //   verdict_parity_test --make-corpus   writes the corpus (the verdict_corpus step)
 //   verdict_parity_test                 the test
@@ -25,6 +27,7 @@
 
 #include "installer/run/installer_runs.h"
 #include "lumora/exit_codes.h"
+#include "lumora/setup_exit_codes.h"
 #include "payload/cabinet_writer.h"
 #include "support/file_bytes.h"
 #include "support/hostile_names.h"
@@ -48,6 +51,7 @@ enum class Expect {
   kExits,     // check predicts code and extra; the stub ends with them
   kDepends,   // check names what the outcome depends on; under Wine the stub does wine_*
   kUnfit,     // check refuses the image itself (its signature), not the payload; the stub runs
+  kSetupExits,  // check predicts that our setup program refuses the archive with code; it runs
 };
 
 struct Row {
@@ -74,6 +78,9 @@ Row Exits(const char* name, const char* what, uint32_t code, uint32_t extra) {
 Row Depends(const char* name, const char* what, uint32_t wine_code, uint32_t wine_extra,
             const char* why) {
   return {name, what, Expect::kDepends, 0, 0, true, wine_code, wine_extra, why, false};
+}
+Row SetupExits(const char* name, const char* what, uint32_t code) {
+  return {name, what, Expect::kSetupExits, code, 0, false, 0, 0, nullptr, false};
 }
 Row Unfit(const char* name, const char* what) {
   return {name, what, Expect::kUnfit, 0, 0, false, 0, 0, nullptr, false};
@@ -243,6 +250,18 @@ std::vector<Row> Rows() {
       Accepted("vs_zero", "a virtual size of 0 (the file's size counts)"),
       Exits("vs_archive_rva", "the archive's data address beyond the image",
             EXIT_ARCHIVE_UNPACK_FAILED, kInvalidData),
+      // Archives that the setup program we ship cannot install, beside it ("BN"): 7-Zip's
+      // methods it does not decode, a damaged header, a file that is no 7z archive.
+      SetupExits("archive_ppmd", "PPMd", SETUP_EXIT_METHOD_UNSUPPORTED),
+      SetupExits("archive_bzip2", "BZip2", SETUP_EXIT_METHOD_UNSUPPORTED),
+      SetupExits("archive_deflate", "Deflate", SETUP_EXIT_METHOD_UNSUPPORTED),
+      SetupExits("archive_encrypted", "files encrypted with AES (-p)",
+                 SETUP_EXIT_METHOD_UNSUPPORTED),
+      SetupExits("archive_encrypted_header", "the header encrypted too (-mhe=on)",
+                 SETUP_EXIT_METHOD_UNSUPPORTED),
+      SetupExits("archive_damaged_header", "a byte of the stored archive's header changed",
+                 SETUP_EXIT_ARCHIVE_DAMAGED),
+      SetupExits("archive_not_7z", "a text file as the archive", SETUP_EXIT_ARCHIVE_REFUSED),
   };
   // The shared table of hostile names.
   for (size_t i = 0; i < std::size(kHostileNames); ++i) {
@@ -586,12 +605,12 @@ bool MakeCorpus() {
   const std::wstring dir = LUMORA_VERDICT_DIR;
   CreateDirectoryW(dir.c_str(), nullptr);
   const std::vector<uint8_t> setup = FileBytes(LUMORA_SETUP_PATH);
-  std::vector<uint8_t> archive = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4};
-  const std::string archive_text(6000, 'a');
-  archive.insert(archive.end(), archive_text.begin(), archive_text.end());
+  // A stored 7z archive, which the setup program we ship installs: every installer of ours but
+  // the rows of refused archives carries it.
+  const std::vector<uint8_t> archive = FileBytes(LUMORA_VERDICT_ARCHIVES L"\\app.7z");
   const std::vector<uint8_t> text = Bytes("a setup program that is a text file\r\n");
   const std::vector<uint8_t> patch = Bytes("sample patch: the installed setup program rebuilds it\n");
-  if (setup.empty() || !WriteBytes(Corpus(L"setup.exe"), setup) ||
+  if (setup.empty() || archive.empty() || !WriteBytes(Corpus(L"setup.exe"), setup) ||
       !WriteBytes(Corpus(L"app.7z"), archive)) {
     return false;
   }
@@ -643,6 +662,22 @@ bool MakeCorpus() {
     resources.insert(resources.end(), more.begin(), more.end());
     return Attach(name, resources);
   };
+  // Archives beside our setup program that it refuses.
+  auto beside_ours = [&](const wchar_t* name, const std::vector<uint8_t>& bytes) {
+    return !bytes.empty() && Attach(name, {{L"B7", L"LUMORA.PACKED.7Z", 1033, bytes},
+                                           {L"BN", L"SETUP.EXE", 1033, setup}});
+  };
+  std::vector<uint8_t> damaged_header = archive;
+  damaged_header[damaged_header.size() - 3] ^= 0x40;  // the header ends the archive
+  if (!beside_ours(L"archive_damaged_header", damaged_header) ||
+      !beside_ours(L"archive_not_7z", text)) {
+    return false;
+  }
+  for (const wchar_t* method :
+       {L"ppmd", L"bzip2", L"deflate", L"encrypted", L"encrypted_header"}) {
+    const std::wstring file = std::wstring(LUMORA_VERDICT_ARCHIVES) + L"\\" + method + L".7z";
+    if (!beside_ours((L"archive_" + std::wstring(method)).c_str(), FileBytes(file))) return false;
+  }
   const std::vector<uint8_t> dll = FileBytes(LUMORA_LAYOUT_DLL);
   std::vector<uint8_t> dos(128, 0);
   dos[0] = 'M';
@@ -927,6 +962,15 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
       EXPECT_TRUE(depends) << verdict["reason"].text;
       EXPECT_EQ(status, 1u);
       break;
+    case Expect::kSetupExits:
+      EXPECT_FALSE(accepted);
+      ASSERT_TRUE(predicts) << verdict["reason"].text;
+      EXPECT_TRUE(verdict["setup_refuses"].boolean) << verdict["reason"].text;
+      EXPECT_EQ(verdict["stub_exit_code"].text, std::to_string(row.code)) << verdict["reason"].text;
+      EXPECT_EQ(verdict["stub_error"].text, "0") << verdict["reason"].text;
+      EXPECT_EQ(report["archive"]["setup_exit_code"].text, std::to_string(row.code));
+      EXPECT_EQ(status, 1u);
+      break;
     case Expect::kUnfit:
       EXPECT_FALSE(accepted);
       EXPECT_FALSE(predicts);
@@ -949,7 +993,16 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
       InstallSetupProgram(dir);
       ASSERT_TRUE(state_.SetText(kUninstallStringValue, dir + L"installed\\1.2.3.4\\setup.exe"));
     }
+    // The setup program judges the archive only when it is not told to skip installing; a
+    // refused archive leaves nothing written.
+    wchar_t skip[8] = {};
+    const bool skipping =
+        GetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", skip, 8) != 0;
+    if (row.expect == Expect::kSetupExits) {
+      SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", nullptr);
+    }
     run = RunInstaller(dir, L"");
+    if (skipping) SetEnvironmentVariableW(L"LUMORA_SETUP_TEST_SKIP_INSTALL", skip);
     // A setup program that Wine fails to start now and then (see installer_runs.h); the x86
     // program fails so for good, and still gets its second run.
     if (!WineFailedToStartAFreshProgram(run, state_)) break;
@@ -961,6 +1014,11 @@ TEST_P(VerdictParity, TheStubDoesWhatCheckSays) {
     EXPECT_EQ(run.exit_code, row.wine_code) << std::hex << "0x" << run.exit_code;
     EXPECT_EQ(setup_ran, row.wine_code == 0);
     if (row.wine_code != 0) EXPECT_EQ(recorded, row.wine_extra);
+  } else if (row.expect == Expect::kSetupExits) {
+    EXPECT_TRUE(setup_ran) << "check predicts the setup program's code, and the stub ended with "
+                           << run.exit_code << " without running it";
+    EXPECT_EQ(std::to_string(run.exit_code), verdict["stub_exit_code"].text);
+    EXPECT_EQ(std::to_string(recorded), verdict["stub_error"].text);
   } else if (accepted || row.expect == Expect::kUnfit) {
     EXPECT_TRUE(setup_ran) << "check accepts, and the stub ended with " << run.exit_code
                            << " (extra " << recorded << ") without running the setup program";
