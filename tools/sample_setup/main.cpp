@@ -53,6 +53,7 @@
 #include <vector>
 
 #include "lumora/client_state_names.h"
+#include "install/decimal_text.h"
 #include "install/installation.h"
 #include "lumora/setup_exit_codes.h"
 #include "update/file_reader.h"
@@ -162,7 +163,7 @@ void LeaveArchiveHolder(const wchar_t* archive, unsigned long hold_ms) {
   if (file == INVALID_HANDLE_VALUE) return;
   wchar_t self[MAX_PATH + 1] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --test-holder-ms=" + std::to_wstring(hold_ms);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --test-holder-ms=" + DecimalText(hold_ms);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};

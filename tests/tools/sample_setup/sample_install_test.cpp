@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -170,6 +171,36 @@ TEST_F(SampleInstall, RefusalsInstallNothing) {
     EXPECT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + c.archive + L"\""), c.code);
     EXPECT_TRUE(ListTree(root_).empty()) << "not even the staging folder is left";
     EXPECT_EQ(Uninstall(HKEY_CURRENT_USER, kStable), L"(absent)");
+  }
+}
+
+// Folders several levels deep, made as the files need them in whatever order the archive lists
+// them, and the read-only attribute that 7-Zip records.
+TEST_F(SampleInstall, MakesEveryFolderAndKeepsReadOnly) {
+  SetEnvironmentVariableW(L"LUMORA_SAMPLE_INSTALL_ROOT", root_.c_str());
+  for (const wchar_t* archive : {L"nested.7z", L"nested-solid.7z"}) {
+    SCOPED_TRACE(fs::path(archive).string());
+    fs::remove_all(fs::path(root_));
+    EraseAll();
+    ASSERT_EQ(RunChild(LUMORA_SAMPLE_SETUP, L"--install-archive=\"" + Fixture(archive) + L"\""),
+              0u);
+    const std::wstring installed = root_ + L"\\5.0.0.1";
+    const std::vector<std::wstring> expected = {
+        L"VERSION", L"deep", L"deep\\a", L"deep\\a\\b", L"deep\\a\\b2", L"deep\\a\\b2\\four.txt",
+        L"deep\\a\\b\\c", L"deep\\a\\b\\c\\five.txt", L"deep\\a\\b\\c\\one.txt",
+        L"deep\\a\\b\\three.txt", L"deep\\a\\two.txt", L"deep\\z", L"deep\\z\\six.txt",
+        L"read-only.txt", L"setup.exe"};
+    EXPECT_EQ(ListTree(installed), expected);
+    for (const char* name : {"deep/a/b/c/one.txt", "deep/a/b2/four.txt", "deep/z/six.txt",
+                             "read-only.txt"}) {
+      std::wstring path = installed + L"\\" + std::wstring(name, name + std::strlen(name));
+      std::replace(path.begin(), path.end(), L'/', L'\\');
+      EXPECT_EQ(ReadAll(path), std::string(name) + "\n");
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      const bool read_only = std::strcmp(name, "read-only.txt") == 0;
+      EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, read_only) << name;
+    }
+    SetFileAttributesW((installed + L"\\read-only.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 

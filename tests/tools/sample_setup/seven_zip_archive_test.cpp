@@ -98,6 +98,27 @@ TEST(SevenZipArchive, ListsTheMethodsOfEachArchive) {
 }
 
 // A compressed header encrypted: nothing can be listed without the password.
+// Names as 7-Zip prints them; a method it has no name for, in hexadecimal, whole.
+TEST(SevenZipArchive, NamesMethodsOrShowsTheirIdInHexadecimal) {
+  const struct {
+    uint64_t method;
+    const char* name;
+  } cases[] = {
+      {0x21, "LZMA2"},
+      {0x030101, "LZMA"},
+      {0x0303011B, "BCJ2"},
+      {0x0, "Copy"},
+      {0x1, "1"},
+      {0x0A, "ARM64"},
+      {0x0E, "E"},
+      {0x10, "10"},
+      {0xDEADBEEF, "DEADBEEF"},
+      {0x0123456789ABCDEFull, "123456789ABCDEF"},
+      {~0ull, "FFFFFFFFFFFFFFFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MethodName(c.method), c.name) << std::hex << c.method;
+}
+
 TEST(SevenZipArchive, EncryptedHeaderIsAnUnsupportedMethod) {
   const std::string bytes = ReadAll(Fixture(L"methods\\encrypted-header.7z"));
   MemoryArchiveSource source(bytes.data(), bytes.size());

@@ -1,7 +1,8 @@
 #include "delta/archive/patch_archive_reader.h"
 
 #include <cstring>
-#include <set>
+#include <algorithm>
+#include <utility>
 
 #include "delta/engine/byte_stream.h"
 #include "delta/engine/delta_format.h"
@@ -104,7 +105,8 @@ bool DecodeDirectory(const PatchHeader& header, const uint8_t* bytes, size_t siz
     return false;
   }
   ByteCursor cursor(bytes, size);
-  std::set<std::string> folded_names;
+  // Names as Windows compares them, with their entries, checked for twins once all are read.
+  std::vector<std::pair<std::string, size_t>> folded_names;
   uint64_t stream_bytes = 0;
   for (uint32_t i = 0; i < header.entry_count; ++i) {
     // Each entry takes at least three bytes: the count cannot outgrow the directory.
@@ -121,12 +123,16 @@ bool DecodeDirectory(const PatchHeader& header, const uint8_t* bytes, size_t siz
       error = "patch archive entries out of order: " + entry.name;
       return false;
     }
-    if (!folded_names.insert(Folded(entry.name)).second) {
-      error = "patch archive names one file twice: " + entry.name;
-      return false;
-    }
+    folded_names.emplace_back(Folded(entry.name), entries.size());
     stream_bytes += entry.StreamBytes();  // at most 2^20 entries of under 2^41: no overflow
     entries.push_back(std::move(entry));
+  }
+  std::sort(folded_names.begin(), folded_names.end());
+  for (size_t i = 1; i < folded_names.size(); ++i) {
+    if (folded_names[i].first == folded_names[i - 1].first) {
+      error = "patch archive names one file twice: " + entries[folded_names[i].second].name;
+      return false;
+    }
   }
   if (!cursor.AtEnd()) {
     error = "patch archive directory has bytes past its last entry";

@@ -6,6 +6,7 @@
 
 #include "base/owner.h"
 #include "install/archive_file.h"
+#include "install/decimal_text.h"
 #include "install/registration.h"
 #include "install/staging.h"
 #include "seven_zip/install_check.h"
@@ -68,7 +69,7 @@ std::wstring InstallRoot(const InstallRequest& request) {
 }
 
 std::wstring StagingFolderIn(const std::wstring& root) {
-  return root + L"\\.setup-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+  return root + L"\\.setup-" + DecimalText(GetCurrentProcessId()) + L".tmp";
 }
 
 int PlaceAndRegister(const InstallRequest& request, const std::wstring& root,

@@ -17,44 +17,84 @@ std::wstring PathOf(const std::wstring& staging, const SevenZipFile& file) {
   return staging + L"\\" + std::wstring(file.name.begin(), file.name.end());
 }
 
-// The directories of a relative name below base, made as needed.
-bool MakeParents(const std::wstring& base, const std::u16string& name, bool whole) {
-  std::wstring path = base;
-  size_t start = 0;
-  while (start < name.size()) {
-    size_t end = name.find(u'\\', start);
-    if (end == std::u16string::npos) {
-      if (!whole) return true;
-      end = name.size();
+// The directories below the staging folder, made as the archive's names need them. Each attempt
+// to make one that exists costs a round trip to the file system (to Wine's server under Wine),
+// and an archive's names come grouped by folder, so the directory made last, and every
+// directory above it, is known to exist and is not made again.
+class Directories {
+ public:
+  explicit Directories(const std::wstring& staging) : staging_(staging) {}
+
+  // The directories of name, the last one too when whole (name is a directory itself).
+  bool MakeFor(const std::u16string& name, bool whole) {
+    const size_t slash = name.rfind(u'\\');
+    const size_t length = whole ? name.size() : (slash == std::u16string::npos ? 0 : slash);
+    if (length == 0 || Exists(name, length)) return true;
+    std::wstring path = staging_;
+    path.reserve(staging_.size() + 1 + length);
+    size_t start = 0;
+    while (start < length) {
+      size_t end = name.find(u'\\', start);
+      if (end == std::u16string::npos || end > length) end = length;
+      path += L'\\';
+      path.append(name.begin() + static_cast<std::ptrdiff_t>(start),
+                  name.begin() + static_cast<std::ptrdiff_t>(end));
+      if (!Exists(name, end) && !CreateDirectoryW(path.c_str(), nullptr) &&
+          GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+      }
+      start = end + 1;
     }
-    path += L'\\';
-    path.append(name.begin() + static_cast<std::ptrdiff_t>(start),
-                name.begin() + static_cast<std::ptrdiff_t>(end));
-    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
-    }
-    start = end + 1;
+    made_.assign(name, 0, length);
+    return true;
   }
-  return true;
+
+ private:
+  // Whether the first length units of name are the directory made last or one above it.
+  bool Exists(const std::u16string& name, size_t length) const {
+    return length <= made_.size() && (length == made_.size() || made_[length] == u'\\') &&
+           made_.compare(0, length, name, 0, length) == 0;
+  }
+
+  const std::wstring& staging_;
+  std::u16string made_;
+};
+
+// The attributes an installed file keeps from the archive. All but read-only are given as the
+// file is created, which costs nothing more; read-only is set once the file is written and closed.
+DWORD KeptAttributes(const SevenZipFile& file) {
+  return file.has_attributes ? file.attributes & kKeptAttributes : 0;
 }
 
-void ApplyAttributes(const std::wstring& path, const SevenZipFile& file) {
-  if (!file.has_attributes) return;
-  const DWORD kept = file.attributes & kKeptAttributes;
+FileHandle CreateStagedFile(const std::wstring& path, const SevenZipFile& file) {
+  const DWORD attributes = KeptAttributes(file) & ~DWORD{FILE_ATTRIBUTE_READONLY};
+  return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool FinishStagedFile(const std::wstring& path, const SevenZipFile& file) {
+  const DWORD attributes = KeptAttributes(file);
+  return (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+         SetFileAttributesW(path.c_str(), attributes) != FALSE;
+}
+
+void ApplyDirectoryAttributes(const std::wstring& path, const SevenZipFile& file) {
+  const DWORD kept = KeptAttributes(file);
   if (kept != 0) SetFileAttributesW(path.c_str(), kept);
 }
 
 // Receives a folder's files and writes each one straight to its place in the staging folder.
 class StagingWriter : public SevenZipFileReceiver {
  public:
-  StagingWriter(const std::wstring& staging, const SevenZipArchive& archive)
-      : staging_(staging), archive_(archive) {}
+  StagingWriter(const std::wstring& staging, const SevenZipArchive& archive,
+                Directories& directories)
+      : staging_(staging), archive_(archive), directories_(directories) {}
 
   SevenZipStatus Begin(size_t index) override {
     const SevenZipFile& file = archive_.files[index];
-    if (!MakeParents(staging_, file.name, false)) return SevenZipStatus::kWriteFailed;
-    file_ = FileHandle(CreateFileW(PathOf(staging_, file).c_str(), GENERIC_WRITE, 0, nullptr,
-                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!directories_.MakeFor(file.name, false)) return SevenZipStatus::kWriteFailed;
+    path_ = PathOf(staging_, file);
+    file_ = CreateStagedFile(path_, file);
     return file_.IsValid() ? SevenZipStatus::kOk : SevenZipStatus::kWriteFailed;
   }
   SevenZipStatus Write(const unsigned char* data, size_t size) override {
@@ -66,13 +106,15 @@ class StagingWriter : public SevenZipFileReceiver {
   }
   SevenZipStatus End(size_t index) override {
     file_.Reset();
-    ApplyAttributes(PathOf(staging_, archive_.files[index]), archive_.files[index]);
+    FinishStagedFile(path_, archive_.files[index]);
     return SevenZipStatus::kOk;
   }
 
  private:
   const std::wstring& staging_;
   const SevenZipArchive& archive_;
+  Directories& directories_;
+  std::wstring path_;
   FileHandle file_;
 };
 
@@ -89,26 +131,26 @@ bool IsThisProgram(const std::wstring& path) {
 
 SevenZipStatus StageArchive(ArchiveSource& source, const SevenZipArchive& archive,
                             const std::wstring& staging) {
+  Directories directories(staging);
   // Directories and empty files first: they need no decoding.
   for (const SevenZipFile& file : archive.files) {
     if (file.folder != kNoFolder) continue;
-    if (!MakeParents(staging, file.name, file.is_directory)) return SevenZipStatus::kWriteFailed;
+    if (!directories.MakeFor(file.name, file.is_directory)) return SevenZipStatus::kWriteFailed;
     if (file.is_directory) continue;
     const std::wstring path = PathOf(staging, file);
-    FileHandle empty(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle empty = CreateStagedFile(path, file);
     if (!empty.IsValid()) return SevenZipStatus::kWriteFailed;
     empty.Reset();
-    ApplyAttributes(path, file);
+    FinishStagedFile(path, file);
   }
-  StagingWriter writer(staging, archive);
+  StagingWriter writer(staging, archive, directories);
   for (size_t f = 0; f < archive.folders.size(); ++f) {
     const SevenZipStatus status = ExtractFolder(source, archive, f, kInstallMemoryLimit, writer);
     if (status != SevenZipStatus::kOk) return status;
   }
   // Directories last, so that a read-only one was still writable while it was filled.
   for (const SevenZipFile& file : archive.files) {
-    if (file.is_directory) ApplyAttributes(PathOf(staging, file), file);
+    if (file.is_directory) ApplyDirectoryAttributes(PathOf(staging, file), file);
   }
   return SevenZipStatus::kOk;
 }

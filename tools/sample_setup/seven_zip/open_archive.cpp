@@ -3,7 +3,6 @@
 // start header, its size and its CRC), the packed streams, then the header. 7-Zip compresses the
 // header by default: it then starts with kEncodedHeader and a StreamsInfo of one folder whose
 // unpacked bytes are the real header.
-#include <cstdio>
 #include <cstring>
 
 #include "decode/folder_decoder.h"
@@ -151,7 +150,14 @@ std::string MethodName(uint64_t method) {
   for (const Named& named : kNames) {
     if (named.method == method) return named.name;
   }
-  char text[24];
-  std::snprintf(text, sizeof(text), "%llX", static_cast<unsigned long long>(method));
-  return text;
+  // Hexadecimal as 7-Zip shows an unknown method, by hand: snprintf would bring mingw's printf
+  // into the setup program.
+  char text[17];
+  size_t start = sizeof(text) - 1;
+  text[start] = '\0';
+  do {
+    text[--start] = "0123456789ABCDEF"[method & 0xF];
+    method >>= 4;
+  } while (method != 0);
+  return text + start;
 }
