@@ -51,6 +51,13 @@ TEST(PatchArchive, TurnsTheOldTreeIntoTheNewOne) {
       {"from nothing", {}, {{"a", TextBytes("first")}, {"b/c", program}}, {0, 0, 2, 0}},
       {"to nothing", {{"a", TextBytes("first")}}, {}, {0, 0, 0, 1}},
       {"file emptied", {{"a", program}}, {{"a", {}}}, {0, 1, 0, 0}},
+      // The applier keeps one buffer for every patched file: larger, smaller, grown and empty
+      // ones after each other must each see only their own base.
+      {"several patched of different sizes",
+       {{"a", program}, {"b", library}, {"c", TextBytes("three")}, {"d", {}}, {"e", library}},
+       {{"a", Changed(program, 7)}, {"b", Changed(library, 49999)}, {"c", TextBytes("three!")},
+        {"d", TextBytes("grown from nothing")}, {"e", Random(60000, 2)}},
+       {0, 5, 0, 0}},
       {"names of every allowed kind",
        {{"d\xc3\xa9j\xc3\xa0/\xe6\x96\x87 x.txt", TextBytes("1")}, {"a-b_c+(d)", TextBytes("2")}},
        {{"d\xc3\xa9j\xc3\xa0/\xe6\x96\x87 x.txt", TextBytes("1!")}, {"a-b_c+(d)", TextBytes("2")}},

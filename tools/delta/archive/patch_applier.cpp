@@ -3,6 +3,8 @@
 // the next one starts.
 #include "delta/archive/patch_applier.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <vector>
@@ -25,6 +27,13 @@ struct Run {
   const ApplyLimits& limits;
   std::string& detail;
   std::vector<uint8_t> chunk;
+  // A patched file's base and result, side by side, allocated once for the largest patched
+  // file's base and result together (what that file alone needed before) and kept from one file
+  // to the next: fresh buffers for every file cost a page fault for every 4 KiB of both (the
+  // system hands large blocks out unmapped, and takes them back when freed).
+  std::unique_ptr<uint8_t[]> files;
+  size_t files_size = 0;
+  size_t largest_patched = 0;  // base and result, of the patched files within the limit
 };
 
 ApplyResult Fail(Run& run, ApplyResult result, const std::string& detail) {
@@ -145,24 +154,38 @@ ApplyResult WritePatched(Run& run, LzmaReader& stream, const PatchEntry& entry) 
   const size_t old_size = static_cast<size_t>(entry.old_size);
   const size_t new_size = static_cast<size_t>(entry.new_size);
   const size_t control_size = static_cast<size_t>(entry.control_size);
-  std::unique_ptr<uint8_t[]> old_file = Buffer(old_size), new_file = Buffer(new_size),
-                             controls = Buffer(control_size);
-  if (!old_file || !new_file || !controls) return Fail(run, ApplyResult::kTooLarge, entry.name);
+  if (old_size > SIZE_MAX - new_size) return Fail(run, ApplyResult::kTooLarge, entry.name);
+  if (!run.files || old_size + new_size > run.files_size) {
+    run.files.reset();  // the smaller buffer released before the larger one is allocated
+    run.files_size = 0;
+    // Short of memory for the largest, this file may still fit: the failure then names the file
+    // that does not.
+    size_t size = std::max(old_size + new_size, run.largest_patched);
+    run.files = Buffer(size);
+    if (!run.files && size > old_size + new_size) {
+      size = old_size + new_size;
+      run.files = Buffer(size);
+    }
+    if (run.files) run.files_size = size;
+  }
+  std::unique_ptr<uint8_t[]> controls = Buffer(control_size);
+  if (!run.files || !controls) return Fail(run, ApplyResult::kTooLarge, entry.name);
+  uint8_t* const old_file = run.files.get();
+  uint8_t* const new_file = old_file + old_size;
   // Checked again as read: the delta must work on exactly the bytes the check saw.
-  if (!reader->Read(old_file.get(), old_size) ||
-      Sha256Of(old_file.get(), old_size) != entry.old_digest) {
+  if (!reader->Read(old_file, old_size) || Sha256Of(old_file, old_size) != entry.old_digest) {
     return Fail(run, ApplyResult::kBaseMismatch, entry.base_name + " changed during the update");
   }
   reader.reset();
   if (!stream.Read(controls.get(), control_size)) {
     return Fail(run, ApplyResult::kCorrupt, entry.name + ": stream damaged");
   }
-  const DeltaResult decoded = DecodeDelta(old_file.get(), old_size, controls.get(), control_size,
-                                          stream, new_file.get(), new_size);
-  if (decoded != DeltaResult::kRebuilt || Sha256Of(new_file.get(), new_size) != entry.new_digest) {
+  const DeltaResult decoded = DecodeDelta(old_file, old_size, controls.get(), control_size, stream,
+                                          new_file, new_size);
+  if (decoded != DeltaResult::kRebuilt || Sha256Of(new_file, new_size) != entry.new_digest) {
     return Fail(run, ApplyResult::kCorrupt, entry.name + ": delta damaged");
   }
-  if (!run.new_tree.Begin(entry.name, new_size) || !run.new_tree.Write(new_file.get(), new_size) ||
+  if (!run.new_tree.Begin(entry.name, new_size) || !run.new_tree.Write(new_file, new_size) ||
       !run.new_tree.End()) {
     return Fail(run, ApplyResult::kWriteFailed, entry.name);
   }
@@ -173,12 +196,19 @@ ApplyResult WritePatched(Run& run, LzmaReader& stream, const PatchEntry& entry) 
 
 ApplyResult ApplyPatchArchive(ByteReader& archive, OldTree& old_tree, NewTree& new_tree,
                               const ApplyLimits& limits, std::string& detail) {
-  Run run{archive, old_tree, new_tree, limits, detail, std::vector<uint8_t>(kCopyChunk)};
+  Run run{archive, old_tree, new_tree, limits, detail, std::vector<uint8_t>(kCopyChunk), nullptr, 0, 0};
   PatchHeader header;
   std::vector<PatchEntry> entries;
   ApplyResult result = ReadDirectory(run, header, entries);
   if (result != ApplyResult::kApplied) return result;
 
+  for (const PatchEntry& entry : entries) {
+    if (entry.kind == EntryKind::kPatched && entry.old_size <= limits.max_patched_file &&
+        entry.new_size <= limits.max_patched_file && entry.old_size <= SIZE_MAX - entry.new_size) {
+      run.largest_patched = std::max(run.largest_patched,
+                                     static_cast<size_t>(entry.old_size + entry.new_size));
+    }
+  }
   for (const PatchEntry& entry : entries) {
     if (entry.kind == EntryKind::kUnchanged || entry.kind == EntryKind::kPatched) {
       result = CheckBase(run, entry);

@@ -3,8 +3,27 @@
 // Nothing is trusted before the first pass has checked it.
 #include "delta/engine/delta_decoder.h"
 
+#include <cstring>
+
 namespace delta {
 namespace {
+
+// Sixteen bytes added lane by lane (GCC's and Clang's vector extension: SSE2 on x86-64); the
+// compiler at -O2 leaves the plain byte loop unvectorized, and it was most of this decoder's time.
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+// out[i] += old[i], modulo 256; the two runs never overlap (the old file and the new one).
+void AddBytes(uint8_t* out, const uint8_t* old, uint64_t size) {
+  uint64_t i = 0;
+  for (; size - i >= 16; i += 16) {
+    Bytes16 sum, add;
+    std::memcpy(&sum, out + i, 16);
+    std::memcpy(&add, old + i, 16);
+    sum += add;
+    std::memcpy(out + i, &sum, 16);
+  }
+  for (; i < size; ++i) out[i] = static_cast<uint8_t>(out[i] + old[i]);
+}
 
 struct Step {
   uint64_t diff;
@@ -61,9 +80,7 @@ DeltaResult DecodeDelta(const uint8_t* old_file, size_t old_size, const uint8_t*
     uint64_t at = 0, old_at = 0;
     Step step;
     while (NextStep(cursor, step)) {
-      uint8_t* out = new_file + at;
-      const uint8_t* old = old_file + old_at;
-      for (uint64_t i = 0; i < step.diff; ++i) out[i] = static_cast<uint8_t>(out[i] + old[i]);
+      AddBytes(new_file + at, old_file + old_at, step.diff);
       at += step.diff + step.extra;
       old_at += step.diff + static_cast<uint64_t>(step.seek);
     }

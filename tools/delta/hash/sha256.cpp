@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "delta/hash/sha256_blocks.h"
+
 namespace delta {
 namespace {
 
@@ -22,11 +24,10 @@ constexpr uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a
 
 inline uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-}  // namespace
+// Set by tests alone; plain data, so that no start-up code has to build it.
+bool g_portable_only = false;
 
-Sha256::Sha256() { std::memcpy(state_, kInitial, sizeof state_); }
-
-void Sha256::Compress(const uint8_t block[64]) {
+void CompressBlock(uint32_t state[8], const uint8_t block[64]) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i) {
     w[i] = uint32_t{block[4 * i]} << 24 | uint32_t{block[4 * i + 1]} << 16 |
@@ -37,8 +38,8 @@ void Sha256::Compress(const uint8_t block[64]) {
     const uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int i = 0; i < 64; ++i) {
     const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
                         kRound[i] + w[i];
@@ -52,15 +53,35 @@ void Sha256::Compress(const uint8_t block[64]) {
     b = a;
     a = t1 + t2;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
-  state_[5] += f;
-  state_[6] += g;
-  state_[7] += h;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
 }
+
+void CompressBlocks(uint32_t state[8], const uint8_t* blocks, size_t count) {
+  // Asked once: the processor does not change under the program.
+  static const bool has_sha_extensions = CpuHasShaExtensions();
+  if (has_sha_extensions && !g_portable_only) {
+    CompressBlocksShaExtensions(state, blocks, count);
+  } else {
+    CompressBlocksPortable(state, blocks, count);
+  }
+}
+
+}  // namespace
+
+void CompressBlocksPortable(uint32_t state[8], const uint8_t* blocks, size_t count) {
+  for (; count > 0; --count, blocks += 64) CompressBlock(state, blocks);
+}
+
+void UsePortableSha256Only(bool portable_only) { g_portable_only = portable_only; }
+
+Sha256::Sha256() { std::memcpy(state_, kInitial, sizeof state_); }
 
 void Sha256::Add(const void* data, size_t size) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -72,10 +93,13 @@ void Sha256::Add(const void* data, size_t size) {
     bytes += take;
     size -= take;
     if (block_used_ < 64) return;
-    Compress(block_);
+    CompressBlocks(state_, block_, 1);
     block_used_ = 0;
   }
-  for (; size >= 64; bytes += 64, size -= 64) Compress(bytes);
+  const size_t whole = size / 64;
+  if (whole > 0) CompressBlocks(state_, bytes, whole);
+  bytes += whole * 64;
+  size -= whole * 64;
   std::memcpy(block_, bytes, size);
   block_used_ = size;
 }

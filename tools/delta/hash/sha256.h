@@ -20,8 +20,6 @@ class Sha256 {
   Sha256Digest Finish();
 
  private:
-  void Compress(const uint8_t block[64]);
-
   uint32_t state_[8];
   uint8_t block_[64];
   size_t block_used_ = 0;
@@ -29,6 +27,10 @@ class Sha256 {
 };
 
 Sha256Digest Sha256Of(const void* data, size_t size);
+
+// Sha256 uses the processor's SHA extensions where it has them; tests call this with true to run
+// the portable code instead and compare the two.
+void UsePortableSha256Only(bool portable_only);
 
 // Lower-case hexadecimal, as sha256sum prints it.
 std::string HexOf(const Sha256Digest& digest);
