@@ -70,6 +70,10 @@ class Next final : public delta::NewTree {
     FUZZ_CHECK(files[current_].size() == declared_);
     return true;
   }
+  bool MakeFolder(const std::string& name) override {
+    FUZZ_CHECK(delta::IsValidEntryName(name));
+    return true;
+  }
   std::map<std::string, Bytes> files;
 
  private:

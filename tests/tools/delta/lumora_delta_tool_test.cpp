@@ -21,9 +21,14 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// Files by name with their bytes, and folders by name followed by '/' (empty ones included).
 std::map<std::string, std::string> ReadTree(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_directory()) {
+      files[entry.path().lexically_relative(root).generic_string() + "/"] = "";
+      continue;
+    }
     if (!entry.is_regular_file()) continue;
     std::ifstream file(entry.path(), std::ios::binary);
     files[entry.path().lexically_relative(root).generic_string()] =
@@ -49,6 +54,8 @@ TEST(LumoraDeltaTool, ApplyLeavesTheNewReleaseOrNothing) {
   WriteFile(work / "v2/bin/app.exe", program2);
   WriteFile(work / "v2/data/keep.txt", "kept");
   WriteFile(work / "v2/added.txt", "added");
+  fs::create_directories(work / "v2/logs");  // empty folders: one alone, one nested
+  fs::create_directories(work / "v2/data/cache/tmp");
   const fs::path archive = work / "update.lpatch";
   ASSERT_EQ(RunTool("make " + (work / "v1").string() + " " + (work / "v2").string() + " " +
                 archive.string() + " >/dev/null"), 0);

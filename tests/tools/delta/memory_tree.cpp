@@ -63,3 +63,13 @@ bool MemoryTree::Write(const uint8_t* bytes, size_t size) {
 }
 
 bool MemoryTree::End() { return true; }
+
+bool MemoryTree::ListEmptyFolders(std::vector<std::string>& names, std::string&) {
+  names.assign(folders.begin(), folders.end());
+  return true;
+}
+
+bool MemoryTree::MakeFolder(const std::string& name) {
+  if (name == refuse) return false;
+  return folders.insert(name).second;
+}

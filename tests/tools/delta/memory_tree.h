@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,11 @@ class MemoryTree final : public delta::SourceTree, public delta::OldTree, public
   bool Begin(const std::string& name, uint64_t size) override;
   bool Write(const uint8_t* bytes, size_t size) override;
   bool End() override;
+  bool ListEmptyFolders(std::vector<std::string>& names, std::string& error) override;
+  bool MakeFolder(const std::string& name) override;
 
   Files files;
+  std::set<std::string> folders;  // empty folders: listed as a source, made as a new release
   int begun = 0;  // files the applier started to write
   std::string refuse;  // a name Begin fails for
   uint64_t largest_declared = 0;

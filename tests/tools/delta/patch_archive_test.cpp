@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,70 @@ TEST(PatchArchive, TurnsTheOldTreeIntoTheNewOne) {
   }
 }
 
+TEST(PatchArchive, CarriesTheNewReleasesEmptyFolders) {
+  using Folders = std::set<std::string>;
+  const struct {
+    const char* name;
+    Files old_files;
+    Folders old_folders;
+    Files new_files;
+    Folders new_folders;
+  } cases[] = {
+      {"an empty folder added", {{"a", TextBytes("1")}}, {}, {{"a", TextBytes("1")}}, {"logs"}},
+      {"a nested one", {}, {}, {{"bin/app.exe", TextBytes("x")}}, {"bin/plugins/cache", "z"}},
+      {"kept empty", {{"a", TextBytes("1")}}, {"logs"}, {{"a", TextBytes("2")}}, {"logs"}},
+      {"a removed file's name now a folder", {{"cache", TextBytes("old")}}, {}, {}, {"cache"}},
+      {"no longer empty", {}, {"logs"}, {{"logs/today.txt", TextBytes("t")}}, {}},
+  };
+  for (const auto& c : cases) {
+    MemoryTree old_tree(c.old_files), new_tree(c.new_files);
+    old_tree.folders = c.old_folders;
+    new_tree.folders = c.new_folders;
+    std::vector<uint8_t> archive;
+    delta::PatchCounts counts;
+    std::string error;
+    ASSERT_TRUE(delta::WritePatchArchive(old_tree, new_tree, archive, counts, error))
+        << c.name << ": " << error;
+    EXPECT_EQ(counts.folders, c.new_folders.size()) << c.name;
+
+    MemoryTree result;
+    delta::MemoryReader reader(archive.data(), archive.size());
+    std::string detail;
+    ASSERT_EQ(delta::ApplyPatchArchive(reader, old_tree, result, delta::ApplyLimits{}, detail),
+              delta::ApplyResult::kApplied) << c.name << ": " << detail;
+    EXPECT_TRUE(result.files == c.new_files) << c.name;
+    EXPECT_TRUE(result.folders == c.new_folders) << c.name;
+  }
+}
+
+TEST(PatchArchive, AFolderTheNewTreeRefusesFailsTheApply) {
+  MemoryTree old_tree, new_tree({{"a", TextBytes("1")}});
+  new_tree.folders = {"logs"};
+  std::vector<uint8_t> archive;
+  delta::PatchCounts counts;
+  std::string error;
+  ASSERT_TRUE(delta::WritePatchArchive(old_tree, new_tree, archive, counts, error)) << error;
+  MemoryTree result;
+  result.refuse = "logs";
+  delta::MemoryReader reader(archive.data(), archive.size());
+  std::string detail;
+  EXPECT_EQ(delta::ApplyPatchArchive(reader, old_tree, result, delta::ApplyLimits{}, detail),
+            delta::ApplyResult::kWriteFailed);
+  EXPECT_EQ(detail, "logs");
+}
+
+TEST(PatchArchive, WriterRefusesAFolderNamedAsAFile) {
+  MemoryTree old_tree, new_tree({{"logs", TextBytes("1")}});
+  for (const char* folder : {"logs", "bad:name"}) {
+    new_tree.folders = {folder};
+    std::vector<uint8_t> archive;
+    delta::PatchCounts counts;
+    std::string error;
+    EXPECT_FALSE(delta::WritePatchArchive(old_tree, new_tree, archive, counts, error)) << folder;
+    EXPECT_NE(error.find(folder), std::string::npos) << error;
+  }
+}
+
 TEST(PatchArchive, ASmallChangeMakesASmallArchive) {
   const std::vector<uint8_t> program = Random(500000, 4);
   MemoryTree old_tree({{"app.exe", program}}), new_tree({{"app.exe", Changed(program, 250000)}});
@@ -153,6 +218,12 @@ TEST(PatchArchive, ReaderRefusesDirectoriesThatBreakTheRules) {
       {"names equal but for case", {Entry(K::kAdded, "Setup.exe"), Entry(K::kAdded, "setup.exe")},
        0, false},
       {"an escaping name", {Entry(K::kAdded, "../x")}, 0, false},
+      {"a folder among files", {Entry(K::kAdded, "a"), Entry(K::kFolder, "b/c")}, 0, true},
+      {"a folder twice", {Entry(K::kFolder, "a"), Entry(K::kFolder, "a")}, 0, false},
+      {"a folder and a file alike", {Entry(K::kAdded, "a"), Entry(K::kFolder, "a")}, 0, false},
+      {"a folder and a file but for case", {Entry(K::kFolder, "Data"), Entry(K::kAdded, "data")},
+       0, false},
+      {"an escaping folder", {Entry(K::kFolder, "..")}, 0, false},
       {"a patched file too large to hold", {Entry(K::kPatched, "a", 0x80000000ull)}, 0, false},
       {"an added file past the bound", {Entry(K::kAdded, "a", (1ull << 40) + 1)}, 0, false},
       {"stream size off by one", {Entry(K::kAdded, "a", 10)}, 1, false},
@@ -181,7 +252,8 @@ TEST(PatchArchive, ReaderRefusesHeadersOutOfBounds) {
   } cases[] = {
       {"as written", 0, 'L', true},
       {"another magic", 0, 'X', false},
-      {"format version 2", 8, 2, false},
+      {"format version 1", 8, 1, false},
+      {"format version 3", 8, 3, false},
       {"format version 0", 8, 0, false},
       {"more entries than allowed", 15, 0x01, false},  // 2^24 entries
       {"a directory past its bound", 20, 0x10, false},  // 2^36 bytes

@@ -18,6 +18,7 @@
 
 namespace {
 
+// Files by name; a name ending in '/' is an empty folder.
 using Tree = std::map<std::string, std::vector<uint8_t>>;
 
 std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
@@ -90,6 +91,15 @@ const UpdateCase kCases[] = {
        return tree;
      },
      2, 0, 1, 4, "BL"},
+    // Empty folders, one nested below a folder that holds nothing else: made by the update too.
+    {"empty folders",
+     [](const Tree& t) {
+       Tree tree = Versioned(t);
+       tree["logs/"] = {};
+       tree["data/cache/tmp/"] = {};
+       return tree;
+     },
+     1, 0, 0, 5, "BL"},
     {"previous setup program stored as it is",
      [](const Tree& t) {
        Tree tree = Versioned(t);
@@ -104,6 +114,10 @@ class UpdatePack : public PackFixture {
   void WriteTree(const std::string& root, const Tree& tree) {
     for (const auto& [name, bytes] : tree) {
       const std::string path = Path(root + "/" + name);
+      if (name.back() == '/') {
+        ASSERT_EQ(std::system(("mkdir -p '" + path + "'").c_str()), 0);
+        continue;
+      }
       ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str()), 0);
       WriteFileBytes(path, bytes);
     }

@@ -44,6 +44,24 @@ bool DirectoryTree::List(std::vector<std::string>& names, std::string& error) {
   return true;
 }
 
+bool DirectoryTree::ListEmptyFolders(std::vector<std::string>& names, std::string& error) {
+  names.clear();
+  std::error_code code;
+  const fs::path root = fs::u8path(root_);
+  for (fs::recursive_directory_iterator it(root, code), end; !code && it != end;
+       it.increment(code)) {
+    if (!it->is_directory(code) || it->is_symlink(code)) continue;
+    if (fs::directory_iterator(it->path(), code) == fs::directory_iterator() && !code) {
+      names.push_back(it->path().lexically_relative(root).generic_u8string());
+    }
+  }
+  if (code) {
+    error = root_ + ": " + code.message();
+    return false;
+  }
+  return true;
+}
+
 bool DirectoryTree::Load(const std::string& name, std::vector<uint8_t>& bytes,
                          std::string& error) {
   FileReader reader(PathOf(root_, name).u8string());
@@ -75,6 +93,12 @@ bool DirectoryWriter::Begin(const std::string& name, uint64_t) {
 bool DirectoryWriter::Write(const uint8_t* bytes, size_t size) {
   file_.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
   return file_.good();
+}
+
+bool DirectoryWriter::MakeFolder(const std::string& name) {
+  std::error_code code;
+  fs::create_directories(PathOf(root_, name), code);
+  return !code;
 }
 
 bool DirectoryWriter::End() {

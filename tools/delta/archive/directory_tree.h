@@ -33,6 +33,7 @@ class DirectoryTree final : public SourceTree, public OldTree {
   explicit DirectoryTree(std::string root) : root_(std::move(root)) {}
   bool List(std::vector<std::string>& names, std::string& error) override;
   bool Load(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) override;
+  bool ListEmptyFolders(std::vector<std::string>& names, std::string& error) override;
   std::unique_ptr<ByteReader> Open(const std::string& name, uint64_t& size) override;
 
  private:
@@ -46,6 +47,7 @@ class DirectoryWriter final : public NewTree {
   bool Begin(const std::string& name, uint64_t size) override;
   bool Write(const uint8_t* bytes, size_t size) override;
   bool End() override;
+  bool MakeFolder(const std::string& name) override;
 
  private:
   std::string root_;

@@ -28,6 +28,9 @@ class NewTree {
   virtual bool Begin(const std::string& name, uint64_t size) = 0;
   virtual bool Write(const uint8_t* bytes, size_t size) = 0;
   virtual bool End() = 0;
+  // An empty folder of the new release (its parents made too); a folder that holds files is made
+  // by its files.
+  virtual bool MakeFolder(const std::string& name) = 0;
 };
 
 }  // namespace delta

@@ -234,6 +234,11 @@ ApplyResult ApplyPatchArchive(ByteReader& archive, OldTree& old_tree, NewTree& n
       case EntryKind::kRemoved:
         result = ApplyResult::kApplied;
         break;
+      case EntryKind::kFolder:
+        result = run.new_tree.MakeFolder(entry.name)
+                     ? ApplyResult::kApplied
+                     : Fail(run, ApplyResult::kWriteFailed, entry.name);
+        break;
     }
     if (result != ApplyResult::kApplied) return result;
   }

@@ -83,6 +83,7 @@ std::vector<uint8_t> EncodeDirectory(const std::vector<PatchEntry>& entries) {
         out.insert(out.end(), entry.new_digest.begin(), entry.new_digest.end());
         break;
       case EntryKind::kRemoved:
+      case EntryKind::kFolder:
         break;
     }
   }

@@ -13,7 +13,7 @@
 namespace delta {
 
 constexpr uint8_t kPatchMagic[8] = {'L', 'U', 'M', 'P', 'A', 'T', 'C', 'H'};
-constexpr uint32_t kPatchFormatVersion = 1;
+constexpr uint32_t kPatchFormatVersion = 2;
 constexpr size_t kPatchHeaderSize = 40;
 
 // Bounds every reader checks before it trusts a number.
@@ -30,6 +30,7 @@ enum class EntryKind : uint8_t {
   kPatched = 2,    // rebuilt from a base file of the previous release and a delta
   kAdded = 3,      // new bytes, carried whole in the stream
   kRemoved = 4,    // in the previous release only: not carried over
+  kFolder = 5,     // an empty folder of the new release: made, as files make their own folders
 };
 
 struct PatchEntry {

@@ -57,6 +57,7 @@ bool TakeEntry(ByteCursor& cursor, PatchEntry& entry) {
       return TakeSize(cursor, kMaxStreamedFile, entry.new_size) &&
              TakeDigest(cursor, entry.new_digest);
     case EntryKind::kRemoved:
+    case EntryKind::kFolder:
       return true;
   }
   return false;
@@ -130,7 +131,7 @@ bool DecodeDirectory(const PatchHeader& header, const uint8_t* bytes, size_t siz
   std::sort(folded_names.begin(), folded_names.end());
   for (size_t i = 1; i < folded_names.size(); ++i) {
     if (folded_names[i].first == folded_names[i - 1].first) {
-      error = "patch archive names one file twice: " + entries[folded_names[i].second].name;
+      error = "patch archive names one file or folder twice: " + entries[folded_names[i].second].name;
       return false;
     }
   }

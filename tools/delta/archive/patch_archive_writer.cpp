@@ -119,8 +119,27 @@ bool WritePatchArchive(SourceTree& old_tree, SourceTree& new_tree, std::vector<u
     }
     entries[name] = entry;
   }
+  std::vector<std::string> folders;
+  if (!new_tree.ListEmptyFolders(folders, error)) return false;
+  for (const std::string& name : folders) {
+    if (!IsValidEntryName(name)) {
+      error = "folder name not allowed in a patch archive: " + name;
+      return false;
+    }
+    if (entries.count(name) != 0) {
+      error = "the new release has a file and a folder named " + name;
+      return false;
+    }
+    PatchEntry entry;
+    entry.kind = EntryKind::kFolder;
+    entry.name = name;
+    entries[name] = entry;
+    ++counts.folders;
+  }
   for (const auto& [name, file] : old_files) {
-    if (file.kept) continue;
+    // A file of the previous release where the new one has an empty folder: the applier ignores
+    // removed files, and the folder's entry is the one the name needs.
+    if (file.kept || entries.count(name) != 0) continue;
     PatchEntry entry;
     entry.kind = EntryKind::kRemoved;
     entry.name = name;

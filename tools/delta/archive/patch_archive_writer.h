@@ -14,6 +14,13 @@ class SourceTree {
   virtual ~SourceTree() = default;
   virtual bool List(std::vector<std::string>& names, std::string& error) = 0;
   virtual bool Load(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) = 0;
+  // The folders that hold no file and no folder, named as files are; a tree without folders of
+  // its own has none.
+  virtual bool ListEmptyFolders(std::vector<std::string>& names, std::string& error) {
+    (void)error;
+    names.clear();
+    return true;
+  }
 };
 
 struct PatchCounts {
@@ -21,6 +28,7 @@ struct PatchCounts {
   uint32_t patched = 0;
   uint32_t added = 0;
   uint32_t removed = 0;
+  uint32_t folders = 0;  // empty folders of the new release
   uint64_t new_bytes = 0;      // the new release's files, in all
   uint64_t stream_decoded = 0;  // deltas and added files before compression
 };

@@ -97,6 +97,20 @@ bool ReleaseTree::List(std::vector<std::string>& names, std::string&) {
   return true;
 }
 
+bool ReleaseTree::ListEmptyFolders(std::vector<std::string>& names, std::string&) {
+  names.clear();
+  for (const std::string& folder : folders) {
+    // Anything below the folder sorts right after "folder/".
+    const std::string inside = folder + "/";
+    const auto file = files.lower_bound(inside);
+    const auto sub = folders.lower_bound(inside);
+    const bool holds_file = file != files.end() && file->first.compare(0, inside.size(), inside) == 0;
+    const bool holds_folder = sub != folders.end() && sub->compare(0, inside.size(), inside) == 0;
+    if (!holds_file && !holds_folder) names.push_back(folder);
+  }
+  return true;
+}
+
 bool ReleaseTree::Load(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) {
   const auto found = files.find(name);
   if (found == files.end()) {
@@ -136,6 +150,11 @@ bool ReleaseTree::End() {
   return true;
 }
 
+bool ReleaseTree::MakeFolder(const std::string& name) {
+  folders.insert(name);
+  return true;
+}
+
 uint64_t ReleaseTree::TotalBytes() const {
   uint64_t total = 0;
   for (const auto& [name, bytes] : files) total += bytes.size();
@@ -145,6 +164,7 @@ uint64_t ReleaseTree::TotalBytes() const {
 bool ReadSevenZipTree(const ByteSource& source, ReleaseTree& tree, TreeFault& fault,
                       std::string& error) {
   tree.files.clear();
+  tree.folders.clear();
   SourceForReader reader(source);
   SevenZipArchive archive;
   SevenZipStatus status = OpenSevenZip(reader, archive);
@@ -153,7 +173,11 @@ bool ReadSevenZipTree(const ByteSource& source, ReleaseTree& tree, TreeFault& fa
     std::string name = Utf16ToUtf8(archive.files[i].name);
     std::replace(name.begin(), name.end(), '\\', '/');
     names[i] = name;
-    if (!archive.files[i].is_directory) tree.files[name];  // empty files have no folder
+    if (archive.files[i].is_directory) {
+      tree.folders.insert(name);
+    } else {
+      tree.files[name];  // empty files have no folder
+    }
   }
   for (size_t f = 0; status == SevenZipStatus::kOk && f < archive.folders.size(); ++f) {
     TreeReceiver receiver(names, tree);
@@ -162,6 +186,7 @@ bool ReadSevenZipTree(const ByteSource& source, ReleaseTree& tree, TreeFault& fa
   fault = FaultOf(status);
   if (status != SevenZipStatus::kOk) {
     tree.files.clear();
+    tree.folders.clear();
     error = source.path() + ": " + StatusText(status);
     return false;
   }

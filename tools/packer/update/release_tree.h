@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,14 @@
 class ReleaseTree final : public delta::SourceTree, public delta::OldTree, public delta::NewTree {
  public:
   std::map<std::string, std::vector<uint8_t>> files;
+  // Folders the release lists (a 7z's folder entries) or an update made; only those that hold
+  // no file and no folder matter, the others are made by what they hold.
+  std::set<std::string> folders;
 
   // delta::SourceTree: the writer's view.
   bool List(std::vector<std::string>& names, std::string& error) override;
   bool Load(const std::string& name, std::vector<uint8_t>& bytes, std::string& error) override;
+  bool ListEmptyFolders(std::vector<std::string>& names, std::string& error) override;
   // delta::OldTree: the applier's previous release.
   std::unique_ptr<delta::ByteReader> Open(const std::string& name, uint64_t& size) override;
   // delta::NewTree: the applier's new release, at most 16 GiB in all (more is refused as a
@@ -28,6 +33,7 @@ class ReleaseTree final : public delta::SourceTree, public delta::OldTree, publi
   bool Begin(const std::string& name, uint64_t size) override;
   bool Write(const uint8_t* bytes, size_t size) override;
   bool End() override;
+  bool MakeFolder(const std::string& name) override;
 
   uint64_t TotalBytes() const;
 
@@ -40,7 +46,7 @@ class ReleaseTree final : public delta::SourceTree, public delta::OldTree, publi
 enum class TreeFault { kNone, kRefused, kDamaged, kUnsupportedMethod, kTooLarge };
 
 // Every file of the 7z archive in source, decoded and checked against its CRC; folders left out,
-// names with '/' between their parts. False with the reason in error (and fault).
+// names with '/' between their parts, its folder entries in folders. False with the reason in error (and fault).
 bool ReadSevenZipTree(const ByteSource& source, ReleaseTree& tree, TreeFault& fault,
                       std::string& error);
 

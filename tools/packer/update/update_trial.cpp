@@ -97,7 +97,8 @@ bool TryUpdate(const std::string& previous_path, const std::string& update_path,
   if (setup_result != delta::ApplyResult::kApplied) {
     return Fail(trial, SetupPatchExitCode(setup_result), "the setup program's patch: " + detail);
   }
-  if (new_setup.files.size() != 1 || new_setup.files.count(kSetupPatchEntry) == 0) {
+  if (new_setup.files.size() != 1 || new_setup.files.count(kSetupPatchEntry) == 0 ||
+      !new_setup.folders.empty()) {
     return Fail(trial, SETUP_EXIT_PATCH_UNREADABLE,
                 "the setup program's patch does not hold setup.exe alone");
   }

@@ -82,6 +82,8 @@ class SetupFileTree final : public delta::NewTree {
     file_.Reset();
     return whole;
   }
+  // The setup program's patch carries one file and no folder.
+  bool MakeFolder(const std::string&) override { return false; }
   void Close() { file_.Reset(); }
 
  private:

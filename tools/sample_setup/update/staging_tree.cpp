@@ -5,8 +5,7 @@
 #include "install/staging.h"
 #include "update/entry_path.h"
 
-bool StagingTree::Begin(const std::string& name, uint64_t size) {
-  std::wstring path;
+bool StagingTree::PathFor(const std::string& name, std::wstring& path) {
   if (file_.IsValid()) return false;
   if (!EntryPath(folder_, name, path)) {
     refused_name_ = true;
@@ -16,6 +15,17 @@ bool StagingTree::Begin(const std::string& name, uint64_t size) {
     if (!CreateDirectoryW(folder_.c_str(), nullptr)) return false;
     folder_made_ = true;
   }
+  return true;
+}
+
+bool StagingTree::MakeFolder(const std::string& name) {
+  std::wstring path;
+  return PathFor(name, path) && CreateDirectoryPath(path);
+}
+
+bool StagingTree::Begin(const std::string& name, uint64_t size) {
+  std::wstring path;
+  if (!PathFor(name, path)) return false;
   const size_t separator = path.rfind(L'\\');
   if (separator > folder_.size() && !CreateDirectoryPath(path.substr(0, separator))) return false;
   // CREATE_NEW: the archive's names are distinct, also in letter case, so a file that is there

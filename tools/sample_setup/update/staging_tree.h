@@ -15,6 +15,8 @@ class StagingTree final : public delta::NewTree {
   bool Begin(const std::string& name, uint64_t size) override;
   bool Write(const uint8_t* bytes, size_t size) override;
   bool End() override;
+  // An empty folder of the new version, with its parents.
+  bool MakeFolder(const std::string& name) override;
   // Closes a file left open by a failed apply, so that the folder can be removed.
   void Close() { file_.Reset(); }
   // Whether a file was refused for its name (a device such as "NUL.txt", a name Windows would
@@ -22,6 +24,9 @@ class StagingTree final : public delta::NewTree {
   bool RefusedAName() const { return refused_name_; }
 
  private:
+  // The path of an entry below the folder, the folder made first; false for a refused name.
+  bool PathFor(const std::string& name, std::wstring& path);
+
   std::wstring folder_;
   bool folder_made_ = false;
   bool refused_name_ = false;

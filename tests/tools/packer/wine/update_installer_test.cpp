@@ -36,10 +36,15 @@ std::wstring Fixture(const std::wstring& name) {
   return std::wstring(LUMORA_UPDATE_DIR) + L"\\" + name;
 }
 
+// Files by name with their bytes, and folders (empty ones included) by name ending in '\\'.
 std::map<std::wstring, std::string> FilesIn(const std::wstring& folder) {
   std::map<std::wstring, std::string> files;
   std::error_code ignored;
   for (const auto& entry : fs::recursive_directory_iterator(fs::path(folder), ignored)) {
+    if (entry.is_directory()) {
+      files[fs::relative(entry.path(), fs::path(folder)).wstring() + L"\\"] = "";
+      continue;
+    }
     if (!entry.is_regular_file()) continue;
     files[fs::relative(entry.path(), fs::path(folder)).wstring()] = ReadAll(entry.path().wstring());
   }
@@ -134,6 +139,8 @@ TEST_F(UpdateInstaller, GivesTheSecondReleaseOrRefusesAsCheckSaid) {
     EXPECT_EQ(FilesIn(root_ + L"\\1.0.0.0"), first) << "the first release is only read";
     if (c.code == 0) {
       EXPECT_EQ(FilesIn(root_ + L"\\2.0.0.0"), second);
+      EXPECT_TRUE(fs::is_directory(fs::path(root_ + L"\\2.0.0.0\\logs\\old")))
+          << "the second release's empty folder";
       EXPECT_EQ(NamesIn(root_), (std::vector<std::wstring>{L"1.0.0.0", L"2.0.0.0"}));
       EXPECT_EQ(Uninstall(), Installed(L"2.0.0.0"));
     } else {
