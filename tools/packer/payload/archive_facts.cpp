@@ -3,27 +3,11 @@
 #include <cstring>
 #include <vector>
 
+#include "delta/archive/patch_archive_format.h"
 #include "lumora/setup_exit_codes.h"
+#include "payload/reader_source.h"
 
 namespace {
-
-// The first bytes of an update's patch archive (docs/patch-archive.md): the setup program
-// applies it, so it is no 7z archive to judge.
-constexpr unsigned char kPatchArchiveMagic[8] = {'L', 'U', 'M', 'P', 'A', 'T', 'C', 'H'};
-
-// The packer's bytes as the setup program's reader takes them.
-class ReaderSource final : public ArchiveSource {
- public:
-  explicit ReaderSource(const ByteSource& bytes) : bytes_(bytes) {}
-  uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(uint64_t offset, void* data, size_t size) override {
-    std::string ignored;
-    return bytes_.ReadAt(offset, data, size, ignored);
-  }
-
- private:
-  const ByteSource& bytes_;
-};
 
 // The branch and delta filters of 7-Zip's method list: they reorder bytes for the compressor
 // that follows them, and a report names them after it.
@@ -84,10 +68,10 @@ std::string MethodsText(const SevenZipArchive& archive) {
 
 ArchiveFacts ReadArchiveFacts(const ByteSource& archive) {
   ArchiveFacts facts;
-  unsigned char start[sizeof(kPatchArchiveMagic)] = {};
+  unsigned char start[sizeof(delta::kPatchMagic)] = {};
   std::string ignored;
   if (archive.size() >= sizeof(start) && archive.ReadAt(0, start, sizeof(start), ignored) &&
-      std::memcmp(start, kPatchArchiveMagic, sizeof(start)) == 0) {
+      std::memcmp(start, delta::kPatchMagic, sizeof(start)) == 0) {
     facts.format = ArchiveFacts::Format::kPatchArchive;
     return facts;
   }

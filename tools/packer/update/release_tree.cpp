@@ -5,6 +5,7 @@
 
 #include "decode/byte_source.h"
 #include "delta/engine/byte_stream.h"
+#include "payload/reader_source.h"
 #include "platform/utf_text.h"
 #include "seven_zip/archive.h"
 #include "seven_zip/folder_extraction.h"
@@ -20,20 +21,6 @@ class TreeFileReader final : public delta::ByteReader {
 
  private:
   delta::MemoryReader reader_;
-};
-
-// The packer's byte source as the setup program's reader takes it.
-class SourceForReader final : public ArchiveSource {
- public:
-  explicit SourceForReader(const ByteSource& source) : source_(source) {}
-  uint64_t Size() const override { return source_.size(); }
-  bool ReadAt(uint64_t offset, void* data, size_t size) override {
-    std::string ignored;
-    return source_.ReadAt(offset, data, size, ignored);
-  }
-
- private:
-  const ByteSource& source_;
 };
 
 class TreeReceiver final : public SevenZipFileReceiver {
@@ -165,7 +152,7 @@ bool ReadSevenZipTree(const ByteSource& source, ReleaseTree& tree, TreeFault& fa
                       std::string& error) {
   tree.files.clear();
   tree.folders.clear();
-  SourceForReader reader(source);
+  ReaderSource reader(source);
   SevenZipArchive archive;
   SevenZipStatus status = OpenSevenZip(reader, archive);
   std::vector<std::string> names(archive.files.size());
